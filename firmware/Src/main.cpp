@@ -1,0 +1,268 @@
+/* Start-up, main loop, board set-up and the command interpreter. */
+#include "main.h"
+
+#include <stdio.h>
+
+#include "stm32f0xx_it.h"
+
+char cmd_buf[CMD_BUF_SIZE];
+volatile uint32_t rx_byte_f;
+uint32_t xtal;
+int32_t freq;
+
+static void RunIdentify(void) { println(ID_TEXT); }
+
+/* ---------------------------------------------------------------- start-up */
+
+int main(void)
+{
+    LL_APB1_GRP2_EnableClock(LL_APB1_GRP2_PERIPH_SYSCFG);
+    LL_APB1_GRP1_EnableClock(LL_APB1_GRP1_PERIPH_PWR);
+
+    SystemClock_Config();
+    MX_GPIO_Init();
+    MX_ADC_Init();
+    MX_USART1_UART_Init();
+    MX_TIM3_Init();
+
+    LL_SYSTICK_EnableIT();
+    /* From here on every received byte reaches the line receiver, also while
+       the rest of start-up runs: a line sent now is run by the first loop pass. */
+    LL_USART_EnableIT_RXNE(USART1);
+    LL_TIM_EnableCounter(TIM3);
+
+    LL_ADC_StartCalibration(ADC1);
+    while (LL_ADC_IsCalibrationOnGoing(ADC1)) {
+    }
+    LL_ADC_EnableIT_EOC(ADC1);
+    LL_ADC_Enable(ADC1);
+
+    xtal = XTAL_DEFAULT;
+
+    char txt[20];
+    sprintf(txt, "%u", (unsigned)xtal);
+    println(txt);
+    println(ID_TEXT);
+
+    for (;;) {
+        while (rx_byte_f == 0) {
+            platform_wait_hint(&rx_byte_f);
+        }
+        /* Cleared before the command runs: a line completed meanwhile is seen
+           at the next pass. */
+        rx_byte_f = 0;
+        ParseCommand();
+    }
+}
+
+/* ------------------------------------------------------- command interpreter */
+
+char *SkipWhitespace(char *p)
+{
+    while (*p == ' ' || *p == ',') {
+        p++;
+    }
+    return p;
+}
+
+/*
+ * Unsigned decimal digits, wrapping modulo 2^32 and taken as signed. The byte
+ * that ends the number is consumed, except the terminator: reading never
+ * passes the end of the line. No digits reads as 0.
+ */
+char *ReadNumber(char *p, int32_t *value)
+{
+    uint32_t val = 0;
+    for (;;) {
+        unsigned char c = (unsigned char)*p++;
+        if (c == 0) {
+            p--;
+            break;
+        }
+        if (c < '0' || c > '9') {
+            break;
+        }
+        val = val * 10u + (uint32_t)(c - '0');
+    }
+    *value = (int32_t)val;
+    return p;
+}
+
+/*
+ * Runs the line in cmd_buf. The letter and the start of the arguments are
+ * taken first, before anything slow, since the receiver may already be
+ * filling the buffer with the next line. PA2 is high while the command runs.
+ */
+void ParseCommand(void)
+{
+    char cmd = cmd_buf[0];
+    char *p = cmd != 0 ? SkipWhitespace(&cmd_buf[1]) : &cmd_buf[0];
+    (void)p;
+
+    LL_GPIO_SetOutputPin(GPIOA, LL_GPIO_PIN_2);
+    switch ((unsigned char)cmd) {
+    case 'w':
+        RunIdentify();
+        break;
+    default:
+        break;
+    }
+    LL_GPIO_ResetOutputPin(GPIOA, LL_GPIO_PIN_2);
+}
+
+/* ------------------------------------------------------------ board set-up */
+
+void SystemClock_Config(void)
+{
+    LL_FLASH_SetLatency(LL_FLASH_LATENCY_0);
+
+    LL_RCC_HSI_Enable();
+    while (LL_RCC_HSI_IsReady() != 1) {
+    }
+    LL_RCC_HSI_SetCalibTrimming(16);
+
+    LL_RCC_HSI14_Enable();
+    while (LL_RCC_HSI14_IsReady() != 1) {
+    }
+    LL_RCC_HSI14_SetCalibTrimming(16);
+
+    LL_RCC_SetAHBPrescaler(LL_RCC_SYSCLK_DIV_1);
+    LL_RCC_SetAPB1Prescaler(LL_RCC_APB1_DIV_1);
+
+    LL_RCC_SetSysClkSource(LL_RCC_SYS_CLKSOURCE_HSI);
+    while (LL_RCC_GetSysClkSource() != LL_RCC_SYS_CLKSOURCE_STATUS_HSI) {
+    }
+
+    LL_Init1msTick(8000000);
+    LL_SetSystemCoreClock(8000000);
+
+    LL_RCC_HSI14_EnableADCControl();
+    LL_RCC_SetUSARTClockSource(LL_RCC_USART1_CLKSOURCE_PCLK1);
+}
+
+/* The bus lines and PA2 are set high before they become outputs, so the bus
+   starts released and PA2 starts high. */
+void MX_GPIO_Init(void)
+{
+    LL_GPIO_InitTypeDef gpio = {};
+
+    LL_AHB1_GRP1_EnableClock(LL_AHB1_GRP1_PERIPH_GPIOF);
+    LL_AHB1_GRP1_EnableClock(LL_AHB1_GRP1_PERIPH_GPIOA);
+
+    LL_GPIO_SetOutputPin(GPIOF, LL_GPIO_PIN_0);
+    LL_GPIO_SetOutputPin(GPIOF, LL_GPIO_PIN_1);
+    LL_GPIO_SetOutputPin(GPIOA, LL_GPIO_PIN_2);
+
+    gpio.Pin = LL_GPIO_PIN_0;
+    gpio.Mode = LL_GPIO_MODE_OUTPUT;
+    gpio.Speed = LL_GPIO_SPEED_FREQ_LOW;
+    gpio.OutputType = LL_GPIO_OUTPUT_OPENDRAIN;
+    gpio.Pull = LL_GPIO_PULL_UP;
+    LL_GPIO_Init(GPIOF, &gpio);
+
+    gpio.Pin = LL_GPIO_PIN_1;
+    LL_GPIO_Init(GPIOF, &gpio);
+
+    gpio.Pin = LL_GPIO_PIN_2;
+    gpio.OutputType = LL_GPIO_OUTPUT_PUSHPULL;
+    gpio.Pull = LL_GPIO_PULL_NO;
+    LL_GPIO_Init(GPIOA, &gpio);
+
+    gpio.Pin = LL_GPIO_PIN_3;
+    gpio.Mode = LL_GPIO_MODE_INPUT;
+    gpio.Pull = LL_GPIO_PULL_NO;
+    LL_GPIO_Init(GPIOA, &gpio);
+}
+
+void MX_ADC_Init(void)
+{
+    LL_ADC_InitTypeDef adc = {};
+    LL_ADC_REG_InitTypeDef adc_reg = {};
+    LL_GPIO_InitTypeDef gpio = {};
+
+    LL_APB1_GRP2_EnableClock(LL_APB1_GRP2_PERIPH_ADC1);
+    LL_AHB1_GRP1_EnableClock(LL_AHB1_GRP1_PERIPH_GPIOA);
+
+    gpio.Pin = LL_GPIO_PIN_0;
+    gpio.Mode = LL_GPIO_MODE_ANALOG;
+    gpio.Pull = LL_GPIO_PULL_NO;
+    LL_GPIO_Init(GPIOA, &gpio);
+
+    NVIC_SetPriority(ADC1_IRQn, 0);
+    NVIC_EnableIRQ(ADC1_IRQn);
+
+    LL_ADC_REG_SetSequencerChAdd(ADC1, LL_ADC_CHANNEL_0);
+
+    adc.Clock = LL_ADC_CLOCK_ASYNC;
+    adc.Resolution = LL_ADC_RESOLUTION_12B;
+    adc.DataAlignment = LL_ADC_DATA_ALIGN_RIGHT;
+    adc.LowPowerMode = LL_ADC_LP_MODE_NONE;
+    LL_ADC_Init(ADC1, &adc);
+
+    adc_reg.TriggerSource = LL_ADC_REG_TRIG_EXT_TIM3_TRGO;
+    adc_reg.SequencerDiscont = LL_ADC_REG_SEQ_DISCONT_DISABLE;
+    adc_reg.ContinuousMode = LL_ADC_REG_CONV_SINGLE;
+    adc_reg.DMATransfer = LL_ADC_REG_DMA_TRANSFER_LIMITED;
+    adc_reg.Overrun = LL_ADC_REG_OVR_DATA_PRESERVED;
+    LL_ADC_REG_Init(ADC1, &adc_reg);
+
+    LL_ADC_REG_SetSequencerScanDirection(ADC1, LL_ADC_REG_SEQ_SCAN_DIR_FORWARD);
+    LL_ADC_SetSamplingTimeCommonChannels(ADC1, LL_ADC_SAMPLINGTIME_239CYCLES_5);
+    LL_ADC_DisableIT_EOC(ADC1);
+    LL_ADC_DisableIT_EOS(ADC1);
+    LL_ADC_REG_SetTriggerEdge(ADC1, LL_ADC_REG_TRIG_EXT_RISING);
+}
+
+void MX_USART1_UART_Init(void)
+{
+    LL_USART_InitTypeDef usart = {};
+    LL_GPIO_InitTypeDef gpio = {};
+
+    LL_APB1_GRP2_EnableClock(LL_APB1_GRP2_PERIPH_USART1);
+    LL_AHB1_GRP1_EnableClock(LL_AHB1_GRP1_PERIPH_GPIOA);
+
+    gpio.Pin = LL_GPIO_PIN_9;
+    gpio.Mode = LL_GPIO_MODE_ALTERNATE;
+    gpio.Speed = LL_GPIO_SPEED_FREQ_MEDIUM;
+    gpio.OutputType = LL_GPIO_OUTPUT_PUSHPULL;
+    gpio.Pull = LL_GPIO_PULL_NO;
+    gpio.Alternate = LL_GPIO_AF_1;
+    LL_GPIO_Init(GPIOA, &gpio);
+
+    gpio.Pin = LL_GPIO_PIN_10;
+    gpio.Pull = LL_GPIO_PULL_UP;
+    LL_GPIO_Init(GPIOA, &gpio);
+
+    NVIC_SetPriority(USART1_IRQn, 1);
+    NVIC_EnableIRQ(USART1_IRQn);
+
+    usart.BaudRate = 115200;
+    usart.DataWidth = LL_USART_DATAWIDTH_8B;
+    usart.StopBits = LL_USART_STOPBITS_1;
+    usart.Parity = LL_USART_PARITY_NONE;
+    usart.TransferDirection = LL_USART_DIRECTION_TX_RX;
+    usart.HardwareFlowControl = LL_USART_HWCONTROL_NONE;
+    usart.OverSampling = LL_USART_OVERSAMPLING_16;
+    LL_USART_Init(USART1, &usart);
+    LL_USART_DisableIT_CTS(USART1);
+    LL_USART_ConfigAsyncMode(USART1);
+    LL_USART_Enable(USART1);
+}
+
+/* 8 MHz / 500: one update event, and so one ADC trigger, every 62.5 us. */
+void MX_TIM3_Init(void)
+{
+    LL_TIM_InitTypeDef tim = {};
+
+    LL_APB1_GRP1_EnableClock(LL_APB1_GRP1_PERIPH_TIM3);
+
+    tim.Prescaler = 0;
+    tim.CounterMode = LL_TIM_COUNTERMODE_UP;
+    tim.Autoreload = 499;
+    tim.ClockDivision = LL_TIM_CLOCKDIVISION_DIV1;
+    LL_TIM_Init(TIM3, &tim);
+    LL_TIM_DisableARRPreload(TIM3);
+    LL_TIM_SetClockSource(TIM3, LL_TIM_CLOCKSOURCE_INTERNAL);
+    LL_TIM_SetTriggerOutput(TIM3, LL_TIM_TRGO_UPDATE);
+    LL_TIM_DisableMasterSlaveMode(TIM3);
+}

@@ -1,0 +1,51 @@
+/* Register cells on the virtual board.
+ *
+ * Firmware and driver code access registers exactly as on the chip
+ * (USART1->ISR, RCC->CR |= ..., NVIC->IP[3] = ...). On the host each cell
+ * is a proxy: reading converts through host_reg_read(), assigning goes
+ * through host_reg_write(), and the virtual board serves the access with
+ * the device address the cell stands for. A compound assignment is a read
+ * followed by a write, as the core does it.
+ */
+#ifndef PLATFORM_REGS_H
+#define PLATFORM_REGS_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C++" {
+
+/* Serve one access of `size` bytes to the cell at host address `cell`. */
+uint32_t host_reg_read(const void *cell, unsigned size);
+void host_reg_write(const void *cell, uint32_t value, unsigned size);
+/* Host memory standing for the register block at device address `base`. */
+void *host_periph(uint32_t base);
+
+template <typename T>
+class host_reg {
+public:
+    host_reg() = delete;
+    host_reg(const host_reg &) = delete;
+    host_reg &operator=(const host_reg &) = delete;
+
+    operator T() const { return static_cast<T>(host_reg_read(this, sizeof(T))); }
+    host_reg &operator=(T v) { host_reg_write(this, v, sizeof(T)); return *this; }
+    host_reg &operator|=(T v) { return *this = static_cast<T>(T(*this) | v); }
+    host_reg &operator&=(T v) { return *this = static_cast<T>(T(*this) & v); }
+    host_reg &operator^=(T v) { return *this = static_cast<T>(T(*this) ^ v); }
+
+private:
+    T place_; /* keeps the cell's size and offset inside its block */
+};
+
+} /* extern "C++" */
+
+typedef host_reg<uint32_t> reg32_t;
+typedef host_reg<uint16_t> reg16_t;
+
+static_assert(sizeof(reg32_t) == 4 && sizeof(reg16_t) == 2, "register cells keep the device layout");
+
+#define PERIPH_PTR(type, base) (reinterpret_cast<type *>(host_periph(base)))
+#endif
+
+#endif

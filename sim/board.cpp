@@ -1,0 +1,221 @@
+#include "board.h"
+
+#include <cstdio>
+
+namespace sim {
+
+namespace {
+
+// Exception numbers of the handlers the firmware defines.
+struct VectorName {
+    int exception;
+    const char *name;
+};
+constexpr VectorName kVectorNames[] = {
+    {2, "NMI_Handler"},     {3, "HardFault_Handler"},           {11, "SVC_Handler"},
+    {14, "PendSV_Handler"}, {kSysTickException, "SysTick_Handler"}, {kIrqBase + kAdcIrq, "ADC1_IRQHandler"},
+    {kIrqBase + kUsart1Irq, "USART1_IRQHandler"},
+};
+
+constexpr std::uint32_t kAhbenr = Rcc::kAhbenr, kApb2enr = Rcc::kApb2enr, kApb1enr = Rcc::kApb1enr;
+
+// Busy-wait detection: the same register read with the same value this many
+// times in a row at one nesting depth is a polling loop.
+constexpr int kPollRepeats = 2;
+
+std::string hex(std::uint32_t v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", v);
+    return buf;
+}
+
+} // namespace
+
+Board::Board(const std::string &firmware_path) : firmware_(firmware_path)
+{
+    mappings_ = {
+        {0x40021000, 0x400, &rcc_, 0, 0},
+        {0x40022000, 0x400, &flash_if_, 0, 0},
+        {0x48000000, 0x400, &gpioa_, kAhbenr, 17},
+        {0x48001400, 0x400, &gpiof_, kAhbenr, 22},
+        {0x40013800, 0x400, &usart_, kApb2enr, 14},
+        {0x40012400, 0x400, &adc_, kApb2enr, 9},
+        {0x40000400, 0x400, &tim3_, kApb1enr, 1},
+        {0xE000E010, 0x010, &systick_, 0, 0},
+        {0xE000E100, 0x400, &nvic_, 0, 0},
+        {0xE000ED00, 0x040, &nvic_.scb(), 0, 0},
+    };
+    for (auto &m : mappings_) m.device->reset();
+    // The bus lines have pull-up resistors on the board.
+    gpiof_.set_external(0, Gpio::External::PullUp);
+    gpiof_.set_external(1, Gpio::External::PullUp);
+
+    for (const auto &v : kVectorNames) {
+        vectors_[v.exception] = reinterpret_cast<void (*)()>(firmware_.find(v.name));
+    }
+    rx_byte_f_ = firmware_.get<const volatile std::uint32_t>("rx_byte_f");
+    firmware_.get<void(snt_host::Port *)>("host_attach")(this);
+}
+
+Board::~Board()
+{
+    cpu_.reset(); // unwinds a firmware thread that is still running main()
+}
+
+// ----------------------------------------------------------------- running
+
+bool Board::run_until(const std::function<bool()> &done, Cycles max_cycles)
+{
+    if (done()) return true;
+    if (cpu_ && cpu_->finished()) throw BoardError("the firmware has stopped");
+    pause_at_ = sched_.now() + max_cycles;
+    pause_requested_ = false;
+    done_ = &done;
+    if (!cpu_) {
+        auto main_fn = firmware_.get<int()>("main");
+        cpu_ = std::make_unique<CpuThread>([main_fn] { main_fn(); });
+    }
+    try {
+        cpu_->resume();
+    } catch (...) {
+        done_ = nullptr;
+        throw;
+    }
+    done_ = nullptr;
+    if (cpu_->finished()) throw BoardError("main() returned");
+    return done();
+}
+
+void Board::run_for(Cycles cycles)
+{
+    const Cycles end = sched_.now() + cycles;
+    run_until([this, end] { return sched_.now() >= end; }, cycles);
+}
+
+bool Board::firmware_idle() const { return main_loop_waiting_ && *rx_byte_f_ == 0 && usart_.tx_idle(); }
+
+void Board::maybe_pause()
+{
+    if (!cpu_ || !cpu_->on_cpu_thread()) return;
+    if (pause_requested_ || sched_.now() >= pause_at_ || (done_ != nullptr && (*done_)())) {
+        pause_requested_ = false;
+        cpu_->yield();
+    }
+}
+
+// ------------------------------------------------------------- the core side
+
+int Board::current_priority() const { return active_.empty() ? kThreadPriority : nvic_.priority_of(active_.back()); }
+
+void Board::take_interrupts()
+{
+    for (;;) {
+        const int exception = nvic_.next_to_take(current_priority());
+        if (exception < 0) return;
+        void (*handler)() = vectors_[exception];
+        if (handler == nullptr) {
+            throw BoardError("exception " + std::to_string(exception) +
+                             " has no handler: the chip would halt in Default_Handler");
+        }
+        if (active_.size() + 1 >= poll_states_.size()) throw BoardError("interrupts nested too deeply");
+        nvic_.activate(exception);
+        active_.push_back(exception);
+        poll_states_[active_.size()] = PollState{};
+        handler();
+        active_.pop_back();
+        nvic_.deactivate(exception);
+    }
+}
+
+void Board::boundary()
+{
+    ++accesses_;
+    sched_.advance_to(sched_.now() + kAccessCycles);
+    take_interrupts();
+}
+
+const Board::Mapping &Board::map(std::uint32_t address)
+{
+    for (const auto &m : mappings_) {
+        if (address - m.base < m.size) return m;
+    }
+    throw BoardError("access to unmapped address " + hex(address));
+}
+
+std::uint32_t Board::inspect(std::uint32_t address)
+{
+    const Mapping &m = map(address);
+    return clocked(m) ? m.device->read(address - m.base, 4) : 0;
+}
+
+void Board::poke(std::uint32_t address, std::uint32_t value)
+{
+    const Mapping &m = map(address);
+    if (clocked(m)) m.device->write(address - m.base, value, 4);
+}
+
+Board::PollState &Board::poll_state() { return poll_states_[active_.size()]; }
+
+void Board::skip_to_next_event()
+{
+    if (!sched_.has_events()) {
+        throw BoardError("the firmware waits for an event that can never come, at " + std::to_string(sched_.now()) +
+                         " cycles");
+    }
+    sched_.advance_to_next_event();
+}
+
+void Board::after_read(std::uint32_t address, std::uint32_t value)
+{
+    PollState &p = poll_state();
+    if (p.address == address && p.value == value) {
+        if (++p.repeats >= kPollRepeats) skip_to_next_event();
+    } else {
+        p = PollState{address, value, 0};
+    }
+}
+
+std::uint32_t Board::read(std::uint32_t address, unsigned size)
+{
+    boundary();
+    if (active_.empty()) main_loop_waiting_ = false;
+    const Mapping &m = map(address);
+    const std::uint32_t value = clocked(m) ? m.device->read(address - m.base, size) : 0;
+    after_read(address, value);
+    maybe_pause();
+    return value;
+}
+
+void Board::write(std::uint32_t address, std::uint32_t value, unsigned size)
+{
+    boundary();
+    if (active_.empty()) main_loop_waiting_ = false;
+    poll_state() = PollState{};
+    const Mapping &m = map(address);
+    if (clocked(m)) m.device->write(address - m.base, value, size);
+    maybe_pause();
+}
+
+void Board::wait_hint(const volatile void *watched)
+{
+    // The loop polls a 32-bit word; it ends as soon as that word changes.
+    const volatile std::uint32_t *word = static_cast<const volatile std::uint32_t *>(watched);
+    const std::uint32_t before = *word;
+    take_interrupts();
+    if (*word != before) {
+        maybe_pause();
+        return;
+    }
+    if (active_.empty() && word == rx_byte_f_) {
+        main_loop_waiting_ = true;
+        if (idle_hook_) idle_hook_();
+        maybe_pause();
+        if (*word != before) return;
+    }
+    skip_to_next_event();
+    take_interrupts();
+    maybe_pause();
+}
+
+} // namespace sim

@@ -1,0 +1,138 @@
+// The virtual board: the firmware's host build wired to models of the
+// chip's peripherals, in virtual time.
+//
+// Every register access of the firmware costs a few core cycles, lets the
+// events that have come due run, and is an instruction boundary at which
+// pending interrupts are taken with the core's priorities and nesting. A
+// busy-wait that can only end on an event skips straight to that event.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "adc.h"
+#include "cpu_thread.h"
+#include "firmware_module.h"
+#include "gpio.h"
+#include "host_port.h"
+#include "nvic.h"
+#include "rcc.h"
+#include "register_block.h"
+#include "scheduler.h"
+#include "systick.h"
+#include "usart.h"
+
+namespace sim {
+
+// The firmware did something the board cannot go on from.
+class BoardError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+constexpr int kAdcIrq = 12;
+constexpr int kUsart1Irq = 27;
+
+class Board final : public snt_host::Port {
+public:
+    // Core cycles one peripheral access takes.
+    static constexpr Cycles kAccessCycles = 2;
+
+    explicit Board(const std::string &firmware_path = FirmwareModule::default_path());
+    ~Board();
+    Board(const Board &) = delete;
+    Board &operator=(const Board &) = delete;
+
+    Scheduler &scheduler() { return sched_; }
+    Cycles now() const { return sched_.now(); }
+    Nvic &nvic() { return nvic_; }
+    SysTick &systick() { return systick_; }
+    Usart &usart() { return usart_; }
+    Gpio &gpioa() { return gpioa_; }
+    Gpio &gpiof() { return gpiof_; }
+    Rcc &rcc() { return rcc_; }
+    Adc &adc() { return adc_; }
+    FirmwareModule &firmware() { return firmware_; }
+
+    // ---- running the firmware from reset
+    // Runs main() until `done` holds or `max_cycles` of virtual time have
+    // passed; true when `done` held. Later calls continue where it paused.
+    bool run_until(const std::function<bool()> &done, Cycles max_cycles);
+    void run_for(Cycles cycles);
+    // Runs until the firmware waits in its main loop with no line pending and
+    // the transmitter empty.
+    bool run_until_idle(Cycles max_cycles) { return run_until([this] { return firmware_idle(); }, max_cycles); }
+    bool firmware_idle() const;
+    // Asks a running firmware to pause at its next access (from a callback).
+    void request_pause() { pause_requested_ = true; }
+
+    // Called each time the firmware's main loop waits for a line.
+    void set_idle_hook(std::function<void()> hook) { idle_hook_ = std::move(hook); }
+
+    std::uint64_t accesses() const { return accesses_; }
+
+    // A register access from outside the firmware (tests, tools): the
+    // device's own side effects happen, but no time passes and no interrupt
+    // is taken. A peripheral whose clock is off reads 0 and ignores writes.
+    std::uint32_t inspect(std::uint32_t address);
+    void poke(std::uint32_t address, std::uint32_t value);
+
+    // ---- snt_host::Port, called by the firmware module
+    std::uint32_t read(std::uint32_t address, unsigned size) override;
+    void write(std::uint32_t address, std::uint32_t value, unsigned size) override;
+    void wait_hint(const volatile void *watched) override;
+
+private:
+    struct Mapping {
+        std::uint32_t base, size;
+        Peripheral *device;
+        std::uint32_t enable_reg; // RCC register gating its clock, 0 for none
+        unsigned enable_bit;
+    };
+    struct PollState {
+        std::uint32_t address = 0, value = 0;
+        int repeats = 0;
+    };
+
+    const Mapping &map(std::uint32_t address);
+    bool clocked(const Mapping &m) const { return m.enable_reg == 0 || rcc_.enabled(m.enable_reg, m.enable_bit); }
+    void boundary();
+    void take_interrupts();
+    int current_priority() const;
+    PollState &poll_state();
+    void after_read(std::uint32_t address, std::uint32_t value);
+    void skip_to_next_event();
+    void maybe_pause();
+
+    Scheduler sched_;
+    Nvic nvic_;
+    SysTick systick_{sched_, nvic_};
+    Usart usart_{sched_, nvic_, kUsart1Irq};
+    Gpio gpioa_{'A', 0x28000000, 0x24000000};
+    Gpio gpiof_{'F', 0, 0};
+    Rcc rcc_{sched_};
+    Adc adc_{sched_, nvic_, kAdcIrq};
+    RegisterBlock flash_if_{"FLASH", {{0x00, 0x30}, {0x10, 0x80}}};
+    RegisterBlock tim3_{"TIM3", {}};
+    std::vector<Mapping> mappings_;
+
+    FirmwareModule firmware_;
+    std::array<void (*)(), 48> vectors_{};
+    const volatile std::uint32_t *rx_byte_f_ = nullptr;
+
+    std::vector<int> active_;                 // exceptions being handled, innermost last
+    std::array<PollState, 8> poll_states_{};  // one per nesting depth
+    bool main_loop_waiting_ = false;
+    bool pause_requested_ = false;
+    Cycles pause_at_ = 0;
+    const std::function<bool()> *done_ = nullptr;
+    std::function<void()> idle_hook_;
+    std::uint64_t accesses_ = 0;
+    std::unique_ptr<CpuThread> cpu_;
+};
+
+} // namespace sim

@@ -1,0 +1,138 @@
+#include "gpio.h"
+
+namespace sim {
+
+namespace {
+constexpr std::uint32_t kModer = 0x00, kOtyper = 0x04, kOspeedr = 0x08, kPupdr = 0x0C, kIdr = 0x10, kOdr = 0x14,
+                        kBsrr = 0x18, kLckr = 0x1C, kAfrl = 0x20, kAfrh = 0x24, kBrr = 0x28;
+constexpr unsigned kModeInput = 0, kModeOutput = 1, kModeAlternate = 2;
+constexpr unsigned kPullUp = 1, kPullDown = 2;
+} // namespace
+
+void Gpio::reset()
+{
+    moder_ = moder_reset_;
+    pupdr_ = pupdr_reset_;
+    otyper_ = ospeedr_ = odr_ = lckr_ = 0;
+    afr_.fill(0);
+    levels_.fill(Level::Floating);
+    refresh();
+}
+
+Level Gpio::level(int pin) const
+{
+    const unsigned mode = (moder_ >> (2 * pin)) & 3u;
+    const unsigned pull = (pupdr_ >> (2 * pin)) & 3u;
+    const External ext = external_[pin];
+    if (ext == External::DriveLow) return Level::Low;
+    if (mode == kModeOutput || mode == kModeAlternate) {
+        // Alternate-function outputs (the serial transmitter) idle high.
+        const bool out_high = mode == kModeAlternate || ((odr_ >> pin) & 1u);
+        const bool open_drain = (otyper_ >> pin) & 1u;
+        if (!open_drain) return out_high ? Level::High : Level::Low;
+        if (!out_high) return Level::Low;
+        // A released open-drain line is high only where something pulls it up.
+    }
+    if (ext == External::DriveHigh || ext == External::PullUp) return Level::High;
+    if (mode == kModeInput || mode == kModeOutput || mode == kModeAlternate) {
+        if (pull == kPullUp) return Level::High;
+        if (pull == kPullDown) return Level::Low;
+    }
+    return Level::Floating;
+}
+
+void Gpio::refresh()
+{
+    for (int pin = 0; pin < 16; ++pin) {
+        const Level l = level(pin);
+        if (l != levels_[pin]) {
+            levels_[pin] = l;
+            for (auto &cb : listeners_) cb(pin, l);
+        }
+    }
+}
+
+void Gpio::set_external(int pin, External e)
+{
+    external_[pin] = e;
+    refresh();
+}
+
+void Gpio::set_odr(std::uint32_t value)
+{
+    odr_ = value & 0xFFFFu;
+    refresh();
+}
+
+std::uint32_t Gpio::read(std::uint32_t offset, unsigned)
+{
+    switch (offset) {
+    case kModer:
+        return moder_;
+    case kOtyper:
+        return otyper_;
+    case kOspeedr:
+        return ospeedr_;
+    case kPupdr:
+        return pupdr_;
+    case kIdr: {
+        std::uint32_t idr = 0;
+        for (int pin = 0; pin < 16; ++pin) {
+            if (levels_[pin] == Level::High) idr |= 1u << pin;
+        }
+        return idr;
+    }
+    case kOdr:
+        return odr_;
+    case kLckr:
+        return lckr_;
+    case kAfrl:
+        return afr_[0];
+    case kAfrh:
+        return afr_[1];
+    default:
+        return 0; // BSRR and BRR read as zero
+    }
+}
+
+void Gpio::write(std::uint32_t offset, std::uint32_t value, unsigned)
+{
+    switch (offset) {
+    case kModer:
+        moder_ = value;
+        break;
+    case kOtyper:
+        otyper_ = value & 0xFFFFu;
+        break;
+    case kOspeedr:
+        ospeedr_ = value;
+        break;
+    case kPupdr:
+        pupdr_ = value;
+        break;
+    case kOdr:
+        set_odr(value);
+        return;
+    case kBsrr:
+        // Set wins over reset for a pin named in both halves.
+        set_odr((odr_ & ~(value >> 16)) | (value & 0xFFFFu));
+        return;
+    case kBrr:
+        set_odr(odr_ & ~(value & 0xFFFFu));
+        return;
+    case kLckr:
+        lckr_ = value;
+        break;
+    case kAfrl:
+        afr_[0] = value;
+        break;
+    case kAfrh:
+        afr_[1] = value;
+        break;
+    default:
+        break;
+    }
+    refresh();
+}
+
+} // namespace sim

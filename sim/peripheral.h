@@ -1,0 +1,49 @@
+// A device on the board's bus, in the shape of an emulator's device model:
+// one reset, one read and one write callback that switch on the register
+// offset, each side effect kept next to its register.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace sim {
+
+class Peripheral {
+public:
+    virtual ~Peripheral() = default;
+    virtual std::string name() const = 0;
+    virtual void reset() = 0;
+    virtual std::uint32_t read(std::uint32_t offset, unsigned size) = 0;
+    virtual void write(std::uint32_t offset, std::uint32_t value, unsigned size) = 0;
+};
+
+// Interrupt lines from devices to the interrupt controller.
+class IrqSink {
+public:
+    virtual void set_irq_level(int irq, bool high) = 0;
+    virtual void pend_systick() = 0;
+
+protected:
+    ~IrqSink() = default;
+};
+
+// Registers without behaviour: they keep what is written, start at their
+// reset values, and read as 0 where nothing was ever defined.
+class RegisterFile {
+public:
+    void define(std::uint32_t offset, std::uint32_t reset_value) { resets_[offset] = reset_value; }
+    void reset() { values_ = resets_; }
+    std::uint32_t get(std::uint32_t offset) const
+    {
+        auto it = values_.find(offset);
+        return it == values_.end() ? 0 : it->second;
+    }
+    void set(std::uint32_t offset, std::uint32_t value) { values_[offset] = value; }
+
+private:
+    std::map<std::uint32_t, std::uint32_t> resets_;
+    std::map<std::uint32_t, std::uint32_t> values_;
+};
+
+} // namespace sim

@@ -1,0 +1,56 @@
+// Virtual time of the board and the events that come due in it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <queue>
+#include <vector>
+
+namespace sim {
+
+using Cycles = std::uint64_t;
+
+// The core clock: every time on the board is a count of its cycles.
+constexpr Cycles kCoreHz = 8'000'000;
+
+constexpr Cycles us_to_cycles(double us) { return static_cast<Cycles>(us * (kCoreHz / 1'000'000.0) + 0.5); }
+constexpr double cycles_to_us(Cycles c) { return static_cast<double>(c) / (kCoreHz / 1'000'000.0); }
+
+// Events in time order; events due at the same cycle run in the order they
+// were scheduled. A cancelled event is dropped when it comes due.
+class Scheduler {
+public:
+    using EventId = std::uint64_t;
+
+    Cycles now() const { return now_; }
+
+    EventId schedule_at(Cycles when, std::function<void()> action);
+    EventId schedule_in(Cycles delay, std::function<void()> action) { return schedule_at(now_ + delay, std::move(action)); }
+    void cancel(EventId id);
+
+    bool has_events() const { return !queue_.empty(); }
+    // Time of the earliest pending event; only meaningful when has_events().
+    Cycles next_event_time() const { return queue_.top().when; }
+
+    // Moves time forward to `until`, running every event due on the way at
+    // its own time.
+    void advance_to(Cycles until);
+    // Moves time to the next event and runs all events due then.
+    void advance_to_next_event();
+
+private:
+    struct Event {
+        Cycles when;
+        EventId id;
+        std::function<void()> action;
+        bool operator>(const Event &o) const { return when != o.when ? when > o.when : id > o.id; }
+    };
+    void run_due();
+
+    Cycles now_ = 0;
+    EventId next_id_ = 1;
+    std::priority_queue<Event, std::vector<Event>, std::greater<Event>> queue_;
+    std::vector<EventId> cancelled_;
+};
+
+} // namespace sim

@@ -1,0 +1,79 @@
+// snt-sim: the virtual board, with the firmware's host build on it and its
+// serial port on standard input/output or on a pseudo-terminal.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <memory>
+
+#include "board.h"
+#include "serial_host.h"
+#include "vcd_writer.h"
+
+namespace {
+
+struct Options {
+    bool stream = false;
+    std::string pty;
+    std::string vcd;
+};
+
+// Parses the command line; exits 0 after --help and 2 with a one-line
+// message on an unknown option or a bad value.
+Options parse(int argc, char **argv)
+{
+    Options o;
+    CLI::App app{"snt-sim: a virtual scalar network tester. The serial port is on standard input and output "
+                 "(raw bytes, lines ended by a carriage return) unless --pty is given."};
+    app.set_help_flag("-h,--help", "Show this help and exit");
+    auto *stream = app.add_flag("--stream", o.stream,
+                                "Send all input at the line's byte rate as soon as the receiver is on, "
+                                "instead of one line each time the firmware is idle");
+    app.add_option("--pty", o.pty, "Serial port on a new pseudo-terminal linked at PATH; runs until SIGINT/SIGTERM")
+        ->type_name("PATH")
+        ->excludes(stream);
+    app.add_option("--vcd", o.vcd, "Write a value-change dump of PA2 and the bus pins to FILE")->type_name("FILE");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &) {
+        std::fputs(app.help().c_str(), stdout);
+        std::exit(0);
+    } catch (const CLI::ParseError &e) {
+        std::fprintf(stderr, "snt-sim: %s\n", e.what());
+        std::exit(2);
+    }
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const Options opt = parse(argc, argv);
+    try {
+        std::unique_ptr<sim::SerialHost> host;
+        if (!opt.pty.empty()) {
+            host = std::make_unique<sim::PtyHost>(opt.pty);
+        } else {
+            host = std::make_unique<sim::StdioHost>(
+                opt.stream ? sim::StdioHost::Mode::Stream : sim::StdioHost::Mode::Careful, 0, 1);
+        }
+        sim::Board board;
+        std::unique_ptr<sim::VcdWriter> vcd;
+        if (!opt.vcd.empty()) {
+            vcd = std::make_unique<sim::VcdWriter>(opt.vcd, board.scheduler(),
+                                                   std::vector<std::string>{"pa2", "scl", "sda"});
+            vcd->follow(board.gpioa(), 2, 0);
+            vcd->follow(board.gpiof(), 0, 1);
+            vcd->follow(board.gpiof(), 1, 2);
+        }
+        host->attach(board);
+        const auto done = [&host] { return host->finished(); };
+        while (!done()) {
+            board.run_until(done, sim::kCoreHz * 60);
+        }
+        return 0;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "snt-sim: %s\n", e.what());
+        return 1;
+    }
+}

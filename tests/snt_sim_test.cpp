@@ -1,0 +1,140 @@
+// snt-sim as a user runs it: a program with a serial port on its standard
+// input and output, or on a pseudo-terminal.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "board_fixture.h"
+
+namespace snt_test {
+namespace {
+
+const std::string kBanner = "25000000\r1.3;VORN\r";
+
+ProcessResult sim(const std::vector<std::string> &args, const std::string &input)
+{
+    std::vector<std::string> argv{built_program("snt-sim")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_process(argv, input);
+}
+
+TEST(SntSim, CarefulHostRunsEveryLineInOrder)
+{
+    const ProcessResult r = sim({}, "w\r\r W\rw123\r");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, kBanner + "1.3;VORN\r1.3;VORN\r");
+    EXPECT_EQ(r.err, "");
+
+    const ProcessResult none = sim({}, "");
+    EXPECT_EQ(none.exit_code, 0);
+    EXPECT_EQ(none.out, kBanner) << "with no input the board stops once the banner is out";
+
+    const ProcessResult tail = sim({}, "w\rw");
+    EXPECT_EQ(tail.out, kBanner + "1.3;VORN\r") << "a last line without its carriage return is never run";
+}
+
+TEST(SntSim, StreamingHostLetsLinesReplaceEachOther)
+{
+    const ProcessResult r = sim({"--stream"}, "w\rw\rw123\r");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, kBanner + "1.3;VORN\r") << "all three lines arrive during start-up; only the newest runs";
+}
+
+TEST(SntSim, BadOptionsExitWithStatus2AndOneLine)
+{
+    for (const auto &args : std::vector<std::vector<std::string>>{
+             {"--frobnicate"}, {"--pty"}, {"--vcd"}, {"--stream", "--pty", "/tmp/x"}, {"extra"}}) {
+        const ProcessResult r = sim(args, "");
+        EXPECT_EQ(r.exit_code, 2) << args[0];
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.err.rfind("snt-sim: ", 0), 0u) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_NE(sim({"--frobnicate"}, "").err.find("--frobnicate"), std::string::npos);
+
+    const ProcessResult help = sim({"--help"}, "");
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_NE(help.out.find("--pty"), std::string::npos);
+}
+
+TEST(SntSim, WritesAValueChangeDumpOfPA2)
+{
+    const std::string path = testing::TempDir() + "snt_sim_test.vcd";
+    const ProcessResult r = sim({"--vcd", path}, "w\r");
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string vcd = text.str();
+    EXPECT_NE(vcd.find("$timescale 1ns $end"), std::string::npos);
+    EXPECT_NE(vcd.find("$var wire 1 ! pa2 $end"), std::string::npos);
+    EXPECT_NE(vcd.find("$var wire 1 \" scl $end"), std::string::npos);
+    // PA2 goes high at pin set-up and low when the one command ends.
+    const auto high = vcd.find("\n1!\n"), low = vcd.find("\n0!\n");
+    ASSERT_NE(high, std::string::npos);
+    ASSERT_NE(low, std::string::npos);
+    EXPECT_LT(high, low);
+    EXPECT_EQ(vcd.find("\n1!\n", high + 1), std::string::npos) << "one command: no second rising edge";
+
+    const ProcessResult bad = sim({"--vcd", "/nonexistent/dir/x.vcd"}, "");
+    EXPECT_NE(bad.exit_code, 0);
+    EXPECT_NE(bad.err.find("/nonexistent/dir/x.vcd"), std::string::npos);
+}
+
+TEST(SntSim, PseudoTerminalServesAnySerialProgramUntilTerminated)
+{
+    const std::string link = testing::TempDir() + "snt_sim_test_pty";
+    ::unlink(link.c_str());
+    const std::string program = built_program("snt-sim");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl(program.c_str(), program.c_str(), "--pty", link.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int fd = -1;
+    for (int i = 0; i < 200 && fd < 0; ++i) {
+        fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
+        if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_GE(fd, 0) << "the link never appeared";
+    termios tio{};
+    tcgetattr(fd, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(fd, TCSANOW, &tio);
+
+    auto read_until = [fd](const std::string &want) {
+        std::string got;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (got.find(want) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 100) > 0) {
+                char buf[256];
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+            }
+        }
+        return got;
+    };
+    EXPECT_NE(read_until("1.3;VORN\r").find(kBanner), std::string::npos);
+    ASSERT_EQ(::write(fd, "w1\rW\rw\r", 7), 7);
+    const std::string reply = read_until("1.3;VORN\r");
+    EXPECT_EQ(reply.substr(0, 9), "1.3;VORN\r");
+    ::close(fd);
+
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_NE(::access(link.c_str(), F_OK), 0) << "the link is removed on exit";
+}
+
+} // namespace
+} // namespace snt_test
