@@ -19,8 +19,10 @@ constexpr VectorName kVectorNames[] = {
 
 constexpr std::uint32_t kAhbenr = Rcc::kAhbenr, kApb2enr = Rcc::kApb2enr, kApb1enr = Rcc::kApb1enr;
 
-// Busy-wait detection: the same register read with the same value this many
-// times in a row at one nesting depth is a polling loop.
+// Busy-wait detection: the same read, made from the same place in the
+// firmware, returning the same value this many times in a row at one nesting
+// depth is a polling loop. (A chain of flag tests reads one register from
+// several places and is not.)
 constexpr int kPollRepeats = 2;
 
 std::string hex(std::uint32_t v)
@@ -93,7 +95,11 @@ void Board::run_for(Cycles cycles)
     run_until([this, end] { return sched_.now() >= end; }, cycles);
 }
 
-bool Board::firmware_idle() const { return main_loop_waiting_ && *rx_byte_f_ == 0 && usart_.tx_idle(); }
+bool Board::firmware_idle() const
+{
+    return main_loop_waiting_ && active_.empty() && nvic_.next_to_take(kThreadPriority) < 0 && *rx_byte_f_ == 0 &&
+           usart_.tx_idle();
+}
 
 void Board::maybe_pause()
 {
@@ -166,23 +172,23 @@ void Board::skip_to_next_event()
     sched_.advance_to_next_event();
 }
 
-void Board::after_read(std::uint32_t address, std::uint32_t value)
+void Board::after_read(const void *site, std::uint32_t address, std::uint32_t value)
 {
     PollState &p = poll_state();
-    if (p.address == address && p.value == value) {
+    if (p.site == site && p.address == address && p.value == value) {
         if (++p.repeats >= kPollRepeats) skip_to_next_event();
     } else {
-        p = PollState{address, value, 0};
+        p = PollState{site, address, value, 0};
     }
 }
 
-std::uint32_t Board::read(std::uint32_t address, unsigned size)
+std::uint32_t Board::read(std::uint32_t address, unsigned size, const void *site)
 {
     boundary();
     if (active_.empty()) main_loop_waiting_ = false;
     const Mapping &m = map(address);
     const std::uint32_t value = clocked(m) ? m.device->read(address - m.base, size) : 0;
-    after_read(address, value);
+    after_read(site, address, value);
     maybe_pause();
     return value;
 }

@@ -82,7 +82,7 @@ public:
     void poke(std::uint32_t address, std::uint32_t value);
 
     // ---- snt_host::Port, called by the firmware module
-    std::uint32_t read(std::uint32_t address, unsigned size) override;
+    std::uint32_t read(std::uint32_t address, unsigned size, const void *site) override;
     void write(std::uint32_t address, std::uint32_t value, unsigned size) override;
     void wait_hint(const volatile void *watched) override;
 
@@ -94,6 +94,7 @@ private:
         unsigned enable_bit;
     };
     struct PollState {
+        const void *site = nullptr;
         std::uint32_t address = 0, value = 0;
         int repeats = 0;
     };
@@ -104,7 +105,7 @@ private:
     void take_interrupts();
     int current_priority() const;
     PollState &poll_state();
-    void after_read(std::uint32_t address, std::uint32_t value);
+    void after_read(const void *site, std::uint32_t address, std::uint32_t value);
     void skip_to_next_event();
     void maybe_pause();
 

@@ -20,7 +20,7 @@ void Usart::reset()
     isr_ = kTC | kTXE;
     rdr_ = 0;
     rx_line_.clear();
-    rx_busy_until_ = sched_.now();
+    rx_busy_until_ = rx_line_end_ = sched_.now();
     idle_armed_ = false;
     receiver_ready_reported_ = false;
     shifting_ = tdr_full_ = false;
@@ -54,6 +54,7 @@ void Usart::host_send(const std::uint8_t *data, std::size_t n, LineError error)
     for (std::size_t i = 0; i < n; ++i) {
         rx_line_.push_back(PendingByte{data[i], error});
     }
+    rx_line_end_ = std::max(rx_line_end_, std::max(sched_.now(), rx_busy_until_)) + n * byte_cycles();
     if (rx_event_ == 0) {
         schedule_next_rx();
     }

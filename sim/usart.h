@@ -36,8 +36,8 @@ public:
     // any bytes still on their way.
     void host_send(const std::uint8_t *data, std::size_t n, LineError error = kNoError);
     bool host_sending() const { return !rx_line_.empty(); }
-    // When the last queued byte will have arrived.
-    Cycles host_send_done_at() const { return rx_busy_until_; }
+    // When the last byte queued so far will have arrived.
+    Cycles host_send_done_at() const { return rx_line_end_; }
     // Each byte the transmitter finishes shifting out, at the time it ends.
     void set_tx_sink(std::function<void(std::uint8_t)> sink) { tx_sink_ = std::move(sink); }
     // Called once when the receiver and its interrupt are both switched on.
@@ -72,7 +72,7 @@ private:
     std::uint32_t isr_ = 0, rdr_ = 0;
 
     std::deque<PendingByte> rx_line_;
-    Cycles rx_busy_until_ = 0;
+    Cycles rx_busy_until_ = 0, rx_line_end_ = 0;
     Scheduler::EventId rx_event_ = 0, idle_event_ = 0;
     bool idle_armed_ = false;
     bool receiver_ready_reported_ = false;

@@ -68,7 +68,7 @@ void *host_periph(uint32_t base)
 
 uint32_t host_reg_read(const void *cell, unsigned size)
 {
-    return port().read(device_address(cell), size);
+    return port().read(device_address(cell), size, __builtin_return_address(0));
 }
 
 void host_reg_write(const void *cell, uint32_t value, unsigned size)

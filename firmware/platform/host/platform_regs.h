@@ -28,8 +28,10 @@ public:
     host_reg(const host_reg &) = delete;
     host_reg &operator=(const host_reg &) = delete;
 
-    operator T() const { return static_cast<T>(host_reg_read(this, sizeof(T))); }
-    host_reg &operator=(T v) { host_reg_write(this, v, sizeof(T)); return *this; }
+    /* Always inlined, so that the board sees the firmware's own call site of
+       each read and can tell a polling loop from straight-line code. */
+    __attribute__((always_inline)) operator T() const { return static_cast<T>(host_reg_read(this, sizeof(T))); }
+    __attribute__((always_inline)) host_reg &operator=(T v) { host_reg_write(this, v, sizeof(T)); return *this; }
     host_reg &operator|=(T v) { return *this = static_cast<T>(T(*this) | v); }
     host_reg &operator&=(T v) { return *this = static_cast<T>(T(*this) & v); }
     host_reg &operator^=(T v) { return *this = static_cast<T>(T(*this) ^ v); }
