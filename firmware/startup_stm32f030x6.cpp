@@ -1,7 +1,7 @@
 // Start-up code of the STM32F030x6 image: vector table, reset entry and the
 // fallback handler for interrupts nobody claims.
 //
-// Reset sequence: SystemInit() (clocks and flash set-up) -> copy .data
+// Reset sequence: SystemInit() (empty; main sets the clocks up) -> copy .data
 // initial values from flash -> clear .bss -> run static constructors (none
 // today) -> main(). The symbols used here come from stm32f030x6.ld.
 
