@@ -123,7 +123,7 @@ TEST_F(ReceiverInFirmware, LineFeedOfACrLfHostBecomesTheNextLinesLetter)
     send_and_settle("w\r\n");
     EXPECT_EQ(serial.text(), std::string("25000000\r1.3;VORN\r1.3;VORN\r"))
         << "the second line is \"\\nw\", which matches no command";
-    EXPECT_EQ(pa2.rising_edges(start), 1) << "two lines ran; PA2 was still high for the first";
+    EXPECT_EQ(pa2.rising_edges(start), 2) << "both lines ran";
 }
 
 TEST_F(ReceiverInFirmware, OnlyTheNewestOfTwoLinesCompletedDuringACommandRuns)

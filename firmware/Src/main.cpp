@@ -3,6 +3,7 @@
 
 #include <stdio.h>
 
+#include "si5351a.h"
 #include "stm32f0xx_it.h"
 
 char cmd_buf[CMD_BUF_SIZE];
@@ -43,6 +44,12 @@ int main(void)
     sprintf(txt, "%u", (unsigned)xtal);
     println(txt);
     println(ID_TEXT);
+
+    /* The synthesizer is written only after the banner, which therefore goes
+       out even when the synthesizer does not answer. */
+    setup(3, 3, 0);
+    set_xtal_freq(xtal, 1);
+    LL_mDelay(50);
 
     for (;;) {
         while (rx_byte_f == 0) {
