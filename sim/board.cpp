@@ -34,11 +34,13 @@ std::string hex(std::uint32_t v)
 
 } // namespace
 
-Board::Board(const std::string &firmware_path) : firmware_(firmware_path)
+Board::Board(const BoardOptions &options)
+    : flash_(sched_, options.flash_file), si5351_(gpiof_, options.synth_xtal_hz), firmware_(options.firmware)
 {
     mappings_ = {
         {0x40021000, 0x400, &rcc_, 0, 0},
-        {0x40022000, 0x400, &flash_if_, 0, 0},
+        {0x40022000, 0x400, &flash_.regs(), 0, 0},
+        {0x08003C00, 0x400, &flash_.page(), 0, 0},
         {0x48000000, 0x400, &gpioa_, kAhbenr, 17},
         {0x48001400, 0x400, &gpiof_, kAhbenr, 22},
         {0x40013800, 0x400, &usart_, kApb2enr, 14},
@@ -49,7 +51,8 @@ Board::Board(const std::string &firmware_path) : firmware_(firmware_path)
         {0xE000ED00, 0x040, &nvic_.scb(), 0, 0},
     };
     for (auto &m : mappings_) m.device->reset();
-    // The bus lines have pull-up resistors on the board.
+    // The bus lines have pull-up resistors on the board; the synthesizer
+    // sits on them.
     gpiof_.set_external(0, Gpio::External::PullUp);
     gpiof_.set_external(1, Gpio::External::PullUp);
 

@@ -17,12 +17,14 @@
 #include "adc.h"
 #include "cpu_thread.h"
 #include "firmware_module.h"
+#include "flash.h"
 #include "gpio.h"
 #include "host_port.h"
 #include "nvic.h"
 #include "rcc.h"
 #include "register_block.h"
 #include "scheduler.h"
+#include "si5351.h"
 #include "systick.h"
 #include "usart.h"
 
@@ -34,6 +36,16 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// How a board is put together.
+struct BoardOptions {
+    std::string firmware = FirmwareModule::default_path();
+    // The synthesizer's real crystal, which may differ from the value the
+    // firmware has stored for it.
+    double synth_xtal_hz = 25e6;
+    // File holding the settings page, byte for byte; empty: kept in memory.
+    std::string flash_file;
+};
+
 constexpr int kAdcIrq = 12;
 constexpr int kUsart1Irq = 27;
 
@@ -42,7 +54,7 @@ public:
     // Core cycles one peripheral access takes.
     static constexpr Cycles kAccessCycles = 2;
 
-    explicit Board(const std::string &firmware_path = FirmwareModule::default_path());
+    explicit Board(const BoardOptions &options = BoardOptions{});
     ~Board();
     Board(const Board &) = delete;
     Board &operator=(const Board &) = delete;
@@ -56,6 +68,8 @@ public:
     Gpio &gpiof() { return gpiof_; }
     Rcc &rcc() { return rcc_; }
     Adc &adc() { return adc_; }
+    Si5351Model &si5351() { return si5351_; }
+    Flash &flash() { return flash_; }
     FirmwareModule &firmware() { return firmware_; }
 
     // ---- running the firmware from reset
@@ -117,9 +131,10 @@ private:
     Gpio gpiof_{'F', 0, 0};
     Rcc rcc_{sched_};
     Adc adc_{sched_, nvic_, kAdcIrq};
-    RegisterBlock flash_if_{"FLASH", {{0x00, 0x30}, {0x10, 0x80}}};
+    Flash flash_;
     RegisterBlock tim3_{"TIM3", {}};
     std::vector<Mapping> mappings_;
+    Si5351Model si5351_;
 
     FirmwareModule firmware_;
     std::array<void (*)(), 48> vectors_{};

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "board.h"
+#include "bus_log.h"
 #include "serial_host.h"
 #include "vcd_writer.h"
 
@@ -15,6 +16,8 @@ struct Options {
     bool stream = false;
     std::string pty;
     std::string vcd;
+    std::string bus_log;
+    double xtal = 25e6;
 };
 
 // Parses the command line; exits 0 after --help and 2 with a one-line
@@ -32,6 +35,13 @@ Options parse(int argc, char **argv)
         ->type_name("PATH")
         ->excludes(stream);
     app.add_option("--vcd", o.vcd, "Write a value-change dump of PA2 and the bus pins to FILE")->type_name("FILE");
+    app.add_option("--bus-log", o.bus_log,
+                   "Write one line per bus transaction to FILE: the time of its stop condition in "
+                   "microseconds, then its bytes in hex, address byte first")
+        ->type_name("FILE");
+    app.add_option("--xtal", o.xtal, "The synthesizer's real crystal frequency in Hz (default 25000000)")
+        ->type_name("HZ")
+        ->check(CLI::Range(1e6, 50e6));
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &) {
@@ -57,7 +67,15 @@ int main(int argc, char **argv)
             host = std::make_unique<sim::StdioHost>(
                 opt.stream ? sim::StdioHost::Mode::Stream : sim::StdioHost::Mode::Careful, 0, 1);
         }
-        sim::Board board;
+        sim::BoardOptions board_options;
+        board_options.synth_xtal_hz = opt.xtal;
+        sim::Board board(board_options);
+        std::unique_ptr<sim::BusLogWriter> bus_log;
+        std::unique_ptr<sim::BusMonitor> bus_monitor;
+        if (!opt.bus_log.empty()) {
+            bus_log = std::make_unique<sim::BusLogWriter>(opt.bus_log);
+            bus_monitor = std::make_unique<sim::BusMonitor>(board.scheduler(), board.gpiof(), bus_log->sink());
+        }
         std::unique_ptr<sim::VcdWriter> vcd;
         if (!opt.vcd.empty()) {
             vcd = std::make_unique<sim::VcdWriter>(opt.vcd, board.scheduler(),

@@ -11,7 +11,9 @@ volatile uint32_t rx_byte_f;
 uint32_t xtal;
 int32_t freq;
 
-static void RunIdentify(void) { println(ID_TEXT); }
+/* True when `hz` lies in the accepted crystal window; one unsigned
+   comparison, so values below the window wrap to large numbers and fail. */
+static inline int XtalInWindow(uint32_t hz) { return hz - XTAL_MIN <= XTAL_MAX - XTAL_MIN; }
 
 /* ---------------------------------------------------------------- start-up */
 
@@ -38,7 +40,12 @@ int main(void)
     LL_ADC_EnableIT_EOC(ADC1);
     LL_ADC_Enable(ADC1);
 
-    xtal = XTAL_DEFAULT;
+    /* An erased page or any value outside the window: run with the default,
+       without writing it back. */
+    FLASH_ReadSettings();
+    if (!XtalInWindow(xtal)) {
+        xtal = XTAL_DEFAULT;
+    }
 
     char txt[20];
     sprintf(txt, "%u", (unsigned)xtal);
@@ -51,6 +58,9 @@ int main(void)
     set_xtal_freq(xtal, 1);
     LL_mDelay(50);
 
+    freq = 3000000;
+    UpdateFreq();
+
     for (;;) {
         while (rx_byte_f == 0) {
             platform_wait_hint(&rx_byte_f);
@@ -61,6 +71,114 @@ int main(void)
         ParseCommand();
     }
 }
+
+/* ------------------------------------------------------------- settings page */
+
+void FLASH_ReadSettings(void) { xtal = SETTINGS_PAGE->WORD[0]; }
+
+/*
+ * Erases the page and programs xtal into its first word. The low half-word
+ * goes first, so a write cut short leaves at least 0xFFFF0000 there, which
+ * start-up rejects: an interrupted write never leaves a wrong crystal inside
+ * the window.
+ */
+void FLASH_WriteSettings(void)
+{
+    FLASH->SR |= FLASH_SR_EOP;
+    FLASH->SR |= FLASH_SR_WRPRTERR;
+    FLASH->SR |= FLASH_SR_PGERR;
+    while (FLASH->SR & FLASH_SR_BSY) {
+    }
+    if (FLASH->CR & FLASH_CR_LOCK) {
+        FLASH->KEYR = FLASH_KEY1;
+        FLASH->KEYR = FLASH_KEY2;
+    }
+
+    FLASH->CR |= FLASH_CR_PER;
+    FLASH->AR = SETTINGS_PAGE_ADDR;
+    FLASH->CR |= FLASH_CR_STRT;
+    while (FLASH->SR & FLASH_SR_BSY) {
+    }
+    if (FLASH->SR & FLASH_SR_EOP) {
+        FLASH->SR |= FLASH_SR_EOP;
+    }
+    FLASH->CR &= ~FLASH_CR_PER;
+
+    FLASH_ProgramWord(SETTINGS_PAGE_ADDR, xtal);
+
+    FLASH->CR |= FLASH_CR_LOCK;
+}
+
+/* Two half-words, low first, into an erased word of the settings page. */
+void FLASH_ProgramWord(uint32_t Address, uint32_t data)
+{
+    const uint32_t half = (Address - SETTINGS_PAGE_ADDR) / 2;
+    FLASH->CR |= FLASH_CR_PG;
+
+    SETTINGS_PAGE->HALF[half] = (uint16_t)data;
+    while (FLASH->SR & FLASH_SR_BSY) {
+    }
+    if (FLASH->SR & FLASH_SR_EOP) {
+        FLASH->SR |= FLASH_SR_EOP;
+    }
+
+    SETTINGS_PAGE->HALF[half + 1] = (uint16_t)(data >> 16);
+    while (FLASH->SR & FLASH_SR_BSY) {
+    }
+    if (FLASH->SR & FLASH_SR_EOP) {
+        FLASH->SR |= FLASH_SR_EOP;
+    }
+
+    FLASH->CR &= ~FLASH_CR_PG;
+}
+
+/* ------------------------------------------------------- synthesizer commands */
+
+/* Output 1 at freq, output 0 1 kHz away, output 2 off. Returns the PLLs
+   that were reset. */
+uint8_t UpdateFreq(void)
+{
+    const uint32_t f1 = (uint32_t)freq;
+    const uint32_t f0 = freq < LO_BELOW_FROM ? f1 + LO_OFFSET : f1 - LO_OFFSET;
+    return set_freq(f0, f1, 0);
+}
+
+uint8_t IsFreqOK(void) { return is_freq_ok(0) && is_freq_ok(1); }
+
+/* f: a new frequency; outputs that were not running get 100 ms to settle. */
+static void RunSetFrequency(char *p)
+{
+    ReadNumber(p, &freq);
+    const uint8_t ok = IsFreqOK();
+    UpdateFreq();
+    if (!ok) {
+        LL_mDelay(100);
+    }
+}
+
+/* o: all outputs off; freq stays, so a following sweep starts from it. */
+static void RunOutputsOff(void) { set_freq(0, 0, 0); }
+
+/* c: the crystal itself on all outputs, to be measured. */
+static void RunCalibrate(void)
+{
+    set_freq(5000000, 5000000, 5000000);
+    out_calibrate_freq();
+}
+
+/* x: a measured crystal frequency, kept across power-off and used at once. */
+static void RunSetXtal(char *p)
+{
+    int32_t xfreq;
+    ReadNumber(p, &xfreq);
+    if (XtalInWindow((uint32_t)xfreq)) {
+        xtal = (uint32_t)xfreq;
+        FLASH_WriteSettings();
+        set_xtal_freq((uint32_t)xfreq, 1);
+    }
+}
+
+static void RunIdentify(void) { println(ID_TEXT); }
 
 /* ------------------------------------------------------- command interpreter */
 
@@ -104,12 +222,23 @@ void ParseCommand(void)
 {
     char cmd = cmd_buf[0];
     char *p = cmd != 0 ? SkipWhitespace(&cmd_buf[1]) : &cmd_buf[0];
-    (void)p;
 
     LL_GPIO_SetOutputPin(GPIOA, LL_GPIO_PIN_2);
     switch ((unsigned char)cmd) {
+    case 'c':
+        RunCalibrate();
+        break;
+    case 'f':
+        RunSetFrequency(p);
+        break;
+    case 'o':
+        RunOutputsOff();
+        break;
     case 'w':
         RunIdentify();
+        break;
+    case 'x':
+        RunSetXtal(p);
         break;
     default:
         break;

@@ -23,8 +23,24 @@ extern "C" {
 /* One line buffer: 49 bytes of text and the terminator. */
 #define CMD_BUF_SIZE 50
 
-/* Default crystal frequency of the synthesizer, Hz. */
+/* Crystal frequencies of the synthesizer, Hz: the accepted window and the
+   default used while the settings page holds nothing valid. */
+#define XTAL_MIN 24000000u
+#define XTAL_MAX 31000000u
 #define XTAL_DEFAULT 25000000u
+
+/* Local oscillator: 1 kHz above the stimulus, below it from 130 MHz up. */
+#define LO_OFFSET 1000
+#define LO_BELOW_FROM 130000000
+
+/* The settings page: the last 1 KB page of the first 16 KB of flash. Word 0
+   holds the crystal frequency; the rest stays erased. */
+#define SETTINGS_PAGE_ADDR 0x08003C00u
+typedef union {
+    reg32_t WORD[256];
+    reg16_t HALF[512];
+} SettingsPage_TypeDef;
+#define SETTINGS_PAGE PERIPH_PTR(SettingsPage_TypeDef, SETTINGS_PAGE_ADDR)
 
 /* Identification line, also the last line of the start-up banner. */
 #define ID_TEXT "1.3;VORN"
@@ -41,6 +57,13 @@ void MX_GPIO_Init(void);
 void MX_ADC_Init(void);
 void MX_USART1_UART_Init(void);
 void MX_TIM3_Init(void);
+
+void FLASH_ReadSettings(void);
+void FLASH_WriteSettings(void);
+void FLASH_ProgramWord(uint32_t Address, uint32_t data);
+
+uint8_t UpdateFreq(void);
+uint8_t IsFreqOK(void);
 
 void ParseCommand(void);
 char *SkipWhitespace(char *p);

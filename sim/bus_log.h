@@ -1,0 +1,80 @@
+// A record of the two-wire bus (PF0 = SCL, PF1 = SDA) as it looks on the
+// wire, independent of the devices on it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "gpio.h"
+#include "scheduler.h"
+#include "two_wire.h"
+
+namespace sim {
+
+// Cuts the bus traffic into transactions and hands each one over when it
+// ends: every complete byte clocked after the start, address byte first,
+// acknowledged or not.
+//
+// - A transaction begins at a start and ends at a stop; it is reported with
+//   the time of the stop.
+// - A repeated start ends the transaction before it, which is reported with
+//   the time of the repeated start; the bytes after it form a new one.
+// - A start followed by a stop with no byte between is reported with no
+//   bytes. A byte cut short by a start or a stop is left out, and so is
+//   anything clocked outside a transaction (a stop with no start before it,
+//   clock pulses that free a stuck bus).
+class BusMonitor final : private TwoWireListener {
+public:
+    using Sink = std::function<void(Cycles end_time, const std::vector<std::uint8_t> &bytes)>;
+
+    // Follows the bus pins of `port`; must live as long as the port.
+    BusMonitor(const Scheduler &sched, Gpio &port, Sink sink);
+    BusMonitor(const BusMonitor &) = delete;
+    BusMonitor &operator=(const BusMonitor &) = delete;
+
+    std::uint64_t transactions() const { return transactions_; }
+
+private:
+    void on_start() override;
+    void on_stop() override;
+    void on_byte(std::uint8_t value, bool acked) override;
+    void finish();
+
+    const Scheduler &sched_;
+    Sink sink_;
+    TwoWireDecoder decoder_;
+    bool open_ = false;
+    std::vector<std::uint8_t> bytes_;
+    std::uint64_t transactions_ = 0;
+};
+
+// Writes transactions to a text file, one line each: the time the
+// transaction ended in whole microseconds of virtual time (truncated), then
+// its bytes in upper-case hex, all separated by single spaces:
+//   52018 C0 10 80
+class BusLogWriter {
+public:
+    // Throws std::runtime_error naming `path` when the file cannot be written.
+    explicit BusLogWriter(const std::string &path);
+    ~BusLogWriter();
+    BusLogWriter(const BusLogWriter &) = delete;
+    BusLogWriter &operator=(const BusLogWriter &) = delete;
+
+    void write(Cycles end_time, const std::vector<std::uint8_t> &bytes);
+    // A sink for a BusMonitor that writes here; the writer must outlive it.
+    BusMonitor::Sink sink()
+    {
+        return [this](Cycles t, const std::vector<std::uint8_t> &b) { write(t, b); };
+    }
+
+    // One line, without its newline.
+    static std::string format(Cycles end_time, const std::vector<std::uint8_t> &bytes);
+
+private:
+    std::FILE *file_;
+};
+
+} // namespace sim

@@ -1,0 +1,288 @@
+#include "flash.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace sim {
+
+namespace fs = std::filesystem;
+
+namespace {
+constexpr std::uint32_t kAcrReset = 0x30;        // prefetch buffer enabled, zero wait states
+constexpr std::uint32_t kAcrLatency = 0x7, kPRFTBE = 1u << 4, kPRFTBS = 1u << 5;
+// Option bytes as they leave the factory: read protection level 0, every
+// user option and both data bytes at 1.
+constexpr std::uint32_t kObrValue = 0xFFFF7700;
+// CR bits software can change once the interface is unlocked. OPTWRE only
+// follows the option-byte keys, which the firmware never writes, and
+// OBL_LAUNCH would reset the chip: both stay 0 here.
+constexpr std::uint32_t kCrWritable =
+    Flash::kPG | Flash::kPER | Flash::kMER | Flash::kOPTPG | Flash::kOPTER | Flash::kERRIE | Flash::kEOPIE;
+constexpr std::uint32_t kSrClearable = Flash::kPGERR | Flash::kWRPRTERR | Flash::kEOP;
+// The page is the last of sector 3 (pages 12 to 15).
+constexpr std::uint32_t kPageSectorBit = 1u << 3;
+} // namespace
+
+// --------------------------------------------------------------- the file
+
+void Flash::check_page_file(const std::string &path)
+{
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    if (st.type() == fs::file_type::not_found) return; // made by the first erase or program
+    if (ec) throw PageFileError("settings page file " + path + ": " + ec.message());
+    if (!fs::is_regular_file(st)) throw PageFileError("settings page file " + path + " is not a regular file");
+    const std::uintmax_t size = fs::file_size(path, ec);
+    if (ec) throw PageFileError("settings page file " + path + ": " + ec.message());
+    if (size != kPageSize) {
+        throw PageFileError("settings page file " + path + " has " + std::to_string(size) +
+                            " bytes; a flash page has exactly " + std::to_string(kPageSize));
+    }
+}
+
+Flash::Flash(Scheduler &sched, std::string page_file) : sched_(sched), path_(std::move(page_file))
+{
+    data_.fill(0xFF);
+    if (!path_.empty()) {
+        check_page_file(path_);
+        if (fs::exists(path_)) {
+            std::ifstream in(path_, std::ios::binary);
+            in.read(reinterpret_cast<char *>(data_.data()), kPageSize);
+            if (!in || in.gcount() != static_cast<std::streamsize>(kPageSize) || in.peek() != EOF) {
+                throw PageFileError("settings page file " + path_ + " could not be read as one page");
+            }
+        }
+    }
+    reset_interface();
+}
+
+void Flash::write_through()
+{
+    if (path_.empty()) return;
+    // The whole page goes to a file beside the real one, which then takes
+    // its place: the file holds either the old page or the new one, never a
+    // part of either.
+    const std::string temp = path_ + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char *>(data_.data()), kPageSize);
+        out.close();
+        if (!out) throw PageFileError("settings page file " + temp + " could not be written");
+    }
+    std::error_code ec;
+    fs::rename(temp, path_, ec);
+    if (ec) throw PageFileError("settings page file " + path_ + " could not be replaced: " + ec.message());
+}
+
+void Flash::load(const PageData &data)
+{
+    data_ = data;
+    write_through();
+}
+
+// ----------------------------------------------------------- operations
+
+void Flash::reset_interface()
+{
+    // An operation cut short by the reset leaves the page as it was.
+    sched_.cancel(op_event_);
+    op_event_ = 0;
+    pending_ = Pending::None;
+    acr_ = kAcrReset;
+    sr_ = 0;
+    cr_ = kLOCK;
+    ar_ = 0;
+    key1_seen_ = key_fault_ = false;
+}
+
+bool Flash::page_protected() const { return (wrpr_ & kPageSectorBit) == 0; }
+
+void Flash::start(Pending what, Cycles duration)
+{
+    pending_ = what;
+    sr_ |= kBSY;
+    op_event_ = sched_.schedule_in(duration, [this] { finish(); });
+}
+
+void Flash::finish()
+{
+    const Pending what = pending_;
+    op_event_ = 0;
+    pending_ = Pending::None;
+    sr_ &= ~kBSY;
+    cr_ &= ~kSTRT;
+
+    switch (what) {
+    case Pending::OtherPageErase:
+        sr_ |= kEOP; // a page this board does not hold: nothing to change
+        break;
+    case Pending::PageErase:
+    case Pending::MassErase:
+        if (page_protected()) {
+            sr_ |= kWRPRTERR;
+            break;
+        }
+        data_.fill(0xFF);
+        ++erases_;
+        sr_ |= kEOP;
+        completed(Operation::Erase);
+        break;
+    case Pending::Program: {
+        if (page_protected()) {
+            sr_ |= kWRPRTERR;
+            break;
+        }
+        const std::uint16_t old = static_cast<std::uint16_t>(data_[program_offset_] | data_[program_offset_ + 1] << 8);
+        // Only an erased half-word can be programmed, except that 0x0000
+        // may be written over anything.
+        if (old != 0xFFFF && program_value_ != 0x0000) {
+            sr_ |= kPGERR;
+            break;
+        }
+        data_[program_offset_] = static_cast<std::uint8_t>(program_value_);
+        data_[program_offset_ + 1] = static_cast<std::uint8_t>(program_value_ >> 8);
+        ++programs_;
+        sr_ |= kEOP;
+        completed(Operation::Program);
+        break;
+    }
+    case Pending::None:
+        break;
+    }
+}
+
+void Flash::completed(Operation op)
+{
+    write_through();
+    if (on_done_) on_done_(op);
+}
+
+// ------------------------------------------------------------- registers
+
+void Flash::write_key(std::uint32_t value)
+{
+    if (key_fault_) return; // locked until reset
+    if (!locked()) {
+        // A key written while unlocked breaks the sequence like a wrong one.
+        key_fault_ = true;
+        cr_ |= kLOCK;
+        return;
+    }
+    if (!key1_seen_ && value == kKey1) {
+        key1_seen_ = true;
+    } else if (key1_seen_ && value == kKey2) {
+        key1_seen_ = false;
+        cr_ &= ~kLOCK;
+    } else {
+        key1_seen_ = false;
+        key_fault_ = true;
+    }
+}
+
+void Flash::write_cr(std::uint32_t value)
+{
+    if (locked()) return; // a locked CR takes nothing, and setting LOCK again changes nothing
+    cr_ = (cr_ & ~kCrWritable) | (value & kCrWritable);
+    if ((value & kSTRT) && !busy()) {
+        // STRT starts an erase; it stays set until the erase ends.
+        if (cr_ & kMER) {
+            cr_ |= kSTRT;
+            start(Pending::MassErase, kEraseCycles);
+        } else if (cr_ & kPER) {
+            cr_ |= kSTRT;
+            const bool ours = ar_ - kPageAddress < kPageSize;
+            start(ours ? Pending::PageErase : Pending::OtherPageErase, kEraseCycles);
+        }
+    }
+    if (value & kLOCK) {
+        cr_ |= kLOCK; // a running operation still completes
+        key1_seen_ = false;
+    }
+}
+
+std::uint32_t Flash::read_register(std::uint32_t offset) const
+{
+    switch (offset) {
+    case kAcr:
+        return acr_;
+    case kSr:
+        return sr_;
+    case kCr:
+        return cr_;
+    case kAr:
+        return ar_;
+    case kObr:
+        return kObrValue;
+    case kWrpr:
+        return wrpr_;
+    default:
+        return 0; // KEYR and OPTKEYR are write-only
+    }
+}
+
+void Flash::write_register(std::uint32_t offset, std::uint32_t value)
+{
+    switch (offset) {
+    case kAcr:
+        // PRFTBS reports the prefetch buffer's state, which follows PRFTBE.
+        acr_ = (value & (kAcrLatency | kPRFTBE)) | ((value & kPRFTBE) ? kPRFTBS : 0);
+        break;
+    case kKeyr:
+        write_key(value);
+        break;
+    case kSr:
+        sr_ &= ~(value & kSrClearable);
+        break;
+    case kCr:
+        write_cr(value);
+        break;
+    case kAr:
+        if (!busy()) ar_ = value;
+        break;
+    default:
+        break; // OPTKEYR (option bytes are never written here), OBR and WRPR are read-only
+    }
+}
+
+void Flash::Registers::reset() { flash_.reset_interface(); }
+std::uint32_t Flash::Registers::read(std::uint32_t offset, unsigned) { return flash_.read_register(offset); }
+void Flash::Registers::write(std::uint32_t offset, std::uint32_t value, unsigned)
+{
+    flash_.write_register(offset, value);
+}
+
+// ------------------------------------------------------------------ page
+
+std::uint32_t Flash::read_page(std::uint32_t offset, unsigned size) const
+{
+    std::uint32_t v = 0;
+    for (unsigned i = 0; i < size && i < 4; ++i) {
+        if (offset + i < kPageSize) v |= std::uint32_t(data_[offset + i]) << (8 * i);
+    }
+    return v;
+}
+
+void Flash::write_page(std::uint32_t offset, std::uint32_t value, unsigned size)
+{
+    // Programming takes one half-word at a time with PG alone set; anything
+    // else (the chip answers a write of another size with a bus fault) is
+    // dropped.
+    const bool programming = (cr_ & (kPG | kPER | kMER | kLOCK)) == kPG;
+    if (!programming || busy() || size != 2 || (offset & 1) || offset >= kPageSize) {
+        ++ignored_writes_;
+        return;
+    }
+    program_offset_ = offset;
+    program_value_ = static_cast<std::uint16_t>(value);
+    start(Pending::Program, kProgramCycles);
+}
+
+std::uint32_t Flash::Page::read(std::uint32_t offset, unsigned size) { return flash_.read_page(offset, size); }
+void Flash::Page::write(std::uint32_t offset, std::uint32_t value, unsigned size)
+{
+    flash_.write_page(offset, value, size);
+}
+
+} // namespace sim
