@@ -41,15 +41,27 @@ Level Gpio::level(int pin) const
     return Level::Floating;
 }
 
+// Listeners hear every change in the order it happened: a change that a
+// listener causes (a device answering a clock edge) is delivered only after
+// every listener has heard the change that caused it.
 void Gpio::refresh()
 {
-    for (int pin = 0; pin < 16; ++pin) {
-        const Level l = level(pin);
-        if (l != levels_[pin]) {
-            levels_[pin] = l;
-            for (auto &cb : listeners_) cb(pin, l);
-        }
+    if (notifying_) {
+        again_ = true;
+        return;
     }
+    notifying_ = true;
+    do {
+        again_ = false;
+        for (int pin = 0; pin < 16; ++pin) {
+            const Level l = level(pin);
+            if (l != levels_[pin]) {
+                levels_[pin] = l;
+                for (auto &cb : listeners_) cb(pin, l);
+            }
+        }
+    } while (again_);
+    notifying_ = false;
 }
 
 void Gpio::set_external(int pin, External e)

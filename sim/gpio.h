@@ -49,6 +49,7 @@ private:
     std::array<External, 16> external_{};
     std::array<Level, 16> levels_{};
     std::vector<std::function<void(int, Level)>> listeners_;
+    bool notifying_ = false, again_ = false;
 };
 
 } // namespace sim

@@ -17,6 +17,7 @@ struct Options {
     std::string pty;
     std::string vcd;
     std::string bus_log;
+    std::string flash;
     double xtal = 25e6;
 };
 
@@ -39,15 +40,23 @@ Options parse(int argc, char **argv)
                    "Write one line per bus transaction to FILE: the time of its stop condition in "
                    "microseconds, then its bytes in hex, address byte first")
         ->type_name("FILE");
+    app.add_option("--flash", o.flash,
+                   "Keep the 1 KB settings page in FILE, byte for byte as on the chip; a missing file is an "
+                   "erased page, created on the first write")
+        ->type_name("FILE");
     app.add_option("--xtal", o.xtal, "The synthesizer's real crystal frequency in Hz (default 25000000)")
         ->type_name("HZ")
         ->check(CLI::Range(1e6, 50e6));
     try {
         app.parse(argc, argv);
+        if (!o.flash.empty()) sim::Flash::check_page_file(o.flash);
     } catch (const CLI::CallForHelp &) {
         std::fputs(app.help().c_str(), stdout);
         std::exit(0);
     } catch (const CLI::ParseError &e) {
+        std::fprintf(stderr, "snt-sim: %s\n", e.what());
+        std::exit(2);
+    } catch (const sim::PageFileError &e) {
         std::fprintf(stderr, "snt-sim: %s\n", e.what());
         std::exit(2);
     }
@@ -69,6 +78,7 @@ int main(int argc, char **argv)
         }
         sim::BoardOptions board_options;
         board_options.synth_xtal_hz = opt.xtal;
+        board_options.flash_file = opt.flash;
         sim::Board board(board_options);
         std::unique_ptr<sim::BusLogWriter> bus_log;
         std::unique_ptr<sim::BusMonitor> bus_monitor;

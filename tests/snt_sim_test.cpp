@@ -93,6 +93,121 @@ TEST(SntSim, WritesAValueChangeDumpOfPA2)
     EXPECT_NE(bad.err.find("/nonexistent/dir/x.vcd"), std::string::npos);
 }
 
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const std::string &path, const std::string &bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+TEST(SntSim, SettingsPageFileKeepsTheCrystalAcrossRuns)
+{
+    const std::string page = testing::TempDir() + "snt_sim_test_page.bin";
+    ::unlink(page.c_str());
+    ProcessResult r = sim({"--flash", page}, "w\r");
+    EXPECT_EQ(r.out, kBanner + "1.3;VORN\r");
+    EXPECT_NE(::access(page.c_str(), F_OK), 0) << "no write, no file";
+
+    r = sim({"--flash", page}, "x 26000000\r");
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::string expected(1024, '\xFF');
+    expected.replace(0, 4, std::string("\x80\xBA\x8C\x01", 4)); // 26,000,000 little-endian
+    EXPECT_EQ(read_file(page), expected);
+    r = sim({"--flash", page}, "");
+    EXPECT_EQ(r.out, "26000000\r1.3;VORN\r");
+
+    // Any pattern starts; values outside the window give the default crystal.
+    std::string noise(1024, '\0');
+    for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919) >> 3);
+    write_file(page, noise);
+    r = sim({"--flash", page}, "w\r");
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, kBanner + "1.3;VORN\r");
+    EXPECT_EQ(read_file(page), noise) << "reading the page never writes it";
+
+    for (std::size_t size : {0u, 1023u, 1025u}) {
+        const std::string bytes(size, 'A');
+        write_file(page, bytes);
+        r = sim({"--flash", page}, "x 26000000\r");
+        EXPECT_EQ(r.exit_code, 2) << size;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find(page), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(read_file(page), bytes) << "a wrong-sized file is left untouched";
+    }
+}
+
+// An independent reading of the bus waveform in a VCD file: every
+// transaction from a start to a stop, bytes of nine clocks each.
+std::vector<std::string> decode_vcd_bus(const std::string &vcd)
+{
+    std::vector<std::string> out;
+    bool scl = true, sda = true, in_frame = false;
+    int bits = 0, byte = 0;
+    std::string line_bytes;
+    unsigned long long t_ns = 0;
+    std::istringstream in(vcd.substr(vcd.find("$enddefinitions")));
+    std::string tok;
+    while (in >> tok) {
+        if (tok[0] == '#') {
+            t_ns = std::stoull(tok.substr(1));
+            continue;
+        }
+        if (tok.size() != 2 || (tok[1] != '"' && tok[1] != '#')) continue;
+        const bool level = tok[0] != '0'; // released lines ('z') are high
+        if (tok[1] == '"') {
+            if (level && !scl && in_frame) {
+                if (bits < 8) byte = (byte << 1) | (sda ? 1 : 0);
+                if (++bits == 9) {
+                    char hex[4];
+                    std::snprintf(hex, sizeof hex, " %02X", byte);
+                    line_bytes += hex;
+                    bits = byte = 0;
+                }
+            }
+            scl = level;
+        } else {
+            if (scl && sda && !level) { // start
+                in_frame = true;
+                bits = byte = 0;
+                line_bytes.clear();
+            } else if (scl && !sda && level && in_frame) { // stop
+                out.push_back(std::to_string(t_ns / 1000) + line_bytes);
+                in_frame = false;
+            }
+            sda = level;
+        }
+    }
+    return out;
+}
+
+TEST(SntSim, BusLogMatchesTheWaveform)
+{
+    const std::string log = testing::TempDir() + "snt_sim_test_bus.log";
+    const std::string vcd = testing::TempDir() + "snt_sim_test_bus.vcd";
+    const ProcessResult r = sim({"--bus-log", log, "--vcd", vcd, "--xtal", "25000123"}, "f 7000000\rx 24000000\r");
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::vector<std::string> logged;
+    std::istringstream lines(read_file(log));
+    for (std::string line; std::getline(lines, line);) logged.push_back(line);
+    ASSERT_GE(logged.size(), 20u);
+    EXPECT_NE(logged[0].find(" C0 10 80"), std::string::npos) << logged[0];
+    EXPECT_EQ(logged[0].substr(logged[0].find(' ')), " C0 10 80") << "start-up powers output 0 down first";
+    EXPECT_EQ(logged.back().substr(logged.back().find(' ')), " C0 B1 A0") << "x ends with a reset of both PLLs";
+    EXPECT_EQ(decode_vcd_bus(read_file(vcd)), logged);
+
+    EXPECT_EQ(sim({"--xtal", "abc"}, "").exit_code, 2);
+    EXPECT_EQ(sim({"--xtal", "0"}, "").exit_code, 2);
+    EXPECT_EQ(sim({"--bus-log", "/nonexistent/dir/bus.log"}, "").exit_code, 1);
+}
+
 TEST(SntSim, PseudoTerminalServesAnySerialProgramUntilTerminated)
 {
     const std::string link = testing::TempDir() + "snt_sim_test_pty";
