@@ -21,32 +21,30 @@ void Rcc::reset()
 
 std::uint32_t Rcc::read(std::uint32_t offset, unsigned) { return regs_.get(offset); }
 
+// An oscillator's ready flag is read-only: it follows the enable bit after
+// the oscillator's start-up time and drops at once when it is switched off.
+void Rcc::write_oscillator(std::uint32_t reg, std::uint32_t value, std::uint32_t on, std::uint32_t ready, Cycles start)
+{
+    const std::uint32_t old = regs_.get(reg);
+    std::uint32_t v = (value & ~ready) | (old & ready);
+    if (!(v & on)) v &= ~ready;
+    regs_.set(reg, v);
+    if ((v & on) && !(old & ready)) {
+        sched_.schedule_in(start, [this, reg, on, ready] {
+            if (regs_.get(reg) & on) regs_.set(reg, regs_.get(reg) | ready);
+        });
+    }
+}
+
 void Rcc::write(std::uint32_t offset, std::uint32_t value, unsigned)
 {
-    const std::uint32_t old = regs_.get(offset);
     switch (offset) {
-    case kCr: {
-        std::uint32_t v = (value & ~kHsiRdy) | (old & kHsiRdy);
-        if (!(v & kHsiOn)) v &= ~kHsiRdy;
-        regs_.set(kCr, v);
-        if ((v & kHsiOn) && !(old & kHsiRdy)) {
-            sched_.schedule_in(kHsiStart, [this] {
-                if (regs_.get(kCr) & kHsiOn) regs_.set(kCr, regs_.get(kCr) | kHsiRdy);
-            });
-        }
+    case kCr:
+        write_oscillator(kCr, value, kHsiOn, kHsiRdy, kHsiStart);
         return;
-    }
-    case kCr2: {
-        std::uint32_t v = (value & ~kHsi14Rdy) | (old & kHsi14Rdy);
-        if (!(v & kHsi14On)) v &= ~kHsi14Rdy;
-        regs_.set(kCr2, v);
-        if ((v & kHsi14On) && !(old & kHsi14Rdy)) {
-            sched_.schedule_in(kHsi14Start, [this] {
-                if (regs_.get(kCr2) & kHsi14On) regs_.set(kCr2, regs_.get(kCr2) | kHsi14Rdy);
-            });
-        }
+    case kCr2:
+        write_oscillator(kCr2, value, kHsi14On, kHsi14Rdy, kHsi14Start);
         return;
-    }
     case kCfgr: {
         // The switch status (SWS) follows the selected source (SW) at once.
         const std::uint32_t sw = value & 3u;

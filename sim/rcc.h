@@ -23,6 +23,8 @@ public:
     bool enabled(std::uint32_t offset, unsigned bit) const { return (regs_.get(offset) >> bit) & 1u; }
 
 private:
+    void write_oscillator(std::uint32_t reg, std::uint32_t value, std::uint32_t on, std::uint32_t ready, Cycles start);
+
     Scheduler &sched_;
     RegisterFile regs_;
 };

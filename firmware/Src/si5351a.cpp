@@ -281,10 +281,27 @@ static void setup_pll(uint8_t base, uint64_t pll_freq)
     si5351_setup_msynth(base, mult, num, PLL_DENOM, 0);
 }
 
-/* True when the output keeps its divider and its MultiSynth still drives it. */
-static uint8_t keeps_plan(uint8_t clk_num, uint32_t divider, uint8_t rdiv, uint16_t div_record, uint8_t rdiv_record)
+/*
+ * Writes an integer plan of output `clk` on the PLL at `pll_base`: the PLL
+ * feedback divider every time; the MultiSynth block and the control register
+ * only when the divider or R changed, or when the output runs from the
+ * crystal after calibration. Returns `reset_bit` when the PLL needs a reset.
+ */
+static uint8_t write_integer_plan(uint8_t clk, uint8_t pll_base, uint8_t control, uint8_t reset_bit,
+                                  uint64_t pll_freq, uint32_t divider, uint8_t rdiv, uint16_t *div_record,
+                                  uint8_t *rdiv_record)
 {
-    return divider == div_record && rdiv == rdiv_record && !(clk_on_xtal & (1u << clk_num));
+    setup_pll(pll_base, pll_freq);
+    const uint8_t on_xtal = clk_on_xtal & (1u << clk);
+    if (divider == *div_record && rdiv == *rdiv_record && !on_xtal) {
+        return 0;
+    }
+    si5351_setup_msynth_int((uint8_t)(REG_MS0 + 8 * clk), divider, (uint8_t)(rdiv << 4));
+    si5351_write_reg((uint8_t)(REG_CLK0_CONTROL + clk), control);
+    clk_on_xtal &= (uint8_t)~(1u << clk);
+    *rdiv_record = rdiv;
+    *div_record = (uint16_t)divider;
+    return reset_bit;
 }
 
 void update_freq0(uint8_t *need_reset_pll)
@@ -300,16 +317,8 @@ void update_freq0(uint8_t *need_reset_pll)
         disable_out(0);
         return;
     }
-    setup_pll(REG_MSNA, pll_freq);
-    if (keeps_plan(0, divider, rdiv, freq0_div, freq0_rdiv)) {
-        return;
-    }
-    si5351_setup_msynth_int(REG_MS0, divider, (uint8_t)(rdiv << 4));
-    si5351_write_reg(REG_CLK0_CONTROL, (uint8_t)(power0 | CLK_MS0_PLLA_INT));
-    clk_on_xtal &= (uint8_t)~1u;
-    freq0_rdiv = rdiv;
-    freq0_div = (uint16_t)divider;
-    *need_reset_pll |= SI5351_RESET_PLLA;
+    *need_reset_pll |= write_integer_plan(0, REG_MSNA, (uint8_t)(power0 | CLK_MS0_PLLA_INT), SI5351_RESET_PLLA,
+                                          pll_freq, divider, rdiv, &freq0_div, &freq0_rdiv);
 }
 
 /* Output 2 divides PLL B as it runs for output 1: a fraction over 1048575,
@@ -362,15 +371,8 @@ void update_freq12(uint8_t freq1_changed, uint8_t *need_reset_pll)
                 disable_out(1);
                 return; /* output 2 is not planned and PLL B's record stays */
             }
-            setup_pll(REG_MSNB, pll_freq);
-            if (!keeps_plan(1, divider, rdiv, freq1_div, freq1_rdiv)) {
-                si5351_setup_msynth_int(REG_MS1, divider, (uint8_t)(rdiv << 4));
-                si5351_write_reg(REG_CLK0_CONTROL + 1, (uint8_t)(power1 | CLK_PLLB_INT));
-                clk_on_xtal &= (uint8_t)~2u;
-                freq1_rdiv = rdiv;
-                freq1_div = (uint16_t)divider;
-                *need_reset_pll |= SI5351_RESET_PLLB;
-            }
+            *need_reset_pll |= write_integer_plan(1, REG_MSNB, (uint8_t)(power1 | CLK_PLLB_INT), SI5351_RESET_PLLB,
+                                                  pll_freq, divider, rdiv, &freq1_div, &freq1_rdiv);
             freq_pll_b = (uint32_t)pll_freq;
         }
         if (freq2 == 0) {
@@ -386,15 +388,8 @@ void update_freq12(uint8_t freq1_changed, uint8_t *need_reset_pll)
             disable_out(2);
             return;
         }
-        setup_pll(REG_MSNB, pll_freq);
-        if (!keeps_plan(2, divider, rdiv, freq2_div, freq2_rdiv)) {
-            si5351_setup_msynth_int(REG_MS2, divider, (uint8_t)(rdiv << 4));
-            si5351_write_reg(REG_CLK0_CONTROL + 2, (uint8_t)(power2 | CLK_PLLB_INT));
-            clk_on_xtal &= (uint8_t)~4u;
-            freq2_rdiv = rdiv;
-            freq2_div = (uint16_t)divider;
-            *need_reset_pll |= SI5351_RESET_PLLB;
-        }
+        *need_reset_pll |= write_integer_plan(2, REG_MSNB, (uint8_t)(power2 | CLK_PLLB_INT), SI5351_RESET_PLLB,
+                                              pll_freq, divider, rdiv, &freq2_div, &freq2_rdiv);
     }
 }
 
