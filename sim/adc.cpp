@@ -7,70 +7,189 @@ namespace {
 // about a microsecond after it is enabled.
 constexpr Cycles kCalibration = us_to_cycles(83 / 14.0), kEnable = us_to_cycles(1);
 constexpr std::uint32_t kCalFactor = 0x2A; // what this part's calibration leaves in DR
+constexpr std::uint32_t kTrReset = 0x0FFF0000;
+
+// Sampling times selected by SMPR, in half ADC clocks (1.5 .. 239.5).
+constexpr unsigned kSamplingHalfClocks[8] = {3, 15, 27, 57, 83, 111, 143, 479};
+constexpr double kHsi14Hz = 14e6;
 } // namespace
 
 void Adc::reset()
 {
-    for (std::uint32_t r : {kIsr, kIer, kCr, kCfgr1, kCfgr2, kSmpr, kChselr, kDr, kCcr}) {
-        regs_.define(r, 0);
-    }
-    regs_.define(kTr, 0x0FFF0000);
-    regs_.reset();
+    sched_.cancel(conversion_event_);
+    conversion_event_ = 0;
+    isr_ = ier_ = cr_ = cfgr1_ = cfgr2_ = smpr_ = chselr_ = dr_ = ccr_ = 0;
+    tr_ = kTrReset;
+    other_.reset();
+    ready_ = false;
+    held_ = 0;
+    conversions_ = overruns_ = 0;
     update_irq();
 }
 
-void Adc::update_irq()
+std::uint32_t *Adc::field(std::uint32_t offset)
 {
-    irq_.set_irq_level(irq_number_, (regs_.get(kIsr) & regs_.get(kIer) & (kAdrdy | kEoc | kEos | kOvr)) != 0);
+    switch (offset) {
+    case kIsr:
+        return &isr_;
+    case kIer:
+        return &ier_;
+    case kCr:
+        return &cr_;
+    case kCfgr1:
+        return &cfgr1_;
+    case kCfgr2:
+        return &cfgr2_;
+    case kSmpr:
+        return &smpr_;
+    case kTr:
+        return &tr_;
+    case kChselr:
+        return &chselr_;
+    case kDr:
+        return &dr_;
+    case kCcr:
+        return &ccr_;
+    default:
+        return nullptr;
+    }
+}
+
+std::uint32_t Adc::reg(std::uint32_t offset) const
+{
+    const std::uint32_t *f = const_cast<Adc *>(this)->field(offset);
+    return f != nullptr ? *f : other_.get(offset);
+}
+
+void Adc::update_irq() { irq_.set_irq_level(irq_number_, (isr_ & ier_ & (kAdrdy | kEoc | kEos | kOvr)) != 0); }
+
+Cycles Adc::conversion_cycles() const
+{
+    const unsigned resolution_bits = 12 - 2 * ((cfgr1_ & kResMask) >> 3);
+    const unsigned half_clocks = kSamplingHalfClocks[smpr_ & 7u] + 2 * resolution_bits + 1;
+    double adc_hz = kHsi14Hz;
+    switch (cfgr2_ >> 30) {
+    case 1:
+        adc_hz = kCoreHz / 2.0;
+        break;
+    case 2:
+        adc_hz = kCoreHz / 4.0;
+        break;
+    default:
+        break;
+    }
+    return static_cast<Cycles>(half_clocks / 2.0 * kCoreHz / adc_hz + 0.5);
+}
+
+bool Adc::can_convert() const { return ready_ && (cr_ & kAden) && (cr_ & kAdstart) && !converting(); }
+
+void Adc::external_trigger(unsigned line)
+{
+    if (!(cfgr1_ & kExtenMask) || ((cfgr1_ & kExtselMask) >> kExtselShift) != line) return;
+    if (can_convert()) start_conversion();
+}
+
+void Adc::start_conversion()
+{
+    held_ = source_ != nullptr ? static_cast<std::uint16_t>(source_->sample(sched_.now()) & 0x0FFFu) : 0;
+    conversion_event_ = sched_.schedule_in(conversion_cycles(), [this] {
+        conversion_event_ = 0;
+        end_conversion();
+    });
+}
+
+void Adc::end_conversion()
+{
+    const unsigned res = (cfgr1_ & kResMask) >> 3;
+    std::uint32_t data = held_ >> (2 * res);
+    if (cfgr1_ & kAlign) data <<= (res == 3 ? 2 : 4 + 2 * res); // 6 bits: left-aligned in a byte
+
+    if (isr_ & kEoc) {
+        isr_ |= kOvr;
+        ++overruns_;
+        if (cfgr1_ & kOvrmod) dr_ = data;
+    } else {
+        dr_ = data;
+    }
+    isr_ |= kEoc | kEos;
+    ++conversions_;
+
+    if (cfgr1_ & kCont) {
+        if (can_convert()) start_conversion();
+    } else if (!(cfgr1_ & kExtenMask)) {
+        cr_ &= ~kAdstart;
+    }
+    update_irq();
+}
+
+void Adc::stop_conversions()
+{
+    sched_.cancel(conversion_event_);
+    conversion_event_ = 0;
+    cr_ &= ~(kAdstart | kAdstp);
 }
 
 std::uint32_t Adc::read(std::uint32_t offset, unsigned)
 {
-    const std::uint32_t v = regs_.get(offset);
     if (offset == kDr) {
-        regs_.set(kIsr, regs_.get(kIsr) & ~kEoc); // reading the data clears end of conversion
+        isr_ &= ~kEoc; // reading the data clears end of conversion
         update_irq();
+        return dr_;
     }
-    return v;
+    return reg(offset);
 }
 
 void Adc::write(std::uint32_t offset, std::uint32_t value, unsigned)
 {
-    const std::uint32_t cr = regs_.get(kCr);
-    const bool enabled = cr & kAden;
+    const bool enabled = cr_ & kAden;
     switch (offset) {
     case kIsr:
-        regs_.set(kIsr, regs_.get(kIsr) & ~value); // flags clear by writing 1
+        isr_ &= ~value; // flags clear by writing 1
         break;
-    case kCr:
+    case kCr: {
+        const std::uint32_t cr = cr_;
         if ((value & kAdcal) && !enabled && !(cr & kAdcal)) {
-            regs_.set(kCr, cr | kAdcal);
+            cr_ |= kAdcal;
             sched_.schedule_in(kCalibration, [this] {
-                regs_.set(kCr, regs_.get(kCr) & ~kAdcal);
-                regs_.set(kDr, kCalFactor);
+                cr_ &= ~kAdcal;
+                dr_ = kCalFactor;
             });
         }
         if ((value & kAden) && !enabled && !(cr & kAdcal)) {
-            regs_.set(kCr, regs_.get(kCr) | kAden);
+            cr_ |= kAden;
             sched_.schedule_in(kEnable, [this] {
-                regs_.set(kIsr, regs_.get(kIsr) | kAdrdy);
+                if (!(cr_ & kAden)) return;
+                ready_ = true;
+                isr_ |= kAdrdy;
                 update_irq();
             });
         }
-        if ((value & kAdstart) && enabled) {
-            regs_.set(kCr, regs_.get(kCr) | kAdstart);
+        if ((value & kAdstp) && (cr & kAdstart)) {
+            stop_conversions();
+        } else if ((value & kAdstart) && enabled && !(value & kAddis)) {
+            cr_ |= kAdstart;
+            if (!(cfgr1_ & kExtenMask) && can_convert()) start_conversion();
+        }
+        if ((value & kAddis) && enabled && !(cr_ & kAdstart)) {
+            cr_ &= ~kAden;
+            ready_ = false;
         }
         break;
+    }
     case kCfgr1:
     case kCfgr2:
     case kSmpr:
     case kChselr:
-        if (!enabled) regs_.set(offset, value); // configuration only while the ADC is off
+        if (!enabled) *field(offset) = value; // configuration only while the ADC is off
         break;
     case kDr:
         break;
     default:
-        regs_.set(offset, value);
+        if (std::uint32_t *f = field(offset)) {
+            *f = value;
+        } else {
+            other_.set(offset, value);
+        }
         break;
     }
     update_irq();

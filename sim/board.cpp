@@ -14,7 +14,7 @@ struct VectorName {
 constexpr VectorName kVectorNames[] = {
     {2, "NMI_Handler"},     {3, "HardFault_Handler"},           {11, "SVC_Handler"},
     {14, "PendSV_Handler"}, {kSysTickException, "SysTick_Handler"}, {kIrqBase + kAdcIrq, "ADC1_IRQHandler"},
-    {kIrqBase + kUsart1Irq, "USART1_IRQHandler"},
+    {kIrqBase + kTim3Irq, "TIM3_IRQHandler"}, {kIrqBase + kUsart1Irq, "USART1_IRQHandler"},
 };
 
 constexpr std::uint32_t kAhbenr = Rcc::kAhbenr, kApb2enr = Rcc::kApb2enr, kApb1enr = Rcc::kApb1enr;
@@ -35,7 +35,8 @@ std::string hex(std::uint32_t v)
 } // namespace
 
 Board::Board(const BoardOptions &options)
-    : flash_(sched_, options.flash_file), si5351_(gpiof_, options.synth_xtal_hz), firmware_(options.firmware)
+    : flash_(sched_, options.flash_file), si5351_(gpiof_, options.synth_xtal_hz),
+      analog_(si5351_, parse_dut(options.dut), options.noise, options.seed), firmware_(options.firmware)
 {
     mappings_ = {
         {0x40021000, 0x400, &rcc_, 0, 0},
@@ -51,6 +52,9 @@ Board::Board(const BoardOptions &options)
         {0xE000ED00, 0x040, &nvic_.scb(), 0, 0},
     };
     for (auto &m : mappings_) m.device->reset();
+    // TIM3's trigger output starts the ADC's conversions of PA0.
+    tim3_.on_trgo([this] { adc_.external_trigger(Adc::kTrgTim3Trgo); });
+    adc_.set_source(&analog_);
     // The bus lines have pull-up resistors on the board; the synthesizer
     // sits on them.
     gpiof_.set_external(0, Gpio::External::PullUp);

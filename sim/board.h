@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "adc.h"
+#include "analog.h"
 #include "cpu_thread.h"
 #include "firmware_module.h"
 #include "flash.h"
@@ -22,10 +23,10 @@
 #include "host_port.h"
 #include "nvic.h"
 #include "rcc.h"
-#include "register_block.h"
 #include "scheduler.h"
 #include "si5351.h"
 #include "systick.h"
+#include "tim.h"
 #include "usart.h"
 
 namespace sim {
@@ -44,9 +45,16 @@ struct BoardOptions {
     double synth_xtal_hz = 25e6;
     // File holding the settings page, byte for byte; empty: kept in memory.
     std::string flash_file;
+    // What is connected between output 1 and the mixer (sim/dut.h).
+    std::string dut = "thru";
+    // Noise on PA0: standard deviation in ADC counts, and the seed of its
+    // sequence (sim/analog.h).
+    double noise = AnalogFrontEnd::kDefaultNoise;
+    std::uint64_t seed = 1;
 };
 
 constexpr int kAdcIrq = 12;
+constexpr int kTim3Irq = 16;
 constexpr int kUsart1Irq = 27;
 
 class Board final : public snt_host::Port {
@@ -54,6 +62,7 @@ public:
     // Core cycles one peripheral access takes.
     static constexpr Cycles kAccessCycles = 2;
 
+    // Throws DutError for a device text it cannot use.
     explicit Board(const BoardOptions &options = BoardOptions{});
     ~Board();
     Board(const Board &) = delete;
@@ -68,6 +77,8 @@ public:
     Gpio &gpiof() { return gpiof_; }
     Rcc &rcc() { return rcc_; }
     Adc &adc() { return adc_; }
+    Timer &tim3() { return tim3_; }
+    AnalogFrontEnd &analog() { return analog_; }
     Si5351Model &si5351() { return si5351_; }
     Flash &flash() { return flash_; }
     FirmwareModule &firmware() { return firmware_; }
@@ -132,9 +143,10 @@ private:
     Rcc rcc_{sched_};
     Adc adc_{sched_, nvic_, kAdcIrq};
     Flash flash_;
-    RegisterBlock tim3_{"TIM3", {}};
+    Timer tim3_{"TIM3", sched_, nvic_, kTim3Irq};
     std::vector<Mapping> mappings_;
     Si5351Model si5351_;
+    AnalogFrontEnd analog_;
 
     FirmwareModule firmware_;
     std::array<void (*)(), 48> vectors_{};

@@ -16,6 +16,7 @@ void Gpio::reset()
     otyper_ = ospeedr_ = odr_ = lckr_ = 0;
     afr_.fill(0);
     levels_.fill(Level::Floating);
+    dirty_ = 0xFFFFu;
     refresh();
 }
 
@@ -54,6 +55,8 @@ void Gpio::refresh()
     do {
         again_ = false;
         for (int pin = 0; pin < 16; ++pin) {
+            if (!(dirty_ & (1u << pin))) continue;
+            dirty_ &= ~(1u << pin);
             const Level l = level(pin);
             if (l != levels_[pin]) {
                 levels_[pin] = l;
@@ -67,12 +70,15 @@ void Gpio::refresh()
 void Gpio::set_external(int pin, External e)
 {
     external_[pin] = e;
+    dirty_ |= 1u << pin;
     refresh();
 }
 
 void Gpio::set_odr(std::uint32_t value)
 {
-    odr_ = value & 0xFFFFu;
+    value &= 0xFFFFu;
+    dirty_ |= odr_ ^ value;
+    odr_ = value;
     refresh();
 }
 
@@ -112,8 +118,10 @@ void Gpio::write(std::uint32_t offset, std::uint32_t value, unsigned)
     switch (offset) {
     case kModer:
         moder_ = value;
+        dirty_ = 0xFFFFu;
         break;
     case kOtyper:
+        dirty_ |= otyper_ ^ (value & 0xFFFFu);
         otyper_ = value & 0xFFFFu;
         break;
     case kOspeedr:
@@ -121,6 +129,7 @@ void Gpio::write(std::uint32_t offset, std::uint32_t value, unsigned)
         break;
     case kPupdr:
         pupdr_ = value;
+        dirty_ = 0xFFFFu;
         break;
     case kOdr:
         set_odr(value);

@@ -48,6 +48,9 @@ private:
     std::array<std::uint32_t, 2> afr_{};
     std::array<External, 16> external_{};
     std::array<Level, 16> levels_{};
+    // Pins whose mode, pull, output or outside connection changed since
+    // their level was last worked out; the others cannot have changed.
+    std::uint32_t dirty_ = 0;
     std::vector<std::function<void(int, Level)>> listeners_;
     bool notifying_ = false, again_ = false;
 };

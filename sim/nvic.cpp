@@ -93,9 +93,10 @@ int Nvic::next_to_take(int current_priority) const
         best = kSysTickException;
         best_priority = priority_of(kSysTickException);
     }
-    const std::uint32_t ready = pending_ & enabled_ & ~active_;
-    for (int irq = 0; irq < kIrqCount; ++irq) {
-        if (((ready >> irq) & 1u) && priority_[irq] < best_priority) {
+    // Only the lines that are ready, lowest number first.
+    for (std::uint32_t ready = pending_ & enabled_ & ~active_; ready != 0; ready &= ready - 1) {
+        const int irq = __builtin_ctz(ready);
+        if (priority_[irq] < best_priority) {
             best = kIrqBase + irq;
             best_priority = priority_[irq];
         }

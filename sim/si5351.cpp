@@ -122,6 +122,7 @@ void Si5351Model::store(int n, std::uint8_t value)
         value = static_cast<std::uint8_t>(value & ~(kPllAReset | kPllBReset));
     }
     regs_[static_cast<std::size_t>(n)] = value;
+    ++revision_;
     if (on_write_) on_write_(n, value);
 }
 

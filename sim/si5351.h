@@ -89,10 +89,17 @@ public:
     void on_register_write(std::function<void(int reg, std::uint8_t value)> cb) { on_write_ = std::move(cb); }
 
     // ---- the crystal
-    void set_xtal_hz(double hz) { xtal_hz_ = hz; }
+    void set_xtal_hz(double hz)
+    {
+        xtal_hz_ = hz;
+        ++revision_;
+    }
     double xtal_hz() const { return xtal_hz_; }
 
     // ---- frequencies in Hz, from the present register values
+    // Counts register stores and crystal changes: the frequencies below
+    // stay the same as long as it does.
+    std::uint64_t revision() const { return revision_; }
     // VCO of PLL A (0) or B (1); 0 when P3 is 0.
     double pll_hz(int pll) const;
     // Whether that VCO is within the chip's 600..900 MHz.
@@ -139,6 +146,7 @@ private:
     double xtal_hz_;
     std::array<std::uint8_t, 256> regs_{};
     std::array<int, 2> pll_resets_{};
+    std::uint64_t revision_ = 0;
     std::function<void(int, std::uint8_t)> on_write_;
 
     State state_ = State::Idle;

@@ -2,11 +2,15 @@
 // serial port on standard input/output or on a pseudo-terminal.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "board.h"
 #include "bus_log.h"
+#include "dut.h"
 #include "serial_host.h"
 #include "vcd_writer.h"
 
@@ -19,6 +23,9 @@ struct Options {
     std::string bus_log;
     std::string flash;
     double xtal = 25e6;
+    std::string dut = "thru";
+    double noise = sim::AnalogFrontEnd::kDefaultNoise;
+    std::uint64_t seed = 1;
 };
 
 // Parses the command line; exits 0 after --help and 2 with a one-line
@@ -47,9 +54,42 @@ Options parse(int argc, char **argv)
     app.add_option("--xtal", o.xtal, "The synthesizer's real crystal frequency in Hz (default 25000000)")
         ->type_name("HZ")
         ->check(CLI::Range(1e6, 50e6));
+    app.add_option("--dut", o.dut,
+                   std::string("The device under test between output 1 and the mixer (default thru): ") +
+                       sim::dut_kinds() +
+                       ". Frequencies take k, M or G (10.7M); FILE is a Touchstone version 1 two-port file")
+        ->type_name("DEVICE");
+    app.add_option("--noise", o.noise,
+                   "Standard deviation of the white noise on the ADC input, in counts (default 2: the detector's "
+                   "noise floor about 75 dB below a thru)")
+        ->type_name("COUNTS")
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                double v = 0;
+                try {
+                    std::size_t used = 0;
+                    v = std::stod(text, &used);
+                    if (used != text.size()) return std::string("not a number: ") + text;
+                } catch (const std::exception &) {
+                    return std::string("not a number: ") + text;
+                }
+                return v >= 0 && std::isfinite(v) ? std::string() : "must be a number of 0 or more, not " + text;
+            },
+            ""));
+    app.add_option("--seed", o.seed, "Seed of the noise sequence (default 1); the same seed gives the same samples")
+        ->type_name("N")
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+                errno = 0;
+                if (digits) std::strtoull(text.c_str(), nullptr, 10);
+                return digits && errno == 0 ? std::string() : "not a whole number from 0 to 2^64 - 1: " + text;
+            },
+            ""));
     try {
         app.parse(argc, argv);
         if (!o.flash.empty()) sim::Flash::check_page_file(o.flash);
+        sim::parse_dut(o.dut);
     } catch (const CLI::CallForHelp &) {
         std::fputs(app.help().c_str(), stdout);
         std::exit(0);
@@ -58,6 +98,9 @@ Options parse(int argc, char **argv)
         std::exit(2);
     } catch (const sim::PageFileError &e) {
         std::fprintf(stderr, "snt-sim: %s\n", e.what());
+        std::exit(2);
+    } catch (const sim::DutError &e) {
+        std::fprintf(stderr, "snt-sim: --dut: %s\n", e.what());
         std::exit(2);
     }
     return o;
@@ -79,6 +122,9 @@ int main(int argc, char **argv)
         sim::BoardOptions board_options;
         board_options.synth_xtal_hz = opt.xtal;
         board_options.flash_file = opt.flash;
+        board_options.dut = opt.dut;
+        board_options.noise = opt.noise;
+        board_options.seed = opt.seed;
         sim::Board board(board_options);
         std::unique_ptr<sim::BusLogWriter> bus_log;
         std::unique_ptr<sim::BusMonitor> bus_monitor;

@@ -62,13 +62,13 @@ TEST_F(StartUp, ConfiguresEveryPeripheralWithItsValues)
     EXPECT_EQ(board.usart().brr(), 69u);
     EXPECT_EQ(board.usart().cr1(), 0x2Du) << "UE, RE, TE, RXNEIE; 8 bits, no parity, oversampling 16";
     EXPECT_EQ(reg(0x40013804) & (3u << 12), 0u) << "one stop bit";
-    // ADC: calibrated, enabled, triggered by TIM3, not yet converting.
+    // ADC: calibrated, enabled, triggered by TIM3, converting.
     EXPECT_EQ(reg(0x4001240C), 0x000004C1u) << "CFGR1";
     EXPECT_EQ(reg(0x40012414), 7u) << "sampling time 239.5 cycles";
     EXPECT_EQ(reg(0x40012428), 1u) << "channel 0 only";
     EXPECT_EQ(reg(0x40012410), 0u) << "asynchronous clock";
     EXPECT_EQ(reg(0x40012404), 1u << 2) << "end of conversion interrupt only";
-    EXPECT_EQ(reg(0x40012408), 1u) << "ADEN, calibration over, no conversion started";
+    EXPECT_EQ(reg(0x40012408), 5u) << "ADEN and ADSTART, calibration over";
     // TIM3: 8 MHz / 500, update event as trigger output, counting.
     EXPECT_EQ(reg(0x40000428), 0u) << "PSC";
     EXPECT_EQ(reg(0x4000042C), 499u) << "ARR";

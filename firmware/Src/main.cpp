@@ -2,6 +2,9 @@
 #include "main.h"
 
 #include <stdio.h>
+#include <string.h>
+
+#include "level_text.h"
 
 #include "si5351a.h"
 #include "stm32f0xx_it.h"
@@ -52,6 +55,11 @@ int main(void)
     println(txt);
     println(ID_TEXT);
 
+    /* Set before the first conversion, so the detector never runs with a
+       zero coefficient. The bit pattern is the float nearest 1.8477591. */
+    const uint32_t coeff_bits = 0x3FEC835F;
+    memcpy(&coeff, &coeff_bits, sizeof coeff);
+
     /* The synthesizer is written only after the banner, which therefore goes
        out even when the synthesizer does not answer. */
     setup(3, 3, 0);
@@ -60,6 +68,10 @@ int main(void)
 
     freq = 3000000;
     UpdateFreq();
+
+    /* From here on every TIM3 trigger converts and reaches the detector,
+       which runs one measurement nobody reads and then idles. */
+    LL_ADC_REG_StartConversion(ADC1);
 
     for (;;) {
         while (rx_byte_f == 0) {
@@ -180,6 +192,36 @@ static void RunSetXtal(char *p)
 
 static void RunIdentify(void) { println(ID_TEXT); }
 
+/*
+ * r STEP COUNT: from freq on, COUNT points STEP Hz apart, one line each as
+ * it is measured: the level, or "*" where the synthesizer cannot produce the
+ * frequency. freq ends one step beyond the last point, so a following r
+ * continues where this one stopped.
+ */
+static void RunSweep(char *p)
+{
+    int32_t step;
+    int32_t count;
+    p = ReadNumber(p, &step);
+    p = SkipWhitespace(p);
+    ReadNumber(p, &count);
+
+    char txt[50];
+    while (count > 0) {
+        const uint8_t reset = UpdateFreq();
+        LL_mDelay(reset ? 50 : 1);
+        if (IsFreqOK()) {
+            const float level = ReadData();
+            format_level(txt, level);
+            println(txt);
+        } else {
+            println("*");
+        }
+        freq = (int32_t)((uint32_t)freq + (uint32_t)step);
+        count--;
+    }
+}
+
 /* ------------------------------------------------------- command interpreter */
 
 char *SkipWhitespace(char *p)
@@ -233,6 +275,9 @@ void ParseCommand(void)
         break;
     case 'o':
         RunOutputsOff();
+        break;
+    case 'r':
+        RunSweep(p);
         break;
     case 'w':
         RunIdentify();

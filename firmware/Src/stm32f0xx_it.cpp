@@ -5,6 +5,26 @@
 
 volatile int icmd_buf;
 
+volatile uint32_t measure_stage;
+volatile int32_t nstep;
+volatile int32_t last_val;
+volatile float Q0, Q1, Q2;
+float coeff;
+
+/* Detector stages. */
+enum {
+    STAGE_MIN_SEARCH = 0,
+    STAGE_MAX_SEARCH = 1,
+    STAGE_ACCUMULATE = 2,
+    STAGE_DONE = 3,
+};
+/* One period of the tone at 16 kHz: the budget of the crest search. */
+#define SEARCH_SAMPLES 16
+/* Sixteen periods of the tone: bin 16 of a 256-point transform is 1 kHz. */
+#define GOERTZEL_SAMPLES 256
+/* Above every sample: the first sample after a restart is the minimum. */
+#define LAST_VAL_RESTART 10000
+
 void NMI_Handler(void) {}
 
 void HardFault_Handler(void)
@@ -20,13 +40,92 @@ void PendSV_Handler(void) {}
 /* Millisecond waits poll the SysTick wrap flag; the tick itself does nothing. */
 void SysTick_Handler(void) {}
 
-/* Sampling is not started yet: a conversion result is taken and dropped. */
+/*
+ * Tone detector, once per conversion (16 kHz). After a restart it looks for
+ * a crest of the tone, a minimum followed by a maximum, within one tone
+ * period, and then runs 256 Goertzel steps. Every operation is single
+ * precision, rounded, in this order and grouping, so that every build
+ * computes the same bits. The stage word is stored last: ReadData sees the
+ * final Q1 and Q2 once it sees stage 3.
+ */
 void ADC1_IRQHandler(void)
 {
     if (!LL_ADC_IsActiveFlag_EOC(ADC1)) {
         return;
     }
-    (void)LL_ADC_REG_ReadConversionData32(ADC1);
+    const int32_t val = (int32_t)(LL_ADC_REG_ReadConversionData32(ADC1) & 0xFFFF);
+
+    switch (measure_stage) {
+    case STAGE_MIN_SEARCH:
+        if (val <= last_val) {
+            last_val = val;
+        } else {
+            measure_stage = STAGE_MAX_SEARCH; /* last_val keeps the minimum */
+        }
+        nstep = nstep + 1;
+        if (nstep >= SEARCH_SAMPLES) {
+            /* budget spent: accumulate from the next sample on */
+            nstep = 0;
+            measure_stage = STAGE_ACCUMULATE;
+        }
+        return;
+
+    case STAGE_MAX_SEARCH:
+        if (val < last_val) {
+            /* the crest has passed: this sample is the first accumulated */
+            nstep = 0;
+            measure_stage = STAGE_ACCUMULATE;
+        } else {
+            last_val = val;
+            nstep = nstep + 1;
+            if (nstep < SEARCH_SAMPLES) {
+                return;
+            }
+            nstep = 0;
+            measure_stage = STAGE_ACCUMULATE;
+        }
+        break;
+
+    case STAGE_ACCUMULATE:
+        break;
+
+    default:
+        return; /* finished: samples are dropped until the next restart */
+    }
+
+    const float p = Q1 * coeff;
+    const float d = (float)val - Q2;
+    Q0 = d + p;
+    Q2 = Q1;
+    Q1 = Q0;
+    nstep = nstep + 1;
+    if (nstep >= GOERTZEL_SAMPLES) {
+        measure_stage = STAGE_DONE;
+    }
+}
+
+/*
+ * The restart values go in while the handler idles in stage 3, where it
+ * writes nothing; the store of stage 0 comes last and hands the state over.
+ */
+float ReadData(void)
+{
+    nstep = 0;
+    last_val = LAST_VAL_RESTART;
+    Q2 = 0.0f;
+    Q1 = 0.0f;
+    measure_stage = STAGE_MIN_SEARCH;
+
+    while (measure_stage < STAGE_DONE) {
+        platform_wait_hint(&measure_stage);
+    }
+
+    /* Q1^2 + Q2^2 - coeff Q1 Q2, factored as Q1 Q1 + Q2 (Q2 - coeff Q1). */
+    const float a = Q1 * Q1;
+    const float m = coeff * Q1;
+    const float s = Q2 - m;
+    const float t = s * Q2;
+    return t + a;
 }
 
 /*

@@ -1,12 +1,26 @@
 #ifndef STM32F0XX_IT_H
 #define STM32F0XX_IT_H
 
+#include <stdint.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* Index of the next free element of cmd_buf; touched by the receiver only. */
 extern volatile int icmd_buf;
+
+/* Tone detector state, shared by the ADC interrupt and ReadData. */
+extern volatile uint32_t measure_stage;
+extern volatile int32_t nstep;
+extern volatile int32_t last_val;
+extern volatile float Q0, Q1, Q2;
+/* Goertzel coefficient, 2 cos(2 pi 1000 / 16000); set once at start-up. */
+extern float coeff;
+
+/* Restarts the detector, waits for a complete measurement and returns its
+   level, the squared magnitude of the 1 kHz tone. */
+float ReadData(void);
 
 void NMI_Handler(void);
 void HardFault_Handler(void);
