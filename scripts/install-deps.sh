@@ -8,6 +8,8 @@ packages=(
   libgtest-dev                        # unit and end-to-end tests
   libcli11-dev                        # command-line options of snt-sim and snt
   libfmt-dev                          # text formatting in the host tools
+  libplplot-dev plplot-driver-cairo   # snt's plots: PLplot, PNG through its cairo driver
+  pkg-config                          # finds PLplot for the build
   gcc-arm-none-eabi binutils-arm-none-eabi picolibc-arm-none-eabi   # chip build
 )
 

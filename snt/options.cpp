@@ -1,0 +1,141 @@
+#include "options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+#include "plotter.h"
+
+namespace snt {
+
+namespace {
+
+const char *kDescription =
+    "snt: the PC side of the scalar network tester. Without --port it runs the virtual device (snt-sim) "
+    "for you. Frequencies take k, M or G (455k, 10.7M) or plain hertz; the tester covers 18.2 kHz to 200 MHz.";
+
+struct Raw {
+    std::string port, dut, flash, noise, seed, xtal;
+    std::string set_frequency, crystal, raw_line;
+    std::string start, stop, points, step, csv, plot, ref, save_ref;
+};
+
+} // namespace
+
+Invocation parse_arguments(const std::vector<std::string> &args)
+{
+    Raw r;
+    CLI::App app{kDescription, "snt"};
+    app.set_help_flag("-h,--help", "Show this help and exit");
+    app.require_subcommand(1);
+    app.fallthrough();
+    app.add_option("--port", r.port, "Serial port of a real tester, e.g. /dev/ttyUSB0 (default: the virtual device)")
+        ->type_name("DEVICE");
+    const auto sim_opt = [&](const char *name, std::string &into, const char *type, const char *help) {
+        app.add_option(name, into, help)->type_name(type)->group("Virtual device (without --port)");
+    };
+    sim_opt("--dut", r.dut, "SPEC",
+            "Device under test: thru, open, atten:DB, lowpass:FC[:ORDER], highpass:FC[:ORDER], bandpass:F0:BW, "
+            "notch:F0:BW, crystal:FS:Q, touchstone:FILE");
+    sim_opt("--flash", r.flash, "FILE", "Keep the virtual tester's settings page in FILE");
+    sim_opt("--noise", r.noise, "COUNTS", "Noise on the virtual detector, in ADC counts");
+    sim_opt("--seed", r.seed, "N", "Seed of the virtual noise");
+    sim_opt("--xtal", r.xtal, "HZ", "The virtual synthesizer's real crystal frequency");
+
+    auto *id = app.add_subcommand("id", "Show the tester's identification (and the crystal frequency it announced at start-up)");
+    auto *sweep = app.add_subcommand("sweep", "Sweep and write the response as CSV and/or a plot");
+    sweep->add_option("--start", r.start, "First frequency")->type_name("F")->required();
+    sweep->add_option("--stop", r.stop, "Last frequency")->type_name("F")->required();
+    auto *points = sweep->add_option("--points", r.points, "Number of points, spread evenly from start to stop")->type_name("N");
+    auto *step = sweep->add_option("--step", r.step, "Distance between points; as many as fit up to stop")->type_name("F");
+    (void)points;
+    (void)step;
+    sweep->add_option("--csv", r.csv, "Write frequency_hz,level,db rows to FILE (default: to standard output, "
+                                      "unless --plot is given)")
+        ->type_name("FILE");
+    sweep->add_option("--plot", r.plot, "Draw dB against frequency into FILE (.png or .svg)")->type_name("FILE");
+    sweep->add_option("--ref", r.ref, "Give dB relative to a reference sweep saved with --save-ref "
+                                      "(same frequencies); default: relative to the full-scale level 3.6864e10")
+        ->type_name("FILE");
+    sweep->add_option("--save-ref", r.save_ref, "Also save this sweep as a reference CSV (e.g. of a thru)")
+        ->type_name("FILE");
+    sweep->footer("The summary (maximum, minimum, -3 dB points and bandwidth around a single peak) goes to standard "
+                  "output, or to standard error when the CSV does.");
+    auto *set = app.add_subcommand("set", "Put output 1 on a frequency (output 0, the LO, 1 kHz away)");
+    set->add_option("F", r.set_frequency, "Frequency")->required();
+    auto *off = app.add_subcommand("off", "Switch all outputs off");
+    auto *cal = app.add_subcommand("cal", "Put the crystal on all outputs, to count it with a frequency counter");
+    auto *xtal = app.add_subcommand("xtal", "Store the crystal frequency you counted (24 to 31 MHz)");
+    xtal->add_option("HZ", r.crystal, "Crystal frequency")->required();
+    auto *raw = app.add_subcommand("raw", "Send one command line as it is and show what comes back");
+    raw->add_option("LINE", r.raw_line, "The line, without its carriage return")->required();
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    Invocation inv;
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp &) {
+        const auto subs = app.get_subcommands();
+        std::cout << (subs.empty() ? app.help() : subs.front()->help());
+        inv.done = 0;
+        return inv;
+    } catch (const CLI::ParseError &e) {
+        throw InputError(e.what());
+    }
+
+    inv.port = r.port;
+    inv.dut = r.dut;
+    const std::pair<const char *, const std::string *> sim_options[] = {
+        {"--dut", &r.dut}, {"--flash", &r.flash}, {"--noise", &r.noise}, {"--seed", &r.seed}, {"--xtal", &r.xtal}};
+    for (const auto &[name, value] : sim_options) {
+        if (value->empty()) continue;
+        if (!r.port.empty()) throw InputError(std::string(name) + " is for the virtual device; it cannot go with --port");
+        inv.sim_args.push_back(name);
+        inv.sim_args.push_back(*value);
+    }
+
+    if (id->parsed()) {
+        inv.command = Command::Id;
+    } else if (off->parsed()) {
+        inv.command = Command::Off;
+    } else if (cal->parsed()) {
+        inv.command = Command::Cal;
+    } else if (set->parsed()) {
+        inv.command = Command::Set;
+        inv.frequency = parse_frequency(r.set_frequency, "frequency");
+        check_frequency(inv.frequency, "frequency");
+    } else if (xtal->parsed()) {
+        inv.command = Command::Xtal;
+        inv.frequency = parse_frequency(r.crystal, "crystal frequency");
+        check_crystal(inv.frequency);
+    } else if (raw->parsed()) {
+        inv.command = Command::Raw;
+        if (r.raw_line.find_first_of("\r\n") != std::string::npos)
+            throw InputError("raw: give one line, without carriage return or line feed");
+        inv.raw_line = r.raw_line;
+    } else if (sweep->parsed()) {
+        inv.command = Command::Sweep;
+        SweepOptions &s = inv.sweep;
+        const std::uint32_t start = parse_frequency(r.start, "--start");
+        const std::uint32_t stop = parse_frequency(r.stop, "--stop");
+        if (!r.points.empty() && !r.step.empty()) throw InputError("give either --points or --step, not both");
+        if (r.points.empty() && r.step.empty()) throw InputError("give --points or --step");
+        std::optional<std::uint32_t> n, st;
+        if (!r.points.empty()) n = parse_count(r.points, "--points");
+        if (!r.step.empty()) st = parse_frequency(r.step, "--step");
+        s.plan = SweepPlan::make(start, stop, n, st);
+        s.csv = r.csv;
+        s.plot = r.plot;
+        s.ref = r.ref;
+        s.save_ref = r.save_ref;
+        if (!s.plot.empty()) Plotter::format_of(s.plot);
+        if (!s.ref.empty()) {
+            s.reference = SweepResult::read_csv(s.ref);
+            // Same frequencies as this sweep, or we refuse now.
+            SweepResult(s.plan, std::vector<std::optional<double>>(s.plan.points)).normalise(*s.reference);
+        }
+    }
+    return inv;
+}
+
+} // namespace snt

@@ -1,0 +1,41 @@
+// The command line: what the user asked for, checked before anything is
+// sent to the device or any process is started.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "frequency.h"
+#include "sweep.h"
+
+namespace snt {
+
+enum class Command { Id, Sweep, Set, Off, Cal, Xtal, Raw };
+
+struct SweepOptions {
+    SweepPlan plan;
+    std::string csv, plot, ref, save_ref;
+    std::optional<SweepResult> reference;  // read from `ref` up front
+};
+
+struct Invocation {
+    // Set when the command line has been answered already (--help): exit
+    // with this status, nothing else to do.
+    std::optional<int> done;
+
+    Command command = Command::Id;
+    std::string port;                   // empty: the virtual device
+    std::vector<std::string> sim_args;  // passed on to snt-sim
+    std::string dut;                    // --dut as given, for titles
+    std::uint32_t frequency = 0;        // set, xtal
+    std::string raw_line;               // raw
+    SweepOptions sweep;
+};
+
+// Parses and checks `args` (without the program name). Prints --help text
+// on stdout. Throws InputError with one line for anything wrong.
+Invocation parse_arguments(const std::vector<std::string> &args);
+
+} // namespace snt

@@ -1,0 +1,79 @@
+// What a sweep asks for and what it gives: points, levels, decibels, CSV.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace snt {
+
+// The level a thru gives on the virtual board: the ADC sees the 1 kHz beat
+// at 1500 counts peak and the detector reports the squared magnitude of
+// its sum over 128 samples, (128 × 1500)² = 3.6864e10. Without --ref, dB
+// are relative to this level, so a thru reads about 0 dB.
+constexpr double kFullScaleLevel = 3.6864e10;
+
+// The frequencies the firmware can be asked for.
+constexpr std::uint32_t kMinFrequency = 18200;
+constexpr std::uint32_t kMaxFrequency = 200000000;
+// The crystal frequencies `x` accepts.
+constexpr std::uint32_t kMinCrystal = 24000000;
+constexpr std::uint32_t kMaxCrystal = 31000000;
+
+// The most points one sweep may have (about 5.5 hours at 20 ms a point).
+constexpr std::uint32_t kMaxPoints = 1000000;
+
+// Start, step and number of points, checked against what the device can do.
+struct SweepPlan {
+    std::uint32_t start = 0;
+    std::uint32_t step = 1;
+    std::uint32_t points = 1;
+
+    std::uint32_t frequency(std::uint32_t i) const { return start + step * i; }
+    std::uint32_t last() const { return frequency(points - 1); }
+
+    // From --start/--stop and exactly one of --points/--step. With
+    // --points the step is the span divided evenly, rounded to a whole
+    // hertz; with --step, as many points as fit up to --stop. Throws
+    // InputError on anything the device could not do.
+    static SweepPlan make(std::uint32_t start, std::uint32_t stop, std::optional<std::uint32_t> points,
+                          std::optional<std::uint32_t> step);
+};
+
+// Refuses a frequency outside kMinFrequency..kMaxFrequency (InputError).
+void check_frequency(std::uint32_t hz, const std::string &what);
+// Refuses a crystal frequency `x` would ignore (InputError).
+void check_crystal(std::uint32_t hz);
+
+struct SweepPoint {
+    std::uint32_t frequency = 0;
+    std::optional<double> level;  // nullopt: "*" from the device, or a gap in the file
+    std::optional<double> db;     // nullopt where the level or the reference is missing or not positive
+};
+
+class SweepResult {
+public:
+    // The levels the device sent for `plan`, in dB against kFullScaleLevel.
+    SweepResult(const SweepPlan &plan, const std::vector<std::optional<double>> &levels);
+    explicit SweepResult(std::vector<SweepPoint> points) : points_(std::move(points)) {}
+
+    const std::vector<SweepPoint> &points() const { return points_; }
+
+    // The dB against `reference` point by point: both must have the same
+    // frequencies (InputError names the first that differs); a reference
+    // point without a positive level leaves a gap.
+    void normalise(const SweepResult &reference);
+
+    // frequency_hz,level,db; gaps as empty fields.
+    void write_csv(std::ostream &out) const;
+    void write_csv(const std::string &path) const;
+    // Reads what write_csv wrote (the db column is recomputed).
+    static SweepResult read_csv(const std::string &path);
+
+private:
+    std::vector<SweepPoint> points_;
+};
+
+} // namespace snt
