@@ -2,6 +2,11 @@
 # Both install what is missing (Debian packages) and build first.
 
 SIM := build/host/bin/snt-sim
+SNT := build/host/bin/snt
+# Where `make run` leaves its results.
+OUT := out
+# The main job's sweep: a 10.7 MHz filter with 1 MHz bandwidth, 5 to 16 MHz.
+SWEEP := --start 5M --stop 16M --points 221
 
 .PHONY: all deps host chip bench run test clean
 
@@ -22,10 +27,15 @@ host: deps build/host/build.ninja
 chip: deps build/chip/build.ninja
 	cmake --build --preset chip
 
-# The main job: the virtual board starts, shows its banner and answers its
-# identification.
+# The main job: sweep a through connection as the reference, then the
+# virtual board's bandpass filter against it; writes $(OUT)/sweep.csv and
+# $(OUT)/sweep.png and prints the summary.
 run: host
-	printf 'w\r' | $(SIM) | tr '\r' '\n'
+	@mkdir -p $(OUT)
+	@$(SNT) --dut thru sweep $(SWEEP) --save-ref $(OUT)/thru.csv > /dev/null
+	@$(SNT) --dut bandpass:10.7M:1M sweep $(SWEEP) --ref $(OUT)/thru.csv \
+		--csv $(OUT)/sweep.csv --plot $(OUT)/sweep.png
+	@echo "Wrote $(OUT)/sweep.csv and $(OUT)/sweep.png (reference: $(OUT)/thru.csv)"
 
 # Every test: the host suites (under AddressSanitizer and UBSan), then the
 # chip image with its size and layout checks.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -206,6 +207,41 @@ TEST(SntSim, BusLogMatchesTheWaveform)
     EXPECT_EQ(sim({"--xtal", "abc"}, "").exit_code, 2);
     EXPECT_EQ(sim({"--xtal", "0"}, "").exit_code, 2);
     EXPECT_EQ(sim({"--bus-log", "/nonexistent/dir/bus.log"}, "").exit_code, 1);
+}
+
+std::vector<double> sweep_levels(const std::string &dut, const std::string &commands)
+{
+    const ProcessResult r = sim({"--dut", dut}, commands);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    std::vector<double> levels;
+    std::istringstream lines(r.out.substr(kBanner.size()));
+    for (std::string line; std::getline(lines, line, '\r');) levels.push_back(std::stod(line));
+    return levels;
+}
+
+TEST(SntSim, BandpassSweepFollowsTheDeviceResponse)
+{
+    // 5 to 15 MHz in 100 kHz steps across a 10 MHz filter with 1 MHz bandwidth.
+    const std::string commands = "f 5000000\rr 100000 101\r";
+    const std::vector<double> thru = sweep_levels("thru", commands);
+    const std::vector<double> filtered = sweep_levels("bandpass:10M:1M", commands);
+    ASSERT_EQ(thru.size(), 101u);
+    ASSERT_EQ(filtered.size(), 101u);
+    const double q = 10.0, f0 = 10e6;
+    int compared = 0;
+    for (std::size_t i = 0; i < thru.size(); ++i) {
+        const double f = 5e6 + 1e5 * static_cast<double>(i);
+        const double x = q * (f / f0 - f0 / f);
+        const double model_db = -10.0 * std::log10(1.0 + x * x);
+        const double measured_db = 10.0 * std::log10(filtered[i] / thru[i]);
+        // The noise floor lies about 75 dB below a through connection.
+        if (model_db >= -75.0 + 20.0) {
+            EXPECT_NEAR(measured_db, model_db, 1.0) << f << " Hz";
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 101) << "the whole span lies well above the noise floor";
+    EXPECT_NEAR(10.0 * std::log10(thru[50] / std::pow(128.0 * 1500.0, 2)), 0.0, 0.2) << "a through reads full scale";
 }
 
 TEST(SntSim, PseudoTerminalServesAnySerialProgramUntilTerminated)
