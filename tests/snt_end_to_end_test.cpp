@@ -243,7 +243,7 @@ TEST_F(SntEndToEnd, ABusyPortIsRefused)
     ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
     const auto t0 = Clock::now();
     const ProcessResult r = snt({"--port", sim.port(), "id"}, 10);
-    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(3));
+    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(8)); // no hang, with room for a loaded machine
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.err.find("in use"), std::string::npos) << r.err;
     EXPECT_EQ(one_line(r.err), 1) << r.err;
@@ -267,7 +267,7 @@ TEST_F(SntEndToEnd, ASilentBoardTimesOut)
     EXPECT_NE(r.err.find("no answer"), std::string::npos) << r.err;
     EXPECT_EQ(one_line(r.err), 1) << r.err;
     EXPECT_GE(took, std::chrono::milliseconds(400));
-    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_LT(took, std::chrono::seconds(8)); // no hang, with room for a loaded machine
 }
 
 TEST_F(SntEndToEnd, AWrongIdentificationIsRefused)
@@ -289,7 +289,7 @@ TEST_F(SntEndToEnd, ASweepThatNeverComesTimesOut)
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.err, "snt: no answer from the device within 0.5 s at sweep point 1 of 5\n");
     EXPECT_EQ(r.out, "");
-    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_LT(took, std::chrono::seconds(8)); // no hang, with room for a loaded machine
 }
 
 TEST_F(SntEndToEnd, SweepCsvHoldsThePointsTheFirmwareSent)
@@ -460,7 +460,7 @@ TEST_F(SntEndToEnd, CtrlCStopsTheVirtualDeviceToo)
         waitpid(pid, &status, 0);
         FAIL() << "snt did not stop on SIGINT";
     }
-    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(4));
+    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(8));
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 130);
     EXPECT_TRUE(no_children_left());
