@@ -150,8 +150,13 @@ void Board::boundary()
 
 const Board::Mapping &Board::map(std::uint32_t address)
 {
+    // Runs of accesses mostly stay on one device (the bus pins, a polled flag).
+    if (last_mapping_ != nullptr && address - last_mapping_->base < last_mapping_->size) return *last_mapping_;
     for (const auto &m : mappings_) {
-        if (address - m.base < m.size) return m;
+        if (address - m.base < m.size) {
+            last_mapping_ = &m;
+            return m;
+        }
     }
     throw BoardError("access to unmapped address " + hex(address));
 }

@@ -145,6 +145,7 @@ private:
     Flash flash_;
     Timer tim3_{"TIM3", sched_, nvic_, kTim3Irq};
     std::vector<Mapping> mappings_;
+    const Mapping *last_mapping_ = nullptr;
     Si5351Model si5351_;
     AnalogFrontEnd analog_;
 

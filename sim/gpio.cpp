@@ -54,7 +54,9 @@ void Gpio::refresh()
     notifying_ = true;
     do {
         again_ = false;
-        for (int pin = 0; pin < 16; ++pin) {
+        // Pins in ascending order, skipping those whose inputs did not change.
+        for (std::uint32_t pending = dirty_; pending != 0; pending &= pending - 1) {
+            const int pin = __builtin_ctz(pending);
             if (!(dirty_ & (1u << pin))) continue;
             dirty_ &= ~(1u << pin);
             const Level l = level(pin);

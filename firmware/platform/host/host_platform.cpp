@@ -38,12 +38,19 @@ snt_host::Port &port()
     return *g_port;
 }
 
+Window *g_last_window;
+
 uint32_t device_address(const void *cell)
 {
     const unsigned char *p = static_cast<const unsigned char *>(cell);
+    /* Runs of accesses mostly stay in one block: look there first. */
+    if (g_last_window != nullptr && p >= g_last_window->cells && p < g_last_window->cells + kWindowSize) {
+        return g_last_window->base + static_cast<uint32_t>(p - g_last_window->cells);
+    }
     for (unsigned i = 0; i < g_window_count; ++i) {
         const unsigned char *start = g_windows[i].cells;
         if (p >= start && p < start + kWindowSize) {
+            g_last_window = &g_windows[i];
             return g_windows[i].base + static_cast<uint32_t>(p - start);
         }
     }
