@@ -79,6 +79,23 @@ Invocation parse_arguments(const std::vector<std::string> &args)
         std::cout << (subs.empty() ? app.help() : subs.front()->help());
         inv.done = 0;
         return inv;
+    } catch (const CLI::RequiredError &e) {
+        // Without a known command CLI11 only says that one is required; name
+        // what was typed instead, and what would have been understood.
+        if (app.get_subcommands().empty()) {
+            // Every global option takes a value, so the word after one is not
+            // the command.
+            for (std::size_t i = 0; i < args.size(); ++i) {
+                const std::string &arg = args[i];
+                if (!arg.empty() && arg[0] == '-') {
+                    if (arg.find('=') == std::string::npos) ++i;
+                    continue;
+                }
+                throw InputError("unknown command \"" + arg + "\"; commands: id, sweep, set, off, cal, xtal, raw");
+            }
+            throw InputError("no command given; commands: id, sweep, set, off, cal, xtal, raw (see snt --help)");
+        }
+        throw InputError(e.what());
     } catch (const CLI::ParseError &e) {
         throw InputError(e.what());
     }
