@@ -34,7 +34,7 @@ Invocation parse_arguments(const std::vector<std::string> &args)
     const auto sim_opt = [&](const char *name, std::string &into, const char *type, const char *help) {
         app.add_option(name, into, help)->type_name(type)->group("Virtual device (without --port)");
     };
-    sim_opt("--dut", r.dut, "SPEC",
+    sim_opt("--dut", r.dut, "DEVICE",
             "Device under test: thru, open, atten:DB, lowpass:FC[:ORDER], highpass:FC[:ORDER], bandpass:F0:BW, "
             "notch:F0:BW, crystal:FS:Q, touchstone:FILE");
     sim_opt("--flash", r.flash, "FILE", "Keep the virtual tester's settings page in FILE");
