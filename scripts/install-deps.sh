@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make          # host build
   libgtest-dev                        # unit and end-to-end tests
+  libunicorn-dev                      # test oracle for the Cortex-M0 core
   libcli11-dev                        # command-line options of snt-sim and snt
   libfmt-dev                          # text formatting in the host tools
   libplplot-dev plplot-driver-cairo   # snt's plots: PLplot, PNG through its cairo driver

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "chip_cpu.h"
+
 namespace sim {
 
 namespace {
@@ -25,6 +27,21 @@ constexpr std::uint32_t kAhbenr = Rcc::kAhbenr, kApb2enr = Rcc::kApb2enr, kApb1e
 // several places and is not.)
 constexpr int kPollRepeats = 2;
 
+// Names of the exceptions as the vector table gives them (handler names
+// without _IRQHandler or _Handler), for the statistics.
+const char *exception_name(int exception)
+{
+    static const char *const kNames[48] = {
+        nullptr, "Reset", "NMI", "HardFault", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, "SVC",
+        nullptr, nullptr, "PendSV", "SysTick",
+        // IRQ 0..31
+        "WWDG", nullptr, "RTC", "FLASH", "RCC", "EXTI0_1", "EXTI2_3", "EXTI4_15", nullptr, "DMA1_Channel1",
+        "DMA1_Channel2_3", "DMA1_Channel4_5", "ADC1", "TIM1_BRK_UP_TRG_COM", "TIM1_CC", nullptr, "TIM3", nullptr,
+        nullptr, "TIM14", nullptr, "TIM16", "TIM17", "I2C1", nullptr, "SPI1", nullptr, "USART1", nullptr, nullptr,
+        nullptr, nullptr};
+    return exception >= 0 && exception < 48 ? kNames[exception] : nullptr;
+}
+
 std::string hex(std::uint32_t v)
 {
     char buf[16];
@@ -36,7 +53,7 @@ std::string hex(std::uint32_t v)
 
 Board::Board(const BoardOptions &options)
     : flash_(sched_, options.flash_file), si5351_(gpiof_, options.synth_xtal_hz),
-      analog_(si5351_, parse_dut(options.dut), options.noise, options.seed), firmware_(options.firmware)
+      analog_(si5351_, parse_dut(options.dut), options.noise, options.seed)
 {
     mappings_ = {
         {0x40021000, 0x400, &rcc_, 0, 0},
@@ -60,11 +77,22 @@ Board::Board(const BoardOptions &options)
     gpiof_.set_external(0, Gpio::External::PullUp);
     gpiof_.set_external(1, Gpio::External::PullUp);
 
-    for (const auto &v : kVectorNames) {
-        vectors_[v.exception] = reinterpret_cast<void (*)()>(firmware_.find(v.name));
+    if (!options.image.empty()) {
+        chip_ = std::make_unique<ChipCpu>(*this, options.image);
+        return;
     }
-    rx_byte_f_ = firmware_.get<const volatile std::uint32_t>("rx_byte_f");
-    firmware_.get<void(snt_host::Port *)>("host_attach")(this);
+    firmware_ = std::make_unique<FirmwareModule>(options.firmware);
+    for (const auto &v : kVectorNames) {
+        vectors_[v.exception] = reinterpret_cast<void (*)()>(firmware_->find(v.name));
+    }
+    rx_byte_f_ = firmware_->get<const volatile std::uint32_t>("rx_byte_f");
+    firmware_->get<void(snt_host::Port *)>("host_attach")(this);
+}
+
+FirmwareModule &Board::firmware()
+{
+    if (!firmware_) throw BoardError("the board runs a chip image, not the firmware's host build");
+    return *firmware_;
 }
 
 Board::~Board()
@@ -76,13 +104,17 @@ Board::~Board()
 
 bool Board::run_until(const std::function<bool()> &done, Cycles max_cycles)
 {
+    if (chip_) {
+        pause_requested_ = false;
+        return chip_->run_until(done, sched_.now() + max_cycles);
+    }
     if (done()) return true;
     if (cpu_ && cpu_->finished()) throw BoardError("the firmware has stopped");
     pause_at_ = sched_.now() + max_cycles;
     pause_requested_ = false;
     done_ = &done;
     if (!cpu_) {
-        auto main_fn = firmware_.get<int()>("main");
+        auto main_fn = firmware_->get<int()>("main");
         cpu_ = std::make_unique<CpuThread>([main_fn] { main_fn(); });
     }
     try {
@@ -104,6 +136,7 @@ void Board::run_for(Cycles cycles)
 
 bool Board::firmware_idle() const
 {
+    if (chip_) return chip_->idle();
     return main_loop_waiting_ && active_.empty() && nvic_.next_to_take(kThreadPriority) < 0 && *rx_byte_f_ == 0 &&
            usart_.tx_idle();
 }
@@ -135,9 +168,15 @@ void Board::take_interrupts()
         nvic_.activate(exception);
         active_.push_back(exception);
         poll_states_[active_.size()] = PollState{};
+        const Cycles entered = sched_.now();
         handler();
         active_.pop_back();
         nvic_.deactivate(exception);
+        HandlerFigures &h = handlers_[exception];
+        const Cycles spent = sched_.now() - entered;
+        ++h.count;
+        h.cycles_total += spent;
+        if (spent > h.cycles_max) h.cycles_max = spent;
     }
 }
 
@@ -161,16 +200,55 @@ const Board::Mapping &Board::map(std::uint32_t address)
     throw BoardError("access to unmapped address " + hex(address));
 }
 
-std::uint32_t Board::inspect(std::uint32_t address)
+std::uint32_t Board::inspect(std::uint32_t address, unsigned size)
 {
     const Mapping &m = map(address);
-    return clocked(m) ? m.device->read(address - m.base, 4) : 0;
+    return clocked(m) ? m.device->read(address - m.base, size) : 0;
 }
 
-void Board::poke(std::uint32_t address, std::uint32_t value)
+void Board::poke(std::uint32_t address, std::uint32_t value, unsigned size)
 {
     const Mapping &m = map(address);
-    if (clocked(m)) m.device->write(address - m.base, value, 4);
+    if (clocked(m)) m.device->write(address - m.base, value, size);
+}
+
+void Board::stall_while_flash_busy()
+{
+    // Code and vectors live in flash: while it erases or programs, the core
+    // fetches nothing, so no instruction and no interrupt runs.
+    if (!flash_.busy() || flash_.busy_until() <= sched_.now()) return;
+    flash_stall_cycles_ += flash_.busy_until() - sched_.now();
+    sched_.advance_to(flash_.busy_until());
+}
+
+Statistics Board::statistics() const
+{
+    Statistics s;
+    s.emplace_back("cycles", std::to_string(sched_.now()));
+    if (chip_) s.emplace_back("instructions", std::to_string(chip_->core().instructions()));
+    for (int e = 0; e < static_cast<int>(handlers_.size()); ++e) {
+        std::uint64_t count = 0;
+        Cycles max = 0, total = 0;
+        if (chip_) {
+            const auto &h = chip_->core().handler_stats(e);
+            count = h.count, max = h.cycles_max, total = h.cycles_total;
+        } else {
+            count = handlers_[e].count, max = handlers_[e].cycles_max, total = handlers_[e].cycles_total;
+        }
+        if (count == 0) continue;
+        const char *known = exception_name(e);
+        const std::string name = std::string("irq.") + (known ? known : "exception" + std::to_string(e));
+        char mean[32];
+        std::snprintf(mean, sizeof mean, "%.1f", static_cast<double>(total) / static_cast<double>(count));
+        s.emplace_back(name + ".count", std::to_string(count));
+        s.emplace_back(name + ".cycles_max", std::to_string(max));
+        s.emplace_back(name + ".cycles_mean", mean);
+    }
+    s.emplace_back("adc.overruns", std::to_string(adc_.overruns()));
+    s.emplace_back("usart.overruns", std::to_string(usart_.overruns()));
+    const Cycles stall = chip_ ? chip_->flash_stall_cycles() : flash_stall_cycles_;
+    s.emplace_back("flash.stall_cycles", std::to_string(stall));
+    return s;
 }
 
 Board::PollState &Board::poll_state() { return poll_states_[active_.size()]; }
@@ -212,6 +290,7 @@ void Board::write(std::uint32_t address, std::uint32_t value, unsigned size)
     poll_state() = PollState{};
     const Mapping &m = map(address);
     if (clocked(m)) m.device->write(address - m.base, value, size);
+    stall_while_flash_busy();
     maybe_pause();
 }
 

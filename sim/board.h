@@ -51,18 +51,27 @@ struct BoardOptions {
     // sequence (sim/analog.h).
     double noise = AnalogFrontEnd::kDefaultNoise;
     std::uint64_t seed = 1;
+    // A chip image (ELF) to run on the board's Cortex-M0 core instead of the
+    // firmware's host build; empty: the host build.
+    std::string image;
 };
 
 constexpr int kAdcIrq = 12;
 constexpr int kTim3Irq = 16;
 constexpr int kUsart1Irq = 27;
 
+class ChipCpu;
+
+// What the board tells of a run: one name and one value a line.
+using Statistics = std::vector<std::pair<std::string, std::string>>;
+
 class Board final : public snt_host::Port {
 public:
     // Core cycles one peripheral access takes.
     static constexpr Cycles kAccessCycles = 2;
 
-    // Throws DutError for a device text it cannot use.
+    // Throws DutError for a device text it cannot use, and ImageError for a
+    // chip image it cannot run.
     explicit Board(const BoardOptions &options = BoardOptions{});
     ~Board();
     Board(const Board &) = delete;
@@ -81,7 +90,11 @@ public:
     AnalogFrontEnd &analog() { return analog_; }
     Si5351Model &si5351() { return si5351_; }
     Flash &flash() { return flash_; }
-    FirmwareModule &firmware() { return firmware_; }
+    // The host build of the firmware; throws BoardError when the board runs
+    // a chip image instead.
+    FirmwareModule &firmware();
+    // The Cortex-M0 core running the chip image, or nullptr on the host build.
+    ChipCpu *chip() { return chip_.get(); }
 
     // ---- running the firmware from reset
     // Runs main() until `done` holds or `max_cycles` of virtual time have
@@ -100,11 +113,17 @@ public:
 
     std::uint64_t accesses() const { return accesses_; }
 
-    // A register access from outside the firmware (tests, tools): the
-    // device's own side effects happen, but no time passes and no interrupt
-    // is taken. A peripheral whose clock is off reads 0 and ignores writes.
-    std::uint32_t inspect(std::uint32_t address);
-    void poke(std::uint32_t address, std::uint32_t value);
+    // The run so far: cycles, instructions (on the core), every handler that
+    // ran (irq.NAME.count, .cycles_max, .cycles_mean, NAME as in the vector
+    // table), overruns of the ADC and the serial receiver, flash stalls.
+    Statistics statistics() const;
+
+    // A register access from outside the firmware (tests, tools, the core):
+    // the device's own side effects happen, but no time passes and no
+    // interrupt is taken. A peripheral whose clock is off reads 0 and ignores
+    // writes; an unmapped address throws BoardError.
+    std::uint32_t inspect(std::uint32_t address, unsigned size = 4);
+    void poke(std::uint32_t address, std::uint32_t value, unsigned size = 4);
 
     // ---- snt_host::Port, called by the firmware module
     std::uint32_t read(std::uint32_t address, unsigned size, const void *site) override;
@@ -112,6 +131,12 @@ public:
     void wait_hint(const volatile void *watched) override;
 
 private:
+    friend class ChipCpu;
+
+    struct HandlerFigures {
+        std::uint64_t count = 0;
+        Cycles cycles_max = 0, cycles_total = 0;
+    };
     struct Mapping {
         std::uint32_t base, size;
         Peripheral *device;
@@ -133,6 +158,9 @@ private:
     void after_read(const void *site, std::uint32_t address, std::uint32_t value);
     void skip_to_next_event();
     void maybe_pause();
+    void stall_while_flash_busy();
+    std::uint32_t bus_read(std::uint32_t address, unsigned size) { return inspect(address, size); }
+    void bus_write(std::uint32_t address, std::uint32_t value, unsigned size) { poke(address, value, size); }
 
     Scheduler sched_;
     Nvic nvic_;
@@ -149,7 +177,8 @@ private:
     Si5351Model si5351_;
     AnalogFrontEnd analog_;
 
-    FirmwareModule firmware_;
+    std::unique_ptr<FirmwareModule> firmware_; // the host build, or
+    std::unique_ptr<ChipCpu> chip_;            // the chip image on the core
     std::array<void (*)(), 48> vectors_{};
     const volatile std::uint32_t *rx_byte_f_ = nullptr;
 
@@ -161,6 +190,8 @@ private:
     const std::function<bool()> *done_ = nullptr;
     std::function<void()> idle_hook_;
     std::uint64_t accesses_ = 0;
+    Cycles flash_stall_cycles_ = 0;
+    std::array<HandlerFigures, 48> handlers_{};
     std::unique_ptr<CpuThread> cpu_;
 };
 

@@ -103,7 +103,8 @@ void Flash::start(Pending what, Cycles duration)
 {
     pending_ = what;
     sr_ |= kBSY;
-    op_event_ = sched_.schedule_in(duration, [this] { finish(); });
+    busy_until_ = sched_.now() + duration;
+    op_event_ = sched_.schedule_at(busy_until_, [this] { finish(); });
 }
 
 void Flash::finish()

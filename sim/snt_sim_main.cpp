@@ -11,6 +11,7 @@
 #include "board.h"
 #include "bus_log.h"
 #include "dut.h"
+#include "elf_image.h"
 #include "serial_host.h"
 #include "vcd_writer.h"
 
@@ -26,6 +27,8 @@ struct Options {
     std::string dut = "thru";
     double noise = sim::AnalogFrontEnd::kDefaultNoise;
     std::uint64_t seed = 1;
+    std::string image;
+    bool stats = false;
 };
 
 // Parses the command line; exits 0 after --help and 2 with a one-line
@@ -86,8 +89,17 @@ Options parse(int argc, char **argv)
                 return digits && errno == 0 ? std::string() : "not a whole number from 0 to 2^64 - 1: " + text;
             },
             ""));
+    app.add_option("--image", o.image,
+                   "Run this chip image (the ELF file the chip build writes, snt-fw.elf) on the board's "
+                   "Cortex-M0 core, with the chip's own instruction timing, instead of the firmware's host build")
+        ->type_name("FILE.elf");
+    app.add_flag("--stats", o.stats,
+                 "At exit, print statistics of the run on standard error, one 'name value' a line: cycles, "
+                 "instructions, per interrupt handler irq.NAME.count/.cycles_max/.cycles_mean, adc.overruns, "
+                 "usart.overruns, flash.stall_cycles");
     try {
         app.parse(argc, argv);
+        if (!o.image.empty()) sim::ElfImage{o.image};
         if (!o.flash.empty()) sim::Flash::check_page_file(o.flash);
         sim::parse_dut(o.dut);
     } catch (const CLI::CallForHelp &) {
@@ -102,9 +114,30 @@ Options parse(int argc, char **argv)
     } catch (const sim::DutError &e) {
         std::fprintf(stderr, "snt-sim: --dut: %s\n", e.what());
         std::exit(2);
+    } catch (const sim::ImageError &e) {
+        std::fprintf(stderr, "snt-sim: --image: %s\n", e.what());
+        std::exit(2);
     }
     return o;
 }
+
+// Prints the board's statistics when the run ends, however it ends.
+class StatisticsPrinter {
+public:
+    explicit StatisticsPrinter(const sim::Board *board) : board_(board) {}
+    ~StatisticsPrinter()
+    {
+        if (board_ == nullptr) return;
+        for (const auto &[name, value] : board_->statistics()) {
+            std::fprintf(stderr, "%s %s\n", name.c_str(), value.c_str());
+        }
+    }
+    StatisticsPrinter(const StatisticsPrinter &) = delete;
+    StatisticsPrinter &operator=(const StatisticsPrinter &) = delete;
+
+private:
+    const sim::Board *board_;
+};
 
 } // namespace
 
@@ -125,7 +158,9 @@ int main(int argc, char **argv)
         board_options.dut = opt.dut;
         board_options.noise = opt.noise;
         board_options.seed = opt.seed;
+        board_options.image = opt.image;
         sim::Board board(board_options);
+        StatisticsPrinter stats(opt.stats ? &board : nullptr);
         std::unique_ptr<sim::BusLogWriter> bus_log;
         std::unique_ptr<sim::BusMonitor> bus_monitor;
         if (!opt.bus_log.empty()) {

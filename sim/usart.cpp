@@ -24,6 +24,7 @@ void Usart::reset()
     idle_armed_ = false;
     receiver_ready_reported_ = false;
     shifting_ = tdr_full_ = false;
+    overruns_ = 0;
     update_irq();
 }
 
@@ -83,6 +84,7 @@ void Usart::receive(const PendingByte &b)
     }
     if (isr_ & kRXNE) {
         isr_ |= kORE; // the data register still holds the older byte; this one is lost
+        ++overruns_;
     } else {
         rdr_ = b.value;
         isr_ |= kRXNE;

@@ -47,6 +47,9 @@ public:
     bool receiver_ready() const { return (cr1_ & (kUE | kRE | kRXNEIE)) == (kUE | kRE | kRXNEIE); }
     bool tx_idle() const { return (isr_ & kTC) && (isr_ & kTXE); }
     std::uint32_t isr() const { return isr_; }
+    // Received bytes lost because the data register still held the one
+    // before (the ORE condition), since reset.
+    std::uint64_t overruns() const { return overruns_; }
     std::uint32_t brr() const { return brr_; }
     std::uint32_t cr1() const { return cr1_; }
     // Raise error flags as the receiver would (test hooks).
@@ -77,6 +80,7 @@ private:
     bool idle_armed_ = false;
     bool receiver_ready_reported_ = false;
 
+    std::uint64_t overruns_ = 0;
     bool shifting_ = false, tdr_full_ = false;
     std::uint8_t tdr_ = 0;
 

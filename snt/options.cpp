@@ -15,7 +15,7 @@ const char *kDescription =
     "for you. Frequencies take k, M or G (455k, 10.7M) or plain hertz; the tester covers 18.2 kHz to 200 MHz.";
 
 struct Raw {
-    std::string port, dut, flash, noise, seed, xtal;
+    std::string port, dut, flash, noise, seed, xtal, image;
     std::string set_frequency, crystal, raw_line;
     std::string start, stop, points, step, csv, plot, ref, save_ref;
 };
@@ -41,6 +41,8 @@ Invocation parse_arguments(const std::vector<std::string> &args)
     sim_opt("--noise", r.noise, "COUNTS", "Noise on the virtual detector, in ADC counts");
     sim_opt("--seed", r.seed, "N", "Seed of the virtual noise");
     sim_opt("--xtal", r.xtal, "HZ", "The virtual synthesizer's real crystal frequency");
+    sim_opt("--image", r.image, "FILE.elf",
+            "Run this chip image (snt-fw.elf) on the virtual board's Cortex-M0 core instead of the host build");
 
     auto *id = app.add_subcommand("id", "Show the tester's identification (and the crystal frequency it announced at start-up)");
     auto *sweep = app.add_subcommand("sweep", "Sweep and write the response as CSV and/or a plot");
@@ -103,7 +105,8 @@ Invocation parse_arguments(const std::vector<std::string> &args)
     inv.port = r.port;
     inv.dut = r.dut;
     const std::pair<const char *, const std::string *> sim_options[] = {
-        {"--dut", &r.dut}, {"--flash", &r.flash}, {"--noise", &r.noise}, {"--seed", &r.seed}, {"--xtal", &r.xtal}};
+        {"--dut", &r.dut}, {"--flash", &r.flash}, {"--noise", &r.noise}, {"--seed", &r.seed}, {"--xtal", &r.xtal},
+        {"--image", &r.image}};
     for (const auto &[name, value] : sim_options) {
         if (value->empty()) continue;
         if (!r.port.empty()) throw InputError(std::string(name) + " is for the virtual device; it cannot go with --port");

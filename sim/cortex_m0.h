@@ -1,0 +1,273 @@
+// A Cortex-M0 core (ARMv6-M, Thumb) that executes the chip image with the
+// chip's own instruction and exception timing.
+//
+// The core owns the two memories it fetches from and works in at full speed:
+// flash (the image, read-only, also seen at address 0 as after a boot from
+// main flash) and RAM. Every other address goes to the Bus, which on the
+// virtual board is the peripheral address map. Pending interrupts come from
+// the ExceptionSource (the board's NVIC); the core keeps the exceptions it
+// is handling, their stack frames and its execution priority itself.
+//
+// Time is a count of core cycles, `now()`. The owner runs the core in
+// batches with `run(limit)`; a batch also ends right after an instruction
+// that reached the Bus (its side effects may have scheduled an event or
+// pended an interrupt), when the core goes to sleep, when it is found
+// spinning in a loop that only an event can end, and at a breakpoint.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+class CortexM0 {
+public:
+    using Cycles = std::uint64_t;
+
+    // Cycles of exception entry and of exception return, and of a return that
+    // goes straight on to the next pending exception.
+    static constexpr Cycles kEntryCycles = 16;
+    static constexpr Cycles kReturnCycles = 16;
+    static constexpr Cycles kTailChainCycles = 6;
+
+    // Everything outside flash and RAM.
+    class Bus {
+    public:
+        // Thrown by read() or write() to make the access fault, as an access
+        // to an address where nothing answers does on the chip: the core
+        // takes a HardFault.
+        struct Fault {};
+
+        // size is 1, 2 or 4; address is aligned to size. The core's now() is
+        // the first cycle of the instruction making the access.
+        virtual std::uint32_t read(std::uint32_t address, unsigned size) = 0;
+        virtual void write(std::uint32_t address, std::uint32_t value, unsigned size) = 0;
+
+    protected:
+        ~Bus() = default;
+    };
+
+    // The interrupt controller's side of exception handling (exceptions 4 and
+    // up: SysTick, the IRQs). Reset, NMI, HardFault and SVCall are the core's.
+    class ExceptionSource {
+    public:
+        // The pending exception that would pre-empt `execution_priority`
+        // (0..255, or 256 for thread mode with nothing active), or -1.
+        virtual int next_to_take(int execution_priority) = 0;
+        virtual int priority_of(int exception) = 0;
+        // Pending -> active, at the start of entry; active -> inactive at the
+        // end of return.
+        virtual void activate(int exception) = 0;
+        virtual void deactivate(int exception) = 0;
+
+    protected:
+        ~ExceptionSource() = default;
+    };
+
+    // Why a batch ended.
+    enum class Stop {
+        Limit,      // now() reached the limit
+        BusAccess,  // the last instruction reached the Bus
+        Sleeping,   // WFI, or WFE with no event: waits for an exception to be pending
+        Spinning,   // a loop that only an event can end: spin_period() tells its length
+        Breakpoint, // BKPT: pc() is the breakpoint's address
+        Lockup,     // a fault while handling HardFault (or NMI): the chip stops here
+    };
+
+    struct Memory {
+        std::uint32_t flash_base = 0x08000000;
+        std::uint32_t flash_size = 0x3C00; // the image; the settings page above it is the Bus's
+        std::uint32_t ram_base = 0x20000000;
+        std::uint32_t ram_size = 0x1000;
+    };
+
+    // Per-exception figures: entries, and the cycles from the first of entry
+    // to the last of return (pre-emption by others included).
+    struct HandlerStats {
+        std::uint64_t count = 0;
+        Cycles cycles_max = 0;
+        Cycles cycles_total = 0;
+    };
+
+    // One executed instruction, for tracing and the lock-step tests.
+    struct MemAccess {
+        std::uint32_t address, value;
+        std::uint8_t size;
+        bool write;
+    };
+    struct TraceRecord {
+        std::uint32_t pc;          // address of the instruction
+        std::uint32_t opcode;      // halfword, or both halfwords of a 32-bit one (first << 16 | second)
+        Cycles cycles;             // its cycles
+        std::array<std::uint32_t, 16> regs; // after it (regs[15]: next pc)
+        std::uint32_t xpsr;        // after it
+        std::vector<MemAccess> accesses;
+    };
+
+    CortexM0(Bus &bus, ExceptionSource &exceptions, const Memory &memory);
+    CortexM0(Bus &bus, ExceptionSource &exceptions) : CortexM0(bus, exceptions, Memory{}) {}
+    ~CortexM0();
+    CortexM0(const CortexM0 &) = delete;
+    CortexM0 &operator=(const CortexM0 &) = delete;
+
+    // Copies `bytes` into flash (or RAM) at `address`; throws std::out_of_range
+    // when they do not fit inside one of the two.
+    void load(std::uint32_t address, const std::uint8_t *bytes, std::size_t size);
+
+    // Power-on reset: registers cleared, SP from address 0, PC from address 4
+    // (Thumb bit cleared), thread mode, PRIMASK clear, nothing active. now()
+    // is left alone.
+    void reset();
+
+    // Executes whole instructions (and exception entries and returns) until
+    // now() >= limit or another reason to stop. Takes pending exceptions at
+    // instruction boundaries.
+    Stop run(Cycles limit);
+
+    Cycles now() const { return now_; }
+    // Lets time pass without executing (sleep, skipped spin iterations, a
+    // stalled fetch): counted as idle cycles.
+    void advance(Cycles cycles);
+
+    // When run() ended with Spinning: the cycles of one iteration of the loop,
+    // and the last address it loaded from (the word it polls).
+    Cycles spin_period() const { return spin_period_; }
+    std::uint32_t spin_address() const { return spin_address_; }
+    // The loop's extent: from pc() at the stop (the branch target) to the
+    // address of its backward branch.
+    std::uint32_t spin_loop_end() const { return spin_end_; }
+
+    // ---- state
+    std::uint32_t reg(int n) const { return r_[n]; }
+    void set_reg(int n, std::uint32_t value);
+    std::uint32_t pc() const { return r_[15]; }
+    std::uint32_t xpsr() const;
+    // Sets the flags (bits 31..28); the exception number and the Thumb bit
+    // are the core's own.
+    void set_xpsr(std::uint32_t value);
+    bool primask() const { return primask_; }
+    bool handler_mode() const { return !active_.empty(); }
+    // Innermost exception being handled, 0 in thread mode.
+    int current_exception() const { return active_.empty() ? 0 : active_.back().exception; }
+    int execution_priority() const;
+    bool locked_up() const { return locked_up_; }
+    // Between a WFI (or a WFE without an event) and the exception that wakes it.
+    bool sleeping() const { return sleeping_; }
+    // Pends the non-maskable interrupt (exception 2).
+    void pend_nmi() { nmi_pending_ = true; }
+
+    // Direct memory access for tests and tools (flash and RAM only; false
+    // outside them). No time passes.
+    bool peek(std::uint32_t address, unsigned size, std::uint32_t &value) const;
+    bool poke(std::uint32_t address, std::uint32_t value, unsigned size);
+
+    // ---- statistics
+    std::uint64_t instructions() const { return instructions_; }
+    Cycles idle_cycles() const { return idle_cycles_; }
+    const HandlerStats &handler_stats(int exception) const { return handler_stats_.at(exception); }
+
+    // Called after every instruction when set (slow: for tests). A record's
+    // cycles and registers include an exception entry or return that the
+    // instruction caused (SVC, BX LR in a handler). Do not call set_trace
+    // from inside the callback.
+    void set_trace(std::function<void(const TraceRecord &)> trace);
+
+private:
+    struct Decoded; // one entry of the decode table
+    static const Decoded *decode_table();
+    struct Active {
+        int exception;
+        int priority;
+        Cycles entered; // first cycle of its entry (or tail-chain)
+    };
+
+    // The batch loop and the accesses it makes; kTrace builds the records.
+    template <bool kTrace> void execute();
+    template <unsigned kSize, bool kTrace> std::uint32_t load(std::uint32_t address);
+    template <unsigned kSize, bool kTrace> void store(std::uint32_t address, std::uint32_t value);
+    template <bool kTrace> std::uint16_t fetch(std::uint32_t address);
+    std::uint32_t load_outside(std::uint32_t address, unsigned size);
+    void store_outside(std::uint32_t address, std::uint32_t value, unsigned size);
+    std::uint16_t fetch_outside(std::uint32_t address);
+    template <bool kTrace> void record(std::uint32_t address, std::uint32_t value, unsigned size, bool write);
+
+    // Instructions off the fast path.
+    template <bool kTrace>
+    std::uint32_t wide(std::uint32_t pc, std::uint32_t first, std::uint32_t prepared, unsigned &cycles);
+    std::uint32_t high_register_pc(std::uint32_t pc, std::uint32_t opcode, unsigned &cycles);
+    std::uint32_t special_register(unsigned sysm) const;
+    void write_special_register(unsigned sysm, std::uint32_t value);
+    void back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival);
+
+    // Exceptions.
+    [[noreturn]] static void fault();
+    void take_fault();
+    bool take_pending();
+    int pending_exception(int execution_priority, int &priority);
+    int priority_ignoring_primask() const;
+    bool wakes(bool for_event);
+    void enter(int exception, int priority, std::uint32_t return_address);
+    void exception_return(std::uint32_t exc_return);
+    void lock_up();
+    void begin_handler(int exception, int priority, Cycles start);
+    void finish_handler(const Active &done, Cycles end);
+    void set_thumb(bool thumb);
+
+    void stop(Stop reason)
+    {
+        stop_reason_ = reason;
+        stopped_ = true;
+        stop_at_ = 0;
+    }
+    void recheck() { stop_at_ = 0; } // leave the batch to look at pending exceptions
+    void forget_loop() { spin_dirty_ = true; }
+
+    Bus &bus_;
+    ExceptionSource &exceptions_;
+    Memory memory_;
+    std::vector<std::uint8_t> flash_, ram_;
+    const Decoded *decode_;
+
+    // Registers: r_[15] is the address of the instruction being executed
+    // until it completes.
+    std::array<std::uint32_t, 16> r_{};
+    bool n_ = false, z_ = false, c_ = false, v_ = false;
+    bool t_ = true; // EPSR.T: clear after a branch to an even address, which faults
+    bool primask_ = false;
+    bool spsel_ = false; // CONTROL.SPSEL: thread mode on the process stack
+    std::uint32_t other_sp_ = 0; // the banked stack pointer not in r_[13]
+    bool locked_up_ = false;
+    bool sleeping_ = false, sleep_for_event_ = false, event_ = false;
+    bool nmi_pending_ = false;
+    std::vector<Active> active_;
+
+    // Time and the current batch.
+    Cycles now_ = 0;
+    Cycles stop_at_ = 0;
+    std::uint32_t fetch_limit_ = 0; // flash bytes fetched on the fast path (0: all fetches checked)
+    Stop stop_reason_ = Stop::Limit;
+    bool stopped_ = false;
+
+    // Loop detection: the state at the last arrival at a backward branch's target.
+    std::uint32_t spin_target_ = 0;
+    std::array<std::uint32_t, 15> spin_regs_{};
+    std::uint32_t spin_flags_ = 0;
+    Cycles spin_arrival_ = 0;
+    std::uint32_t spin_load_ = 0;
+    bool spin_dirty_ = true;
+    Cycles spin_period_ = 0;
+    std::uint32_t spin_address_ = 0;
+    std::uint32_t spin_end_ = 0;
+
+    std::uint64_t instructions_ = 0;
+    Cycles idle_cycles_ = 0;
+    std::array<HandlerStats, 48> handler_stats_{};
+
+    std::function<void(const TraceRecord &)> trace_;
+    TraceRecord trace_record_{};
+};
+
+} // namespace sim

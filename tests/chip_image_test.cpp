@@ -1,0 +1,292 @@
+// The chip image on the board's Cortex-M0 core, held against the host build
+// of the same firmware: what the serial port, the bus and the settings page
+// show must be the same bytes; only the time things take may differ.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "board_fixture.h"
+#include "bus_log.h"
+#include "chip_cpu.h"
+
+namespace {
+
+using snt_test::ms;
+using sim::Cycles;
+
+const std::string kImage = SNT_CHIP_IMAGE;
+
+// One board, host build or chip image, with everything it shows recorded.
+class Session {
+public:
+    explicit Session(bool chip, sim::BoardOptions options = {})
+        : board_(with_image(std::move(options), chip)), serial_(board_),
+          bus_(board_.scheduler(), board_.gpiof(),
+               [this](Cycles, const std::vector<std::uint8_t> &bytes) { transactions_.push_back(bytes); })
+    {
+    }
+
+    sim::Board &board() { return board_; }
+    const std::string &serial() const { return serial_.text(); }
+    const std::vector<std::vector<std::uint8_t>> &transactions() const { return transactions_; }
+
+    // Start-up, and the measurement it starts, which nobody reads: while the
+    // detector runs, a line could lose bytes where the detector's handler is
+    // slower than its sample period.
+    void boot()
+    {
+        ASSERT_TRUE(board_.run_until_idle(ms(500))) << "start-up did not reach the main loop";
+        board_.run_for(ms(40));
+        ASSERT_TRUE(board_.run_until_idle(ms(10)));
+    }
+
+    // Sends a line as a careful host does and runs until the firmware is idle.
+    void line(const std::string &text, Cycles limit = ms(500))
+    {
+        const std::string bytes = text + "\r";
+        board_.usart().host_send(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size());
+        const Cycles arrival = board_.usart().host_send_done_at();
+        board_.run_until([&] { return board_.now() >= arrival; }, limit);
+        ASSERT_TRUE(board_.run_until_idle(limit)) << "no return to the main loop after " << text;
+    }
+
+    std::string statistic(const std::string &name) const
+    {
+        for (const auto &[n, v] : board_.statistics()) {
+            if (n == name) return v;
+        }
+        return "(missing)";
+    }
+
+private:
+    static sim::BoardOptions with_image(sim::BoardOptions o, bool chip)
+    {
+        if (chip) o.image = kImage;
+        return o;
+    }
+
+    sim::Board board_;
+    snt_test::SerialCapture serial_;
+    std::vector<std::vector<std::uint8_t>> transactions_;
+    sim::BusMonitor bus_;
+};
+
+std::string hex_lines(const std::vector<std::vector<std::uint8_t>> &transactions)
+{
+    std::string out;
+    for (const auto &t : transactions) out += sim::BusLogWriter::format(0, t).substr(2) + "\n";
+    return out;
+}
+
+TEST(ChipImage, VectorTableAndResetAsLinked)
+{
+    Session s(true);
+    const sim::ElfImage &image = s.board().chip()->image();
+    const sim::CortexM0 &core = s.board().chip()->core();
+    std::uint32_t word = 0;
+    ASSERT_TRUE(core.peek(0x08000000, 4, word));
+    EXPECT_EQ(word, image.require("_estack"));
+    ASSERT_TRUE(core.peek(0x00000004, 4, word)) << "flash is seen at address 0 after a boot from main flash";
+    EXPECT_EQ(word, image.require("Reset_Handler"));
+    EXPECT_EQ(word & 1u, 1u) << "vectors are Thumb addresses";
+    const std::pair<int, const char *> handlers[] = {{2, "NMI_Handler"},     {3, "HardFault_Handler"},
+                                                     {11, "SVC_Handler"},    {14, "PendSV_Handler"},
+                                                     {15, "SysTick_Handler"}, {16 + 12, "ADC1_IRQHandler"},
+                                                     {16 + 27, "USART1_IRQHandler"}};
+    for (const auto &[exception, name] : handlers) {
+        ASSERT_TRUE(core.peek(0x08000000 + 4 * exception, 4, word));
+        EXPECT_EQ(word, image.require(name)) << name;
+    }
+    // After reset the core stands at the reset handler with the stack at the top.
+    EXPECT_EQ(core.pc(), image.require("Reset_Handler") & ~1u);
+    EXPECT_EQ(core.reg(13), image.require("_estack"));
+}
+
+TEST(ChipImage, StartUpConfiguresTheBoardAsTheHostBuildDoes)
+{
+    Session host(false), chip(true);
+    host.boot();
+    chip.boot();
+    EXPECT_EQ(chip.serial(), "25000000\r1.3;VORN\r");
+    EXPECT_EQ(chip.serial(), host.serial());
+    EXPECT_EQ(hex_lines(chip.transactions()), hex_lines(host.transactions())) << "start-up bus traffic";
+
+    struct Reg {
+        const char *name;
+        std::uint32_t address;
+    };
+    const Reg regs[] = {
+        {"RCC CR", 0x40021000},        {"RCC CFGR", 0x40021004},      {"RCC AHBENR", 0x40021014},
+        {"RCC APB2ENR", 0x40021018},   {"RCC APB1ENR", 0x4002101C},   {"GPIOA MODER", 0x48000000},
+        {"GPIOA OTYPER", 0x48000004},  {"GPIOA PUPDR", 0x4800000C},   {"GPIOA AFRH", 0x48000024},
+        {"GPIOF MODER", 0x48001400},   {"GPIOF OTYPER", 0x48001404},  {"GPIOF ODR", 0x48001414},
+        {"USART1 CR1", 0x40013800},    {"USART1 CR3", 0x40013808},    {"USART1 BRR", 0x4001380C},
+        {"ADC CFGR1", 0x4001240C},     {"ADC CFGR2", 0x40012410},     {"ADC SMPR", 0x40012414},
+        {"ADC CHSELR", 0x40012428},    {"ADC IER", 0x40012404},       {"TIM3 CR1", 0x40000400},
+        {"TIM3 CR2", 0x40000404},      {"TIM3 PSC", 0x40000428},      {"TIM3 ARR", 0x4000042C},
+        {"SysTick LOAD", 0xE000E014},  {"SysTick CTRL", 0xE000E010},  {"NVIC ISER", 0xE000E100},
+        {"NVIC IPR3", 0xE000E40C},     {"NVIC IPR6", 0xE000E418},     {"SCB SHPR3", 0xE000ED20},
+    };
+    for (const auto &r : regs) {
+        EXPECT_EQ(chip.board().inspect(r.address), host.board().inspect(r.address)) << r.name;
+    }
+    EXPECT_EQ(chip.board().inspect(0x4001380C), 69u) << "USART1 BRR: 115200 baud from 8 MHz";
+    EXPECT_EQ(chip.board().inspect(0x4001240C), 0x4C1u) << "ADC CFGR1";
+    EXPECT_EQ(chip.board().inspect(0x4000042C), 499u) << "TIM3 ARR: 16 kHz trigger";
+    EXPECT_EQ(chip.board().inspect(0xE000E014), 7999u) << "SysTick LOAD: 1 ms";
+    EXPECT_LT(chip.board().nvic().irq_priority(sim::kAdcIrq), chip.board().nvic().irq_priority(sim::kUsart1Irq))
+        << "the ADC pre-empts the serial receiver";
+}
+
+TEST(ChipImage, EveryCommandAnswersAndDrivesTheBusAsOnTheHostBuild)
+{
+    Session host(false), chip(true);
+    host.boot();
+    chip.boot();
+    const char *lines[] = {"w", "f 7000000", "o", "f 3500000", "c", "f 10000000", "x 25000123", "w", "xyz", "o"};
+    for (const char *l : lines) {
+        host.line(l, ms(1000));
+        chip.line(l, ms(1000));
+        EXPECT_EQ(chip.serial(), host.serial()) << "after " << l;
+        EXPECT_EQ(hex_lines(chip.transactions()), hex_lines(host.transactions())) << "bus after " << l;
+    }
+    EXPECT_EQ(chip.board().flash().contents(), host.board().flash().contents()) << "settings page after x";
+    EXPECT_EQ(chip.board().flash().contents()[0], 0xBB) << "25000123 = 0x017D83BB, little-endian";
+    // The page erase and two half-word programs stall both CPUs for the
+    // same time: code and vectors live in flash.
+    const std::string stall = std::to_string(sim::Flash::kEraseCycles + 2 * sim::Flash::kProgramCycles);
+    EXPECT_EQ(chip.statistic("flash.stall_cycles"), stall);
+    EXPECT_EQ(host.statistic("flash.stall_cycles"), stall);
+
+    // A sweep answers one line per point on both; the levels themselves are
+    // compared where the detector keeps up with its samples.
+    host.line("f 7000000");
+    chip.line("f 7000000");
+    const std::size_t before = chip.serial().size();
+    chip.line("r 1000 3", ms(1000));
+    const std::string reply = chip.serial().substr(before);
+    int lines_seen = 0;
+    for (std::size_t at = 0; at < reply.size(); ++lines_seen) {
+        const std::size_t cr = reply.find('\r', at);
+        ASSERT_NE(cr, std::string::npos) << reply;
+        const std::string level = reply.substr(at, cr - at);
+        ASSERT_GE(level.size(), 4u) << level;
+        EXPECT_EQ(level[level.size() - 3], '.') << "two decimals: " << level;
+        at = cr + 1;
+    }
+    EXPECT_EQ(lines_seen, 3);
+}
+
+TEST(ChipImage, StatisticsCountTheCoreAndItsHandlers)
+{
+    Session chip(true);
+    chip.boot();
+    chip.line("f 7000000");
+    chip.line("r 1000 2", ms(1000));
+    const auto value = [&](const std::string &name) { return std::stod(chip.statistic(name)); };
+    EXPECT_GT(value("instructions"), 10000);
+    EXPECT_GT(value("cycles"), value("instructions")) << "no instruction takes less than a cycle";
+    // A measurement: a restart, up to 16+16 samples of crest search, then 256
+    // accumulated; three measurements (start-up and two points) at least.
+    EXPECT_GE(value("irq.ADC1.count"), 3 * 256);
+    EXPECT_GE(value("irq.ADC1.cycles_max"), value("irq.ADC1.cycles_mean"));
+    EXPECT_GT(value("irq.ADC1.cycles_mean"), 32) << "entry and exit alone take 32 cycles";
+    EXPECT_GE(value("irq.USART1.count"), 18) << "one entry per received byte at least";
+    EXPECT_GE(value("irq.SysTick.count"), 100) << "the 100 ms settling after the first f";
+    EXPECT_EQ(chip.statistic("flash.stall_cycles"), "0");
+}
+
+// The core runs the file it is given: a changed identification text in the
+// image is what the board answers.
+TEST(ChipImage, AChangedImageChangesWhatRuns)
+{
+    std::ifstream in(kImage, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t at = bytes.find("1.3;VORN");
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, 8, "9.9;TEST");
+    char path[] = "/tmp/snt-chip-image-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+
+    sim::BoardOptions options;
+    options.image = path;
+    sim::Board board(options);
+    snt_test::SerialCapture serial(board);
+    const bool idle = board.run_until_idle(ms(500));
+    std::remove(path);
+    ASSERT_TRUE(idle);
+    EXPECT_EQ(serial.text(), "25000000\r9.9;TEST\r");
+}
+
+TEST(ChipImage, ImagesThatCannotRunAreRefusedWithTheReason)
+{
+    sim::BoardOptions options;
+    options.image = "/nonexistent/snt-fw.elf";
+    EXPECT_THROW(sim::Board{options}, sim::ImageError);
+    options.image = "/dev/zero"; // never ends: refused without reading
+    EXPECT_THROW(sim::Board{options}, sim::ImageError);
+    options.image = "/usr/bin/true"; // an ELF, but not for the chip
+    try {
+        sim::Board board(options);
+        FAIL() << "a host executable was accepted as a chip image";
+    } catch (const sim::ImageError &e) {
+        EXPECT_NE(std::string(e.what()).find("ARM"), std::string::npos) << e.what();
+    }
+}
+
+// snt-sim and snt as users run them, on the image and on the host build.
+TEST(ChipImage, SntSimAndSntRunTheImageAndAccountForIt)
+{
+    const std::string input = "w\rf 7000000\ro\r";
+    char dir_template[] = "/tmp/snt-chip-XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    const std::string dir = dir_template;
+    const auto read_bus = [](const std::string &path) {
+        std::ifstream in(path);
+        std::string line, bytes;
+        while (std::getline(in, line)) bytes += line.substr(line.find(' ') + 1) + "\n";
+        return bytes;
+    };
+    const auto chip = snt_test::run_process({snt_test::built_program("snt-sim"), "--image", kImage, "--bus-log",
+                                             dir + "/chip.log", "--stats"},
+                                            input);
+    const auto host = snt_test::run_process(
+        {snt_test::built_program("snt-sim"), "--bus-log", dir + "/host.log", "--stats"}, input);
+    ASSERT_EQ(chip.exit_code, 0) << chip.err;
+    ASSERT_EQ(host.exit_code, 0) << host.err;
+    EXPECT_EQ(chip.out, host.out);
+    EXPECT_EQ(chip.out, "25000000\r1.3;VORN\r1.3;VORN\r");
+    const std::string bus = read_bus(dir + "/chip.log");
+    EXPECT_EQ(bus, read_bus(dir + "/host.log"));
+    EXPECT_NE(bus.find("C0 11 6F"), std::string::npos) << "output 1 switched on by f";
+    for (const char *key : {"cycles ", "instructions ", "irq.ADC1.count ", "irq.ADC1.cycles_max ",
+                            "irq.ADC1.cycles_mean ", "irq.USART1.count ", "irq.SysTick.count ", "adc.overruns ",
+                            "usart.overruns ", "flash.stall_cycles "}) {
+        EXPECT_NE(("\n" + chip.err).find(std::string("\n") + key), std::string::npos) << key << " missing in\n"
+                                                                                     << chip.err;
+    }
+    EXPECT_EQ(host.err.find("instructions "), std::string::npos) << "the host build executes no instructions we count";
+    EXPECT_NE(host.err.find("irq.ADC1.cycles_max "), std::string::npos);
+
+    const auto id = snt_test::run_process({snt_test::built_program("snt"), "--image", kImage, "id"}, "");
+    EXPECT_EQ(id.exit_code, 0) << id.err;
+    EXPECT_NE(id.out.find("1.3;VORN"), std::string::npos) << id.out;
+    const auto bad = snt_test::run_process({snt_test::built_program("snt-sim"), "--image", dir}, "");
+    EXPECT_EQ(bad.exit_code, 2);
+    EXPECT_NE(bad.err.find("--image"), std::string::npos) << bad.err;
+    std::filesystem::remove_all(dir);
+}
+
+} // namespace
