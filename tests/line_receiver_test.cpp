@@ -1,5 +1,6 @@
 // The serial line receiver: the handler alone against the USART model, and
 // the whole firmware as a host sees it.
+#include <algorithm>
 #include <cstring>
 
 #include "board_fixture.h"
@@ -28,12 +29,18 @@ protected:
         }
     }
     void entry() { handler(); }
-    std::string line() const { return std::string(cmd_buf); }
+    // What the main loop gets when it takes the waiting line.
+    std::string line()
+    {
+        EXPECT_EQ(take(), 1) << "no complete line was waiting";
+        return std::string(cmd_buf);
+    }
 
     void (*handler)() = function<void()>("USART1_IRQHandler");
     char *cmd_buf = &global<char>("cmd_buf");
     volatile int &icmd_buf = global<volatile int>("icmd_buf");
     volatile std::uint32_t &rx_byte_f = global<volatile std::uint32_t>("rx_byte_f");
+    int (*take)() = function<int()>("TakeLine");
 };
 
 TEST_F(Receiver, CarriageReturnHandsOverTheLine)
@@ -42,14 +49,42 @@ TEST_F(Receiver, CarriageReturnHandsOverTheLine)
     EXPECT_EQ(icmd_buf, 1);
     EXPECT_EQ(rx_byte_f, 0u);
     receive("\r");
-    EXPECT_EQ(line(), "w");
     EXPECT_EQ(icmd_buf, 0);
     EXPECT_EQ(rx_byte_f, 1u);
+    EXPECT_EQ(line(), "w");
 
-    rx_byte_f = 0;
+    EXPECT_EQ(rx_byte_f, 0u) << "taking the line clears the flag";
+    EXPECT_EQ(take(), 0) << "a line is taken once";
     receive("\r");
-    EXPECT_EQ(cmd_buf[0], 0) << "a carriage return alone hands over an empty line";
     EXPECT_EQ(rx_byte_f, 1u);
+    EXPECT_EQ(line(), "") << "a carriage return alone hands over an empty line";
+}
+
+// A waiting line is never mixed with the bytes of the next one, whether the
+// next one stops half-way or completes before the waiting one is taken; a
+// newer complete line replaces an older one not yet taken.
+TEST_F(Receiver, LinesAreHandedOverWholeAndNeverSpliced)
+{
+    receive("r 1000 3\r");
+    receive("w 26000000"); // the host stops here: no carriage return
+    EXPECT_EQ(line(), "r 1000 3");
+    receive("\r");
+    EXPECT_EQ(line(), "w 26000000");
+
+    receive("r 1000 2\rw 1 99999\rr");
+    EXPECT_EQ(line(), "w 1 99999") << "the newer complete line replaced the older";
+    EXPECT_EQ(take(), 0) << "the partial r is not a line";
+
+    // A carriage return while the main loop is copying a line out: the
+    // receiver keeps its bytes away from that buffer.
+    receive("\rf 1234567\r"); // the partial r ends as a line of its own first
+    const std::uint32_t ready = global<volatile std::uint32_t>("rx_ready");
+    global<volatile std::uint32_t>("rx_taking") = (ready & 3u) + 1;
+    receive("o\rc\rx 24000000\rw");
+    const char *const lines = &global<char>("rx_lines");
+    EXPECT_STREQ(lines + (ready & 3u) * 50, "f 1234567") << "the buffer being taken was written";
+    global<volatile std::uint32_t>("rx_taking") = 0;
+    EXPECT_EQ(line(), "x 24000000");
 }
 
 TEST_F(Receiver, KeepsTheFirst49BytesOfALine)
@@ -73,6 +108,7 @@ TEST_F(Receiver, StoresEveryByteButTheCarriageReturnAsItComes)
     const std::string odd = std::string("\n\tW") + '\x80' + '\xff' + std::string(1, '\0') + "x";
     receive(odd + "\r");
     EXPECT_EQ(icmd_buf, 0);
+    ASSERT_EQ(take(), 1);
     EXPECT_EQ(std::memcmp(cmd_buf, odd.data(), odd.size()), 0);
     EXPECT_EQ(cmd_buf[odd.size()], 0);
 }
@@ -140,6 +176,30 @@ TEST_F(ReceiverInFirmware, OnlyTheNewestOfTwoLinesCompletedDuringACommandRuns)
     ASSERT_TRUE(board.run_until_idle(ms(10)));
     EXPECT_EQ(serial.text(), "1.3;VORN\r") << "the second w was replaced by W before it ran";
     EXPECT_EQ(pa2.rising_edges(start), 2) << "two commands ran: w and W";
+}
+
+// A host that streams lines without waiting, then stops mid-line: only the
+// lines it sent run, whole, never a mixture of two.
+TEST_F(ReceiverInFirmware, StreamedLinesNeverRunSplicedCommands)
+{
+    boot();
+    board.run_for(ms(40)); // the measurement start-up began
+    ASSERT_TRUE(board.run_until_idle(ms(10)));
+    const auto count = [](const std::string &text, char c) { return std::count(text.begin(), text.end(), c); };
+
+    serial.clear();
+    send("r 1000 3\rw 26000000\rx");
+    board.run_until([&] { return board.now() >= board.usart().host_send_done_at(); }, ms(500));
+    ASSERT_TRUE(board.run_until_idle(ms(500)));
+    EXPECT_EQ(board.flash().erases(), 0u) << "x 26000000, spliced from two lines, was run";
+    EXPECT_EQ(count(serial.text(), '\r'), 4) << "three levels and the reply to w: " << serial.text();
+    EXPECT_EQ(serial.text().substr(serial.text().size() - 9), "1.3;VORN\r");
+
+    serial.clear();
+    send("\rr 1000 2\rw 1 99999\rr");
+    board.run_until([&] { return board.now() >= board.usart().host_send_done_at(); }, ms(500));
+    ASSERT_TRUE(board.run_until_idle(ms(2000))) << "a long sweep spliced from two lines is running";
+    EXPECT_EQ(count(serial.text(), '\r'), 3) << "two levels and the reply to w: " << serial.text();
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The synthesizer module of the firmware, observed on the bus and in the
 // Si5351A model of the board: register layer, planner and bus signalling.
+#include <algorithm>
 #include <cmath>
 
 #include "board_fixture.h"
@@ -209,6 +210,24 @@ TEST_F(Synth, CalibrationRoutesTheCrystalAndTheNextPlanTakesTheOutputsBack)
     bus.clear();
     EXPECT_EQ(set_freq(5002000, 5001000, 0), 0) << "afterwards steps are plain PLL steps again";
     EXPECT_EQ(bus.size(), 3u);
+}
+
+// After calibration every output leaves the crystal on the next plan, also
+// when the request equals what the records hold (ten times the crystal).
+TEST_F(Synth, CalibrationIsUndoneWhateverTheNextRequest)
+{
+    at_three_megahertz();
+    function<void()>("out_calibrate_freq")();
+    const std::uint32_t record = var<std::uint32_t>("freq1");
+    ASSERT_EQ(record, 250000000u);
+    bus.clear();
+    set_freq(record + 1000, record, 0);
+    for (int clk = 0; clk < 3; ++clk) {
+        EXPECT_EQ(out(clk), 0.0) << "output " << clk << " still carries the crystal";
+        EXPECT_EQ(is_freq_ok(clk), 0) << "output " << clk << " has no plan at 250 MHz";
+    }
+    EXPECT_NE(std::find(bus.begin(), bus.end(), reg(17, 0x80)), bus.end()) << "output 1 powered down";
+    EXPECT_EQ(var<std::uint8_t>("clk_on_xtal"), 0);
 }
 
 TEST_F(Synth, OutputTwoFractionalAndAlone)

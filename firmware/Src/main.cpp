@@ -77,10 +77,11 @@ int main(void)
         while (rx_byte_f == 0) {
             platform_wait_hint(&rx_byte_f);
         }
-        /* Cleared before the command runs: a line completed meanwhile is seen
-           at the next pass. */
-        rx_byte_f = 0;
-        ParseCommand();
+        /* The flag is cleared as the line is taken: a line completed while
+           the command runs is seen at the next pass. */
+        if (TakeLine()) {
+            ParseCommand();
+        }
     }
 }
 

@@ -46,6 +46,10 @@ typedef union {
 #define ID_TEXT "1.3;VORN"
 
 extern char cmd_buf[CMD_BUF_SIZE];
+/* The receiver's lines: the one being filled, the newest complete one and
+   the one the main loop copies into cmd_buf (stm32f0xx_it). */
+#define RX_LINES 3u
+extern char rx_lines[RX_LINES][CMD_BUF_SIZE];
 extern volatile uint32_t rx_byte_f;
 extern uint32_t xtal;
 extern int32_t freq;

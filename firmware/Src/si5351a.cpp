@@ -397,13 +397,17 @@ void update_freq12(uint8_t freq1_changed, uint8_t *need_reset_pll)
 uint8_t set_freq(uint32_t f0, uint32_t f1, uint32_t f2)
 {
     uint8_t need_reset_pll = 0;
-    uint8_t freq1_changed = freq1 != f1 ? 1 : 0;
+    /* An output still on the crystal after calibration counts as changed,
+       whatever its record says: a request equal to the record must not leave
+       it there. */
+    const uint8_t on_xtal = clk_on_xtal;
+    uint8_t freq1_changed = freq1 != f1 || (on_xtal & 2u) ? 1 : 0;
 
-    if (freq0 != f0) {
+    if (freq0 != f0 || (on_xtal & 1u)) {
         freq0 = f0;
         update_freq0(&need_reset_pll);
     }
-    if (freq2 != f2 || freq1 != f1) {
+    if (freq2 != f2 || freq1_changed || (on_xtal & 4u)) {
         freq1 = f1;
         freq2 = f2;
         update_freq12(freq1_changed, &need_reset_pll);

@@ -5,6 +5,19 @@
 
 volatile int icmd_buf;
 
+/*
+ * Lines are collected apart from the one that waits for the main loop and
+ * from the one the main loop is copying out, so a line is never read while
+ * bytes land in it and only whole lines the host sent ever run. Three
+ * buffers are enough: at every carriage return one is neither the newest
+ * complete line nor the one being taken.
+ */
+char rx_lines[RX_LINES][CMD_BUF_SIZE];
+static uint32_t rx_collect;    /* the buffer being filled; the receiver's own */
+volatile uint32_t rx_ready;    /* newest complete line: count << 2 | buffer */
+volatile uint32_t rx_taking;   /* buffer + 1 that the main loop copies, 0 none */
+static uint32_t rx_taken;      /* the main loop's last rx_ready taken */
+
 volatile uint32_t measure_stage;
 volatile int32_t nstep;
 volatile int32_t last_val;
@@ -129,6 +142,36 @@ float ReadData(void)
 }
 
 /*
+ * Copies the newest complete line into cmd_buf; 0 when there is none the
+ * main loop has not taken already. Announcing the buffer in rx_taking and
+ * then finding rx_ready unchanged proves that no carriage return came in
+ * between, so the receiver will not choose that buffer until the copy ends.
+ */
+int TakeLine(void)
+{
+    uint32_t ready;
+    for (;;) {
+        rx_byte_f = 0;
+        ready = rx_ready;
+        if (ready == rx_taken) {
+            return 0;
+        }
+        rx_taking = (ready & 3u) + 1;
+        if (rx_ready == ready) {
+            break;
+        }
+    }
+    /* The whole buffer: a line may hold zero bytes of its own. */
+    const char *line = rx_lines[ready & 3u];
+    for (unsigned i = 0; i < CMD_BUF_SIZE; ++i) {
+        cmd_buf[i] = line[i];
+    }
+    rx_taking = 0;
+    rx_taken = ready;
+    return 1;
+}
+
+/*
  * Line receiver. Each entry handles exactly one condition and returns; a
  * received byte comes first, so an error flag never discards or marks the
  * line being collected. A flag still pending after the entry raises the
@@ -139,14 +182,25 @@ void USART1_IRQHandler(void)
     if (LL_USART_IsActiveFlag_RXNE(USART1)) {
         int inbyte = LL_USART_ReceiveData8(USART1);
         unsigned i = (unsigned)icmd_buf;
+        char *line = rx_lines[rx_collect];
         if (inbyte == '\r') {
-            cmd_buf[i] = 0;
+            line[i] = 0;
             icmd_buf = 0;
+            const uint32_t done = rx_collect;
+            rx_ready = ((rx_ready >> 2) + 1) << 2 | done;
+            /* The next line goes where neither this one nor the one being
+               taken lies. */
+            const uint32_t taking = rx_taking;
+            uint32_t next = done;
+            do {
+                next = next + 1 == RX_LINES ? 0 : next + 1;
+            } while (next + 1 == taking);
+            rx_collect = next;
             rx_byte_f = 1; /* stored last: the line is complete before the flag says so */
             return;
         }
         if (i <= CMD_BUF_SIZE - 2) {
-            cmd_buf[i] = (char)inbyte;
+            line[i] = (char)inbyte;
             icmd_buf = (int)(i + 1);
         }
         /* else: 49 bytes stored; the rest of an overlong line is dropped */

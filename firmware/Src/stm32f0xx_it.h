@@ -7,8 +7,17 @@
 extern "C" {
 #endif
 
-/* Index of the next free element of cmd_buf; touched by the receiver only. */
+/* Index of the next free element of the line being received; touched by the
+   receiver only. */
 extern volatile int icmd_buf;
+/* Newest complete line (a count of lines times 4, plus its buffer), and the
+   buffer + 1 the main loop is copying out of (0: none). */
+extern volatile uint32_t rx_ready;
+extern volatile uint32_t rx_taking;
+
+/* Main loop: copies the newest complete line not yet taken into cmd_buf and
+   returns 1, or returns 0 when there is none. Clears rx_byte_f. */
+int TakeLine(void);
 
 /* Tone detector state, shared by the ADC interrupt and ReadData. */
 extern volatile uint32_t measure_stage;
