@@ -1,6 +1,7 @@
 #include "analog.h"
 
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 
 namespace sim {
@@ -65,14 +66,23 @@ const AnalogFrontEnd::Tone &AnalogFrontEnd::tone() const
 {
     const double f0 = outputs_(0), f1 = outputs_(1);
     if (f0 != tone_.f0 || f1 != tone_.f1) {
-        tone_.f0 = f0;
-        tone_.f1 = f1;
+        Tone t;
+        t.f0 = f0;
+        t.f1 = f1;
         if (f0 > 0 && f1 > 0) {
-            tone_.beat_hz = std::fabs(f0 - f1);
-            tone_.amplitude = kThruAmplitude * dut_->gain(f1);
-        } else {
-            tone_.beat_hz = tone_.amplitude = 0;
+            t.beat_hz = std::fabs(f0 - f1);
+            const double gain = dut_->gain(f1);
+            t.amplitude = kThruAmplitude * gain;
+            // A gain that is no number, negative or beyond what a double
+            // holds once scaled would give no sample at all: stop here.
+            if (!(gain >= 0) || !std::isfinite(t.amplitude) || !std::isfinite(t.beat_hz)) {
+                char text[128];
+                std::snprintf(text, sizeof text, "the device under test gives |S21| = %g at %.9g Hz, not a usable gain",
+                              gain, f1);
+                throw DutError(text);
+            }
         }
+        tone_ = t;
     }
     return tone_;
 }
@@ -109,6 +119,9 @@ std::uint16_t AnalogFrontEnd::sample(Cycles when)
 {
     ++samples_;
     const double v = std::nearbyint(level_at(when) + noise_ * gaussian());
+    // The tone is finite (see tone()), so v is a number; anything out of
+    // the ADC's range, infinities included, clips before it is converted.
+    if (std::isnan(v)) throw std::domain_error("the ADC input is not a number");
     if (v <= 0) return 0;
     if (v >= kAdcMax) return kAdcMax;
     return static_cast<std::uint16_t>(v);

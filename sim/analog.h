@@ -69,6 +69,11 @@ public:
                    std::uint64_t seed = 1);
     AnalogFrontEnd(Outputs outputs, std::unique_ptr<Dut> dut, double noise = kDefaultNoise, std::uint64_t seed = 1);
 
+    // Never anything but a count from 0 to 4095. A device whose gain at
+    // output 1's frequency is not a finite number of 0 or more (or so large
+    // that the tone's amplitude is not finite) throws DutError naming the
+    // gain and the frequency, here and in beat_hz(), amplitude() and
+    // level_at().
     std::uint16_t sample(Cycles when) override;
 
     // The tone as the outputs are now: its frequency and peak amplitude in

@@ -1,7 +1,5 @@
 #include "bus_log.h"
 
-#include <stdexcept>
-
 namespace sim {
 
 BusMonitor::BusMonitor(const Scheduler &sched, Gpio &port, Sink sink)
@@ -32,12 +30,12 @@ void BusMonitor::on_byte(std::uint8_t value, bool)
     if (open_) bytes_.push_back(value);
 }
 
-BusLogWriter::BusLogWriter(const std::string &path) : file_(std::fopen(path.c_str(), "w"))
-{
-    if (file_ == nullptr) throw std::runtime_error("cannot write " + path);
-}
+BusLogWriter::BusLogWriter(std::unique_ptr<OutputFile> out) : out_(std::move(out)) {}
 
-BusLogWriter::~BusLogWriter() { std::fclose(file_); }
+BusLogWriter::BusLogWriter(const std::string &path) : out_(std::make_unique<OutputFile>("", path))
+{
+    out_->commit();
+}
 
 std::string BusLogWriter::format(Cycles end_time, const std::vector<std::uint8_t> &bytes)
 {
@@ -53,10 +51,8 @@ std::string BusLogWriter::format(Cycles end_time, const std::vector<std::uint8_t
 
 void BusLogWriter::write(Cycles end_time, const std::vector<std::uint8_t> &bytes)
 {
-    const std::string line = format(end_time, bytes) + '\n';
-    std::fputs(line.c_str(), file_);
-    // Whole lines reach the file even when the program is stopped mid-run.
-    std::fflush(file_);
+    out_->write(format(end_time, bytes) + '\n');
+    out_->flush();
 }
 
 } // namespace sim

@@ -3,12 +3,13 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "gpio.h"
+#include "output_file.h"
 #include "scheduler.h"
 #include "two_wire.h"
 
@@ -55,15 +56,22 @@ private:
 // transaction ended in whole microseconds of virtual time (truncated), then
 // its bytes in upper-case hex, all separated by single spaces:
 //   52018 C0 10 80
+//
+// Each line is written out as soon as it is complete, so whole lines reach
+// the file even when the program is stopped mid-run. A line that cannot be
+// written throws OutputError.
 class BusLogWriter {
 public:
-    // Throws std::runtime_error naming `path` when the file cannot be written.
+    // Writes to `out`, which must be committed.
+    explicit BusLogWriter(std::unique_ptr<OutputFile> out);
+    // Throws OutputError naming `path` when the file cannot be written.
     explicit BusLogWriter(const std::string &path);
-    ~BusLogWriter();
     BusLogWriter(const BusLogWriter &) = delete;
     BusLogWriter &operator=(const BusLogWriter &) = delete;
 
     void write(Cycles end_time, const std::vector<std::uint8_t> &bytes);
+    // Closes the file; throws OutputError when that fails.
+    void close() { out_->close(); }
     // A sink for a BusMonitor that writes here; the writer must outlive it.
     BusMonitor::Sink sink()
     {
@@ -74,7 +82,7 @@ public:
     static std::string format(Cycles end_time, const std::vector<std::uint8_t> &bytes);
 
 private:
-    std::FILE *file_;
+    std::unique_ptr<OutputFile> out_;
 };
 
 } // namespace sim

@@ -1,5 +1,9 @@
 #include "dut.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -7,6 +11,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -17,6 +22,10 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 // Where a Touchstone magnitude of 0 goes on the dB scale.
 constexpr double kFloorDb = -300.0;
+// The model takes gains up to this (far beyond the ADC's range, which
+// clips above +2.7 dB).
+constexpr double kMaxGainDb = 100.0;
+constexpr double kMaxGain = 1e5; // +100 dB
 
 // Text from the command line or a file, fit for a one-line message.
 std::string printable(const std::string &text)
@@ -36,6 +45,7 @@ std::string lower(std::string s)
 
 std::string number(double v)
 {
+    if (std::isnan(v)) return "nan";
     char buf[32];
     std::snprintf(buf, sizeof buf, "%g", v);
     return buf;
@@ -213,18 +223,45 @@ private:
 
 // ------------------------------------------------------------ Touchstone
 
+// What a Touchstone file may hold here: anything larger is not a two-port
+// measurement but a mistake (a device, an endless file) that would only eat
+// memory.
+constexpr std::size_t kMaxFileBytes = 16u << 20;
+constexpr std::size_t kMaxLineChars = 4096;
+constexpr std::size_t kMaxPoints = 100'000;
+
 std::string read_whole_file(const std::string &path, const std::string &where)
 {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) throw DutError(where + ": cannot open it: " + std::strerror(errno));
+    // Not blocking on the open: a FIFO is refused at once, not waited on.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) throw DutError(where + ": cannot open it: " + std::strerror(errno));
     std::string text;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    const int err = errno;
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed) throw DutError(where + ": cannot read it: " + std::strerror(err));
+    std::string error;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        error = std::string("cannot read it: ") + std::strerror(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+        error = std::string("cannot read it: ") + std::strerror(EISDIR);
+    } else if (!S_ISREG(st.st_mode)) {
+        error = "not a regular file";
+    } else if (static_cast<std::uintmax_t>(st.st_size) > kMaxFileBytes) {
+        error = std::to_string(st.st_size) + " bytes; a Touchstone file may have at most " +
+                std::to_string(kMaxFileBytes);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    char buf[65536];
+    while (error.empty()) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) error = std::string("cannot read it: ") + std::strerror(errno);
+        if (n <= 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
+        if (text.size() > kMaxFileBytes) {
+            error = "more than the " + std::to_string(kMaxFileBytes) + " bytes a Touchstone file may have";
+        }
+    }
+    ::close(fd);
+    if (!error.empty()) throw DutError(where + ": " + error);
     return text;
 }
 
@@ -257,35 +294,47 @@ std::unique_ptr<Dut> load_touchstone(const std::string &path)
 
     const auto add_point = [&] {
         const std::string at = where + " line " + std::to_string(record_line);
+        if (hz.size() >= kMaxPoints) {
+            throw DutError(at + ": more than the " + std::to_string(kMaxPoints) + " points a file may have");
+        }
         const double f = record[0] * unit;
         if (f < 0) throw DutError(at + ": negative frequency " + number(f) + " Hz");
+        if (!std::isfinite(f)) throw DutError(at + ": frequency " + number(record[0]) + " is out of range");
         if (!hz.empty() && f <= hz.back()) {
             throw DutError(at + ": frequencies must increase (" + number(f) + " Hz after " + number(hz.back()) +
                            " Hz)");
         }
-        double magnitude = 0;
+        double gain_db = kFloorDb;
         switch (format) {
         case Format::MA:
-            magnitude = std::fabs(record[3]);
+            if (record[3] != 0) gain_db = 20 * std::log10(std::fabs(record[3]));
             break;
         case Format::DB:
-            magnitude = std::pow(10.0, record[3] / 20);
+            gain_db = record[3];
             break;
         case Format::RI:
-            magnitude = std::hypot(record[3], record[4]);
+            if (const double m = std::hypot(record[3], record[4]); m != 0) gain_db = 20 * std::log10(m);
             break;
         }
+        if (!(gain_db <= kMaxGainDb)) {
+            throw DutError(at + ": |S21| " + number(record[3]) + " is above the +" + number(kMaxGainDb) +
+                           " dB the model takes");
+        }
         hz.push_back(f);
-        db.push_back(magnitude > 0 ? std::max(20 * std::log10(magnitude), kFloorDb) : kFloorDb);
+        db.push_back(std::max(gain_db, kFloorDb));
         record.clear();
     };
 
     for (std::size_t pos = 0; pos < text.size();) {
         std::size_t end = text.find('\n', pos);
         if (end == std::string::npos) end = text.size();
+        ++line_no;
+        if (end - pos > kMaxLineChars) {
+            throw DutError(where + " line " + std::to_string(line_no) + ": longer than " +
+                           std::to_string(kMaxLineChars) + " characters");
+        }
         std::string line = text.substr(pos, end - pos);
         pos = end + 1;
-        ++line_no;
         if (const std::size_t bang = line.find('!'); bang != std::string::npos) line.erase(bang);
         std::vector<std::string> tokens = words(line);
         if (tokens.empty()) continue;
@@ -354,7 +403,10 @@ const char *dut_kinds()
 
 double parse_frequency(const std::string &text, const std::string &what) { return scaled(text, what, true); }
 
-std::unique_ptr<Dut> parse_dut(const std::string &device)
+namespace {
+
+// The device named by `device`, as written; its response is not checked.
+std::unique_ptr<Dut> make_dut(const std::string &device)
 {
     const std::size_t colon = device.find(':');
     const std::string kind = lower(device.substr(0, colon));
@@ -420,6 +472,36 @@ std::unique_ptr<Dut> parse_dut(const std::string &device)
         return std::make_unique<Crystal>(fs, q);
     }
     throw DutError("unknown device under test " + quoted(device) + "; expected " + dut_kinds());
+}
+
+// Parameters that pass each on its own can still take a model beyond what
+// double arithmetic holds (a crystal at 1e300 Hz with a Q of 1e300): the
+// response is looked at across every frequency the synthesizer can make and
+// far beyond, and a gain that is not a finite number from 0 to +100 dB
+// refuses the device.
+void check_response(const Dut &dut, const std::string &device)
+{
+    constexpr int kPerDecade = 100;
+    constexpr double kFirstHz = 100.0, kDecades = 9; // 100 Hz to 100 GHz
+    for (int i = 0; i <= kDecades * kPerDecade; ++i) {
+        const double hz = kFirstHz * std::pow(10.0, static_cast<double>(i) / kPerDecade);
+        const double g = dut.gain(hz);
+        if (!(g >= 0) || !(g <= kMaxGain)) {
+            const std::string kind = lower(device.substr(0, device.find(':')));
+            throw DutError(kind + ": " + quoted(device) + " gives |S21| = " + number(g) + " at " + number(hz) +
+                           " Hz; the model takes finite gains up to +" + number(kMaxGainDb) +
+                           " dB (parameters out of range?)");
+        }
+    }
+}
+
+} // namespace
+
+std::unique_ptr<Dut> parse_dut(const std::string &device)
+{
+    std::unique_ptr<Dut> dut = make_dut(device);
+    check_response(*dut, device);
+    return dut;
 }
 
 } // namespace sim

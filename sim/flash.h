@@ -8,7 +8,9 @@
 // take effect at their end, in virtual time; until then the page reads as
 // before. With a page file, every erase and program that completes is
 // written through to the file before anything else happens, so stopping the
-// process at any point leaves in the file what the chip would hold.
+// process at any point leaves in the file what the chip would hold. The
+// file is replaced as a whole by a new one written beside it (where any
+// symbolic link leads), with the mode and owner it had.
 #pragma once
 
 #include <array>
@@ -57,15 +59,18 @@ public:
     enum class Operation { Erase, Program };
 
     // Without a file the page lives in memory and starts erased. With one,
-    // an existing file must hold exactly one page (else PageFileError, and
-    // the file is left alone); a missing one means an erased page, and the
-    // file appears with the first erase or program that completes.
+    // the file must pass check_page_file() (else PageFileError, and the file
+    // is left alone); a missing one means an erased page, and the file
+    // appears with the first erase or program that completes.
     explicit Flash(Scheduler &sched, std::string page_file = "");
     Flash(const Flash &) = delete;
     Flash &operator=(const Flash &) = delete;
 
-    // Throws PageFileError when `path` exists but is not a file of exactly
-    // one page. Reads nothing and writes nothing.
+    // Throws PageFileError, with the reason, when the page in `path` could
+    // not be kept there: it exists but is not a regular file of exactly one
+    // page, is read-only (no write permission bit, or not writable by us),
+    // or its folder (the one any symbolic link leads to) takes no new file.
+    // Reads nothing and writes nothing.
     static void check_page_file(const std::string &path);
 
     // ---- the two register windows
@@ -145,6 +150,8 @@ private:
 
     Scheduler &sched_;
     std::string path_;
+    std::string real_path_;      // where path_'s symbolic links lead
+    unsigned new_file_mode_ = 0; // 0666 less the umask, for a page file made new
     PageData data_;
 
     std::uint32_t acr_ = 0, sr_ = 0, cr_ = 0, ar_ = 0, wrpr_ = 0xFFFFFFFFu;

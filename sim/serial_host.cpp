@@ -2,21 +2,23 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 
 namespace sim {
 
 namespace {
 
+// Input is read this much at a time; output is written this much at a time
+// (a pipe that reports room takes a block of this size without blocking).
+constexpr std::size_t kBlock = 4096;
 // Output larger than this with nobody reading it is dropped, as bytes sent
 // to a port that no program has open are lost.
 constexpr std::size_t kMaxPendingOutput = 1 << 16;
@@ -24,93 +26,144 @@ constexpr std::size_t kMaxPendingOutput = 1 << 16;
 // firmware is busy, and how long the board sleeps when it is idle.
 constexpr Cycles kPtyPollCycles = kCoreHz / 1000;
 constexpr int kIdleSleepMs = 20;
+// The pseudo-terminal is read only while fewer bytes than this are still on
+// their way to the receiver; the rest waits in the terminal's own buffer,
+// which holds the writer back.
+constexpr Cycles kPtyMaxQueuedBytes = 256;
 
-void write_all(int fd, const char *data, std::size_t n)
+std::runtime_error sys_error(const std::string &what, int err = errno)
 {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, data, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return; // reader gone: the bytes are lost on the line
-        data += w;
-        n -= static_cast<std::size_t>(w);
-    }
+    return std::runtime_error(what + ": " + std::strerror(err));
 }
-
-std::runtime_error sys_error(const std::string &what) { return std::runtime_error(what + ": " + std::strerror(errno)); }
 
 } // namespace
 
 // ------------------------------------------------------------------ StdioHost
 
-StdioHost::StdioHost(Mode mode, int in_fd, int out_fd) : mode_(mode), in_fd_(in_fd), out_fd_(out_fd)
+StdioHost::StdioHost(Mode mode, int in_fd, int out_fd, StopSignals &stop)
+    : mode_(mode), in_fd_(in_fd), out_fd_(out_fd), stop_(stop)
 {
-    if (mode_ == Mode::Stream) {
-        // A host that never waits has everything ready to send at once.
-        char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(in_fd_, buf, sizeof buf);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            input_.append(buf, static_cast<std::size_t>(n));
-        }
-        eof_ = true;
-    }
 }
 
-StdioHost::~StdioHost() { flush(); }
+StdioHost::~StdioHost()
+{
+    try {
+        flush();
+    } catch (const std::runtime_error &) {
+        // the failure was reported where it happened, or the run ends anyway
+    }
+}
 
 void StdioHost::attach(Board &board)
 {
     board_ = &board;
     board.usart().set_tx_sink([this](std::uint8_t b) {
         output_.push_back(static_cast<char>(b));
-        if (output_.size() >= 4096) flush();
+        if (output_.size() >= kBlock) flush();
     });
     board.set_idle_hook([this] { on_idle(); });
     if (mode_ == Mode::Stream) {
         board.usart().set_on_receiver_ready([this] {
-            board_->usart().host_send(reinterpret_cast<const std::uint8_t *>(input_.data()), input_.size());
-            input_.clear();
+            if (!feeding_) feed();
         });
     }
 }
 
 void StdioHost::flush()
 {
-    write_all(out_fd_, output_.data(), output_.size());
+    if (output_failed_) return;
+    std::size_t done = 0;
+    while (done < output_.size()) {
+        if (stop_.wait(out_fd_, POLLOUT) == StopSignals::Wait::Stopped) break; // nobody waits for it any more
+        const std::size_t chunk = std::min(output_.size() - done, kBlock);
+        const ssize_t w = ::write(out_fd_, output_.data() + done, chunk);
+        if (w < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (w <= 0) {
+            output_failed_ = true;
+            output_.clear();
+            throw sys_error("standard output: cannot write", w < 0 ? errno : EIO);
+        }
+        done += static_cast<std::size_t>(w);
+    }
     output_.clear();
+}
+
+bool StdioHost::read_more()
+{
+    flush(); // whoever writes our input may be waiting for the answer
+    if (stop_.wait(in_fd_, POLLIN) == StopSignals::Wait::Stopped) {
+        board_->request_pause();
+        return false;
+    }
+    char buf[kBlock];
+    ssize_t n;
+    do {
+        n = ::read(in_fd_, buf, sizeof buf);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && errno == EAGAIN) return true; // nothing there after all: wait again
+    if (n < 0) throw sys_error("standard input: cannot read");
+    if (n == 0) {
+        eof_ = true;
+    } else {
+        input_.append(buf, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+void StdioHost::take(std::string &line, std::size_t n)
+{
+    line.assign(input_, 0, n);
+    input_.erase(0, n);
+    scanned_ = scanned_ > n ? scanned_ - n : 0;
 }
 
 bool StdioHost::next_line(std::string &line)
 {
     for (;;) {
-        const std::size_t cr = input_.find('\r');
+        const std::size_t cr = input_.find('\r', scanned_);
         if (cr != std::string::npos) {
-            line = input_.substr(0, cr + 1);
-            input_.erase(0, cr + 1);
+            take(line, cr + 1);
+            scanned_ = 0;
+            return true;
+        }
+        scanned_ = input_.size();
+        if (input_.size() >= kMaxLine) {
+            take(line, kMaxLine); // a piece of an endless line
             return true;
         }
         if (eof_) {
-            line.swap(input_); // a last line without its carriage return
-            input_.clear();
+            take(line, input_.size()); // a last line without its carriage return
             return !line.empty();
         }
-        flush(); // whoever writes our input may be waiting for the answer
-        char buf[4096];
-        const ssize_t n = ::read(in_fd_, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            eof_ = true;
-        } else {
-            input_.append(buf, static_cast<std::size_t>(n));
-        }
+        if (!read_more()) return false;
     }
+}
+
+void StdioHost::feed()
+{
+    Usart &usart = board_->usart();
+    Scheduler &sched = board_->scheduler();
+    feeding_ = false;
+    if (input_.empty() && !eof_ && !read_more()) return;
+    if (!input_.empty()) {
+        usart.host_send(reinterpret_cast<const std::uint8_t *>(input_.data()), input_.size());
+        input_.clear();
+    }
+    if (eof_) return;
+    // The next block is read while the last byte of this one is still on
+    // the line, so the bytes follow each other as if all had been there at
+    // once.
+    const Cycles frame = usart.byte_cycles();
+    const Cycles end = usart.host_send_done_at();
+    const Cycles at = end > sched.now() + frame ? end - frame : sched.now() + frame;
+    feeding_ = true;
+    sched.schedule_at(at, [this] { feed(); });
 }
 
 void StdioHost::on_idle()
 {
     Usart &usart = board_->usart();
-    if (usart.host_sending()) return;
+    if (usart.host_sending() || stop_.received() != 0) return;
     if (mode_ == Mode::Careful) {
         std::string line;
         if (next_line(line)) {
@@ -118,7 +171,7 @@ void StdioHost::on_idle()
             return;
         }
     }
-    if (eof_ && input_.empty() && board_->firmware_idle()) {
+    if (eof_ && input_.empty() && !feeding_ && board_->firmware_idle()) {
         flush();
         finished_ = true;
         board_->request_pause();
@@ -127,16 +180,18 @@ void StdioHost::on_idle()
 
 // -------------------------------------------------------------------- PtyHost
 
-PtyHost::PtyHost(std::string link_path) : link_(std::move(link_path))
+PtyHost::PtyHost(std::string link_path, StopSignals &stop) : link_(std::move(link_path)), stop_(stop)
 {
+    if (link_.empty()) throw PortLinkError("an empty path");
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) throw sys_error("cannot open a pseudo-terminal");
     const char *slave_name = ptsname(master_);
     if (slave_name == nullptr) throw sys_error("cannot name the pseudo-terminal");
+    slave_name_ = slave_name;
     // Holding the far side open ourselves keeps the port usable while no
     // program has it open, and between programs.
-    slave_ = ::open(slave_name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave_ < 0) throw sys_error(std::string("cannot open ") + slave_name);
+    slave_ = ::open(slave_name_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave_ < 0) throw sys_error("cannot open " + slave_name_);
     termios tio{};
     tcgetattr(slave_, &tio);
     cfmakeraw(&tio);
@@ -145,26 +200,23 @@ PtyHost::PtyHost(std::string link_path) : link_(std::move(link_path))
     tcsetattr(slave_, TCSANOW, &tio);
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 
-    struct stat st {};
-    if (lstat(link_.c_str(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) throw std::runtime_error(link_ + " exists and is not a link; not replacing it");
-        ::unlink(link_.c_str());
+    // symlink() makes the link new or fails: whatever is at the path stays.
+    if (symlink(slave_name_.c_str(), link_.c_str()) != 0) {
+        const int err = errno;
+        throw PortLinkError(link_ + ": " + std::strerror(err) +
+                            (err == EEXIST ? " (the link is made new; nothing is replaced)" : ""));
     }
-    if (symlink(slave_name, link_.c_str()) != 0) throw sys_error("cannot create " + link_);
-
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    signal_fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (signal_fd_ < 0) throw sys_error("signalfd");
+    linked_ = true;
 }
 
 PtyHost::~PtyHost()
 {
-    ::unlink(link_.c_str());
-    if (signal_fd_ >= 0) ::close(signal_fd_);
+    if (linked_) {
+        // Only our own link goes: not whatever may have taken its place.
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(link_.c_str(), target, sizeof target);
+        if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == slave_name_) ::unlink(link_.c_str());
+    }
     if (slave_ >= 0) ::close(slave_);
     if (master_ >= 0) ::close(master_);
 }
@@ -187,7 +239,7 @@ void PtyHost::schedule_poll()
     board_->scheduler().schedule_in(kPtyPollCycles, [this] {
         poll_port(0);
         flush();
-        if (!finished_) schedule_poll();
+        if (!finished()) schedule_poll();
     });
 }
 
@@ -202,18 +254,21 @@ void PtyHost::flush()
 
 void PtyHost::poll_port(int timeout_ms)
 {
-    pollfd fds[2] = {{master_, POLLIN, 0}, {signal_fd_, POLLIN, 0}};
-    if (::poll(fds, 2, timeout_ms) <= 0) return;
-    if (fds[1].revents & POLLIN) {
-        finished_ = true;
+    Usart &usart = board_->usart();
+    const bool room = usart.host_send_done_at() <= board_->now() + kPtyMaxQueuedBytes * usart.byte_cycles();
+    switch (stop_.wait(master_, room ? POLLIN : 0, room ? timeout_ms : 0)) {
+    case StopSignals::Wait::Stopped:
         board_->request_pause();
         return;
+    case StopSignals::Wait::Timeout:
+        return;
+    case StopSignals::Wait::Ready:
+        break;
     }
-    if (fds[0].revents & POLLIN) {
-        std::uint8_t buf[256];
-        const ssize_t n = ::read(master_, buf, sizeof buf);
-        if (n > 0) board_->usart().host_send(buf, static_cast<std::size_t>(n));
-    }
+    if (!room) return;
+    std::uint8_t buf[256];
+    const ssize_t n = ::read(master_, buf, sizeof buf);
+    if (n > 0) board_->usart().host_send(buf, static_cast<std::size_t>(n));
 }
 
 } // namespace sim

@@ -1,34 +1,60 @@
 #include "vcd_writer.h"
 
-#include <stdexcept>
-
 namespace sim {
 
 namespace {
 char code(std::size_t signal) { return static_cast<char>('!' + signal); }
 char value(Level l) { return l == Level::High ? '1' : l == Level::Low ? '0' : 'z'; }
 constexpr unsigned long long kNsPerCycle = 1'000'000'000ull / kCoreHz;
+
+std::unique_ptr<OutputFile> open_now(const std::string &path)
+{
+    auto out = std::make_unique<OutputFile>("", path);
+    out->commit();
+    return out;
+}
 } // namespace
 
-VcdWriter::VcdWriter(const std::string &path, const Scheduler &sched, const std::vector<std::string> &signals)
-    : file_(std::fopen(path.c_str(), "w")), sched_(sched), levels_(signals.size(), Level::Floating)
+VcdWriter::VcdWriter(std::unique_ptr<OutputFile> out, const Scheduler &sched, const std::vector<std::string> &signals)
+    : out_(std::move(out)), sched_(sched), levels_(signals.size(), Level::Floating)
 {
-    if (file_ == nullptr) throw std::runtime_error("cannot write " + path);
-    std::fprintf(file_, "$date virtual board $end\n$version snt-sim $end\n$timescale 1ns $end\n");
-    std::fprintf(file_, "$scope module board $end\n");
+    out_->write("$date virtual board $end\n$version snt-sim $end\n$timescale 1ns $end\n");
+    out_->write("$scope module board $end\n");
     for (std::size_t i = 0; i < signals.size(); ++i) {
-        std::fprintf(file_, "$var wire 1 %c %s $end\n", code(i), signals[i].c_str());
+        out_->write(std::string("$var wire 1 ") + code(i) + " " + signals[i] + " $end\n");
     }
-    std::fprintf(file_, "$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n");
-    for (std::size_t i = 0; i < signals.size(); ++i) std::fprintf(file_, "z%c\n", code(i));
-    std::fprintf(file_, "$end\n");
+    out_->write("$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n");
+    for (std::size_t i = 0; i < signals.size(); ++i) out_->write(std::string("z") + code(i) + "\n");
+    out_->write("$end\n");
     last_ns_ = 0;
+}
+
+VcdWriter::VcdWriter(const std::string &path, const Scheduler &sched, const std::vector<std::string> &signals)
+    : VcdWriter(open_now(path), sched, signals)
+{
 }
 
 VcdWriter::~VcdWriter()
 {
-    std::fprintf(file_, "#%llu\n", static_cast<unsigned long long>(sched_.now()) * kNsPerCycle);
-    std::fclose(file_);
+    if (closed_) return;
+    try {
+        end();
+    } catch (const OutputError &) {
+    }
+}
+
+void VcdWriter::end()
+{
+    out_->write("#" + std::to_string(static_cast<unsigned long long>(sched_.now()) * kNsPerCycle) + "\n");
+    out_->flush();
+}
+
+void VcdWriter::close()
+{
+    if (closed_) return;
+    closed_ = true;
+    end();
+    out_->close();
 }
 
 void VcdWriter::change(std::size_t signal, Level level)
@@ -36,11 +62,19 @@ void VcdWriter::change(std::size_t signal, Level level)
     if (levels_[signal] == level) return;
     levels_[signal] = level;
     const unsigned long long ns = static_cast<unsigned long long>(sched_.now()) * kNsPerCycle;
+    char text[32];
+    std::size_t n = 0;
     if (ns != last_ns_) {
-        std::fprintf(file_, "#%llu\n", ns);
+        text[n++] = '#';
+        const std::string digits = std::to_string(ns);
+        for (char c : digits) text[n++] = c;
+        text[n++] = '\n';
         last_ns_ = ns;
     }
-    std::fprintf(file_, "%c%c\n", value(level), code(signal));
+    text[n++] = value(level);
+    text[n++] = code(signal);
+    text[n++] = '\n';
+    out_->write(text, n);
 }
 
 void VcdWriter::follow(Gpio &port, int pin, std::size_t signal)

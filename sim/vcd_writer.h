@@ -1,20 +1,25 @@
 // Value-change dump of pin levels, readable by logic-analyzer tools.
 #pragma once
 
-#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "gpio.h"
+#include "output_file.h"
 #include "scheduler.h"
 
 namespace sim {
 
 class VcdWriter {
 public:
-    // Opens `path` and declares the signals; throws std::runtime_error when
-    // the file cannot be written.
+    // Declares the signals in `out`, which must be committed. Write errors
+    // throw OutputError, here or later.
+    VcdWriter(std::unique_ptr<OutputFile> out, const Scheduler &sched, const std::vector<std::string> &signals);
+    // Opens `path` and declares the signals; throws OutputError when the
+    // file cannot be written.
     VcdWriter(const std::string &path, const Scheduler &sched, const std::vector<std::string> &signals);
+    // Without close(), ends the dump as well as it can, silently.
     ~VcdWriter();
     VcdWriter(const VcdWriter &) = delete;
     VcdWriter &operator=(const VcdWriter &) = delete;
@@ -23,12 +28,18 @@ public:
     void change(std::size_t signal, Level level);
     // Follows one pin of a port as signal `signal`.
     void follow(Gpio &port, int pin, std::size_t signal);
+    // Ends the dump at the current virtual time and closes the file; throws
+    // OutputError when anything could not be written.
+    void close();
 
 private:
-    std::FILE *file_;
+    void end();
+
+    std::unique_ptr<OutputFile> out_;
     const Scheduler &sched_;
     std::vector<Level> levels_;
     unsigned long long last_ns_ = ~0ull;
+    bool closed_ = false;
 };
 
 } // namespace sim
