@@ -2,8 +2,10 @@
 
 #include <charconv>
 #include <cmath>
+#include <thread>
 
 #include "interrupt.h"
+#include "text.h"
 
 namespace snt {
 
@@ -31,6 +33,11 @@ std::string seconds(std::chrono::milliseconds ms)
     return buf;
 }
 
+std::string unexpected_identification(const std::string &line)
+{
+    return "unexpected identification: " + in_quotes(line) + " (expected \"" + kIdentification + "\")";
+}
+
 } // namespace
 
 Device::Level parse_level(const std::string &line)
@@ -39,39 +46,60 @@ Device::Level parse_level(const std::string &line)
     double v = 0;
     const auto r = std::from_chars(line.data(), line.data() + line.size(), v);
     if (line.empty() || r.ec != std::errc() || r.ptr != line.data() + line.size() || !std::isfinite(v))
-        throw ProtocolError("unexpected reply during a sweep: \"" + line + "\"");
+        throw ProtocolError("unexpected reply during a sweep: " + in_quotes(line));
     return v;
 }
 
-Device::Device(SerialPort &port) : port_(port) { connect(); }
+Device::Device(SerialPort &port, const Timing &timing) : port_(port), timing_(timing) { connect(); }
 
 void Device::send(const std::string &line) { port_.write(line + "\r"); }
 
 void Device::connect()
 {
     send("w");
-    auto deadline = Clock::now() + timing::kIdentify;
+    // The banner may come first; each of its lines gives the device another
+    // `identify` to answer, but never beyond `greeting` in all.
+    const auto limit = Clock::now() + timing_.greeting;
+    auto deadline = std::min(limit, Clock::now() + timing_.identify);
+    bool chatter = false;  // lines that were neither banner nor identification
     for (;;) {
         const auto line = port_.read_line(deadline);
-        if (!line) throw PortError("no answer from the device on " + port_.path() + " within " +
-                                   seconds(timing::kIdentify) + " (is it connected and powered?)");
+        if (!line) {
+            if (chatter || deadline == limit)
+                throw ProtocolError("the device on " + port_.path() +
+                                    " has not identified itself: it keeps sending other lines (is a sweep still "
+                                    "running?)");
+            throw PortError("no answer from the device on " + port_.path() + " within " +
+                            seconds(timing_.identify) + " (is it connected and powered?)");
+        }
         if (*line == kIdentification) break;
         if (line->empty()) continue;
         if (all_digits(*line)) {
             // The start-up banner: the crystal frequency, then the
             // identification. Our `w` may still be answered after it.
             banner_crystal_ = static_cast<std::uint32_t>(std::stoul(*line));
-            deadline = Clock::now() + timing::kIdentify;
+            deadline = std::min(limit, Clock::now() + timing_.identify);
             continue;
         }
         // Left over from a sweep an earlier run did not wait for.
-        if (looks_like_level(*line)) continue;
-        throw ProtocolError("unexpected identification: \"" + *line + "\" (expected \"" + kIdentification + "\")");
+        if (looks_like_level(*line)) {
+            chatter = true;
+            continue;
+        }
+        throw ProtocolError(unexpected_identification(*line));
     }
     if (banner_crystal_) {
         // The identification may have been the banner's; the answer to our
-        // `w` (if the board took it) follows at once. Let it go by.
-        while (port_.read_line(Clock::now() + std::chrono::milliseconds(200))) {
+        // `w` (if the board took it) follows at once. Let it go by, and
+        // wait for quiet, but not for ever.
+        const auto quiet_limit = Clock::now() + timing_.greeting;
+        for (;;) {
+            const auto quiet_until = Clock::now() + timing_.settle;
+            if (!port_.read_line(std::min(quiet_until, quiet_limit))) {
+                if (quiet_until <= quiet_limit) break;
+                throw ProtocolError("the device on " + port_.path() + " has not gone quiet within " +
+                                    seconds(timing_.greeting) + " of its start-up banner");
+            }
         }
     }
 }
@@ -80,35 +108,39 @@ void Device::expect_identification(std::chrono::milliseconds timeout, const std:
 {
     const auto line = port_.read_line(Clock::now() + timeout);
     if (!line) throw PortError("no answer from the device within " + seconds(timeout) + " after " + after);
-    if (*line != kIdentification)
-        throw ProtocolError("unexpected identification: \"" + *line + "\" (expected \"" + kIdentification + "\")");
+    if (*line != kIdentification) throw ProtocolError(unexpected_identification(*line));
 }
 
 std::string Device::identify()
 {
     send("w");
-    expect_identification(timing::kIdentify, "\"w\"");
+    expect_identification(timing_.identify, "\"w\"");
     return kIdentification;
 }
 
-void Device::silent(const std::string &line)
+void Device::silent(const std::string &line, std::chrono::milliseconds pause)
 {
     send(line);
+    for (const auto until = Clock::now() + pause; Clock::now() < until;) {
+        check_interrupt();
+        std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(),
+                                                              std::chrono::milliseconds(kInterruptPollMs)));
+    }
     send("w");
-    expect_identification(timing::kSilentCommand, "\"" + line + "\"");
+    expect_identification(timing_.silent_command, in_quotes(line));
 }
 
 void Device::set_frequency(std::uint32_t hz) { silent("f " + std::to_string(hz)); }
 void Device::off() { silent("o"); }
 void Device::calibrate() { silent("c"); }
-void Device::set_crystal(std::uint32_t hz) { silent("x " + std::to_string(hz)); }
+void Device::set_crystal(std::uint32_t hz) { silent("x " + std::to_string(hz), timing_.flash_write); }
 
 std::vector<Device::Level> Device::sweep(std::uint32_t start, std::uint32_t step, std::uint32_t points,
                                          const Progress &progress)
 {
     std::vector<Level> levels;
     levels.reserve(points);
-    const auto deadline = Clock::now() + timing::kPerPointBudget * points + timing::kSweepSlack;
+    const auto deadline = Clock::now() + timing_.per_point_budget * points + timing_.sweep_slack;
     while (levels.size() < points) {
         const auto first = static_cast<std::uint32_t>(levels.size());
         const std::uint32_t count = std::min(points - first, kMaxPointsPerCommand);
@@ -116,12 +148,12 @@ std::vector<Device::Level> Device::sweep(std::uint32_t start, std::uint32_t step
         set_frequency(static_cast<std::uint32_t>(start + static_cast<std::uint64_t>(step) * first));
         send("r " + std::to_string(step) + " " + std::to_string(count));
         for (std::uint32_t i = 0; i < count; ++i) {
-            const auto line = port_.read_line(std::min(deadline, Clock::now() + timing::kPoint));
+            const auto line = port_.read_line(std::min(deadline, Clock::now() + timing_.point));
             if (!line) {
                 const auto n = std::to_string(first + i + 1) + " of " + std::to_string(points);
                 if (Clock::now() >= deadline)
                     throw PortError("the sweep did not finish in time (at point " + n + ")");
-                throw PortError("no answer from the device within " + seconds(timing::kPoint) + " at sweep point " +
+                throw PortError("no answer from the device within " + seconds(timing_.point) + " at sweep point " +
                                 n);
             }
             levels.push_back(parse_level(*line));
@@ -131,17 +163,19 @@ std::vector<Device::Level> Device::sweep(std::uint32_t start, std::uint32_t step
     return levels;
 }
 
-std::vector<std::string> Device::raw(const std::string &line)
+void Device::raw(const std::string &line, const std::function<void(const std::string &)> &on_line)
 {
     send(line);
-    std::vector<std::string> lines;
-    const auto limit = Clock::now() + timing::kRawLimit;
+    const auto limit = Clock::now() + timing_.raw_limit;
     for (;;) {
-        const auto reply = port_.read_line(std::min(limit, Clock::now() + timing::kRawQuiet));
-        if (!reply) break;
-        lines.push_back(*reply);
+        const auto quiet_until = Clock::now() + timing_.raw_quiet;
+        const auto reply = port_.read_line(std::min(limit, quiet_until));
+        if (!reply) {
+            if (quiet_until <= limit) return;
+            throw PortError("the device was still sending " + seconds(timing_.raw_limit) + " after " + in_quotes(line));
+        }
+        on_line(*reply);
     }
-    return lines;
 }
 
 } // namespace snt

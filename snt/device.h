@@ -21,24 +21,36 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Time-outs, each derived from what the firmware needs plus a margin.
-namespace timing {
-using std::chrono::milliseconds;
-// `w` is answered within a millisecond of being taken; a board that has
-// just started also sends its banner first.
-constexpr milliseconds kIdentify{500};
-// `f` takes a few ms, 100 ms more when the outputs were off; `x` writes a
-// flash page (tens of ms); then the `w` behind them.
-constexpr milliseconds kSilentCommand{1000};
-// One sweep point: about 20 ms, about 70 ms after a PLL reset.
-constexpr milliseconds kPoint{500};
-// The whole sweep: this much per point, plus kSweepSlack.
-constexpr milliseconds kPerPointBudget{100};
-constexpr milliseconds kSweepSlack{1000};
-// `raw`: collect replies until the line has been quiet this long.
-constexpr milliseconds kRawQuiet{500};
-constexpr std::chrono::seconds kRawLimit{60};
-} // namespace timing
+// Time-outs, each derived from what the firmware needs plus a margin. Every
+// wait also has an overall limit, so a device that keeps talking cannot
+// keep us waiting either.
+struct Timing {
+    using milliseconds = std::chrono::milliseconds;
+    // `w` is answered within a millisecond of being taken; a board that has
+    // just started also sends its banner first.
+    milliseconds identify{500};
+    // The whole greeting (banner, identification), and again the quiet
+    // after it: a device still talking after this is refused.
+    milliseconds greeting{2000};
+    // After a banner the answer to our own `w` may follow: the line must
+    // be quiet this long before we go on.
+    milliseconds settle{200};
+    // `f` takes a few ms, 100 ms more when the outputs were off; `x` writes a
+    // flash page (tens of ms); then the `w` behind them.
+    milliseconds silent_command{1000};
+    // While `x` erases and programs its flash page the core stalls and the
+    // receiver keeps one byte: the `w` behind it waits this long.
+    milliseconds flash_write{200};
+    // One sweep point: about 20 ms, about 70 ms after a PLL reset.
+    milliseconds point{500};
+    // The whole sweep: this much per point, plus sweep_slack.
+    milliseconds per_point_budget{100};
+    milliseconds sweep_slack{1000};
+    // `raw`: collect replies until the line has been quiet this long, for
+    // at most raw_limit.
+    milliseconds raw_quiet{500};
+    milliseconds raw_limit{60000};
+};
 
 constexpr const char *kIdentification = "1.3;VORN";
 // Points per `r` command; longer sweeps are split.
@@ -51,7 +63,7 @@ public:
 
     // Takes over an open port and makes sure a tester is on it: sends `w` and
     // waits for the identification, taking a start-up banner on the way.
-    explicit Device(SerialPort &port);
+    explicit Device(SerialPort &port, const Timing &timing = Timing{});
 
     // The crystal frequency the start-up banner announced, if we saw one.
     std::optional<std::uint32_t> banner_crystal() const { return banner_crystal_; }
@@ -69,17 +81,20 @@ public:
     // `points` levels from `start`, `step` apart (step > 0).
     std::vector<Level> sweep(std::uint32_t start, std::uint32_t step, std::uint32_t points,
                              const Progress &progress = {});
-    // Sends one line; returns the lines that come back until it goes quiet.
-    std::vector<std::string> raw(const std::string &line);
+    // Sends one line; hands on each line that comes back until the device
+    // goes quiet. Throws PortError when it is still sending after
+    // raw_limit.
+    void raw(const std::string &line, const std::function<void(const std::string &)> &on_line);
 
 private:
     void connect();
     void send(const std::string &line);
-    // A silent command, then `w` to know it has finished.
-    void silent(const std::string &line);
+    // A silent command, then (after `pause`) `w` to know it has finished.
+    void silent(const std::string &line, std::chrono::milliseconds pause = std::chrono::milliseconds(0));
     void expect_identification(std::chrono::milliseconds timeout, const std::string &after);
 
     SerialPort &port_;
+    Timing timing_;
     std::optional<std::uint32_t> banner_crystal_;
 };
 

@@ -2,9 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
-#include <iostream>
+#include <algorithm>
 
+#include "file_identity.h"
 #include "plotter.h"
+#include "text.h"
 
 namespace snt {
 
@@ -19,6 +21,49 @@ struct Raw {
     std::string set_frequency, crystal, raw_line;
     std::string start, stop, points, step, csv, plot, ref, save_ref;
 };
+
+// An option given with nothing in it ("--port ''") is a mistake, not a
+// request for the default.
+void refuse_empty_values(CLI::App &app)
+{
+    std::vector<CLI::App *> apps{&app};
+    for (CLI::App *sub : app.get_subcommands()) apps.push_back(sub);
+    for (CLI::App *a : apps) {
+        for (const CLI::Option *o : a->get_options()) {
+            if (o->count() == 0) continue;
+            for (const std::string &v : o->results()) {
+                if (!v.empty()) continue;
+                const std::string name = o->get_name();
+                if (!name.empty() && name[0] == '-') throw InputError(name + " was given an empty value");
+                throw InputError(a->get_name() + ": " + name + " is empty");
+            }
+        }
+    }
+}
+
+struct NamedPath {
+    std::string option, path;
+};
+
+// Refuses an output that is an input under another name (or the same),
+// and two outputs that are one file: either would be lost.
+void refuse_same_files(const std::vector<NamedPath> &outputs, const std::vector<NamedPath> &inputs)
+{
+    const auto show = [](const NamedPath &p) { return p.option + " " + printable(p.path); };
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const auto out = outputs[i].path.empty() ? FileIdentity::of_descriptor(1) : FileIdentity::of(outputs[i].path);
+        if (!out) continue;
+        const std::string what = outputs[i].path.empty() ? outputs[i].option : show(outputs[i]);
+        for (const auto &in : inputs) {
+            if (FileIdentity::of(in.path) == out)
+                throw InputError(what + " is the same file as " + show(in) + ": writing it would destroy it");
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (FileIdentity::of(outputs[j].path) == out)
+                throw InputError(what + " and " + show(outputs[j]) + " are the same file: give each its own");
+        }
+    }
+}
 
 } // namespace
 
@@ -78,7 +123,7 @@ Invocation parse_arguments(const std::vector<std::string> &args)
         app.parse(reversed);
     } catch (const CLI::CallForHelp &) {
         const auto subs = app.get_subcommands();
-        std::cout << (subs.empty() ? app.help() : subs.front()->help());
+        inv.answer = subs.empty() ? app.help() : subs.front()->help();
         inv.done = 0;
         return inv;
     } catch (const CLI::RequiredError &e) {
@@ -102,6 +147,7 @@ Invocation parse_arguments(const std::vector<std::string> &args)
         throw InputError(e.what());
     }
 
+    refuse_empty_values(app);
     inv.port = r.port;
     inv.dut = r.dut;
     const std::pair<const char *, const std::string *> sim_options[] = {
@@ -113,6 +159,19 @@ Invocation parse_arguments(const std::vector<std::string> &args)
         inv.sim_args.push_back(name);
         inv.sim_args.push_back(*value);
     }
+
+    // What snt-sim reads counts as an input, and its settings page (which it
+    // writes) as an output, as much as our own files.
+    std::vector<NamedPath> inputs{{"--ref", r.ref}, {"--image", r.image}};
+    const std::string touchstone = "touchstone:";
+    if (r.dut.compare(0, touchstone.size(), touchstone) == 0)
+        inputs.push_back({"--dut " + touchstone, r.dut.substr(touchstone.size())});
+    std::vector<NamedPath> outputs{
+        {"--csv", r.csv}, {"--plot", r.plot}, {"--save-ref", r.save_ref}, {"--flash", r.flash}};
+    outputs.erase(std::remove_if(outputs.begin(), outputs.end(), [](const NamedPath &p) { return p.path.empty(); }),
+                  outputs.end());
+    if (sweep->parsed() && r.csv.empty() && r.plot.empty()) outputs.push_back({"standard output (the CSV)", ""});
+    refuse_same_files(outputs, inputs);
 
     if (id->parsed()) {
         inv.command = Command::Id;
@@ -150,7 +209,11 @@ Invocation parse_arguments(const std::vector<std::string> &args)
         s.save_ref = r.save_ref;
         if (!s.plot.empty()) Plotter::format_of(s.plot);
         if (!s.ref.empty()) {
-            s.reference = SweepResult::read_csv(s.ref);
+            try {
+                s.reference = SweepResult::read_csv(s.ref);
+            } catch (const InputError &e) {
+                throw InputError(std::string("--ref: ") + e.what());
+            }
             // Same frequencies as this sweep, or we refuse now.
             SweepResult(s.plan, std::vector<std::optional<double>>(s.plan.points)).normalise(*s.reference);
         }

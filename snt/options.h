@@ -21,9 +21,10 @@ struct SweepOptions {
 };
 
 struct Invocation {
-    // Set when the command line has been answered already (--help): exit
-    // with this status, nothing else to do.
+    // Set when the command line has been answered already (--help): print
+    // `answer` on standard output and exit with this status.
     std::optional<int> done;
+    std::string answer;
 
     Command command = Command::Id;
     std::string port;                   // empty: the virtual device
@@ -34,8 +35,9 @@ struct Invocation {
     SweepOptions sweep;
 };
 
-// Parses and checks `args` (without the program name). Prints --help text
-// on stdout. Throws InputError with one line for anything wrong.
+// Parses and checks `args` (without the program name): every value, and
+// that no output is the same file as an input or as another output. Reads
+// the --ref file. Throws InputError with one line for anything wrong.
 Invocation parse_arguments(const std::vector<std::string> &args);
 
 } // namespace snt

@@ -1,11 +1,15 @@
 #include "plotter.h"
 
 #include <plplot.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -57,7 +61,68 @@ std::string escaped(const std::string &s)
     return out;
 }
 
+const char *driver_of(Plotter::Format format) { return format == Plotter::Format::Png ? "pngcairo" : "svg"; }
+
+// A file that lives in memory, for PLplot to write into by name: it then
+// never meets a full disk, which it would not report (and its PNG driver
+// does not survive). We copy the bytes out with every write checked.
+class MemoryFile {
+public:
+    MemoryFile()
+    {
+        fd_ = ::memfd_create("snt-plot", MFD_CLOEXEC);
+        if (fd_ < 0) throw std::runtime_error(std::string("cannot plot: no memory file: ") + std::strerror(errno));
+    }
+    ~MemoryFile() { ::close(fd_); }
+    MemoryFile(const MemoryFile &) = delete;
+    MemoryFile &operator=(const MemoryFile &) = delete;
+
+    std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+    std::string contents() const
+    {
+        std::string out;
+        char buf[65536];
+        for (off_t at = 0;;) {
+            const ssize_t n = ::pread(fd_, buf, sizeof buf, at);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) throw std::runtime_error(std::string("cannot read the plot back: ") + std::strerror(errno));
+            if (n == 0) return out;
+            out.append(buf, static_cast<std::size_t>(n));
+            at += n;
+        }
+    }
+
+private:
+    int fd_ = -1;
+};
+
+bool ends_with(const std::string &s, const std::string &end)
+{
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// A PNG ends with its IEND chunk, an SVG with its closing tag.
+bool looks_whole(std::string image, Plotter::Format format)
+{
+    if (format == Plotter::Format::Png) {
+        static const char kSignature[] = "\x89PNG\r\n\x1a\n";
+        static const char kEnd[] = "\0\0\0\0IEND\xae\x42\x60\x82";
+        return image.compare(0, 8, std::string(kSignature, 8)) == 0 && ends_with(image, std::string(kEnd, 12));
+    }
+    while (!image.empty() && std::isspace(static_cast<unsigned char>(image.back()))) image.pop_back();
+    return image.find("<svg") != std::string::npos && ends_with(image, "</svg>");
+}
+
 } // namespace
+
+void Plotter::check_driver(Format format)
+{
+    const char *driver = driver_of(format);
+    if (!has_driver(driver))
+        throw std::runtime_error(std::string("cannot plot: PLplot's ") + driver +
+                                 " driver is not installed (Debian: plplot-driver-cairo)");
+}
 
 Plotter::Format Plotter::format_of(const std::string &path)
 {
@@ -80,19 +145,12 @@ std::string Plotter::title(const SweepResult &result, const std::string &dut)
     return t;
 }
 
-void Plotter::plot(const SweepResult &result, const std::string &path, const std::string &title,
-                   const std::string &y_label)
+std::string Plotter::render(const SweepResult &result, Format format, const std::string &title,
+                            const std::string &y_label)
 {
-    const Format format = format_of(path);
-    const char *driver = format == Format::Png ? "pngcairo" : "svg";
-    if (!has_driver(driver))
-        throw std::runtime_error(std::string("cannot plot: PLplot's ") + driver +
-                                 " driver is not installed (Debian: plplot-driver-cairo)");
-    if (FILE *f = std::fopen(path.c_str(), "wb")) {
-        std::fclose(f);
-    } else {
-        throw std::runtime_error("cannot write " + path);
-    }
+    check_driver(format);
+    const char *driver = driver_of(format);
+    const MemoryFile file;
 
     const auto &pts = result.points();
     const double f_lo = pts.empty() ? 0 : pts.front().frequency;
@@ -121,7 +179,7 @@ void Plotter::plot(const SweepResult &result, const std::string &path, const std
     y1 = std::ceil((y1 + 1) / 10) * 10;
 
     plsdev(driver);
-    plsfnam(path.c_str());
+    plsfnam(file.path().c_str());
     plspage(0, 0, 1000, 600, 0, 0);
     plscolbg(255, 255, 255);
     plscol0(1, 0, 0, 0);        // frame and text: black
@@ -159,6 +217,9 @@ void Plotter::plot(const SweepResult &result, const std::string &path, const std
     }
     draw();
     plend();
+    std::string image = file.contents();
+    if (!looks_whole(image, format)) throw std::runtime_error("PLplot did not finish the plot");
+    return image;
 }
 
 } // namespace snt

@@ -15,14 +15,18 @@ public:
     // case); InputError for anything else. Checked before a sweep starts.
     static Format format_of(const std::string &path);
 
+    // Throws std::runtime_error when PLplot has no driver for `format`
+    // (PLplot itself would end the program). Checked before a sweep starts.
+    static void check_driver(Format format);
+
     // "snt sweep 1–20 MHz" plus ", DUT" when the device under test is known.
     static std::string title(const SweepResult &result, const std::string &dut);
 
-    // Draws `result` into `path`: the unit of the frequency axis chosen
-    // from the range, a grid, gaps where the sweep has none. Throws
-    // std::runtime_error when the file cannot be written.
-    static void plot(const SweepResult &result, const std::string &path, const std::string &title,
-                     const std::string &y_label);
+    // The PNG or SVG image of `result`, drawn by PLplot in memory: the unit
+    // of the frequency axis chosen from the range, a grid, gaps where the
+    // sweep has none. Throws std::runtime_error when PLplot fails.
+    static std::string render(const SweepResult &result, Format format, const std::string &title,
+                              const std::string &y_label);
 };
 
 } // namespace snt

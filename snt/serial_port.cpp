@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "interrupt.h"
+#include "text.h"
 
 namespace snt {
 
@@ -19,28 +20,28 @@ namespace {
 std::string reason() { return std::strerror(errno); }
 } // namespace
 
-SerialPort::SerialPort(const std::string &path) : path_(path)
+SerialPort::SerialPort(const std::string &path) : path_(printable(path))
 {
     // Non-blocking open: a port whose modem lines are down must not hang us.
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
-        if (errno == ENOENT) throw PortError("serial port " + path + " does not exist");
-        if (errno == EBUSY) throw PortError("serial port " + path + " is in use by another program");
-        throw PortError("cannot open serial port " + path + ": " + reason());
+        if (errno == ENOENT) throw PortError("serial port " + path_ + " does not exist");
+        if (errno == EBUSY) throw PortError("serial port " + path_ + " is in use by another program");
+        throw PortError("cannot open serial port " + path_ + ": " + reason());
     }
     // Both kinds of lock: flock keeps out other programs that use it (and
     // root), TIOCEXCL keeps out any later open by a normal user.
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         const int e = errno;
         ::close(fd_);
-        if (e == EWOULDBLOCK) throw PortError("serial port " + path + " is in use by another program");
+        if (e == EWOULDBLOCK) throw PortError("serial port " + path_ + " is in use by another program");
         errno = e;
-        throw PortError("cannot lock serial port " + path + ": " + reason());
+        throw PortError("cannot lock serial port " + path_ + ": " + reason());
     }
     termios tio{};
     if (::tcgetattr(fd_, &tio) != 0) {
         ::close(fd_);
-        throw PortError(path + " is not a serial port");
+        throw PortError(path_ + " is not a serial port");
     }
     ::ioctl(fd_, TIOCEXCL);
     cfmakeraw(&tio);
@@ -57,7 +58,7 @@ SerialPort::SerialPort(const std::string &path) : path_(path)
         const std::string why = reason();
         ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);
-        throw PortError("cannot set up serial port " + path + ": " + why);
+        throw PortError("cannot set up serial port " + path_ + ": " + why);
     }
 }
 
@@ -106,7 +107,7 @@ bool SerialPort::fill(Clock::time_point deadline)
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
         if ((n == 0 && (p.revents & (POLLHUP | POLLERR))) || (n < 0 && errno == EIO)) {
             // The far end has gone (an unplugged adapter, a closed pseudo-terminal).
-            throw PortError("serial port " + path_ + " was closed at the device's end");
+            throw PortClosed("serial port " + path_ + " was closed at the device's end");
         }
         if (n == 0) continue;
         throw PortError("cannot read from " + path_ + ": " + reason());
@@ -118,6 +119,11 @@ std::optional<std::string> SerialPort::read_line(Clock::time_point deadline)
     for (;;) {
         pending_.erase(std::remove(pending_.begin(), pending_.end(), '\n'), pending_.end());
         const auto cr = pending_.find('\r');
+        // However long the device goes on without a carriage return, we
+        // hold no more than one line's worth.
+        if ((cr == std::string::npos ? pending_.size() : cr) > kMaxLine)
+            throw PortError("the device on " + path_ + " sent a line of more than " + std::to_string(kMaxLine) +
+                            " bytes: " + in_quotes(pending_.substr(0, 40)));
         if (cr != std::string::npos) {
             std::string line = pending_.substr(0, cr);
             pending_.erase(0, cr + 1);

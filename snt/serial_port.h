@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -15,9 +16,19 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The far end hung up: an unplugged adapter, a virtual board that stopped.
+class PortClosed : public PortError {
+public:
+    using PortError::PortError;
+};
+
 class SerialPort {
 public:
     using Clock = std::chrono::steady_clock;
+
+    // The longest line read_line() takes; the tester's longest is a level
+    // of about 45 characters.
+    static constexpr std::size_t kMaxLine = 256;
 
     // Opens `path` and sets it up; throws PortError with one line (missing,
     // busy, not a serial port). Never blocks waiting for the device.
@@ -32,7 +43,8 @@ public:
     void write(const std::string &bytes);
 
     // The next line ended by a carriage return (without it), or nullopt when
-    // none is complete by `deadline`. Line feeds are dropped.
+    // none is complete by `deadline`. Line feeds are dropped. Throws
+    // PortError for a line longer than kMaxLine, PortClosed on a hang-up.
     std::optional<std::string> read_line(Clock::time_point deadline);
 
 private:

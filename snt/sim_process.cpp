@@ -12,9 +12,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "interrupt.h"
+#include "text.h"
 
 namespace snt {
 
@@ -26,15 +26,74 @@ std::string temp_root()
     return t && *t ? t : "/tmp";
 }
 
-std::string first_line(std::string s)
+// snt-sim's message in what it wrote: its "snt-sim: ..." line, or else the
+// first line with anything on it; one line, printable, not too long.
+std::string message_in(const std::string &text)
 {
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-    const auto nl = s.find('\n');
-    if (nl != std::string::npos) s.erase(nl);
-    return s;
+    std::string first;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        auto end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (line.rfind("snt-sim:", 0) == 0) {
+            first = line;
+            break;
+        }
+        if (first.empty()) first = line;
+    }
+    constexpr std::size_t kLongest = 300;
+    if (first.size() > kLongest) first = first.substr(0, kLongest) + "...";
+    return printable(first);
 }
 
 } // namespace
+
+PipeCollector::PipeCollector(int fd) : fd_(fd)
+{
+    // Signals are for the main thread: its waits are the ones to cut short.
+    sigset_t block, old;
+    sigemptyset(&block);
+    sigaddset(&block, SIGINT);
+    sigaddset(&block, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &block, &old);
+    thread_ = std::thread([this] { run(); });
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
+
+PipeCollector::~PipeCollector()
+{
+    stop_ = true;
+    thread_.join();
+    ::close(fd_);
+}
+
+void PipeCollector::run()
+{
+    char buf[4096];
+    while (!stop_) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, kInterruptPollMs) <= 0) continue;
+        const ssize_t n = ::read(fd_, buf, sizeof buf);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (n <= 0) {
+            ended_ = true;
+            ended_cv_.notify_all();
+            return;
+        }
+        kept_.append(buf, std::min(static_cast<std::size_t>(n), kKept - std::min(kKept, kept_.size())));
+    }
+}
+
+std::string PipeCollector::text(std::chrono::milliseconds wait)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    ended_cv_.wait_for(lock, wait, [this] { return ended_; });
+    return kept_;
+}
 
 std::string SimProcess::default_program()
 {
@@ -46,22 +105,23 @@ std::string SimProcess::default_program()
     return dir.substr(0, dir.rfind('/') + 1) + "snt-sim";
 }
 
-SimProcess::SimProcess(const std::string &program, const std::vector<std::string> &options)
+SimProcess::SimProcess(const std::string &program, const std::vector<std::string> &options) : program_(program)
 {
     if (::access(program.c_str(), X_OK) != 0)
-        throw SimError("cannot run the virtual device " + program + ": " + std::strerror(errno) +
+        throw SimError("cannot run the virtual device " + printable(program) + ": " + std::strerror(errno) +
                            " (set SNT_SIM, or give --port for a real device)",
                        1);
     std::string pattern = temp_root() + "/snt-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
-        throw SimError("cannot make a temporary folder in " + temp_root() + ": " + std::strerror(errno), 1);
+        throw SimError("cannot make a temporary folder in " + printable(temp_root()) + ": " + std::strerror(errno), 1);
     dir_ = pattern;
     link_ = dir_ + "/port";
 
     int err[2];
     if (::pipe2(err, O_CLOEXEC) != 0) {
+        const int e = errno;
         ::rmdir(dir_.c_str());
-        throw SimError(std::string("cannot make a pipe: ") + std::strerror(errno), 1);
+        throw SimError(std::string("cannot make a pipe: ") + std::strerror(e), 1);
     }
     std::vector<std::string> argv{program, "--pty", link_};
     argv.insert(argv.end(), options.begin(), options.end());
@@ -70,15 +130,17 @@ SimProcess::SimProcess(const std::string &program, const std::vector<std::string
     args.push_back(nullptr);
 
     const pid_t parent = ::getpid();
-    pid_ = ::fork();
-    if (pid_ == 0) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
         // Its own process group: Ctrl-C at the terminal reaches only us,
-        // and we stop it in order.
+        // and we stop it (and anything it starts) in order.
         ::setpgid(0, 0);
         // Should we die without running our destructors (a crash, SIGKILL),
         // it goes too.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != parent) ::_exit(1);
+        // Our handlers do not survive exec, but ignored signals would.
+        ::signal(SIGPIPE, SIG_DFL);
         const int null = ::open("/dev/null", O_RDWR);
         if (null >= 0) {
             ::dup2(null, 0);
@@ -86,17 +148,21 @@ SimProcess::SimProcess(const std::string &program, const std::vector<std::string
         }
         ::dup2(err[1], 2);
         ::execv(args[0], args.data());
-        const char msg[] = "cannot execute the virtual device\n";
+        const char msg[] = "snt-sim: cannot execute the virtual device\n";
         [[maybe_unused]] const auto w = ::write(2, msg, sizeof msg - 1);
         ::_exit(127);
     }
+    const int fork_errno = errno;
     ::close(err[1]);
-    err_fd_ = err[0];
-    if (pid_ < 0) {
-        ::close(err_fd_);
+    if (pid < 0) {
+        ::close(err[0]);
         ::rmdir(dir_.c_str());
-        throw SimError(std::string("cannot start the virtual device: ") + std::strerror(errno), 1);
+        throw SimError(std::string("cannot start the virtual device: ") + std::strerror(fork_errno), 1);
     }
+    pid_ = pid;
+    group_ = pid;
+    ::setpgid(pid, pid);  // as the child does, so the group exists whichever runs first
+    stderr_.emplace(err[0]);
 
     try {
         const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
@@ -104,14 +170,8 @@ SimProcess::SimProcess(const std::string &program, const std::vector<std::string
             check_interrupt();
             struct stat st {};
             if (::lstat(link_.c_str(), &st) == 0) break;
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                std::string msg = first_line(drain_stderr());
-                const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-                if (msg.empty()) msg = "the virtual device (" + program + ") stopped at start-up";
-                throw SimError(msg, code == 2 ? 2 : 1);
-            }
+            if (reap(std::chrono::milliseconds(0)))
+                throw error_from_status("the virtual device (" + printable(program) + ") stopped at start-up");
             if (std::chrono::steady_clock::now() > deadline)
                 throw SimError("the virtual device did not open its port within " +
                                    std::to_string(kStartTimeout.count()) + " s",
@@ -126,48 +186,66 @@ SimProcess::SimProcess(const std::string &program, const std::vector<std::string
 
 SimProcess::~SimProcess() { stop(); }
 
-std::string SimProcess::drain_stderr() noexcept
+bool SimProcess::reap(std::chrono::milliseconds wait)
 {
-    std::string text;
-    if (err_fd_ < 0) return text;
-    ::fcntl(err_fd_, F_SETFL, ::fcntl(err_fd_, F_GETFL) | O_NONBLOCK);
-    char buf[1024];
+    if (pid_ <= 0) return true;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
-        const ssize_t n = ::read(err_fd_, buf, sizeof buf);
-        if (n <= 0) break;
-        text.append(buf, static_cast<std::size_t>(n));
+        int status = 0;
+        const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+        if (r == pid_) {
+            status_ = status;
+            pid_ = -1;
+            return true;
+        }
+        if (r < 0 && errno != EINTR) {
+            pid_ = -1;  // not ours any more; nothing to wait for
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return text;
+}
+
+SimError SimProcess::error_from_status(const std::string &otherwise)
+{
+    std::string msg = message_in(stderr_ ? stderr_->text(std::chrono::milliseconds(500)) : "");
+    const int code = WIFEXITED(status_) ? WEXITSTATUS(status_) : 1;
+    if (msg.empty()) {
+        msg = otherwise;
+        if (WIFEXITED(status_)) {
+            msg += " with status " + std::to_string(code);
+        } else if (WIFSIGNALED(status_)) {
+            const int sig = WTERMSIG(status_);
+            msg += ", killed by signal " + std::to_string(sig) + " (" + printable(strsignal(sig)) + ")";
+        }
+    }
+    return SimError(msg, code == 2 ? 2 : 1);
+}
+
+std::optional<SimError> SimProcess::failure(std::chrono::milliseconds wait)
+{
+    if (pid_ <= 0 && group_ <= 0) return std::nullopt;  // stopped by us
+    if (!reap(wait)) return std::nullopt;                // still running: the port's failure stands
+    return error_from_status("the virtual device (" + printable(program_) + ") stopped");
 }
 
 void SimProcess::stop() noexcept
 {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
-        int status = 0;
-        bool gone = false;
-        while (!gone && std::chrono::steady_clock::now() < deadline) {
-            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-            if (r == pid_ || (r < 0 && errno != EINTR)) {
-                gone = true;
-                break;
-            }
-            // Keep its stderr from filling up while it shuts down.
-            drain_stderr();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        if (!gone) {
-            ::kill(pid_, SIGKILL);
+    if (group_ > 0) {
+        ::kill(-group_, SIGTERM);
+        if (pid_ > 0 && !reap(kStopGrace)) {
+            ::kill(-group_, SIGKILL);
+            int status = 0;
             while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
             }
+            pid_ = -1;
         }
-        pid_ = -1;
+        // Whatever it started and left behind.
+        ::kill(-group_, SIGKILL);
+        group_ = -1;
     }
-    if (err_fd_ >= 0) {
-        ::close(err_fd_);
-        err_fd_ = -1;
-    }
+    stderr_.reset();
     if (!link_.empty()) ::unlink(link_.c_str());  // snt-sim removes it itself unless it was killed
     if (!dir_.empty()) ::rmdir(dir_.c_str());
     dir_.clear();

@@ -3,11 +3,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <ostream>
 #include <sstream>
 
 #include "frequency.h"
+#include "line_reader.h"
+#include "text.h"
 
 namespace snt {
 
@@ -18,6 +19,11 @@ std::optional<double> db_of(std::optional<double> level, double reference)
     if (!level || *level <= 0 || reference <= 0) return std::nullopt;
     return 10.0 * std::log10(*level / reference);
 }
+
+// A reference line is at most a frequency, a level and dB (about 45
+// bytes from write_csv); the file at most a sweep's worth of them.
+constexpr std::size_t kMaxReferenceLine = 1024;
+constexpr std::uint64_t kMaxReferenceBytes = std::uint64_t{128} << 20;
 
 std::string range_text()
 {
@@ -127,48 +133,60 @@ void SweepResult::write_csv(std::ostream &out) const
     }
 }
 
-void SweepResult::write_csv(const std::string &path) const
+std::string SweepResult::csv() const
 {
-    std::ofstream out(path);
-    if (!out) throw std::runtime_error("cannot write " + path);
+    std::ostringstream out;
     write_csv(out);
-    out.close();
-    if (!out) throw std::runtime_error("cannot write " + path);
+    return out.str();
 }
 
 SweepResult SweepResult::read_csv(const std::string &path)
 {
-    std::ifstream in(path);
-    if (!in) throw InputError("cannot read the reference " + path);
-    std::string line;
-    std::getline(in, line);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line != "frequency_hz,level,db")
-        throw InputError(path + " is not a sweep CSV (its first line is not frequency_hz,level,db)");
+    LineReader in(path, {kMaxReferenceLine, kMaxReferenceBytes});
+    const std::string name = printable(path);
+    const auto header = in.next();
+    if (!header) throw InputError(name + " is empty: not a sweep CSV");
+    if (*header != "frequency_hz,level,db")
+        throw InputError(name + " is not a sweep CSV (its first line is not frequency_hz,level,db)");
     std::vector<SweepPoint> points;
-    int row = 1;
-    while (std::getline(in, line)) {
-        ++row;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
-        const auto bad = [&] { return InputError(path + " line " + std::to_string(row) + ": cannot read \"" + line + "\""); };
-        const auto c1 = line.find(',');
-        if (c1 == std::string::npos) throw bad();
-        const auto c2 = line.find(',', c1 + 1);
+    while (const auto line = in.next()) {
+        if (line->empty()) continue;
+        const std::string at = name + " line " + std::to_string(in.line_number()) + ": ";
+        const auto bad = [&] { return InputError(at + "cannot read " + in_quotes(*line)); };
+        const auto c1 = line->find(',');
+        const auto c2 = c1 == std::string::npos ? c1 : line->find(',', c1 + 1);
+        if (c2 == std::string::npos || line->find(',', c2 + 1) != std::string::npos) throw bad();
+        const char *text = line->data();
         SweepPoint p;
-        const auto r = std::from_chars(line.data(), line.data() + c1, p.frequency);
-        if (r.ec != std::errc() || r.ptr != line.data() + c1) throw bad();
-        const std::string level = line.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
-        if (!level.empty()) {
+        const auto fr = std::from_chars(text, text + c1, p.frequency);
+        if (c1 == 0 || fr.ec != std::errc() || fr.ptr != text + c1) throw bad();
+        if (c2 > c1 + 1) {
             double v = 0;
-            const auto lr = std::from_chars(level.data(), level.data() + level.size(), v);
-            if (lr.ec != std::errc() || lr.ptr != level.data() + level.size()) throw bad();
+            const auto lr = std::from_chars(text + c1 + 1, text + c2, v);
+            if (lr.ptr != text + c2 || (lr.ec != std::errc() && lr.ec != std::errc::result_out_of_range)) throw bad();
+            const std::string level = line->substr(c1 + 1, c2 - c1 - 1);
+            if (lr.ec != std::errc())
+                throw InputError(at + "the level " + in_quotes(level) + " is out of range");
+            if (!std::isfinite(v)) throw InputError(at + "the level " + in_quotes(level) + " is not a finite number");
+            if (v <= 0)
+                throw InputError(at + "the level " + in_quotes(level) +
+                                 " is not above 0: a reference needs a positive level at every point (or an empty "
+                                 "field where the tester could not make the frequency)");
             p.level = v;
         }
+        if (c2 + 1 < line->size()) {
+            // The dB are recomputed; the column only has to be a number.
+            double db = 0;
+            const auto dr = std::from_chars(text + c2 + 1, text + line->size(), db);
+            if (dr.ec != std::errc() || dr.ptr != text + line->size()) throw bad();
+        }
+        if (points.size() == kMaxPoints)
+            throw InputError(name + " has more than " + std::to_string(kMaxPoints) +
+                             " points, more than a sweep can have");
         p.db = db_of(p.level, kFullScaleLevel);
         points.push_back(p);
     }
-    if (points.empty()) throw InputError(path + " has no points");
+    if (points.empty()) throw InputError(name + " has no points");
     return SweepResult(std::move(points));
 }
 

@@ -68,8 +68,12 @@ public:
 
     // frequency_hz,level,db; gaps as empty fields.
     void write_csv(std::ostream &out) const;
-    void write_csv(const std::string &path) const;
-    // Reads what write_csv wrote (the db column is recomputed).
+    std::string csv() const;
+    // Reads a reference that write_csv wrote (the db column is
+    // recomputed). Every level must be a finite number above 0, or empty
+    // for a gap; the file is read within bounds (line length, size,
+    // kMaxPoints rows) and Ctrl-C stops the read. Throws InputError with
+    // the line number.
     static SweepResult read_csv(const std::string &path);
 
 private:
