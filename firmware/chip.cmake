@@ -4,17 +4,24 @@
 set(SNT_CHIP_LD_SCRIPT ${CMAKE_CURRENT_SOURCE_DIR}/platform/stm32f030/stm32f030x6.ld)
 set(SNT_CHIP_DIR ${CMAKE_CURRENT_BINARY_DIR})
 
-# Only the integer printf/scanf of picolibc: the firmware formats with %u
-# only. Given at compile time for the headers and at link time, where the
-# picolibc driver options turn it into --defsym=vfprintf=__i_vfprintf
-# (about 6.8 KB smaller than the default floating-point vfprintf).
+# The firmware formats its numbers itself (level_text) and calls no printf.
+# Should one come back, it gets only the integer printf/scanf of picolibc:
+# given at compile time for the headers and at link time, where the picolibc
+# driver options turn it into --defsym=vfprintf=__i_vfprintf (about 6.8 KB
+# smaller than the default floating-point vfprintf).
 set(SNT_CHIP_PRINTF -DPICOLIBC_INTEGER_PRINTF_SCANF)
+
+# Our single-precision helpers (__aeabi_fadd, _fsub, _fmul, _i2f, _ui2f) in
+# Thumb-1 assembly. An object of the link, they come before libgcc, whose
+# slower versions are then never pulled in.
+set(SNT_CHIP_SOFT_FLOAT ${CMAKE_CURRENT_SOURCE_DIR}/platform/stm32f030/soft_float.S)
 
 set(SNT_CHIP_CPU_FLAGS -mcpu=cortex-m0 -mthumb)
 
 add_executable(snt-fw
   ${FW_SOURCES}
   ${CMAKE_CURRENT_SOURCE_DIR}/startup_stm32f030x6.cpp
+  ${SNT_CHIP_SOFT_FLOAT}
 )
 set_target_properties(snt-fw PROPERTIES
   SUFFIX ".elf"
@@ -32,7 +39,7 @@ target_include_directories(snt-fw PRIVATE
 )
 
 target_compile_options(snt-fw PRIVATE
-  ${FW_FLAGS}
+  $<$<COMPILE_LANGUAGE:CXX>:${FW_FLAGS}>
   -Os
   -ffunction-sections
   -fdata-sections

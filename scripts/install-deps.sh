@@ -1,18 +1,31 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, only those that
-# are missing, so a second run costs a moment.
+# Installs the Debian packages a job needs, only those that are missing, so
+# a second run costs a moment.
+#   scripts/install-deps.sh run    what snt and snt-sim need (make run)
+#   scripts/install-deps.sh        everything: the tools, the chip build, the
+#                                  tests and their oracles (make test)
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make          # host build
-  libgtest-dev                        # unit and end-to-end tests
-  libunicorn-dev                      # test oracle for the Cortex-M0 core
   libcli11-dev                        # command-line options of snt-sim and snt
   libfmt-dev                          # text formatting in the host tools
   libplplot-dev plplot-driver-cairo   # snt's plots: PLplot, PNG through its cairo driver
   pkg-config                          # finds PLplot for the build
-  gcc-arm-none-eabi binutils-arm-none-eabi picolibc-arm-none-eabi   # chip build
+  libcpp-httplib-dev                  # snt serve: its HTTP server (cpp-httplib)
+  nlohmann-json3-dev                  # snt serve: JSON of its requests and events
+  libjs-chart.js                      # snt serve: Chart.js, embedded in snt for the page's chart
 )
+if [ "${1:-all}" != run ]; then
+  packages+=(
+  libgtest-dev                        # unit and end-to-end tests
+  libunicorn-dev                      # test oracle for the Cortex-M0 core
+  chromium chromium-driver            # the page of snt serve in a real, headless browser
+  python3-selenium                    # drives that browser in the page's test
+  gcc-arm-none-eabi binutils-arm-none-eabi picolibc-arm-none-eabi   # chip build
+  clang libclang-rt-14-dev            # fuzz targets: clang and its libFuzzer and sanitizer runtimes
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

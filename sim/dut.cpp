@@ -463,6 +463,12 @@ std::unique_ptr<Dut> make_dut(const std::string &device)
         if (bw >= 2 * f0) {
             throw DutError(kind + ": bandwidth " + quoted(args[1]) + ": must be below twice the centre frequency");
         }
+        // An infinite Q makes the response NaN right at F0, which the check
+        // of the response below may step over.
+        if (!std::isfinite(f0 / bw)) {
+            throw DutError(kind + ": bandwidth " + quoted(args[1]) + ": too narrow for the centre frequency " +
+                           quoted(args[0]) + " (Q = F0/BW must be finite)");
+        }
         return std::make_unique<Resonator>(f0, bw, notch);
     }
     if (kind == "crystal") {

@@ -1,5 +1,6 @@
 #include "device.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <thread>
@@ -93,13 +94,17 @@ void Device::connect()
         // `w` (if the board took it) follows at once. Let it go by, and
         // wait for quiet, but not for ever.
         const auto quiet_limit = Clock::now() + timing_.greeting;
-        for (;;) {
+        for (bool first = true;; first = false) {
             const auto quiet_until = Clock::now() + timing_.settle;
-            if (!port_.read_line(std::min(quiet_until, quiet_limit))) {
+            const auto line = port_.read_line(std::min(quiet_until, quiet_limit));
+            if (!line) {
                 if (quiet_until <= quiet_limit) break;
                 throw ProtocolError("the device on " + port_.path() + " has not gone quiet within " +
                                     seconds(timing_.greeting) + " of its start-up banner");
             }
+            // The answer to our `w` comes right behind the banner's own
+            // identification: once it is here, nothing more is due.
+            if (first && *line == kIdentification) break;
         }
     }
 }
@@ -118,7 +123,7 @@ std::string Device::identify()
     return kIdentification;
 }
 
-void Device::silent(const std::string &line, std::chrono::milliseconds pause)
+void Device::silent(const std::string &line, std::chrono::milliseconds pause, int attempts)
 {
     send(line);
     for (const auto until = Clock::now() + pause; Clock::now() < until;) {
@@ -126,24 +131,56 @@ void Device::silent(const std::string &line, std::chrono::milliseconds pause)
         std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(),
                                                               std::chrono::milliseconds(kInterruptPollMs)));
     }
-    send("w");
-    expect_identification(timing_.silent_command, in_quotes(line));
+    for (int attempt = 1;; ++attempt) {
+        // A `w` that arrived while the chip could not take it leaves at most
+        // its letter in the line buffer; the next `w` then completes "ww",
+        // which the firmware takes as `w`.
+        send("w");
+        try {
+            expect_identification(timing_.silent_command, in_quotes(line) +
+                                                              (attempt > 1 ? " (asked " + std::to_string(attempt) +
+                                                                                 " times)"
+                                                                           : std::string()));
+            return;
+        } catch (const PortClosed &) {
+            throw;
+        } catch (const PortError &) {
+            if (attempt >= attempts) throw;
+        }
+    }
 }
 
 void Device::set_frequency(std::uint32_t hz) { silent("f " + std::to_string(hz)); }
 void Device::off() { silent("o"); }
 void Device::calibrate() { silent("c"); }
-void Device::set_crystal(std::uint32_t hz) { silent("x " + std::to_string(hz), timing_.flash_write); }
+void Device::set_crystal(std::uint32_t hz)
+{
+    silent("x " + std::to_string(hz), timing_.flash_write, timing_.flash_confirmations);
+}
 
 std::vector<Device::Level> Device::sweep(std::uint32_t start, std::uint32_t step, std::uint32_t points,
                                          const Progress &progress)
 {
     std::vector<Level> levels;
     levels.reserve(points);
+    sweep_points(start, step, points, [&](std::uint32_t, Level level) {
+        levels.push_back(level);
+        if (progress) progress(static_cast<std::uint32_t>(levels.size()), points);
+        return true;
+    });
+    return levels;
+}
+
+std::uint32_t Device::sweep_points(std::uint32_t start, std::uint32_t step, std::uint32_t points,
+                                   const PointSink &on_point, std::uint32_t per_command)
+{
+    per_command = std::max<std::uint32_t>(1, std::min(per_command, kMaxPointsPerCommand));
+    std::uint32_t done = 0;
     const auto deadline = Clock::now() + timing_.per_point_budget * points + timing_.sweep_slack;
-    while (levels.size() < points) {
-        const auto first = static_cast<std::uint32_t>(levels.size());
-        const std::uint32_t count = std::min(points - first, kMaxPointsPerCommand);
+    bool stopping = false;
+    while (done < points && !stopping) {
+        const std::uint32_t first = done;
+        const std::uint32_t count = std::min(points - first, per_command);
         // Every `r` starts from a frequency we set ourselves.
         set_frequency(static_cast<std::uint32_t>(start + static_cast<std::uint64_t>(step) * first));
         send("r " + std::to_string(step) + " " + std::to_string(count));
@@ -156,11 +193,55 @@ std::vector<Device::Level> Device::sweep(std::uint32_t start, std::uint32_t step
                 throw PortError("no answer from the device within " + seconds(timing_.point) + " at sweep point " +
                                 n);
             }
-            levels.push_back(parse_level(*line));
-            if (progress) progress(static_cast<std::uint32_t>(levels.size()), points);
+            const Level level = parse_level(*line);
+            if (stopping) continue;  // the rest of this command, dropped
+            ++done;
+            if (!on_point(first + i, level)) stopping = true;
         }
     }
-    return levels;
+    return done;
+}
+
+std::uint32_t Device::sweep_frequencies(const std::vector<std::uint32_t> &fs, const PointSink &on_point,
+                                        std::uint32_t per_command)
+{
+    per_command = std::max<std::uint32_t>(1, std::min(per_command, kMaxPointsPerCommand));
+    const auto n = static_cast<std::uint32_t>(fs.size());
+    const auto deadline = Clock::now() + timing_.per_point_budget * n + timing_.sweep_slack;
+    const auto spacing = [&fs](std::uint32_t i) { return fs[i + 1] - fs[i]; };
+    std::optional<std::uint32_t> at;  // where the firmware's frequency is, when we know
+    std::uint32_t done = 0;
+    bool stopping = false;
+    while (done < n && !stopping) {
+        const std::uint32_t first = done;
+        // The step leads on to the next point; the last point keeps the
+        // step before it.
+        const std::uint32_t step = first + 1 < n ? spacing(first) : first > 0 ? spacing(first - 1) : 0;
+        std::uint32_t count = 1;
+        // A point joins the run when the step after it is the same, so the
+        // run ends where the next one begins.
+        while (first + count < n && count < per_command &&
+               (first + count + 1 == n || spacing(first + count) == step))
+            ++count;
+        if (at != fs[first]) set_frequency(fs[first]);
+        send("r " + std::to_string(step) + " " + std::to_string(count));
+        at = static_cast<std::uint32_t>(fs[first] + static_cast<std::uint64_t>(step) * count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const auto line = port_.read_line(std::min(deadline, Clock::now() + timing_.point));
+            if (!line) {
+                const auto which = std::to_string(first + i + 1) + " of " + std::to_string(n);
+                if (Clock::now() >= deadline)
+                    throw PortError("the sweep did not finish in time (at point " + which + ")");
+                throw PortError("no answer from the device within " + seconds(timing_.point) + " at sweep point " +
+                                which);
+            }
+            const Level level = parse_level(*line);
+            if (stopping) continue;  // the rest of this command, dropped
+            ++done;
+            if (!on_point(first + i, level)) stopping = true;
+        }
+    }
+    return done;
 }
 
 void Device::raw(const std::string &line, const std::function<void(const std::string &)> &on_line)

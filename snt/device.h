@@ -38,9 +38,12 @@ struct Timing {
     // `f` takes a few ms, 100 ms more when the outputs were off; `x` writes a
     // flash page (tens of ms); then the `w` behind them.
     milliseconds silent_command{1000};
-    // While `x` erases and programs its flash page the core stalls and the
-    // receiver keeps one byte: the `w` behind it waits this long.
+    // While `x` erases and programs its flash page (30 ms, then 53.5 us per
+    // half-word) the core stalls and the receiver keeps one byte: the `w`
+    // behind it waits this long, and is sent once more when its answer does
+    // not come within silent_command.
     milliseconds flash_write{200};
+    int flash_confirmations{2};
     // One sweep point: about 20 ms, about 70 ms after a PLL reset.
     milliseconds point{500};
     // The whole sweep: this much per point, plus sweep_slack.
@@ -81,6 +84,22 @@ public:
     // `points` levels from `start`, `step` apart (step > 0).
     std::vector<Level> sweep(std::uint32_t start, std::uint32_t step, std::uint32_t points,
                              const Progress &progress = {});
+    // Hears each point of a sweep as it arrives (its index and level);
+    // returning false asks the sweep to stop.
+    using PointSink = std::function<bool(std::uint32_t index, Level level)>;
+    // The same sweep point by point, in commands of at most `per_command`
+    // points. When `on_point` asks to stop, the replies still due for the
+    // command in flight are read and dropped, so the device is idle again
+    // when this returns. Returns the number of points handed on.
+    std::uint32_t sweep_points(std::uint32_t start, std::uint32_t step, std::uint32_t points,
+                               const PointSink &on_point, std::uint32_t per_command = kMaxPointsPerCommand);
+    // The points of `frequencies` (rising), in runs of equal spacing: one
+    // `f` for the first point, then `r STEP COUNT` per run, each run
+    // stepping on to where the next begins (a logarithmic sweep is a run
+    // per point). As sweep_points, it hands on each point and stops when
+    // asked; returns the number of points handed on.
+    std::uint32_t sweep_frequencies(const std::vector<std::uint32_t> &frequencies, const PointSink &on_point,
+                                    std::uint32_t per_command = kMaxPointsPerCommand);
     // Sends one line; hands on each line that comes back until the device
     // goes quiet. Throws PortError when it is still sending after
     // raw_limit.
@@ -89,8 +108,10 @@ public:
 private:
     void connect();
     void send(const std::string &line);
-    // A silent command, then (after `pause`) `w` to know it has finished.
-    void silent(const std::string &line, std::chrono::milliseconds pause = std::chrono::milliseconds(0));
+    // A silent command, then (after `pause`) `w` to know it has finished;
+    // `w` goes out up to `attempts` times before the silence is an error.
+    void silent(const std::string &line, std::chrono::milliseconds pause = std::chrono::milliseconds(0),
+                int attempts = 1);
     void expect_identification(std::chrono::milliseconds timeout, const std::string &after);
 
     SerialPort &port_;

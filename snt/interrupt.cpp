@@ -36,4 +36,12 @@ void check_interrupt()
     if (s != 0) throw Interrupted(s);
 }
 
+InterruptSetAside::InterruptSetAside() : signal_(g_signal.exchange(0)) {}
+
+InterruptSetAside::~InterruptSetAside()
+{
+    int none = 0;
+    g_signal.compare_exchange_strong(none, signal_);
+}
+
 } // namespace snt

@@ -24,6 +24,20 @@ void install_interrupt_handlers();
 // Throws Interrupted when a signal has arrived.
 void check_interrupt();
 
+// While the points of an interrupted sweep are saved: takes the signal
+// that has arrived, so check_interrupt() is quiet until another one comes
+// (a second Ctrl-C still ends the save), and puts it back at the end.
+class InterruptSetAside {
+public:
+    InterruptSetAside();
+    ~InterruptSetAside();
+    InterruptSetAside(const InterruptSetAside &) = delete;
+    InterruptSetAside &operator=(const InterruptSetAside &) = delete;
+
+private:
+    int signal_;
+};
+
 // Longest single sleep of a wait, so a signal is noticed promptly.
 constexpr int kInterruptPollMs = 50;
 

@@ -5,6 +5,8 @@
 // standard output that could not be written), 2 the command line was
 // refused (nothing was sent and nothing started), 128+N after signal N
 // (Ctrl-C: 130).
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 
@@ -16,87 +18,163 @@
 #include "plotter.h"
 #include "progress.h"
 #include "serial_port.h"
+#include "serve.h"
 #include "sim_process.h"
 #include "summary.h"
 #include "sweep.h"
+#include "sweep_files.h"
+#include "sweep_record.h"
 #include "text.h"
 
 namespace {
 
 using namespace snt;
 
-// The files a sweep writes, checked and reserved before the first command
-// goes out, so a finished sweep is never lost to a bad path.
-struct SweepFiles {
-    std::optional<OutputFile> csv, plot, save_ref;
-    std::optional<Plotter::Format> plot_format;
+SweepOutputs outputs_of(const Invocation &inv)
+{
+    const SweepOptions &s = inv.sweep;
+    SweepOutputs o;
+    o.csv = s.csv;
+    o.plot = s.plot;
+    o.save_ref = s.save_ref;
+    o.ref = s.ref;
+    o.plot_options.log_x = s.log;
+    o.plot_options.ylim = s.ylim;
+    o.dut = inv.port.empty() ? (inv.dut.empty() ? "thru" : inv.dut) : "";
+    return o;
+}
 
-    explicit SweepFiles(const SweepOptions &s)
-    {
-        if (!s.plot.empty()) {
-            plot_format = Plotter::format_of(s.plot);
-            Plotter::check_driver(*plot_format);
-        }
-        if (!s.save_ref.empty()) save_ref.emplace("--save-ref", s.save_ref);
-        if (!s.csv.empty()) csv.emplace("--csv", s.csv);
-        if (!s.plot.empty()) plot.emplace("--plot", s.plot);
+// The summary and the notes about files go with it: to standard output, or
+// to standard error when the CSV has standard output.
+void report(const Invocation &inv, const std::string &text)
+{
+    if (inv.sweep.csv.empty() && inv.sweep.plot.empty()) {
+        std::fputs(text.c_str(), stderr);
+    } else {
+        print(text);
     }
-};
+}
+
+std::string wrote(const std::vector<std::string> &paths)
+{
+    std::string t;
+    for (const auto &p : paths) t += "wrote " + printable(p) + "\n";
+    return t;
+}
+
+// The first `n` points of `result`.
+SweepResult head(const SweepResult &result, std::size_t n)
+{
+    const auto &pts = result.points();
+    return SweepResult(std::vector<SweepPoint>(pts.begin(), pts.begin() + std::min(n, pts.size())));
+}
+
+// After an interruption or a lost device: the points measured so far go to
+// FILE.partial (never to the file asked for), and we say where.
+void keep_partial(const Invocation &inv, const SweepFiles &files, const std::vector<Device::Level> &levels,
+                  SweepRecord record)
+{
+    if (levels.empty()) return;
+    const InterruptSetAside set_aside;
+    const SweepOptions &s = inv.sweep;
+    SweepResult result(s.plan, levels);
+    if (s.reference) result.normalise(head(*s.reference, levels.size()));
+    record.measured = static_cast<std::uint32_t>(levels.size());
+    const std::string counted = std::to_string(levels.size()) + " of " + std::to_string(s.plan.points) + " points";
+    try {
+        if (!files.partial_path()) {
+            std::fprintf(stderr, "snt: %s measured; not kept (give --csv FILE to keep them in FILE.partial)\n",
+                         counted.c_str());
+            return;
+        }
+        const auto paths = files.write_partial(result, record);
+        std::fprintf(stderr, "snt: kept the %s measured in %s\n", counted.c_str(), printable(paths.front()).c_str());
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "snt: could not keep the %s measured: %s\n", counted.c_str(),
+                     printable(e.what()).c_str());
+    }
+}
 
 void run_sweep(Device &device, const Invocation &inv, SweepFiles &files)
 {
     const SweepOptions &s = inv.sweep;
-    std::vector<Device::Level> levels;
-    {
-        Progress progress(s.plan.points);
-        levels = device.sweep(s.plan.start, s.plan.step, s.plan.points,
-                              [&progress](std::uint32_t done, std::uint32_t) { progress.update(done); });
-    }
-    SweepResult result(s.plan, levels);
+    SweepRecord record;
+    record.created = SweepRecord::now_utc();
+    record.command = inv.command_line;
+    record.device = inv.port.empty() ? "virtual (snt-sim)" : inv.port;
+    record.identification = kIdentification;
+    record.crystal = device.banner_crystal();
+    record.dut = inv.port.empty() ? (inv.dut.empty() ? "thru" : inv.dut) : "";
+    record.reference = s.ref;
+    record.plan = s.plan;
 
-    // Each file is written whole and put in place on its own: one that
-    // fails does not cost the others. The first failure is reported at the
-    // end.
-    std::optional<std::string> failed;
-    const auto attempt = [&failed](OutputFile &file, const auto &write) {
-        try {
-            write(file);
-            file.commit();
-        } catch (const Interrupted &) {
-            throw;
-        } catch (const std::runtime_error &e) {
-            if (!failed) failed = e.what();
-        }
-    };
-    if (files.save_ref) {
-        attempt(*files.save_ref, [&](OutputFile &f) { f.write(result.csv()); });
+    std::vector<Device::Level> levels;
+    levels.reserve(s.plan.points);
+    try {
+        Progress progress(s.plan.points);
+        device.sweep_frequencies(s.plan.frequencies(), [&](std::uint32_t, Device::Level level) {
+            levels.push_back(level);
+            progress.update(static_cast<std::uint32_t>(levels.size()));
+            return true;
+        });
+    } catch (const std::runtime_error &) {
+        keep_partial(inv, files, levels, record);
+        throw;
+    }
+    record.measured = static_cast<std::uint32_t>(levels.size());
+    const SweepResult raw(s.plan, levels);
+    SweepResult result = raw;
+    if (s.reference) result.normalise(*s.reference);
+
+    if (raw.points().size() > 0) {
         std::size_t unusable = 0;
-        for (const auto &p : result.points()) unusable += p.level && *p.level <= 0;
-        if (unusable > 0)
+        for (const auto &p : raw.points()) unusable += p.level && *p.level <= 0;
+        if (!s.save_ref.empty() && unusable > 0)
             std::fprintf(stderr,
                          "snt: warning: %zu points of the reference have the level 0 (no signal at all); --ref will "
                          "refuse it\n",
                          unusable);
     }
-    if (s.reference) result.normalise(*s.reference);
-    if (files.csv) attempt(*files.csv, [&](OutputFile &f) { f.write(result.csv()); });
-    if (files.plot) {
-        const std::string y = s.reference ? "dB (relative to " + s.ref + ")" : "dB (relative to full scale)";
-        const std::string title =
-            Plotter::title(result, inv.port.empty() ? (inv.dut.empty() ? "thru" : inv.dut) : "");
-        attempt(*files.plot,
-                [&](OutputFile &f) { f.write(Plotter::render(result, *files.plot_format, title, y)); });
+    std::vector<std::string> written;
+    std::optional<std::string> failed;
+    try {
+        written = files.write(raw, result, record);
+    } catch (const Interrupted &) {
+        throw;
+    } catch (const std::runtime_error &e) {
+        failed = e.what();
     }
-
-    const bool csv_to_stdout = !files.csv && !files.plot;
-    if (csv_to_stdout) print(result.csv());
-    const std::string text = Summary::of(result).text();
-    if (csv_to_stdout) {
-        std::fputs(text.c_str(), stderr);
-    } else {
-        print(text);
-    }
+    if (s.csv.empty() && s.plot.empty()) print(result.csv());
+    report(inv, Summary::of(result).text() + wrote(written));
     if (failed) throw std::runtime_error(*failed);
+    const bool any = std::any_of(levels.begin(), levels.end(), [](const Device::Level &l) { return l.has_value(); });
+    if (!any)
+        throw std::runtime_error("every point is a gap: the synthesizer could make none of these frequencies");
+}
+
+// `snt plot`: saved sweeps, overlaid.
+void run_plot(const Invocation &inv)
+{
+    const Plotter::Format format = Plotter::format_of(inv.sweep.plot);
+    Plotter::check_driver(format);
+    std::vector<Trace> traces;
+    for (const auto &path : inv.plot_files) {
+        try {
+            traces.push_back({path, SweepResult::read_saved(path)});
+        } catch (const InputError &e) {
+            throw InputError(std::string("plot: ") + e.what());
+        }
+    }
+    OutputFile out("--plot", inv.sweep.plot);
+    PlotOptions options;
+    options.log_x = inv.sweep.log;
+    options.ylim = inv.sweep.ylim;
+    options.y_label = "dB";
+    options.title = traces.size() == 1 ? Plotter::title(traces.front().result, inv.plot_files.front())
+                                       : "snt: " + std::to_string(traces.size()) + " sweeps";
+    out.write(Plotter::render(traces, format, options));
+    out.commit();
+    print(wrote({out.path()}));
 }
 
 void perform(Device &device, const Invocation &inv, SweepFiles *files)
@@ -123,6 +201,16 @@ void perform(Device &device, const Invocation &inv, SweepFiles *files)
               std::to_string(kMinCrystal) + " to " + std::to_string(kMaxCrystal) + ")\n");
         break;
     case Command::Xtal:
+        if (const auto announced = device.banner_crystal()) {
+            // A crystal counted right is within a few hundred ppm of the value it
+            // announces; far more is a typing or counting mistake.
+            const double off = std::abs(static_cast<double>(inv.frequency) - *announced) / *announced;
+            if (off > 0.001)
+                std::fprintf(stderr,
+                             "snt: warning: %u Hz is %.2f %% away from the %u Hz the tester announced (more than "
+                             "0.1 %%): check the count before you rely on it\n",
+                             inv.frequency, off * 100, *announced);
+        }
         device.set_crystal(inv.frequency);
         print("crystal frequency " + std::to_string(inv.frequency) + " Hz stored and in use\n");
         break;
@@ -134,6 +222,9 @@ void perform(Device &device, const Invocation &inv, SweepFiles *files)
     case Command::Sweep:
         run_sweep(device, inv, *files);
         break;
+    case Command::Serve:  // runs on its own, in run()
+    case Command::Plot:   // needs no device
+        break;
     }
 }
 
@@ -141,8 +232,20 @@ int run(const Invocation &inv)
 {
     // Everything that can be refused is refused before anything starts.
     check_standard_output();
+    if (inv.command == Command::Serve) {
+        serve(ServeConfig{inv.listen, inv.port, inv.sim_args, inv.dut});
+        return 0;
+    }
+    if (inv.command == Command::Plot) {
+        run_plot(inv);
+        return 0;
+    }
     std::optional<SweepFiles> files;
-    if (inv.command == Command::Sweep) files.emplace(inv.sweep);
+    if (inv.command == Command::Sweep) {
+        files.emplace(outputs_of(inv));
+        // Before the first byte goes out: what this would cost on a real tester.
+        std::fprintf(stderr, "snt: %s\n", SweepEstimate::of(inv.sweep.plan).text(inv.sweep.plan).c_str());
+    }
 
     std::optional<SimProcess> sim;
     std::string port_path = inv.port;

@@ -4,9 +4,12 @@
 
 #include <algorithm>
 
+#include "device.h"
 #include "file_identity.h"
 #include "plotter.h"
+#include "sweep_record.h"
 #include "text.h"
+#include "version.h"
 
 namespace snt {
 
@@ -20,6 +23,9 @@ struct Raw {
     std::string port, dut, flash, noise, seed, xtal, image;
     std::string set_frequency, crystal, raw_line;
     std::string start, stop, points, step, csv, plot, ref, save_ref;
+    std::string ylim;
+    bool log = false;
+    std::vector<std::string> plot_files;
 };
 
 // An option given with nothing in it ("--port ''") is a mistake, not a
@@ -72,6 +78,9 @@ Invocation parse_arguments(const std::vector<std::string> &args)
     Raw r;
     CLI::App app{kDescription, "snt"};
     app.set_help_flag("-h,--help", "Show this help and exit");
+    app.set_version_flag("--version", std::string("snt ") + kVersion + " (for the tester firmware " +
+                                          kIdentification + ")",
+                         "Show the version and exit");
     app.require_subcommand(1);
     app.fallthrough();
     app.add_option("--port", r.port, "Serial port of a real tester, e.g. /dev/ttyUSB0 (default: the virtual device)")
@@ -106,8 +115,22 @@ Invocation parse_arguments(const std::vector<std::string> &args)
         ->type_name("FILE");
     sweep->add_option("--save-ref", r.save_ref, "Also save this sweep as a reference CSV (e.g. of a thru)")
         ->type_name("FILE");
-    sweep->footer("The summary (maximum, minimum, -3 dB points and bandwidth around a single peak) goes to standard "
-                  "output, or to standard error when the CSV does.");
+    sweep->add_flag("--log", r.log,
+                    "Space the points geometrically from start to stop (needs --points) and plot on a logarithmic "
+                    "frequency axis");
+    sweep->add_option("--ylim", r.ylim, "The plot's dB axis from LOW to HIGH, e.g. --ylim=-80:10")
+        ->type_name("LOW:HIGH");
+    sweep->footer("Before the first command, an estimate of the sweep's time on a real tester goes to standard "
+                  "error. The summary (maximum, minimum; around a single peak the -3, -6 and -60 dB points, "
+                  "bandwidths, centre, Q and shape factor; a notch's depth and stop width) and a line \"wrote FILE\" "
+                  "for each file go to standard output, or to standard error when the CSV does. Each CSV file gets "
+                  "its record beside it, FILE.json. A sweep that is interrupted or loses the device keeps the "
+                  "points measured so far in FILE.partial.");
+    auto *plot = app.add_subcommand("plot", "Draw saved sweeps (CSV files written by snt sweep), overlaid");
+    plot->add_option("CSV", r.plot_files, "Sweeps to draw, each a trace named after its file")->required();
+    plot->add_option("--plot", r.plot, "The image to write (.png or .svg)")->type_name("FILE")->required();
+    plot->add_flag("--log", r.log, "A logarithmic frequency axis");
+    plot->add_option("--ylim", r.ylim, "The dB axis from LOW to HIGH, e.g. --ylim=-80:10")->type_name("LOW:HIGH");
     auto *set = app.add_subcommand("set", "Put output 1 on a frequency (output 0, the LO, 1 kHz away)");
     set->add_option("F", r.set_frequency, "Frequency")->required();
     auto *off = app.add_subcommand("off", "Switch all outputs off");
@@ -116,11 +139,21 @@ Invocation parse_arguments(const std::vector<std::string> &args)
     xtal->add_option("HZ", r.crystal, "Crystal frequency")->required();
     auto *raw = app.add_subcommand("raw", "Send one command line as it is and show what comes back");
     raw->add_option("LINE", r.raw_line, "The line, without its carriage return")->required();
+    auto *serve = app.add_subcommand("serve", "Serve a page for sweeping in the browser, live (prints its address)");
+    std::string listen;
+    serve->add_option("--listen", listen,
+                      "Address to listen on (default 127.0.0.1, port 8080 or the next free one); anything but "
+                      "127.x.x.x makes the tester reachable from other machines")
+        ->type_name("HOST:PORT");
 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     Invocation inv;
     try {
         app.parse(reversed);
+    } catch (const CLI::CallForVersion &e) {
+        inv.answer = std::string(e.what()) + "\n";
+        inv.done = 0;
+        return inv;
     } catch (const CLI::CallForHelp &) {
         const auto subs = app.get_subcommands();
         inv.answer = subs.empty() ? app.help() : subs.front()->help();
@@ -138,9 +171,9 @@ Invocation parse_arguments(const std::vector<std::string> &args)
                     if (arg.find('=') == std::string::npos) ++i;
                     continue;
                 }
-                throw InputError("unknown command \"" + arg + "\"; commands: id, sweep, set, off, cal, xtal, raw");
+                throw InputError("unknown command \"" + arg + "\"; commands: id, sweep, set, off, cal, xtal, raw, serve, plot");
             }
-            throw InputError("no command given; commands: id, sweep, set, off, cal, xtal, raw (see snt --help)");
+            throw InputError("no command given; commands: id, sweep, set, off, cal, xtal, raw, serve, plot (see snt --help)");
         }
         throw InputError(e.what());
     } catch (const CLI::ParseError &e) {
@@ -148,6 +181,8 @@ Invocation parse_arguments(const std::vector<std::string> &args)
     }
 
     refuse_empty_values(app);
+    inv.command_line.push_back("snt");
+    inv.command_line.insert(inv.command_line.end(), args.begin(), args.end());
     inv.port = r.port;
     inv.dut = r.dut;
     const std::pair<const char *, const std::string *> sim_options[] = {
@@ -163,11 +198,17 @@ Invocation parse_arguments(const std::vector<std::string> &args)
     // What snt-sim reads counts as an input, and its settings page (which it
     // writes) as an output, as much as our own files.
     std::vector<NamedPath> inputs{{"--ref", r.ref}, {"--image", r.image}};
+    for (const auto &f : r.plot_files) inputs.push_back({"plot", f});
     const std::string touchstone = "touchstone:";
     if (r.dut.compare(0, touchstone.size(), touchstone) == 0)
         inputs.push_back({"--dut " + touchstone, r.dut.substr(touchstone.size())});
     std::vector<NamedPath> outputs{
         {"--csv", r.csv}, {"--plot", r.plot}, {"--save-ref", r.save_ref}, {"--flash", r.flash}};
+    // Each CSV's record, FILE.json, is an output of its own.
+    for (const auto *csv : {&r.csv, &r.save_ref}) {
+        if (!csv->empty() && sweep->parsed() && gets_record(*csv))
+            outputs.push_back({"the record of " + *csv, record_path(*csv)});
+    }
     outputs.erase(std::remove_if(outputs.begin(), outputs.end(), [](const NamedPath &p) { return p.path.empty(); }),
                   outputs.end());
     if (sweep->parsed() && r.csv.empty() && r.plot.empty()) outputs.push_back({"standard output (the CSV)", ""});
@@ -192,6 +233,9 @@ Invocation parse_arguments(const std::vector<std::string> &args)
         if (r.raw_line.find_first_of("\r\n") != std::string::npos)
             throw InputError("raw: give one line, without carriage return or line feed");
         inv.raw_line = r.raw_line;
+    } else if (serve->parsed()) {
+        inv.command = Command::Serve;
+        if (!listen.empty()) inv.listen = ListenAddress::parse(listen);
     } else if (sweep->parsed()) {
         inv.command = Command::Sweep;
         SweepOptions &s = inv.sweep;
@@ -202,7 +246,10 @@ Invocation parse_arguments(const std::vector<std::string> &args)
         std::optional<std::uint32_t> n, st;
         if (!r.points.empty()) n = parse_count(r.points, "--points");
         if (!r.step.empty()) st = parse_frequency(r.step, "--step");
-        s.plan = SweepPlan::make(start, stop, n, st);
+        if (r.log && st) throw InputError("--log spaces the points by a ratio: give --points, not --step");
+        s.plan = r.log ? SweepPlan::make_log(start, stop, *n) : SweepPlan::make(start, stop, n, st);
+        s.log = r.log;
+        if (!r.ylim.empty()) s.ylim = parse_ylim(r.ylim);
         s.csv = r.csv;
         s.plot = r.plot;
         s.ref = r.ref;
@@ -217,6 +264,13 @@ Invocation parse_arguments(const std::vector<std::string> &args)
             // Same frequencies as this sweep, or we refuse now.
             SweepResult(s.plan, std::vector<std::optional<double>>(s.plan.points)).normalise(*s.reference);
         }
+    } else if (plot->parsed()) {
+        inv.command = Command::Plot;
+        inv.plot_files = r.plot_files;
+        inv.sweep.plot = r.plot;
+        inv.sweep.log = r.log;
+        Plotter::format_of(r.plot);
+        if (!r.ylim.empty()) inv.sweep.ylim = parse_ylim(r.ylim);
     }
     return inv;
 }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <ostream>
 #include <sstream>
 
@@ -38,6 +39,16 @@ void check_frequency(std::uint32_t hz, const std::string &what)
         throw InputError(what + " " + format_frequency(hz) + " is out of range: the tester covers " + range_text());
 }
 
+void check_fresh_start(std::uint32_t hz)
+{
+    if (hz > kMaxFreshFrequency)
+        throw InputError("start frequency " + format_frequency(hz) + " is above " +
+                         format_frequency(kMaxFreshFrequency) +
+                         ", the highest the synthesizer reaches on a fresh plan: start at or below it (a sweep "
+                         "reaches up to " +
+                         format_frequency(kMaxFrequency) + " by stepping up from there)");
+}
+
 void check_crystal(std::uint32_t hz)
 {
     if (hz < kMinCrystal || hz > kMaxCrystal)
@@ -51,9 +62,11 @@ SweepPlan SweepPlan::make(std::uint32_t start, std::uint32_t stop, std::optional
     check_frequency(start, "start frequency");
     check_frequency(stop, "stop frequency");
     if (stop < start) throw InputError("the stop frequency is below the start frequency");
+    check_fresh_start(start);
     if (points.has_value() == step.has_value()) throw InputError("give either --points or --step, not both or neither");
     SweepPlan plan;
     plan.start = start;
+    plan.stop = stop;
     const std::uint32_t span = stop - start;
     if (points) {
         if (*points == 0) throw InputError("--points must be at least 1");
@@ -83,6 +96,129 @@ SweepPlan SweepPlan::make(std::uint32_t start, std::uint32_t stop, std::optional
         throw InputError(std::to_string(plan.points) + " points are too many: at most " + std::to_string(kMaxPoints) +
                          " in one sweep");
     return plan;
+}
+
+std::uint32_t SweepPlan::frequency(std::uint32_t i) const
+{
+    if (!log || points < 2) return start + step * i;
+    if (i + 1 >= points) return stop;
+    const double ratio = static_cast<double>(stop) / start;
+    return static_cast<std::uint32_t>(std::llround(start * std::pow(ratio, static_cast<double>(i) / (points - 1))));
+}
+
+std::vector<std::uint32_t> SweepPlan::frequencies() const
+{
+    std::vector<std::uint32_t> fs;
+    fs.reserve(points);
+    for (std::uint32_t i = 0; i < points; ++i) fs.push_back(frequency(i));
+    return fs;
+}
+
+SweepPlan SweepPlan::make_log(std::uint32_t start, std::uint32_t stop, std::uint32_t points)
+{
+    check_frequency(start, "start frequency");
+    check_frequency(stop, "stop frequency");
+    check_fresh_start(start);
+    if (stop <= start) throw InputError("a log sweep needs a stop frequency above its start frequency");
+    if (points < 2) throw InputError("a log sweep needs at least 2 points");
+    if (points > kMaxPoints)
+        throw InputError(std::to_string(points) + " points are too many: at most " + std::to_string(kMaxPoints) +
+                         " in one sweep");
+    SweepPlan plan;
+    plan.log = true;
+    plan.start = start;
+    plan.stop = stop;
+    plan.points = points;
+    plan.step = 0;
+    // The points are closest at the start: the first two must differ.
+    if (plan.frequency(1) <= start)
+        throw InputError("too many points: " + std::to_string(points) + " points from " + format_frequency(start) +
+                         " to " + format_frequency(stop) + " would put two on the same hertz");
+    return plan;
+}
+
+namespace {
+
+// The synthesizer's integer plan for one output, as the firmware keeps it:
+// the divider and R stay while the PLL (f x divider x 2^R) stays within
+// 600..800 MHz, otherwise a new divider brings it near 700 MHz.
+struct OutputPlan {
+    std::uint32_t divider = 0;
+    unsigned rdiv = 0;
+
+    // False when the frequency cannot be made. Sets `changed` when the
+    // divider or R had to change (the PLL is then reset).
+    bool plan(std::uint32_t f, bool &changed)
+    {
+        const std::uint64_t p = std::uint64_t{f} * divider * (std::uint64_t{1} << rdiv);
+        if (divider != 0 && p >= 600000000u && p <= 800000000u) return true;
+        std::uint32_t q = 700000000u / f;
+        if (q <= 3) return false;
+        if (q == 4 || q == 5) q = 4;
+        unsigned r = 0;
+        if (q <= 300) {
+            q &= ~1u;
+        } else {
+            while (q > 300) {
+                q >>= 1;
+                ++r;
+            }
+        }
+        if (r > 7) return false;
+        changed = changed || q != divider || r != rdiv;
+        divider = q;
+        rdiv = r;
+        return true;
+    }
+};
+
+constexpr double kPointSeconds = 0.018;
+constexpr double kResetPointSeconds = 0.068;
+constexpr double kSettleSeconds = 0.1;
+
+} // namespace
+
+SweepEstimate SweepEstimate::of(const SweepPlan &plan)
+{
+    SweepEstimate e;
+    e.points = plan.points;
+    e.seconds = kSettleSeconds;
+    OutputPlan lo, rf;
+    for (std::uint32_t i = 0; i < plan.points; ++i) {
+        const std::uint32_t f = plan.frequency(i);
+        bool changed = false;
+        rf.plan(f, changed);
+        lo.plan(f < 130000000 ? f + 1000 : f - 1000, changed);
+        e.pll_resets += changed;
+        e.seconds += changed ? kResetPointSeconds : kPointSeconds;
+    }
+    return e;
+}
+
+std::string SweepEstimate::text(const SweepPlan &plan) const
+{
+    std::string spacing;
+    if (plan.points < 2) {
+        spacing = "at " + format_frequency(plan.start);
+    } else if (plan.log) {
+        const double ratio = std::pow(static_cast<double>(plan.stop) / plan.start, 1.0 / (plan.points - 1));
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "each %.4g%% above the one before", (ratio - 1) * 100);
+        spacing = buf;
+    } else {
+        spacing = format_frequency(plan.step) + " apart";
+    }
+    char time[64];
+    if (seconds < 120) {
+        std::snprintf(time, sizeof time, "%.1f s", seconds);
+    } else if (seconds < 7200) {
+        std::snprintf(time, sizeof time, "%.1f min", seconds / 60);
+    } else {
+        std::snprintf(time, sizeof time, "%.1f h", seconds / 3600);
+    }
+    return std::to_string(points) + (points == 1 ? " point, " : " points, ") + spacing + ": about " + time +
+           " on a real tester (" + std::to_string(pll_resets) + (pll_resets == 1 ? " PLL reset" : " PLL resets") +
+           ")";
 }
 
 SweepResult::SweepResult(const SweepPlan &plan, const std::vector<std::optional<double>> &levels)
@@ -140,7 +276,11 @@ std::string SweepResult::csv() const
     return out.str();
 }
 
-SweepResult SweepResult::read_csv(const std::string &path)
+SweepResult SweepResult::read_csv(const std::string &path) { return read_file(path, true); }
+
+SweepResult SweepResult::read_saved(const std::string &path) { return read_file(path, false); }
+
+SweepResult SweepResult::read_file(const std::string &path, bool as_reference)
 {
     LineReader in(path, {kMaxReferenceLine, kMaxReferenceBytes});
     const std::string name = printable(path);
@@ -150,7 +290,8 @@ SweepResult SweepResult::read_csv(const std::string &path)
         throw InputError(name + " is not a sweep CSV (its first line is not frequency_hz,level,db)");
     std::vector<SweepPoint> points;
     while (const auto line = in.next()) {
-        if (line->empty()) continue;
+        // Lines starting with '#' are comments, as pandas' read_csv(comment='#') takes them.
+        if (line->empty() || (*line)[0] == '#') continue;
         const std::string at = name + " line " + std::to_string(in.line_number()) + ": ";
         const auto bad = [&] { return InputError(at + "cannot read " + in_quotes(*line)); };
         const auto c1 = line->find(',');
@@ -168,22 +309,28 @@ SweepResult SweepResult::read_csv(const std::string &path)
             if (lr.ec != std::errc())
                 throw InputError(at + "the level " + in_quotes(level) + " is out of range");
             if (!std::isfinite(v)) throw InputError(at + "the level " + in_quotes(level) + " is not a finite number");
-            if (v <= 0)
+            if (v < 0 || (as_reference && v == 0))
                 throw InputError(at + "the level " + in_quotes(level) +
                                  " is not above 0: a reference needs a positive level at every point (or an empty "
                                  "field where the tester could not make the frequency)");
+            // A tester reports at most the largest float: dB of any level
+            // against this one must stay finite.
+            if (as_reference && !std::isfinite(static_cast<double>(std::numeric_limits<float>::max()) / v))
+                throw InputError(at + "the level " + in_quotes(level) + " is too small to take dB against");
             p.level = v;
         }
+        std::optional<double> db;
         if (c2 + 1 < line->size()) {
-            // The dB are recomputed; the column only has to be a number.
-            double db = 0;
-            const auto dr = std::from_chars(text + c2 + 1, text + line->size(), db);
-            if (dr.ec != std::errc() || dr.ptr != text + line->size()) throw bad();
+            // For a reference the dB are recomputed; the column only has to be a number.
+            double v = 0;
+            const auto dr = std::from_chars(text + c2 + 1, text + line->size(), v);
+            if (dr.ec != std::errc() || dr.ptr != text + line->size() || !std::isfinite(v)) throw bad();
+            db = v;
         }
         if (points.size() == kMaxPoints)
             throw InputError(name + " has more than " + std::to_string(kMaxPoints) +
                              " points, more than a sweep can have");
-        p.db = db_of(p.level, kFullScaleLevel);
+        p.db = as_reference ? db_of(p.level, kFullScaleLevel) : db;
         points.push_back(p);
     }
     if (points.empty()) throw InputError(name + " has no points");

@@ -96,3 +96,17 @@ int format_level(char *buf, float level)
     out[2] = 0;
     return (int)(out - buf) + 2;
 }
+
+int format_unsigned(char *buf, uint32_t value)
+{
+    char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = (char)('0' + value % 10u);
+        value /= 10u;
+    } while (value != 0);
+    for (int i = 0; i < n; i++)
+        buf[i] = digits[n - 1 - i];
+    buf[n] = 0;
+    return n;
+}

@@ -2,6 +2,8 @@
 #ifndef LEVEL_TEXT_H
 #define LEVEL_TEXT_H
 
+#include <stdint.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -15,6 +17,13 @@ extern "C" {
    "inf", "-inf", "nan", "-nan" for the non-finite ones. `buf` takes
    LEVEL_TEXT_MAX chars; returns the length without the terminator. */
 int format_level(char *buf, float level);
+
+/* Longest text of format_unsigned, terminator included. */
+#define UNSIGNED_TEXT_MAX 11
+
+/* Writes `value` in decimal without leading zeros, as "%u" prints it; `buf`
+   takes UNSIGNED_TEXT_MAX chars. Returns the length without the terminator. */
+int format_unsigned(char *buf, uint32_t value);
 
 #ifdef __cplusplus
 }

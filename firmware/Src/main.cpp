@@ -1,7 +1,6 @@
 /* Start-up, main loop, board set-up and the command interpreter. */
 #include "main.h"
 
-#include <stdio.h>
 #include <string.h>
 
 #include "level_text.h"
@@ -50,8 +49,8 @@ int main(void)
         xtal = XTAL_DEFAULT;
     }
 
-    char txt[20];
-    sprintf(txt, "%u", (unsigned)xtal);
+    char txt[UNSIGNED_TEXT_MAX];
+    format_unsigned(txt, xtal);
     println(txt);
     println(ID_TEXT);
 

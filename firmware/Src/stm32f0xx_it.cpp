@@ -54,21 +54,13 @@ void PendSV_Handler(void) {}
 void SysTick_Handler(void) {}
 
 /*
- * Tone detector, once per conversion (16 kHz). After a restart it looks for
- * a crest of the tone, a minimum followed by a maximum, within one tone
- * period, and then runs 256 Goertzel steps. Every operation is single
- * precision, rounded, in this order and grouping, so that every build
- * computes the same bits. The stage word is stored last: ReadData sees the
- * final Q1 and Q2 once it sees stage 3.
+ * Crest search after a restart: a minimum followed by a maximum within one
+ * tone period. Returns 1 when this sample is the first to accumulate, 0
+ * when the search goes on, or when the detector has finished.
  */
-void ADC1_IRQHandler(void)
+static int CrestSearch(uint32_t stage, int32_t val)
 {
-    if (!LL_ADC_IsActiveFlag_EOC(ADC1)) {
-        return;
-    }
-    const int32_t val = (int32_t)(LL_ADC_REG_ReadConversionData32(ADC1) & 0xFFFF);
-
-    switch (measure_stage) {
+    switch (stage) {
     case STAGE_MIN_SEARCH:
         if (val <= last_val) {
             last_val = val;
@@ -81,38 +73,58 @@ void ADC1_IRQHandler(void)
             nstep = 0;
             measure_stage = STAGE_ACCUMULATE;
         }
-        return;
+        return 0;
 
     case STAGE_MAX_SEARCH:
         if (val < last_val) {
             /* the crest has passed: this sample is the first accumulated */
             nstep = 0;
             measure_stage = STAGE_ACCUMULATE;
-        } else {
-            last_val = val;
-            nstep = nstep + 1;
-            if (nstep < SEARCH_SAMPLES) {
-                return;
-            }
-            nstep = 0;
-            measure_stage = STAGE_ACCUMULATE;
+            return 1;
         }
-        break;
-
-    case STAGE_ACCUMULATE:
-        break;
+        last_val = val;
+        nstep = nstep + 1;
+        if (nstep < SEARCH_SAMPLES) {
+            return 0;
+        }
+        nstep = 0;
+        measure_stage = STAGE_ACCUMULATE;
+        return 1;
 
     default:
-        return; /* finished: samples are dropped until the next restart */
+        return 0; /* finished: samples are dropped until the next restart */
+    }
+}
+
+/*
+ * Tone detector, once per conversion (16 kHz). After a restart it looks for
+ * a crest of the tone and then runs 256 Goertzel steps. Every operation is
+ * single precision, rounded, in this order and grouping, so that every
+ * build computes the same bits. The stage word is stored last: ReadData sees
+ * the final Q1 and Q2 once it sees stage 3. Accumulating is the common case
+ * and goes first; each shared word is read once and written once, since the
+ * handler has a sample period to itself and nothing else writes them then.
+ */
+void ADC1_IRQHandler(void)
+{
+    if (!LL_ADC_IsActiveFlag_EOC(ADC1)) {
+        return;
+    }
+    const int32_t val = (int32_t)(LL_ADC_REG_ReadConversionData32(ADC1) & 0xFFFF);
+    const uint32_t stage = measure_stage;
+    if (stage != STAGE_ACCUMULATE && !CrestSearch(stage, val)) {
+        return;
     }
 
-    const float p = Q1 * coeff;
-    const float d = (float)val - Q2;
-    Q0 = d + p;
-    Q2 = Q1;
-    Q1 = Q0;
-    nstep = nstep + 1;
-    if (nstep >= GOERTZEL_SAMPLES) {
+    const float d = platform_sample_minus(val, Q2);
+    const float q1 = Q1;
+    const float q0 = d + q1 * coeff;
+    Q0 = q0;
+    Q2 = q1;
+    Q1 = q0;
+    const int32_t n = nstep + 1;
+    nstep = n;
+    if (n >= GOERTZEL_SAMPLES) {
         measure_stage = STAGE_DONE;
     }
 }

@@ -61,6 +61,10 @@ uint32_t device_address(const void *cell)
 
 void *host_periph(uint32_t base)
 {
+    /* Every register use names its block: mostly the one used last. */
+    if (g_last_window != nullptr && g_last_window->base == base) {
+        return g_last_window->cells;
+    }
     for (unsigned i = 0; i < g_window_count; ++i) {
         if (g_windows[i].base == base) {
             return g_windows[i].cells;

@@ -1,0 +1,47 @@
+// What every device under test must give, whatever its text said: a gain
+// the analog model can turn into samples, at every frequency the
+// synthesizer reaches and well beyond.
+#pragma once
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "dut.h"
+
+namespace snt_fuzz {
+
+inline void check_response(const sim::Dut &dut, const std::string &text)
+{
+    constexpr double kMaxGain = 1e5; // +100 dB, what parse_dut lets through
+    const auto check = [&](double hz) {
+        const double g = dut.gain(hz);
+        if (!(g >= 0 && g <= kMaxGain)) {
+            std::fprintf(stderr, "\"%s\" gives the gain %g at %.17g Hz\n", text.c_str(), g, hz);
+            std::abort();
+        }
+    };
+    // Every 1 MHz across what the synthesizer makes, then 50 points a
+    // decade from 1 Hz to 100 GHz, off the points parse_dut looks at.
+    for (double hz = 0; hz <= 250e6; hz += 1e6) check(hz);
+    for (double hz = 1; hz < 1e11; hz *= 1.0471285480508996) check(hz);
+}
+
+// The message of a refused text is one line of printable text.
+inline void check_message(const char *message)
+{
+    for (const char *p = message; *p != 0; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c < 0x20 || c == 0x7F) {
+            std::fprintf(stderr, "control character 0x%02X in the message \"%s\"\n", c, message);
+            std::abort();
+        }
+    }
+    if (*message == 0) {
+        std::fputs("an empty message\n", stderr);
+        std::abort();
+    }
+}
+
+} // namespace snt_fuzz

@@ -1,0 +1,565 @@
+// `snt serve` through its HTTP interface, as the page uses it: against the
+// virtual board that snt starts itself, on 127.0.0.1 and a port the system
+// picks. Every wait is bounded by a generous deadline and ends as soon as
+// what it waits for has happened, so a loaded machine makes the tests
+// slower, not flaky.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+#include "board_fixture.h"
+
+namespace snt_test {
+namespace {
+
+using json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kPatience = std::chrono::seconds(60);
+
+// snt serve as a child process: started with its options, its address and
+// token read from what it prints, stopped with SIGTERM (and SIGKILL if it
+// does not go) when the test ends, or by the kernel if the test dies.
+class ServeProcess {
+public:
+    explicit ServeProcess(std::vector<std::string> options)
+    {
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+        std::vector<std::string> argv{built_program("snt")};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.insert(argv.end(), {"serve", "--listen", "127.0.0.1:0"});
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            dup2(out[1], 1);
+            std::vector<char *> args;
+            for (auto &a : argv) args.push_back(a.data());
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        close(out[1]);
+        fd_ = out[0];
+        read_address();
+    }
+    ~ServeProcess()
+    {
+        if (fd_ >= 0) close(fd_);
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        for (int i = 0; i < 200; ++i) {  // 20 s
+            if (waitpid(pid_, &status_, WNOHANG) == pid_) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status_, 0);
+    }
+    ServeProcess(const ServeProcess &) = delete;
+    ServeProcess &operator=(const ServeProcess &) = delete;
+
+    int port() const { return port_; }
+    pid_t pid() const { return pid_; }
+    const std::string &token() const { return token_; }
+    const std::string &printed() const { return printed_; }
+    std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+    // Ends it with SIGTERM and returns its exit status.
+    int terminate()
+    {
+        kill(pid_, SIGTERM);
+        const auto deadline = Clock::now() + kPatience;
+        while (Clock::now() < deadline) {
+            if (waitpid(pid_, &status_, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return -1;
+    }
+
+private:
+    void read_address()
+    {
+        const auto deadline = Clock::now() + kPatience;
+        const std::string key = "http://127.0.0.1:";
+        while (printed_.find("\n", printed_.find(key) == std::string::npos ? printed_.size() : printed_.find(key)) ==
+               std::string::npos) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) throw std::runtime_error("snt serve printed no address: " + printed_);
+            pollfd p{fd_, POLLIN, 0};
+            poll(&p, 1, static_cast<int>(left));
+            char buf[512];
+            const ssize_t n = read(fd_, buf, sizeof buf);
+            if (n == 0) throw std::runtime_error("snt serve ended: " + printed_);
+            if (n > 0) printed_.append(buf, static_cast<std::size_t>(n));
+        }
+        const auto at = printed_.find(key) + key.size();
+        port_ = std::stoi(printed_.substr(at));
+        const auto t = printed_.find("token=", at);
+        if (t == std::string::npos) throw std::runtime_error("no token in " + printed_);
+        token_ = printed_.substr(t + 6, printed_.find('\n', t) - t - 6);
+    }
+
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    int status_ = 0;
+    int port_ = 0;
+    std::string token_, printed_;
+};
+
+struct Reply {
+    int status = 0;
+    json body;
+};
+
+class ServeTest : public ::testing::Test {
+protected:
+    static std::vector<std::string> device_options() { return {"--dut", "bandpass:10.7M:1M", "--noise", "0"}; }
+
+    ServeTest() : serve_(device_options()), client_("127.0.0.1", serve_.port())
+    {
+        client_.set_connection_timeout(30);
+        client_.set_read_timeout(60);
+        client_.set_write_timeout(30);
+    }
+
+    Reply get(const std::string &path, const httplib::Headers &headers = {})
+    {
+        auto r = client_.Get(path.c_str(), headers);
+        if (!r) throw std::runtime_error("GET " + path + " failed: " + httplib::to_string(r.error()));
+        return {r->status, r->body.empty() ? json() : json::parse(r->body, nullptr, false)};
+    }
+
+    Reply post(const std::string &path, const json &body, bool with_token = true, httplib::Headers headers = {})
+    {
+        if (with_token) headers.emplace("X-SNT-Token", serve_.token());
+        auto r = client_.Post(path.c_str(), headers, body.dump(), "application/json");
+        if (!r) throw std::runtime_error("POST " + path + " failed: " + httplib::to_string(r.error()));
+        return {r->status, json::parse(r->body, nullptr, false)};
+    }
+
+    // Polls /api/state until `done` holds (or the deadline passes).
+    json wait_for(const std::function<bool(const json &)> &done)
+    {
+        const auto deadline = Clock::now() + kPatience;
+        json s;
+        while (Clock::now() < deadline) {
+            s = get("/api/state").body;
+            if (done(s)) return s;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ADD_FAILURE() << "gave up waiting; last state " << s.dump();
+        return s;
+    }
+
+    std::size_t points_so_far() { return get("/api/sweep").body["points"].size(); }
+
+    static json sweep_settings(const std::string &points)
+    {
+        return {{"start", "5M"}, {"stop", "16M"}, {"points", points}};
+    }
+
+    ServeProcess serve_;
+    httplib::Client client_;
+};
+
+// The events of /api/events until the sweep ends: every "points" event in
+// the order the stream sent them, and the "end" event.
+struct Stream {
+    std::vector<json> points;
+    json end;
+    bool saw_sweep = false;
+};
+
+Stream follow_sweep(int port, std::uint64_t id)
+{
+    httplib::Client c("127.0.0.1", port);
+    c.set_read_timeout(60);
+    Stream s;
+    std::string pending;
+    const auto deadline = Clock::now() + kPatience;
+    c.Get("/api/events", [&](const char *data, std::size_t n) {
+        pending.append(data, n);
+        for (auto blank = pending.find("\n\n"); blank != std::string::npos; blank = pending.find("\n\n")) {
+            const std::string ev = pending.substr(0, blank);
+            pending.erase(0, blank + 2);
+            if (ev.rfind("event: ", 0) != 0) continue;
+            const auto nl = ev.find('\n');
+            const std::string name = ev.substr(7, nl - 7);
+            const json d = json::parse(ev.substr(ev.find("data: ") + 6));
+            if (name == "sweep" && d["id"] == id) s.saw_sweep = true;
+            if (name == "points" && d["sweep"] == id) s.points.push_back(d);
+            if (name == "end" && d["id"] == id) {
+                s.end = d;
+                return false;
+            }
+        }
+        return Clock::now() < deadline;
+    });
+    return s;
+}
+
+// The command line's CSV rows for the same settings: frequency and level.
+std::vector<std::pair<std::uint32_t, double>> command_line_sweep(const std::vector<std::string> &device,
+                                                                 const std::vector<std::string> &settings,
+                                                                 std::string *summary = nullptr)
+{
+    std::vector<std::string> argv{built_program("snt")};
+    argv.insert(argv.end(), device.begin(), device.end());
+    argv.push_back("sweep");
+    argv.insert(argv.end(), settings.begin(), settings.end());
+    const ProcessResult r = run_process(argv, "", 120);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    if (summary) *summary = r.err;
+    std::vector<std::pair<std::uint32_t, double>> rows;
+    std::istringstream in(r.out);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "frequency_hz,level,db");
+    while (std::getline(in, line)) {
+        const auto c1 = line.find(','), c2 = line.find(',', c1 + 1);
+        rows.emplace_back(static_cast<std::uint32_t>(std::stoul(line.substr(0, c1))),
+                          std::stod(line.substr(c1 + 1, c2 - c1 - 1)));
+    }
+    return rows;
+}
+
+TEST_F(ServeTest, PrintsItsAddressWithTokenAndServesTheEmbeddedPage)
+{
+    EXPECT_NE(serve_.printed().find("/?token="), std::string::npos);
+    EXPECT_EQ(serve_.token().size(), 32u);
+    auto page = client_.Get("/");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_NE(page->body.find("<canvas id=\"chart\""), std::string::npos);
+    EXPECT_NE(page->get_header_value("Content-Security-Policy").find("default-src 'self'"), std::string::npos);
+    for (const char *path : {"/app.js", "/style.css", "/chart.min.js"}) {
+        auto r = client_.Get(path);
+        ASSERT_TRUE(r) << path;
+        EXPECT_EQ(r->status, 200) << path;
+        EXPECT_GT(r->body.size(), 1000u) << path;
+    }
+    EXPECT_NE(client_.Get("/chart.min.js")->body.find("Chart.js v3"), std::string::npos);
+    EXPECT_EQ(client_.Get("/etc/passwd")->status, 404);
+    EXPECT_EQ(client_.Get("/../CMakeLists.txt")->status, 404);
+
+    const json s = get("/api/state").body;
+    EXPECT_TRUE(s["device"]["connected"]);
+    EXPECT_EQ(s["device"]["identification"], "1.3;VORN");
+    EXPECT_EQ(s["device"]["crystal"], 25000000);
+}
+
+TEST_F(ServeTest, SweepPointsArriveInOrderAndMatchTheCommandLine)
+{
+    const Reply r = post("/api/sweep", sweep_settings("221"));
+    ASSERT_EQ(r.status, 202) << r.body.dump();
+    const std::uint64_t id = r.body["id"];
+    EXPECT_EQ(r.body["plan"]["step"], 50000);
+    const Stream s = follow_sweep(serve_.port(), id);
+    ASSERT_TRUE(s.saw_sweep);
+    ASSERT_EQ(s.end["status"], "done") << s.end.dump();
+
+    std::vector<std::pair<std::uint32_t, double>> served;
+    for (const json &ev : s.points) {
+        // Each batch continues exactly where the one before ended.
+        ASSERT_EQ(ev["first"].get<std::size_t>(), served.size());
+        for (const json &p : ev["points"]) served.emplace_back(p[0].get<std::uint32_t>(), p[1].get<double>());
+    }
+    std::string summary;
+    const auto cli = command_line_sweep(device_options(), {"--start", "5M", "--stop", "16M", "--points", "221"},
+                                        &summary);
+    ASSERT_EQ(served.size(), 221u);
+    ASSERT_EQ(cli.size(), served.size());
+    // The same frequencies, in order. The levels are the same measurement
+    // of the same filter; on the virtual board where in the 1 kHz beat a
+    // measurement starts depends on the commands sent before it, so the
+    // same settings read within a few hundredths of a dB of each other.
+    for (std::size_t i = 0; i < cli.size(); ++i) {
+        ASSERT_EQ(served[i].first, cli[i].first) << "point " << i;
+        EXPECT_NEAR(10 * std::log10(served[i].second / cli[i].second), 0.0, 0.1) << "point " << i;
+    }
+    // The whole sweep, fetched at once, is the stream's.
+    const json all = get("/api/sweep").body;
+    ASSERT_EQ(all["points"].size(), 221u);
+    for (std::size_t i = 0; i < 221; ++i) EXPECT_EQ(all["points"][i][1].get<double>(), served[i].second);
+
+    // The summary of the served points, computed as the command line does.
+    json pts = json::array();
+    for (const auto &[f, level] : served) pts.push_back({f, level});
+    const Reply a = post("/api/analyse", {{"points", pts}}, false);
+    ASSERT_EQ(a.status, 200) << a.body.dump();
+    // The peak's neighbours lie 0.04 dB below it: the maximum is at 10.7 MHz
+    // or next to it.
+    EXPECT_NEAR(a.body["summary"]["max"]["frequency"].get<double>(), 10700000, 50000);
+    EXPECT_NEAR(a.body["summary"]["bandwidth"].get<double>(), 998000, 3000);
+    EXPECT_NE(summary.find("maximum "), std::string::npos) << summary;
+    EXPECT_EQ(a.body["summary"]["text"].get<std::string>().rfind("maximum ", 0), 0u);
+    EXPECT_NE(a.body["summary"]["text"].get<std::string>().find("-3 dB bandwidth: "), std::string::npos);
+    EXPECT_EQ(a.body["csv"].get<std::string>().substr(0, 22), "frequency_hz,level,db\n");
+}
+
+TEST_F(ServeTest, ReferenceNormalisesToZeroDecibels)
+{
+    json pts = json::array({{5000000, 1.5e9}, {5050000, 3e9}, {5100000, nullptr}});
+    const Reply a = post("/api/analyse", {{"points", pts}, {"reference", pts}}, false);
+    ASSERT_EQ(a.status, 200) << a.body.dump();
+    EXPECT_EQ(a.body["db"][0], 0.0);
+    EXPECT_EQ(a.body["db"][1], 0.0);
+    EXPECT_TRUE(a.body["db"][2].is_null());
+    const Reply full = post("/api/analyse", {{"points", pts}}, false);
+    EXPECT_NEAR(full.body["db"][0].get<double>(), 10 * std::log10(1.5e9 / 3.6864e10), 1e-9);
+
+    const Reply shifted =
+        post("/api/analyse", {{"points", pts}, {"reference", json::array({{5000001, 1.0}, {5050000, 1.0}, {5100000, 1.0}})}},
+             false);
+    EXPECT_EQ(shifted.status, 400);
+    EXPECT_NE(shifted.body["error"].get<std::string>().find("does not fit"), std::string::npos);
+    const Reply zero =
+        post("/api/analyse", {{"points", pts}, {"reference", json::array({{5000000, 0.0}, {5050000, 1.0}, {5100000, 1.0}})}},
+             false);
+    EXPECT_EQ(zero.status, 400);
+    EXPECT_NE(zero.body["error"].get<std::string>().find("not above 0"), std::string::npos);
+}
+
+TEST_F(ServeTest, StopEndsTheSweepAndTheDeviceTakesTheNextOne)
+{
+    const Reply r = post("/api/sweep", sweep_settings("50000"));
+    ASSERT_EQ(r.status, 202) << r.body.dump();
+    const auto deadline = Clock::now() + kPatience;
+    while (points_so_far() < 10 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const Reply stop = post("/api/stop", json::object());
+    EXPECT_EQ(stop.status, 200);
+    EXPECT_EQ(stop.body["stopping"], true);
+    const json s = wait_for([](const json &st) { return st["sweep"]["status"] != "running"; });
+    EXPECT_EQ(s["sweep"]["status"], "stopped");
+    const std::size_t n = points_so_far();
+    EXPECT_GE(n, 10u);
+    EXPECT_LT(n, 50000u);
+    // The device is idle again and answers the next sweep in full.
+    wait_for([](const json &st) { return st["device"]["job"] == ""; });
+    const Reply next = post("/api/sweep", sweep_settings("11"));
+    ASSERT_EQ(next.status, 202) << next.body.dump();
+    const json done = wait_for([](const json &st) { return st["sweep"]["status"] != "running"; });
+    EXPECT_EQ(done["sweep"]["status"], "done");
+    EXPECT_EQ(points_so_far(), 11u);
+    EXPECT_EQ(post("/api/stop", json::object()).body["stopping"], false);
+}
+
+TEST_F(ServeTest, ASecondJobWhileOneRunsIsBusy)
+{
+    ASSERT_EQ(post("/api/sweep", sweep_settings("50000")).status, 202);
+    const Reply second = post("/api/sweep", sweep_settings("10"));
+    EXPECT_EQ(second.status, 409);
+    EXPECT_NE(second.body["error"].get<std::string>().find("busy"), std::string::npos);
+    EXPECT_EQ(post("/api/cal", json::object()).status, 409);
+    EXPECT_EQ(post("/api/xtal", {{"hz", "25000123"}}).status, 409);
+    // The running sweep is the first one, untouched.
+    EXPECT_EQ(get("/api/sweep").body["plan"]["points"], 50000);
+    post("/api/stop", json::object());
+    wait_for([](const json &st) { return st["sweep"]["status"] != "running"; });
+}
+
+TEST_F(ServeTest, BadSettingsAreRefusedWithTheCommandLinesMessage)
+{
+    struct Case {
+        json body;
+        std::string field;
+        std::vector<std::string> cli;
+    };
+    const std::vector<Case> cases{
+        {{{"start", "5M"}, {"stop", "1M"}, {"points", "10"}}, "stop", {"--start", "5M", "--stop", "1M", "--points", "10"}},
+        {{{"start", "5M"}, {"stop", "16M"}, {"points", "ten"}}, "points", {"--start", "5M", "--stop", "16M", "--points", "ten"}},
+        {{{"start", "300M"}, {"stop", "310M"}, {"points", "10"}}, "start", {"--start", "300M", "--stop", "310M", "--points", "10"}},
+        {{{"start", "5M"}, {"stop", "16M"}, {"points", "0"}}, "points", {"--start", "5M", "--stop", "16M", "--points", "0"}},
+        {{{"start", "5 MHz please"}, {"stop", "16M"}, {"points", "10"}}, "start", {"--start", "5 MHz please", "--stop", "16M", "--points", "10"}},
+    };
+    for (const Case &c : cases) {
+        const Reply r = post("/api/sweep", c.body);
+        EXPECT_EQ(r.status, 400) << c.body.dump();
+        EXPECT_EQ(r.body["field"], c.field) << r.body.dump();
+        std::vector<std::string> argv{built_program("snt"), "sweep"};
+        argv.insert(argv.end(), c.cli.begin(), c.cli.end());
+        const ProcessResult cli = run_process(argv, "", 60);
+        EXPECT_EQ(cli.exit_code, 2);
+        EXPECT_EQ(cli.err, "snt: " + r.body["error"].get<std::string>() + "\n") << c.body.dump();
+        const Reply checked = post("/api/check", c.body, false);
+        EXPECT_EQ(checked.status, 200);
+        EXPECT_EQ(checked.body["ok"], false);
+        EXPECT_EQ(checked.body["error"], r.body["error"]);
+        EXPECT_EQ(checked.body["field"], r.body["field"]);
+    }
+    EXPECT_EQ(post("/api/check", sweep_settings("221"), false).body["ok"], true);
+    EXPECT_EQ(post("/api/sweep", json::array({1, 2})).status, 400);
+    EXPECT_EQ(post("/api/xtal", {{"hz", "1000"}}).status, 400);
+    EXPECT_EQ(post("/api/xtal", {{"hz", "1000"}}).body["field"], "hz");
+    auto not_json = client_.Post("/api/sweep", {{"X-SNT-Token", serve_.token()}}, "start=5M", "application/json");
+    ASSERT_TRUE(not_json);
+    EXPECT_EQ(not_json->status, 400);
+    auto form = client_.Post("/api/sweep", {{"X-SNT-Token", serve_.token()}}, "start=5M",
+                             "application/x-www-form-urlencoded");
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->status, 415);
+    // Nothing of this reached the device.
+    EXPECT_EQ(get("/api/state").body["sweep"]["id"], 0);
+}
+
+TEST_F(ServeTest, ForeignHostAndOriginAreRefused)
+{
+    const std::string port = std::to_string(serve_.port());
+    EXPECT_EQ(get("/api/state", {{"Host", "evil.example:" + port}}).status, 403);
+    EXPECT_EQ(get("/", {{"Host", "evil.example:" + port}}).status, 403);
+    EXPECT_EQ(get("/api/state", {{"Host", "127.0.0.1:1"}}).status, 403);
+    EXPECT_EQ(get("/api/state", {{"Host", "localhost:" + port}}).status, 200);
+    EXPECT_EQ(post("/api/sweep", sweep_settings("11"), true, {{"Host", "rebound.example:" + port}}).status, 403);
+    EXPECT_EQ(post("/api/sweep", sweep_settings("11"), true, {{"Origin", "http://evil.example"}}).status, 403);
+    EXPECT_EQ(post("/api/sweep", sweep_settings("11"), true, {{"Origin", "null"}}).status, 403);
+    EXPECT_EQ(get("/api/state").body["sweep"]["id"], 0);
+    // The page's own origin is welcome.
+    EXPECT_EQ(post("/api/sweep", sweep_settings("11"), true, {{"Origin", "http://" + serve_.host()}}).status, 202);
+    wait_for([](const json &st) { return st["sweep"]["status"] != "running"; });
+}
+
+TEST_F(ServeTest, CommandsWithoutTheTokenAreRefused)
+{
+    EXPECT_EQ(post("/api/sweep", sweep_settings("11"), false).status, 401);
+    EXPECT_EQ(post("/api/sweep", sweep_settings("11"), false, {{"X-SNT-Token", "0123456789abcdef0123456789abcdef"}}).status,
+              401);
+    EXPECT_EQ(post("/api/sweep", sweep_settings("11"), false, {{"X-SNT-Token", serve_.token() + "0"}}).status, 401);
+    EXPECT_EQ(post("/api/xtal", {{"hz", "25000123"}}, false).status, 401);
+    EXPECT_EQ(post("/api/cal", json::object(), false).status, 401);
+    EXPECT_EQ(post("/api/stop", json::object(), false).status, 401);
+    EXPECT_EQ(get("/api/state").body["sweep"]["id"], 0);
+    EXPECT_EQ(get("/api/state").body["device"]["job"], "");
+}
+
+TEST_F(ServeTest, CalibrationAndCrystalThroughThePage)
+{
+    EXPECT_EQ(post("/api/cal", json::object()).status, 202);
+    json s = wait_for([](const json &st) { return st["device"]["job"] == ""; });
+    EXPECT_NE(s["device"]["message"].get<std::string>().find("crystal"), std::string::npos);
+    EXPECT_EQ(post("/api/xtal", {{"hz", "25000123"}}).status, 202);
+    s = wait_for([](const json &st) { return st["device"]["job"] == ""; });
+    EXPECT_EQ(s["device"]["crystal"], 25000123);
+    EXPECT_TRUE(s["device"]["connected"]);
+}
+
+// snt-sim on a pseudo-terminal linked at `path`, as a real tester on a
+// serial port would be; ended with SIGTERM, after which the path is gone.
+class BoardOnPty {
+public:
+    explicit BoardOnPty(const std::string &path) : path_(path)
+    {
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            const std::string sim = built_program("snt-sim");
+            execl(sim.c_str(), sim.c_str(), "--dut", "bandpass:10.7M:1M", "--pty", path.c_str(), nullptr);
+            _exit(127);
+        }
+        const auto deadline = Clock::now() + kPatience;
+        while (!std::filesystem::exists(path) && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!std::filesystem::exists(path)) throw std::runtime_error("snt-sim made no port at " + path);
+    }
+    ~BoardOnPty() { end(); }
+    BoardOnPty(const BoardOnPty &) = delete;
+    BoardOnPty &operator=(const BoardOnPty &) = delete;
+
+    void end()
+    {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+    }
+
+private:
+    std::string path_;
+    pid_t pid_ = -1;
+};
+
+TEST(ServeDevice, ALostDeviceShowsAndTheServerKeepsRunning)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("snt-serve-test-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string port = (dir / "tester").string();
+    auto board = std::make_unique<BoardOnPty>(port);
+    ServeProcess serve({"--port", port});
+    httplib::Client c("127.0.0.1", serve.port());
+    c.set_read_timeout(60);
+    const auto state = [&] {
+        auto r = c.Get("/api/state");
+        if (!r) throw std::runtime_error("snt serve does not answer");
+        return json::parse(r->body);
+    };
+    const auto wait_until = [&](const std::function<bool(const json &)> &done) {
+        const auto deadline = Clock::now() + kPatience;
+        json s = state();
+        while (!done(s) && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            s = state();
+        }
+        EXPECT_TRUE(done(s)) << s.dump();
+        return s;
+    };
+    const auto sweep = [&] {
+        return c.Post("/api/sweep", {{"X-SNT-Token", serve.token()}}, json{{"start", "5M"}, {"stop", "16M"}, {"points", "11"}}.dump(),
+                      "application/json")->status;
+    };
+    EXPECT_EQ(state()["device"]["device"], port);
+    EXPECT_TRUE(state()["device"]["connected"]);
+
+    // The tester goes away: the page is told, the server goes on answering.
+    board->end();
+    const json lost = wait_until([](const json &s) { return s["device"]["connected"] == false; });
+    EXPECT_FALSE(lost["device"]["error"].get<std::string>().empty());
+    EXPECT_EQ(sweep(), 503);
+
+    // It comes back on the same port and sweeps again.
+    board = std::make_unique<BoardOnPty>(port);
+    wait_until([](const json &s) { return s["device"]["connected"] == true; });
+    EXPECT_EQ(sweep(), 202);
+    const json done = wait_until([](const json &s) { return s["sweep"]["status"] != "running"; });
+    EXPECT_EQ(done["sweep"]["status"], "done");
+    EXPECT_EQ(serve.terminate(), 143);
+    board.reset();
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(ServeTest, EndsOnSigtermWhileAPageWatches)
+{
+    ASSERT_EQ(post("/api/sweep", sweep_settings("50000")).status, 202);
+    std::thread watcher([port = serve_.port()] { follow_sweep(port, 1); });
+    while (points_so_far() < 5) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(serve_.terminate(), 143);
+    watcher.join();
+}
+
+TEST(ServeOptions, ListenAddressesAreChecked)
+{
+    for (const char *bad : {"127.0.0.1:99999", "example.com:80", "1.2.3:80", "127.0.0.1:http"}) {
+        const ProcessResult r = run_process({built_program("snt"), "serve", "--listen", bad}, "", 30);
+        EXPECT_EQ(r.exit_code, 2) << bad;
+        EXPECT_NE(r.err.find("--listen"), std::string::npos) << r.err;
+    }
+}
+
+} // namespace
+} // namespace snt_test
