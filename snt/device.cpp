@@ -202,13 +202,13 @@ std::uint32_t Device::sweep_points(std::uint32_t start, std::uint32_t step, std:
     return done;
 }
 
-std::uint32_t Device::sweep_frequencies(const std::vector<std::uint32_t> &fs, const PointSink &on_point,
+std::uint32_t Device::sweep_frequencies(const std::vector<std::uint32_t> &frequencies, const PointSink &on_point,
                                         std::uint32_t per_command)
 {
     per_command = std::max<std::uint32_t>(1, std::min(per_command, kMaxPointsPerCommand));
-    const auto n = static_cast<std::uint32_t>(fs.size());
+    const auto n = static_cast<std::uint32_t>(frequencies.size());
     const auto deadline = Clock::now() + timing_.per_point_budget * n + timing_.sweep_slack;
-    const auto spacing = [&fs](std::uint32_t i) { return fs[i + 1] - fs[i]; };
+    const auto spacing = [&frequencies](std::uint32_t i) { return frequencies[i + 1] - frequencies[i]; };
     std::optional<std::uint32_t> at;  // where the firmware's frequency is, when we know
     std::uint32_t done = 0;
     bool stopping = false;
@@ -223,9 +223,9 @@ std::uint32_t Device::sweep_frequencies(const std::vector<std::uint32_t> &fs, co
         while (first + count < n && count < per_command &&
                (first + count + 1 == n || spacing(first + count) == step))
             ++count;
-        if (at != fs[first]) set_frequency(fs[first]);
+        if (at != frequencies[first]) set_frequency(frequencies[first]);
         send("r " + std::to_string(step) + " " + std::to_string(count));
-        at = static_cast<std::uint32_t>(fs[first] + static_cast<std::uint64_t>(step) * count);
+        at = static_cast<std::uint32_t>(frequencies[first] + static_cast<std::uint64_t>(step) * count);
         for (std::uint32_t i = 0; i < count; ++i) {
             const auto line = port_.read_line(std::min(deadline, Clock::now() + timing_.point));
             if (!line) {

@@ -126,7 +126,7 @@ void run_sweep(Device &device, const Invocation &inv, SweepFiles &files)
     SweepResult result = raw;
     if (s.reference) result.normalise(*s.reference);
 
-    if (raw.points().size() > 0) {
+    if (!raw.points().empty()) {
         std::size_t unusable = 0;
         for (const auto &p : raw.points()) unusable += p.level && *p.level <= 0;
         if (!s.save_ref.empty() && unusable > 0)

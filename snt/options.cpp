@@ -23,7 +23,7 @@ struct Raw {
     std::string port, dut, flash, noise, seed, xtal, image;
     std::string set_frequency, crystal, raw_line;
     std::string start, stop, points, step, csv, plot, ref, save_ref;
-    std::string ylim;
+    std::string ylim, listen;
     bool log = false;
     std::vector<std::string> plot_files;
 };
@@ -71,12 +71,12 @@ void refuse_same_files(const std::vector<NamedPath> &outputs, const std::vector<
     }
 }
 
-} // namespace
+struct Subcommands {
+    CLI::App *id, *sweep, *plot, *set, *off, *cal, *xtal, *raw, *serve;
+};
 
-Invocation parse_arguments(const std::vector<std::string> &args)
+void add_global_options(CLI::App &app, Raw &r)
 {
-    Raw r;
-    CLI::App app{kDescription, "snt"};
     app.set_help_flag("-h,--help", "Show this help and exit");
     app.set_version_flag("--version", std::string("snt ") + kVersion + " (for the tester firmware " +
                                           kIdentification + ")",
@@ -97,15 +97,15 @@ Invocation parse_arguments(const std::vector<std::string> &args)
     sim_opt("--xtal", r.xtal, "HZ", "The virtual synthesizer's real crystal frequency");
     sim_opt("--image", r.image, "FILE.elf",
             "Run this chip image (snt-fw.elf) on the virtual board's Cortex-M0 core instead of the host build");
+}
 
-    auto *id = app.add_subcommand("id", "Show the tester's identification (and the crystal frequency it announced at start-up)");
+CLI::App *add_sweep(CLI::App &app, Raw &r)
+{
     auto *sweep = app.add_subcommand("sweep", "Sweep and write the response as CSV and/or a plot");
     sweep->add_option("--start", r.start, "First frequency")->type_name("F")->required();
     sweep->add_option("--stop", r.stop, "Last frequency")->type_name("F")->required();
-    auto *points = sweep->add_option("--points", r.points, "Number of points, spread evenly from start to stop")->type_name("N");
-    auto *step = sweep->add_option("--step", r.step, "Distance between points; as many as fit up to stop")->type_name("F");
-    (void)points;
-    (void)step;
+    sweep->add_option("--points", r.points, "Number of points, spread evenly from start to stop")->type_name("N");
+    sweep->add_option("--step", r.step, "Distance between points; as many as fit up to stop")->type_name("F");
     sweep->add_option("--csv", r.csv, "Write frequency_hz,level,db rows to FILE (default: to standard output, "
                                       "unless --plot is given)")
         ->type_name("FILE");
@@ -126,39 +126,50 @@ Invocation parse_arguments(const std::vector<std::string> &args)
                   "for each file go to standard output, or to standard error when the CSV does. Each CSV file gets "
                   "its record beside it, FILE.json. A sweep that is interrupted or loses the device keeps the "
                   "points measured so far in FILE.partial.");
-    auto *plot = app.add_subcommand("plot", "Draw saved sweeps (CSV files written by snt sweep), overlaid");
-    plot->add_option("CSV", r.plot_files, "Sweeps to draw, each a trace named after its file")->required();
-    plot->add_option("--plot", r.plot, "The image to write (.png or .svg)")->type_name("FILE")->required();
-    plot->add_flag("--log", r.log, "A logarithmic frequency axis");
-    plot->add_option("--ylim", r.ylim, "The dB axis from LOW to HIGH, e.g. --ylim=-80:10")->type_name("LOW:HIGH");
-    auto *set = app.add_subcommand("set", "Put output 1 on a frequency (output 0, the LO, 1 kHz away)");
-    set->add_option("F", r.set_frequency, "Frequency")->required();
-    auto *off = app.add_subcommand("off", "Switch all outputs off");
-    auto *cal = app.add_subcommand("cal", "Put the crystal on all outputs, to count it with a frequency counter");
-    auto *xtal = app.add_subcommand("xtal", "Store the crystal frequency you counted (24 to 31 MHz)");
-    xtal->add_option("HZ", r.crystal, "Crystal frequency")->required();
-    auto *raw = app.add_subcommand("raw", "Send one command line as it is and show what comes back");
-    raw->add_option("LINE", r.raw_line, "The line, without its carriage return")->required();
-    auto *serve = app.add_subcommand("serve", "Serve a page for sweeping in the browser, live (prints its address)");
-    std::string listen;
-    serve->add_option("--listen", listen,
+    return sweep;
+}
+
+Subcommands add_subcommands(CLI::App &app, Raw &r)
+{
+    Subcommands c{};
+    c.id = app.add_subcommand("id", "Show the tester's identification (and the crystal frequency it announced at start-up)");
+    c.sweep = add_sweep(app, r);
+    c.plot = app.add_subcommand("plot", "Draw saved sweeps (CSV files written by snt sweep), overlaid");
+    c.plot->add_option("CSV", r.plot_files, "Sweeps to draw, each a trace named after its file")->required();
+    c.plot->add_option("--plot", r.plot, "The image to write (.png or .svg)")->type_name("FILE")->required();
+    c.plot->add_flag("--log", r.log, "A logarithmic frequency axis");
+    c.plot->add_option("--ylim", r.ylim, "The dB axis from LOW to HIGH, e.g. --ylim=-80:10")->type_name("LOW:HIGH");
+    c.set = app.add_subcommand("set", "Put output 1 on a frequency (output 0, the LO, 1 kHz away)");
+    c.set->add_option("F", r.set_frequency, "Frequency")->required();
+    c.off = app.add_subcommand("off", "Switch all outputs off");
+    c.cal = app.add_subcommand("cal", "Put the crystal on all outputs, to count it with a frequency counter");
+    c.xtal = app.add_subcommand("xtal", "Store the crystal frequency you counted (24 to 31 MHz)");
+    c.xtal->add_option("HZ", r.crystal, "Crystal frequency")->required();
+    c.raw = app.add_subcommand("raw", "Send one command line as it is and show what comes back");
+    c.raw->add_option("LINE", r.raw_line, "The line, without its carriage return")->required();
+    c.serve = app.add_subcommand("serve", "Serve a page for sweeping in the browser, live (prints its address)");
+    c.serve->add_option("--listen", r.listen,
                       "Address to listen on (default 127.0.0.1, port 8080 or the next free one); anything but "
                       "127.x.x.x makes the tester reachable from other machines")
         ->type_name("HOST:PORT");
+    return c;
+}
 
+// Parses into `r`; true when the answer (help, version) is all there is to do.
+bool parse_or_answer(CLI::App &app, const std::vector<std::string> &args, Invocation &inv)
+{
     std::vector<std::string> reversed(args.rbegin(), args.rend());
-    Invocation inv;
     try {
         app.parse(reversed);
     } catch (const CLI::CallForVersion &e) {
         inv.answer = std::string(e.what()) + "\n";
         inv.done = 0;
-        return inv;
+        return true;
     } catch (const CLI::CallForHelp &) {
         const auto subs = app.get_subcommands();
         inv.answer = subs.empty() ? app.help() : subs.front()->help();
         inv.done = 0;
-        return inv;
+        return true;
     } catch (const CLI::RequiredError &e) {
         // Without a known command CLI11 only says that one is required; name
         // what was typed instead, and what would have been understood.
@@ -179,12 +190,12 @@ Invocation parse_arguments(const std::vector<std::string> &args)
     } catch (const CLI::ParseError &e) {
         throw InputError(e.what());
     }
+    return false;
+}
 
-    refuse_empty_values(app);
-    inv.command_line.push_back("snt");
-    inv.command_line.insert(inv.command_line.end(), args.begin(), args.end());
-    inv.port = r.port;
-    inv.dut = r.dut;
+// The virtual device's options, passed on to snt-sim.
+void take_sim_options(const Raw &r, Invocation &inv)
+{
     const std::pair<const char *, const std::string *> sim_options[] = {
         {"--dut", &r.dut}, {"--flash", &r.flash}, {"--noise", &r.noise}, {"--seed", &r.seed}, {"--xtal", &r.xtal},
         {"--image", &r.image}};
@@ -194,7 +205,10 @@ Invocation parse_arguments(const std::vector<std::string> &args)
         inv.sim_args.push_back(name);
         inv.sim_args.push_back(*value);
     }
+}
 
+void check_files(const Raw &r, const CLI::App &sweep)
+{
     // What snt-sim reads counts as an input, and its settings page (which it
     // writes) as an output, as much as our own files.
     std::vector<NamedPath> inputs{{"--ref", r.ref}, {"--image", r.image}};
@@ -206,65 +220,72 @@ Invocation parse_arguments(const std::vector<std::string> &args)
         {"--csv", r.csv}, {"--plot", r.plot}, {"--save-ref", r.save_ref}, {"--flash", r.flash}};
     // Each CSV's record, FILE.json, is an output of its own.
     for (const auto *csv : {&r.csv, &r.save_ref}) {
-        if (!csv->empty() && sweep->parsed() && gets_record(*csv))
+        if (!csv->empty() && sweep.parsed() && gets_record(*csv))
             outputs.push_back({"the record of " + *csv, record_path(*csv)});
     }
     outputs.erase(std::remove_if(outputs.begin(), outputs.end(), [](const NamedPath &p) { return p.path.empty(); }),
                   outputs.end());
-    if (sweep->parsed() && r.csv.empty() && r.plot.empty()) outputs.push_back({"standard output (the CSV)", ""});
+    if (sweep.parsed() && r.csv.empty() && r.plot.empty()) outputs.push_back({"standard output (the CSV)", ""});
     refuse_same_files(outputs, inputs);
+}
 
-    if (id->parsed()) {
+void take_sweep(const Raw &r, SweepOptions &s)
+{
+    const std::uint32_t start = parse_frequency(r.start, "--start");
+    const std::uint32_t stop = parse_frequency(r.stop, "--stop");
+    if (!r.points.empty() && !r.step.empty()) throw InputError("give either --points or --step, not both");
+    if (r.points.empty() && r.step.empty()) throw InputError("give --points or --step");
+    std::optional<std::uint32_t> n, st;
+    if (!r.points.empty()) n = parse_count(r.points, "--points");
+    if (!r.step.empty()) st = parse_frequency(r.step, "--step");
+    if (r.log && st) throw InputError("--log spaces the points by a ratio: give --points, not --step");
+    s.plan = r.log ? SweepPlan::make_log(start, stop, *n) : SweepPlan::make(start, stop, n, st);
+    s.log = r.log;
+    if (!r.ylim.empty()) s.ylim = parse_ylim(r.ylim);
+    s.csv = r.csv;
+    s.plot = r.plot;
+    s.ref = r.ref;
+    s.save_ref = r.save_ref;
+    if (!s.plot.empty()) Plotter::format_of(s.plot);
+    if (!s.ref.empty()) {
+        try {
+            s.reference = SweepResult::read_csv(s.ref);
+        } catch (const InputError &e) {
+            throw InputError(std::string("--ref: ") + e.what());
+        }
+        // Same frequencies as this sweep, or we refuse now.
+        SweepResult(s.plan, std::vector<std::optional<double>>(s.plan.points)).normalise(*s.reference);
+    }
+}
+
+void take_command(const Subcommands &c, const Raw &r, Invocation &inv)
+{
+    if (c.id->parsed()) {
         inv.command = Command::Id;
-    } else if (off->parsed()) {
+    } else if (c.off->parsed()) {
         inv.command = Command::Off;
-    } else if (cal->parsed()) {
+    } else if (c.cal->parsed()) {
         inv.command = Command::Cal;
-    } else if (set->parsed()) {
+    } else if (c.set->parsed()) {
         inv.command = Command::Set;
         inv.frequency = parse_frequency(r.set_frequency, "frequency");
         check_frequency(inv.frequency, "frequency");
-    } else if (xtal->parsed()) {
+    } else if (c.xtal->parsed()) {
         inv.command = Command::Xtal;
         inv.frequency = parse_frequency(r.crystal, "crystal frequency");
         check_crystal(inv.frequency);
-    } else if (raw->parsed()) {
+    } else if (c.raw->parsed()) {
         inv.command = Command::Raw;
         if (r.raw_line.find_first_of("\r\n") != std::string::npos)
             throw InputError("raw: give one line, without carriage return or line feed");
         inv.raw_line = r.raw_line;
-    } else if (serve->parsed()) {
+    } else if (c.serve->parsed()) {
         inv.command = Command::Serve;
-        if (!listen.empty()) inv.listen = ListenAddress::parse(listen);
-    } else if (sweep->parsed()) {
+        if (!r.listen.empty()) inv.listen = ListenAddress::parse(r.listen);
+    } else if (c.sweep->parsed()) {
         inv.command = Command::Sweep;
-        SweepOptions &s = inv.sweep;
-        const std::uint32_t start = parse_frequency(r.start, "--start");
-        const std::uint32_t stop = parse_frequency(r.stop, "--stop");
-        if (!r.points.empty() && !r.step.empty()) throw InputError("give either --points or --step, not both");
-        if (r.points.empty() && r.step.empty()) throw InputError("give --points or --step");
-        std::optional<std::uint32_t> n, st;
-        if (!r.points.empty()) n = parse_count(r.points, "--points");
-        if (!r.step.empty()) st = parse_frequency(r.step, "--step");
-        if (r.log && st) throw InputError("--log spaces the points by a ratio: give --points, not --step");
-        s.plan = r.log ? SweepPlan::make_log(start, stop, *n) : SweepPlan::make(start, stop, n, st);
-        s.log = r.log;
-        if (!r.ylim.empty()) s.ylim = parse_ylim(r.ylim);
-        s.csv = r.csv;
-        s.plot = r.plot;
-        s.ref = r.ref;
-        s.save_ref = r.save_ref;
-        if (!s.plot.empty()) Plotter::format_of(s.plot);
-        if (!s.ref.empty()) {
-            try {
-                s.reference = SweepResult::read_csv(s.ref);
-            } catch (const InputError &e) {
-                throw InputError(std::string("--ref: ") + e.what());
-            }
-            // Same frequencies as this sweep, or we refuse now.
-            SweepResult(s.plan, std::vector<std::optional<double>>(s.plan.points)).normalise(*s.reference);
-        }
-    } else if (plot->parsed()) {
+        take_sweep(r, inv.sweep);
+    } else if (c.plot->parsed()) {
         inv.command = Command::Plot;
         inv.plot_files = r.plot_files;
         inv.sweep.plot = r.plot;
@@ -272,6 +293,26 @@ Invocation parse_arguments(const std::vector<std::string> &args)
         Plotter::format_of(r.plot);
         if (!r.ylim.empty()) inv.sweep.ylim = parse_ylim(r.ylim);
     }
+}
+
+} // namespace
+
+Invocation parse_arguments(const std::vector<std::string> &args)
+{
+    Raw r;
+    CLI::App app{kDescription, "snt"};
+    add_global_options(app, r);
+    const Subcommands commands = add_subcommands(app, r);
+    Invocation inv;
+    if (parse_or_answer(app, args, inv)) return inv;
+    refuse_empty_values(app);
+    inv.command_line.push_back("snt");
+    inv.command_line.insert(inv.command_line.end(), args.begin(), args.end());
+    inv.port = r.port;
+    inv.dut = r.dut;
+    take_sim_options(r, inv);
+    check_files(r, *commands.sweep);
+    take_command(commands, r, inv);
     return inv;
 }
 

@@ -53,7 +53,11 @@ int create_unique(const std::string &folder, const std::string &stem, mode_t mod
     for (int attempt = 0; attempt < 100; ++attempt) {
         char tag[16];
         std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(rng()));
-        name = folder + (folder == "/" ? "" : "/") + stem + tag + ".tmp";
+        name = folder;
+        if (folder != "/") name += '/';
+        name += stem;
+        name += tag;
+        name += ".tmp";
         const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) return fd;
     }

@@ -187,6 +187,49 @@ std::pair<double, double> parse_ylim(const std::string &text)
 
 double PlotLayout::x_of(double hz) const { return log_x ? std::log10(std::max(hz, 1.0)) : hz / unit.scale; }
 
+// The frequency axis on a logarithmic scale, from f_lo to f_hi hertz.
+void PlotLayout::set_log_frequency_axis(double f_lo, double f_hi)
+{
+    x_label = "frequency (logarithmic)";
+    x0 = std::log10(std::max(f_lo, 1.0));
+    x1 = std::log10(std::max(f_hi, 1.0));
+    if (x1 <= x0) {
+        x0 -= 0.01;
+        x1 += 0.01;
+    }
+    const double decades = x1 - x0;
+    // About a dozen labels at most: 1, 2, 5 per decade over three
+    // decades, only the decades beyond.
+    const std::vector<double> mantissas = decades > 3.2   ? std::vector<double>{1}
+                                          : decades > 1.2 ? std::vector<double>{1, 2, 5}
+                                                          : std::vector<double>{1, 1.5, 2, 3, 4, 5, 6, 7, 8, 9};
+    for (int k = static_cast<int>(std::floor(x0)); k <= static_cast<int>(std::ceil(x1)); ++k) {
+        for (const double m : mantissas) {
+            const double hz = m * std::pow(10.0, k);
+            const double x = std::log10(hz);
+            if (x < x0 - 1e-9 || x > x1 + 1e-9) continue;
+            x_ticks.push_back({x, format_frequency(hz)});
+        }
+    }
+}
+
+// The frequency axis in the unit chosen for the range.
+void PlotLayout::set_linear_frequency_axis(double f_lo, double f_hi)
+{
+    x_label = std::string("frequency (") + unit.name + ")";
+    x0 = f_lo / unit.scale;
+    x1 = f_hi / unit.scale;
+    if (x1 <= x0) {
+        const double pad = std::max(std::abs(x0) * 1e-3, 1e-3);
+        x0 -= pad;
+        x1 += pad;
+    }
+    const double step = nice_step(x1 - x0, 8);
+    const int decimals = decimals_for(step);
+    for (double k = std::ceil(x0 / step - 1e-9); k <= std::floor(x1 / step + 1e-9); ++k)
+        x_ticks.push_back({k * step, fixed(k * step, decimals)});
+}
+
 PlotLayout PlotLayout::of(const std::vector<Trace> &traces, const PlotOptions &options)
 {
     PlotLayout l;
@@ -212,43 +255,10 @@ PlotLayout PlotLayout::of(const std::vector<Trace> &traces, const PlotOptions &o
     if (!any_db) l.empty_note = "no data: every point is a gap (the tester could not make these frequencies)";
     l.unit = unit_for(f_hi);
 
-    // The frequency axis.
-    if (l.log_x) {
-        l.x_label = "frequency (logarithmic)";
-        l.x0 = std::log10(std::max(f_lo, 1.0));
-        l.x1 = std::log10(std::max(f_hi, 1.0));
-        if (l.x1 <= l.x0) {
-            l.x0 -= 0.01;
-            l.x1 += 0.01;
-        }
-        const double decades = l.x1 - l.x0;
-        // About a dozen labels at most: 1, 2, 5 per decade over three
-        // decades, only the decades beyond.
-        const std::vector<double> mantissas = decades > 3.2   ? std::vector<double>{1}
-                                              : decades > 1.2 ? std::vector<double>{1, 2, 5}
-                                                              : std::vector<double>{1, 1.5, 2, 3, 4, 5, 6, 7, 8, 9};
-        for (int k = static_cast<int>(std::floor(l.x0)); k <= static_cast<int>(std::ceil(l.x1)); ++k) {
-            for (const double m : mantissas) {
-                const double hz = m * std::pow(10.0, k);
-                const double x = std::log10(hz);
-                if (x < l.x0 - 1e-9 || x > l.x1 + 1e-9) continue;
-                l.x_ticks.push_back({x, format_frequency(hz)});
-            }
-        }
-    } else {
-        l.x_label = std::string("frequency (") + l.unit.name + ")";
-        l.x0 = f_lo / l.unit.scale;
-        l.x1 = f_hi / l.unit.scale;
-        if (l.x1 <= l.x0) {
-            const double pad = std::max(std::abs(l.x0) * 1e-3, 1e-3);
-            l.x0 -= pad;
-            l.x1 += pad;
-        }
-        const double step = nice_step(l.x1 - l.x0, 8);
-        const int decimals = decimals_for(step);
-        for (double k = std::ceil(l.x0 / step - 1e-9); k <= std::floor(l.x1 / step + 1e-9); ++k)
-            l.x_ticks.push_back({k * step, fixed(k * step, decimals)});
-    }
+    if (l.log_x)
+        l.set_log_frequency_axis(f_lo, f_hi);
+    else
+        l.set_linear_frequency_axis(f_lo, f_hi);
 
     // The dB axis: the range asked for, or whole 10 dB divisions around the
     // data, at least 10 dB tall.
@@ -368,32 +378,30 @@ std::string Plotter::render(const SweepResult &result, Format format, const std:
     return render({{"", result}}, format, options);
 }
 
-std::string Plotter::render(const std::vector<Trace> &traces, Format format, const PlotOptions &options)
-{
-    check_driver(format);
-    const char *driver = driver_of(format);
-    const MemoryFile file;
-    const PlotLayout l = PlotLayout::of(traces, options);
+namespace {
 
+constexpr int kFirstTrace = 4, kTraceCount = 8;
+
+// A 1000 x 600 page with the colours: frame and text, grid, markers, and
+// the traces (blue, then other colours that stay apart).
+void start_page(const char *driver, const std::string &path)
+{
+    static const int kTraceColours[kTraceCount][3] = {{0, 90, 200},  {220, 120, 0}, {0, 150, 60},  {150, 40, 180},
+                                                      {0, 160, 170}, {180, 60, 90}, {100, 100, 100}, {120, 90, 20}};
     plsdev(driver);
-    plsfnam(file.path().c_str());
+    plsfnam(path.c_str());
     plspage(0, 0, 1000, 600, 0, 0);
     plscolbg(255, 255, 255);
     plscol0(1, 0, 0, 0);        // frame and text: black
     plscol0(2, 200, 200, 200);  // grid: light grey
     plscol0(3, 200, 30, 30);    // markers: red
-    // The traces: blue, then other colours that stay apart.
-    static const int kTraceColours[][3] = {{0, 90, 200},  {220, 120, 0}, {0, 150, 60},  {150, 40, 180},
-                                           {0, 160, 170}, {180, 60, 90}, {100, 100, 100}, {120, 90, 20}};
-    constexpr int kFirstTrace = 4, kTraceCount = 8;
     for (int i = 0; i < kTraceCount; ++i)
         plscol0(kFirstTrace + i, kTraceColours[i][0], kTraceColours[i][1], kTraceColours[i][2]);
     plinit();
-    pladv(0);
-    plvpor(0.08, 0.97, 0.12, 0.92);
-    plwind(l.x0, l.x1, l.y0, l.y1);
-    plschr(0, 0.8);
+}
 
+void draw_axes(const PlotLayout &l, const PlotOptions &options)
+{
     // The grid, then the frame with its dB labels; the frequency labels are
     // our own, so they have the digits the span needs.
     plcol0(2);
@@ -411,7 +419,10 @@ std::string Plotter::render(const std::vector<Trace> &traces, Format format, con
         plmtex("b", 1.5, at, at > 0.97 ? 1.0 : at < 0.03 ? 0.0 : 0.5, t.label.c_str());
     }
     pllab(escaped(l.x_label).c_str(), escaped(options.y_label).c_str(), escaped(options.title).c_str());
+}
 
+void draw_traces(const std::vector<Trace> &traces, const PlotLayout &l)
+{
     plwidth(2);
     for (std::size_t i = 0; i < traces.size(); ++i) {
         plcol0(kFirstTrace + static_cast<int>(i % kTraceCount));
@@ -435,7 +446,10 @@ std::string Plotter::render(const std::vector<Trace> &traces, Format format, con
         }
         draw();
     }
+}
 
+void draw_markers(const PlotLayout &l)
+{
     plcol0(3);
     plwidth(1);
     if (l.dashed_db) {
@@ -458,26 +472,51 @@ std::string Plotter::render(const std::vector<Trace> &traces, Format format, con
         const double at_y = i == 0 ? std::min(m.db + dy * 0.9, l.y1 - dy) : m.db - dy * 1.3;
         plptex(m.x, at_y, 1, 0, just, escaped(m.label).c_str());
     }
+}
 
-    if (!l.legend.empty()) {
-        const double right = l.box_right, top = l.box_top, w = l.box_right - l.box_left;
-        PLFLT bx[] = {l.box_left, right, right, l.box_left, l.box_left};
-        PLFLT by[] = {l.box_bottom, l.box_bottom, top, top, l.box_bottom};
-        plcol0(0);
-        plfill(4, bx, by);
-        plcol0(1);
-        plline(5, bx, by);
-        for (std::size_t i = 0; i < l.legend.size(); ++i) {
-            plcol0(traces.size() > 1 ? kFirstTrace + static_cast<int>(i % kTraceCount) : 1);
-            plptex(right - w + (l.x1 - l.x0) * 0.01, top - (l.y1 - l.y0) * (0.05 * i + 0.045), 1, 0, 0,
-                   escaped(l.legend[i]).c_str());
-        }
+void draw_legend(const PlotLayout &l, bool several_traces)
+{
+    if (l.legend.empty()) return;
+    const double right = l.box_right, top = l.box_top, w = l.box_right - l.box_left;
+    PLFLT bx[] = {l.box_left, right, right, l.box_left, l.box_left};
+    PLFLT by[] = {l.box_bottom, l.box_bottom, top, top, l.box_bottom};
+    plcol0(0);
+    plfill(4, bx, by);
+    plcol0(1);
+    plline(5, bx, by);
+    for (std::size_t i = 0; i < l.legend.size(); ++i) {
+        plcol0(several_traces ? kFirstTrace + static_cast<int>(i % kTraceCount) : 1);
+        plptex(right - w + (l.x1 - l.x0) * 0.01, top - (l.y1 - l.y0) * (0.05 * i + 0.045), 1, 0, 0,
+               escaped(l.legend[i]).c_str());
     }
+}
+
+void draw_note(const PlotLayout &l)
+{
     if (!l.empty_note.empty()) {
         plcol0(3);
         plschr(0, 1.2);
         plptex((l.x0 + l.x1) / 2, (l.y0 + l.y1) / 2, 1, 0, 0.5, escaped(l.empty_note).c_str());
     }
+}
+
+} // namespace
+
+std::string Plotter::render(const std::vector<Trace> &traces, Format format, const PlotOptions &options)
+{
+    check_driver(format);
+    const MemoryFile file;
+    const PlotLayout l = PlotLayout::of(traces, options);
+    start_page(driver_of(format), file.path());
+    pladv(0);
+    plvpor(0.08, 0.97, 0.12, 0.92);
+    plwind(l.x0, l.x1, l.y0, l.y1);
+    plschr(0, 0.8);
+    draw_axes(l, options);
+    draw_traces(traces, l);
+    draw_markers(l);
+    draw_legend(l, traces.size() > 1);
+    draw_note(l);
     plend();
     std::string image = file.contents();
     if (!looks_whole(image, format)) throw std::runtime_error("PLplot did not finish the plot");

@@ -58,6 +58,8 @@ struct PlotLayout {
     // The markers and legend lines of one trace's figures.
     void add_figures(const Summary &summary);
     void place_legend(const std::vector<Trace> &traces);
+    void set_log_frequency_axis(double f_lo, double f_hi);
+    void set_linear_frequency_axis(double f_lo, double f_hi);
     // Where frequency `hz` goes on the x axis.
     double x_of(double hz) const;
 };

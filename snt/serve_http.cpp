@@ -319,6 +319,16 @@ bool WebServer::command_allowed(const httplib::Request &req, httplib::Response &
 
 void WebServer::routes()
 {
+    guard_routes();
+    asset_routes();
+    state_routes();
+    command_routes();
+}
+
+// Before any route: the Host and Origin checks, JSON only; and every
+// exception a route throws becomes a refusal.
+void WebServer::guard_routes()
+{
     httplib::Server &s = *server_;
     s.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
         using R = httplib::Server::HandlerResponse;
@@ -339,7 +349,7 @@ void WebServer::routes()
         }
         return R::Unhandled;
     });
-    s.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr ep) {
+    s.set_exception_handler([](const httplib::Request &, httplib::Response &res, const std::exception_ptr &ep) {
         try {
             std::rethrow_exception(ep);
         } catch (const FieldError &e) {
@@ -350,7 +360,12 @@ void WebServer::routes()
             refuse(res, 500, e.what());
         }
     });
+}
 
+// The page and its files, never cached.
+void WebServer::asset_routes()
+{
+    httplib::Server &s = *server_;
     for (const Asset &a : web_assets()) {
         const std::string path = std::string(a.path) == "/index.html" ? "/" : a.path;
         s.Get(path, [a](const httplib::Request &, httplib::Response &res) {
@@ -361,7 +376,12 @@ void WebServer::routes()
             res.set_content(reinterpret_cast<const char *>(a.data), a.size, std::string(a.type) + "; charset=utf-8");
         });
     }
+}
 
+// What the page reads: the state, the sweep so far, and events as they come.
+void WebServer::state_routes()
+{
+    httplib::Server &s = *server_;
     s.Get("/api/state", [this](const httplib::Request &, httplib::Response &res) {
         send_json(res, 200, {{"device", state_json(controller_.state(), device_name_)},
                              {"sweep", sweep_json(controller_.sweep())}});
@@ -398,7 +418,12 @@ void WebServer::routes()
             return sink.write(out.data(), out.size());
         });
     });
+}
 
+// What the page asks for: checks and analyses, and the tester's jobs.
+void WebServer::command_routes()
+{
+    httplib::Server &s = *server_;
     // Settings checked as they are typed: a refusal is an answer here, not
     // a failed request.
     s.Post("/api/check", [](const httplib::Request &req, httplib::Response &res) {

@@ -61,6 +61,10 @@ public:
 
 private:
     void routes();
+    void guard_routes();
+    void asset_routes();
+    void state_routes();
+    void command_routes();
     bool command_allowed(const httplib::Request &req, httplib::Response &res) const;
 
     DeviceController &controller_;

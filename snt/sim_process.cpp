@@ -126,6 +126,7 @@ SimProcess::SimProcess(const std::string &program, const std::vector<std::string
     std::vector<std::string> argv{program, "--pty", link_};
     argv.insert(argv.end(), options.begin(), options.end());
     std::vector<char *> args;
+    args.reserve(argv.size() + 1);
     for (auto &a : argv) args.push_back(a.data());
     args.push_back(nullptr);
 
