@@ -32,6 +32,7 @@ set_target_properties(snt-fw PROPERTIES
   ADDITIONAL_CLEAN_FILES ${SNT_CHIP_DIR}/snt-fw.map
 )
 
+target_link_libraries(snt-fw PRIVATE snt_protocol snt_warnings)
 target_include_directories(snt-fw PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/Src
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/stm32f030

@@ -5,6 +5,9 @@
 #ifndef PROTOCOL_H
 #define PROTOCOL_H
 
+/* The line's rate, bit/s; 8 data bits, no parity, 1 stop bit. */
+#define BAUD_RATE 115200u
+
 /* Identification line: the answer to `w`, and the last line of the
    start-up banner. */
 #define ID_TEXT "1.3;VORN"

@@ -24,6 +24,7 @@ if [ "${1:-all}" != run ]; then
   python3-selenium                    # drives that browser in the page's test
   gcc-arm-none-eabi binutils-arm-none-eabi picolibc-arm-none-eabi   # chip build
   clang libclang-rt-14-dev            # fuzz targets: clang and its libFuzzer and sanitizer runtimes
+  clang-format clang-tidy python3     # make lint: the house style and the static checks
   )
 fi
 

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "board.h"
+#include "firmware_symbols.h"
 
 namespace sim {
 
@@ -13,6 +14,9 @@ namespace {
 // SHPR3, each in the top byte of its field.
 constexpr std::uint32_t kShpr2 = 0xE000ED1C, kShpr3 = 0xE000ED20;
 constexpr int kSvCall = 11, kPendSv = 14, kHardFault = 3;
+
+// The main loop's line flag, as the firmware declares it.
+constexpr auto kLineFlag = SNT_FW_SYMBOL(rx_byte_f);
 
 std::string hex(std::uint32_t v)
 {
@@ -45,7 +49,7 @@ ChipCpu::ChipCpu(Board &board, const std::string &image_path)
         }
     }
     // The main loop waits for a line by polling this word.
-    rx_byte_f_ = image_.require("rx_byte_f");
+    rx_byte_f_ = image_.require(kLineFlag.name);
     core_.advance(board_.now());
     core_.reset();
 }
@@ -141,7 +145,7 @@ void ChipCpu::halted(const std::string &why) const { throw BoardError(why); }
 bool ChipCpu::idle() const
 {
     std::uint32_t line_pending = 1;
-    core_.peek(rx_byte_f_, 4, line_pending);
+    core_.peek(rx_byte_f_, kLineFlag.chip_size(), line_pending);
     // Waiting means standing in the loop that polls the line flag: once the
     // main loop has left it to take a line, it is busy, bus access or not.
     const bool in_loop = core_.pc() >= main_loop_.first && core_.pc() <= main_loop_.second;

@@ -52,6 +52,7 @@
 #include <functional>
 
 #include "gpio.h"
+#include "protocol.h"
 #include "two_wire.h"
 
 namespace sim {
@@ -76,7 +77,7 @@ public:
 
     // Attaches to the bus pins of `port`; the board's pull-ups are already
     // there. The model must live as long as the port.
-    explicit Si5351Model(Gpio &port, double xtal_hz = 25e6);
+    explicit Si5351Model(Gpio &port, double xtal_hz = XTAL_DEFAULT);
     ~Si5351Model() override = default;
     Si5351Model(const Si5351Model &) = delete;
     Si5351Model &operator=(const Si5351Model &) = delete;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol.h"
 #include "serial_port.h"
 
 namespace snt {
@@ -55,7 +56,7 @@ struct Timing {
     milliseconds raw_limit{60000};
 };
 
-constexpr const char *kIdentification = "1.3;VORN";
+constexpr const char *kIdentification = ID_TEXT;
 // Points per `r` command; longer sweeps are split.
 constexpr std::uint32_t kMaxPointsPerCommand = 10000;
 

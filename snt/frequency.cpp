@@ -1,54 +1,32 @@
 #include "frequency.h"
 
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
+#include "frequency_text.h"
+
 namespace snt {
-
-namespace {
-
-std::string lower(std::string s)
-{
-    for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-// The number at the front of `text`, no sign, no exponent surprises:
-// from_chars never looks at the locale.
-double leading_number(const std::string &text, std::size_t &used, const std::string &what)
-{
-    if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.'))
-        throw InputError(what + ": not a number: \"" + text + "\"");
-    double v = 0;
-    const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (r.ec != std::errc() || !std::isfinite(v)) throw InputError(what + ": not a number: \"" + text + "\"");
-    used = static_cast<std::size_t>(r.ptr - text.data());
-    return v;
-}
-
-} // namespace
 
 std::uint32_t parse_frequency(const std::string &text, const std::string &what)
 {
-    std::size_t used = 0;
-    double v = leading_number(text, used, what);
-    std::string rest = text.substr(used);
-    if (rest.size() >= 2 && lower(rest.substr(rest.size() - 2)) == "hz") rest.erase(rest.size() - 2);
-    if (rest == "k" || rest == "K") {
-        v *= 1e3;
-    } else if (rest == "M") {
-        v *= 1e6;
-    } else if (rest == "G" || rest == "g") {
-        v *= 1e9;
-    } else if (rest == "m") {
+    const snt_text::Reading r = snt_text::read_scaled(text, true);
+    switch (r.verdict) {
+    case snt_text::Verdict::ok:
+        break;
+    case snt_text::Verdict::milli:
         throw InputError(what + ": \"" + text + "\": write M for megahertz (k, M and G are the suffixes)");
-    } else if (!rest.empty()) {
+    case snt_text::Verdict::bad_suffix:
         throw InputError(what + ": not a frequency: \"" + text + "\" (examples: 10.7M, 455k, 25000000)");
+    case snt_text::Verdict::too_large:
+        throw InputError(what + ": " + text + " is too large");
+    case snt_text::Verdict::no_number:
+    case snt_text::Verdict::plus_sign:
+    case snt_text::Verdict::minus_sign:
+        throw InputError(what + ": not a number: \"" + text + "\"");
     }
-    const double hz = std::round(v);
+    const double hz = std::round(r.value);
     if (hz > static_cast<double>(std::numeric_limits<std::uint32_t>::max()))
         throw InputError(what + ": " + text + " is too large");
     return static_cast<std::uint32_t>(hz);

@@ -14,8 +14,8 @@ public:
 };
 
 // Parses "10.7M", "455k", "1G", "25000000" or "10.7MHz" into whole hertz
-// (rounded to the nearest hertz). Suffixes: k/K = 1e3, M = 1e6, G = 1e9; an
-// optional "Hz" may follow. The result must fit the device's unsigned 32-bit
+// (rounded to the nearest hertz), by the rules of common/frequency_text.h,
+// which snt-sim shares. The result must fit the device's unsigned 32-bit
 // numbers. Throws InputError naming `what` and the text.
 std::uint32_t parse_frequency(const std::string &text, const std::string &what = "frequency");
 

@@ -7,20 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "protocol.h"
+
 namespace snt {
 
-// The level a thru gives on the virtual board: the ADC sees the 1 kHz beat
-// at 1500 counts peak and the detector reports the squared magnitude of
-// its sum over 128 samples, (128 × 1500)² = 3.6864e10. Without --ref, dB
-// are relative to this level, so a thru reads about 0 dB.
-constexpr double kFullScaleLevel = 3.6864e10;
+// The level a thru gives on the virtual board. Without --ref, dB are
+// relative to this level, so a thru reads about 0 dB.
+constexpr double kFullScaleLevel = FULL_SCALE_LEVEL;
 
 // The frequencies the firmware can be asked for.
-constexpr std::uint32_t kMinFrequency = 18200;
-constexpr std::uint32_t kMaxFrequency = 200000000;
+constexpr std::uint32_t kMinFrequency = FREQ_MIN;
+constexpr std::uint32_t kMaxFrequency = FREQ_MAX;
 // The crystal frequencies `x` accepts.
-constexpr std::uint32_t kMinCrystal = 24000000;
-constexpr std::uint32_t kMaxCrystal = 31000000;
+constexpr std::uint32_t kMinCrystal = XTAL_MIN;
+constexpr std::uint32_t kMaxCrystal = XTAL_MAX;
 
 // The most points one sweep may have (about 5.5 hours at 20 ms a point).
 constexpr std::uint32_t kMaxPoints = 1000000;

@@ -63,9 +63,9 @@ int main(void)
        out even when the synthesizer does not answer. */
     setup(3, 3, 0);
     set_xtal_freq(xtal, 1);
-    LL_mDelay(50);
+    LL_mDelay(SETTLE_PLL_RESET_MS);
 
-    freq = 3000000;
+    freq = START_FREQ;
     UpdateFreq();
 
     /* From here on every TIM3 trigger converts and reaches the detector,
@@ -88,6 +88,16 @@ int main(void)
 
 void FLASH_ReadSettings(void) { xtal = SETTINGS_PAGE->WORD[0]; }
 
+/* Waits while the flash is busy, then clears its end-of-operation flag. */
+static void FLASH_WaitDone(void)
+{
+    while (FLASH->SR & FLASH_SR_BSY) {
+    }
+    if (FLASH->SR & FLASH_SR_EOP) {
+        FLASH->SR |= FLASH_SR_EOP;
+    }
+}
+
 /*
  * Erases the page and programs xtal into its first word. The low half-word
  * goes first, so a write cut short leaves at least 0xFFFF0000 there, which
@@ -109,11 +119,7 @@ void FLASH_WriteSettings(void)
     FLASH->CR |= FLASH_CR_PER;
     FLASH->AR = SETTINGS_PAGE_ADDR;
     FLASH->CR |= FLASH_CR_STRT;
-    while (FLASH->SR & FLASH_SR_BSY) {
-    }
-    if (FLASH->SR & FLASH_SR_EOP) {
-        FLASH->SR |= FLASH_SR_EOP;
-    }
+    FLASH_WaitDone();
     FLASH->CR &= ~FLASH_CR_PER;
 
     FLASH_ProgramWord(SETTINGS_PAGE_ADDR, xtal);
@@ -128,18 +134,10 @@ void FLASH_ProgramWord(uint32_t Address, uint32_t data)
     FLASH->CR |= FLASH_CR_PG;
 
     SETTINGS_PAGE->HALF[half] = (uint16_t)data;
-    while (FLASH->SR & FLASH_SR_BSY) {
-    }
-    if (FLASH->SR & FLASH_SR_EOP) {
-        FLASH->SR |= FLASH_SR_EOP;
-    }
+    FLASH_WaitDone();
 
     SETTINGS_PAGE->HALF[half + 1] = (uint16_t)(data >> 16);
-    while (FLASH->SR & FLASH_SR_BSY) {
-    }
-    if (FLASH->SR & FLASH_SR_EOP) {
-        FLASH->SR |= FLASH_SR_EOP;
-    }
+    FLASH_WaitDone();
 
     FLASH->CR &= ~FLASH_CR_PG;
 }
@@ -157,14 +155,15 @@ uint8_t UpdateFreq(void)
 
 uint8_t IsFreqOK(void) { return is_freq_ok(0) && is_freq_ok(1); }
 
-/* f: a new frequency; outputs that were not running get 100 ms to settle. */
+/* f: a new frequency; outputs that were not running get SETTLE_OFF_MS to
+   settle. */
 static void RunSetFrequency(char *p)
 {
     ReadNumber(p, &freq);
     const uint8_t ok = IsFreqOK();
     UpdateFreq();
     if (!ok) {
-        LL_mDelay(100);
+        LL_mDelay(SETTLE_OFF_MS);
     }
 }
 
@@ -174,7 +173,7 @@ static void RunOutputsOff(void) { set_freq(0, 0, 0); }
 /* c: the crystal itself on all outputs, to be measured. */
 static void RunCalibrate(void)
 {
-    set_freq(5000000, 5000000, 5000000);
+    set_freq(CAL_FREQ, CAL_FREQ, CAL_FREQ);
     out_calibrate_freq();
 }
 
@@ -209,7 +208,7 @@ static void RunSweep(char *p)
     char txt[50];
     while (count > 0) {
         const uint8_t reset = UpdateFreq();
-        LL_mDelay(reset ? 50 : 1);
+        LL_mDelay(reset ? SETTLE_PLL_RESET_MS : SETTLE_STEP_MS);
         if (IsFreqOK()) {
             const float level = ReadData();
             format_level(txt, level);
@@ -314,8 +313,8 @@ void SystemClock_Config(void)
     while (LL_RCC_GetSysClkSource() != LL_RCC_SYS_CLKSOURCE_STATUS_HSI) {
     }
 
-    LL_Init1msTick(8000000);
-    LL_SetSystemCoreClock(8000000);
+    LL_Init1msTick(CORE_HZ);
+    LL_SetSystemCoreClock(CORE_HZ);
 
     LL_RCC_HSI14_EnableADCControl();
     LL_RCC_SetUSARTClockSource(LL_RCC_USART1_CLKSOURCE_PCLK1);
@@ -417,7 +416,7 @@ void MX_USART1_UART_Init(void)
     NVIC_SetPriority(USART1_IRQn, 1);
     NVIC_EnableIRQ(USART1_IRQn);
 
-    usart.BaudRate = 115200;
+    usart.BaudRate = BAUD_RATE;
     usart.DataWidth = LL_USART_DATAWIDTH_8B;
     usart.StopBits = LL_USART_STOPBITS_1;
     usart.Parity = LL_USART_PARITY_NONE;
@@ -430,7 +429,8 @@ void MX_USART1_UART_Init(void)
     LL_USART_Enable(USART1);
 }
 
-/* 8 MHz / 500: one update event, and so one ADC trigger, every 62.5 us. */
+/* One update event, and so one ADC trigger, per sample: every 62.5 us, 8 MHz
+   counted to 500. */
 void MX_TIM3_Init(void)
 {
     LL_TIM_InitTypeDef tim = {};
@@ -439,7 +439,7 @@ void MX_TIM3_Init(void)
 
     tim.Prescaler = 0;
     tim.CounterMode = LL_TIM_COUNTERMODE_UP;
-    tim.Autoreload = 499;
+    tim.Autoreload = CORE_HZ / SAMPLE_HZ - 1;
     tim.ClockDivision = LL_TIM_CLOCKDIVISION_DIV1;
     LL_TIM_Init(TIM3, &tim);
     LL_TIM_DisableARRPreload(TIM3);

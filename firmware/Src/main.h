@@ -5,6 +5,8 @@
 #include <stdint.h>
 
 #include "platform.h"
+#include "main_state.h"
+#include "protocol.h"
 #include "stm32f0xx_ll_adc.h"
 #include "stm32f0xx_ll_bus.h"
 #include "stm32f0xx_ll_cortex.h"
@@ -20,18 +22,20 @@
 extern "C" {
 #endif
 
-/* One line buffer: 49 bytes of text and the terminator. */
-#define CMD_BUF_SIZE 50
-
-/* Crystal frequencies of the synthesizer, Hz: the accepted window and the
-   default used while the settings page holds nothing valid. */
-#define XTAL_MIN 24000000u
-#define XTAL_MAX 31000000u
-#define XTAL_DEFAULT 25000000u
-
 /* Local oscillator: 1 kHz above the stimulus, below it from 130 MHz up. */
 #define LO_OFFSET 1000
 #define LO_BELOW_FROM 130000000
+
+/* The stimulus after start-up, and the frequency `c` puts on every output
+   so that the crystal can be measured, Hz. */
+#define START_FREQ 3000000
+#define CAL_FREQ 5000000u
+
+/* Settling times, ms: outputs that were off (`f`), PLLs that were reset
+   (start-up, a sweep point), and a plain step of a sweep. */
+#define SETTLE_OFF_MS 100u
+#define SETTLE_PLL_RESET_MS 50u
+#define SETTLE_STEP_MS 1u
 
 /* The settings page: the last 1 KB page of the first 16 KB of flash. Word 0
    holds the crystal frequency; the rest stays erased. */
@@ -42,36 +46,10 @@ typedef union {
 } SettingsPage_TypeDef;
 #define SETTINGS_PAGE PERIPH_PTR(SettingsPage_TypeDef, SETTINGS_PAGE_ADDR)
 
-/* Identification line, also the last line of the start-up banner. */
-#define ID_TEXT "1.3;VORN"
 
-extern char cmd_buf[CMD_BUF_SIZE];
-/* The receiver's lines: the one being filled, the newest complete one and
-   the one the main loop copies into cmd_buf (stm32f0xx_it). */
-#define RX_LINES 3u
-extern char rx_lines[RX_LINES][CMD_BUF_SIZE];
-extern volatile uint32_t rx_byte_f;
-extern uint32_t xtal;
-extern int32_t freq;
-
+/* The globals and most functions: main_state.h. main() is declared here
+   only, so that programs with a main of their own can include that one. */
 int main(void);
-
-void SystemClock_Config(void);
-void MX_GPIO_Init(void);
-void MX_ADC_Init(void);
-void MX_USART1_UART_Init(void);
-void MX_TIM3_Init(void);
-
-void FLASH_ReadSettings(void);
-void FLASH_WriteSettings(void);
-void FLASH_ProgramWord(uint32_t Address, uint32_t data);
-
-uint8_t UpdateFreq(void);
-uint8_t IsFreqOK(void);
-
-void ParseCommand(void);
-char *SkipWhitespace(char *p);
-char *ReadNumber(char *p, int32_t *value);
 
 /* Replies are sent by polling: each byte waits for an empty transmit data
    register, and a helper returns as soon as its last byte is written there. */
@@ -89,11 +67,11 @@ static inline void print(const char *str)
     }
 }
 
-/* Lines end with a single carriage return, never a line feed. */
+/* Lines end with REPLY_END, never a line feed. */
 static inline void println(const char *str)
 {
     print(str);
-    print("\r");
+    print(REPLY_END_TEXT);
 }
 
 #ifdef __cplusplus

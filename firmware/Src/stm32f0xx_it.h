@@ -19,6 +19,9 @@ extern volatile uint32_t rx_taking;
    returns 1, or returns 0 when there is none. Clears rx_byte_f. */
 int TakeLine(void);
 
+/* The ADC's sample rate, Hz: TIM3 triggers one conversion per period. */
+#define SAMPLE_HZ 16000u
+
 /* Tone detector state, shared by the ADC interrupt and ReadData. */
 extern volatile uint32_t measure_stage;
 extern volatile int32_t nstep;

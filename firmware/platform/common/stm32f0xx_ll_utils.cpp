@@ -1,5 +1,6 @@
 /* SysTick time base, millisecond delay and SystemCoreClock update. */
 #include "stm32f0xx_ll_utils.h"
+#include "stm32f030x6.h"
 #include "system_stm32f0xx.h"
 
 void LL_InitTick(uint32_t HCLKFrequency, uint32_t Ticks)

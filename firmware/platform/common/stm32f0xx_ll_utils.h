@@ -3,7 +3,8 @@
 #ifndef STM32F0XX_LL_UTILS_H
 #define STM32F0XX_LL_UTILS_H
 
-#include "stm32f030x6.h"
+/* Needs no register definitions: the virtual board's tests include it. */
+#include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {

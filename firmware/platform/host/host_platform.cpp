@@ -7,8 +7,10 @@
 #include <stdlib.h>
 
 #include "host_port.h"
+#include "main.h"
 #include "platform.h"
 #include "platform_regs.h"
+#include "stm32f0xx_it.h"
 
 namespace {
 
@@ -89,4 +91,36 @@ void host_reg_write(const void *cell, uint32_t value, unsigned size)
 
 void platform_wait_hint(const volatile void *watched) { port().wait_hint(watched); }
 
-extern "C" void host_attach(snt_host::Port *p) { g_port = p; }
+namespace {
+
+constexpr unsigned exception_of(IRQn_Type irq) { return static_cast<unsigned>(16 + static_cast<int>(irq)); }
+static_assert(exception_of(NonMaskableInt_IRQn) == 2 && exception_of(SysTick_IRQn) == 15,
+              "exception numbers as in the vector table");
+static_assert(exception_of(USART1_IRQn) < snt_host::kExceptionCount, "every interrupt has a vector");
+
+/* The handlers the firmware defines, at the places the chip's vector table
+   (startup_stm32f030x6.cpp) gives them. */
+constexpr snt_host::Firmware firmware_parts()
+{
+    snt_host::Firmware f{};
+    f.main_entry = &main;
+    f.vectors[exception_of(NonMaskableInt_IRQn)] = &NMI_Handler;
+    f.vectors[exception_of(HardFault_IRQn)] = &HardFault_Handler;
+    f.vectors[exception_of(SVC_IRQn)] = &SVC_Handler;
+    f.vectors[exception_of(PendSV_IRQn)] = &PendSV_Handler;
+    f.vectors[exception_of(SysTick_IRQn)] = &SysTick_Handler;
+    f.vectors[exception_of(ADC1_IRQn)] = &ADC1_IRQHandler;
+    f.vectors[exception_of(USART1_IRQn)] = &USART1_IRQHandler;
+    f.line_flag = &rx_byte_f;
+    return f;
+}
+
+constexpr snt_host::Firmware kFirmware = firmware_parts();
+
+} // namespace
+
+extern "C" const snt_host::Firmware *host_attach(snt_host::Port *p)
+{
+    g_port = p;
+    return &kFirmware;
+}

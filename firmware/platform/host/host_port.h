@@ -5,6 +5,9 @@
  * cells (platform_regs.h) and wait hints call the Port that the board
  * attaches with host_attach(); the board serves each access with a device
  * address, advances virtual time and delivers interrupts between accesses.
+ * In return host_attach() hands the board the few parts of the firmware it
+ * drives (Firmware): filled in at compile time from the firmware's own
+ * declarations, so a renamed or re-typed one fails the build, not a run.
  */
 #ifndef HOST_PORT_H
 #define HOST_PORT_H
@@ -25,9 +28,27 @@ protected:
     ~Port() = default;
 };
 
+/* Exceptions of the Cortex-M0 with its 32 interrupt lines: 16 + IRQ number. */
+constexpr unsigned kExceptionCount = 48;
+
+using Handler = void (*)(void);
+
+/* What the board may reach in the firmware. */
+struct Firmware {
+    /* Entered from reset, on a thread of the board's. */
+    int (*main_entry)(void);
+    /* The handler of each exception, by exception number (the vector
+       table's order); nullptr where the chip would run Default_Handler. */
+    Handler vectors[kExceptionCount];
+    /* The word the main loop polls while it waits for a line: its wait
+       hint names it, and it is 0 while no line is pending. */
+    const volatile uint32_t *line_flag;
+};
+
 } // namespace snt_host
 
-/* Exported by the firmware module. */
-extern "C" void host_attach(snt_host::Port *port);
+/* Exported by the firmware module: attaches the board's Port and returns the
+   firmware's parts, which live as long as the module. */
+extern "C" const snt_host::Firmware *host_attach(snt_host::Port *port);
 
 #endif
