@@ -20,7 +20,6 @@ void Adc::reset()
     conversion_event_ = 0;
     isr_ = ier_ = cr_ = cfgr1_ = cfgr2_ = smpr_ = chselr_ = dr_ = ccr_ = 0;
     tr_ = kTrReset;
-    other_.reset();
     ready_ = false;
     held_ = 0;
     conversions_ = overruns_ = 0;
@@ -58,7 +57,7 @@ std::uint32_t *Adc::field(std::uint32_t offset)
 std::uint32_t Adc::reg(std::uint32_t offset) const
 {
     const std::uint32_t *f = const_cast<Adc *>(this)->field(offset);
-    return f != nullptr ? *f : other_.get(offset);
+    return f != nullptr ? *f : 0;
 }
 
 void Adc::update_irq() { irq_.set_irq_level(irq_number_, (isr_ & ier_ & (kAdrdy | kEoc | kEos | kOvr)) != 0); }
@@ -129,17 +128,18 @@ void Adc::stop_conversions()
     cr_ &= ~(kAdstart | kAdstp);
 }
 
-std::uint32_t Adc::read(std::uint32_t offset, unsigned)
+std::uint32_t Adc::read(std::uint32_t offset, unsigned size)
 {
     if (offset == kDr) {
         isr_ &= ~kEoc; // reading the data clears end of conversion
         update_irq();
         return dr_;
     }
+    if (field(offset) == nullptr) return report_unimplemented(offset, size, 0, false);
     return reg(offset);
 }
 
-void Adc::write(std::uint32_t offset, std::uint32_t value, unsigned)
+void Adc::write(std::uint32_t offset, std::uint32_t value, unsigned size)
 {
     const bool enabled = cr_ & kAden;
     switch (offset) {
@@ -188,7 +188,8 @@ void Adc::write(std::uint32_t offset, std::uint32_t value, unsigned)
         if (std::uint32_t *f = field(offset)) {
             *f = value;
         } else {
-            other_.set(offset, value);
+            report_unimplemented(offset, size, value, true);
+            return;
         }
         break;
     }

@@ -97,7 +97,6 @@ private:
     int irq_number_;
     std::uint32_t isr_ = 0, ier_ = 0, cr_ = 0, cfgr1_ = 0, cfgr2_ = 0, smpr_ = 0, tr_ = 0, chselr_ = 0, dr_ = 0,
                   ccr_ = 0;
-    RegisterFile other_; // registers without behaviour
     AnalogSource *source_ = nullptr;
     bool ready_ = false; // enabled and past its start-up time
     std::uint16_t held_ = 0; // the sample being converted

@@ -3,21 +3,15 @@
 #include <cstdio>
 
 #include "chip_cpu.h"
+#include "dut_text.h"
+#include "firmware_symbols.h"
 
 namespace sim {
 
 namespace {
 
-// Exception numbers of the handlers the firmware defines.
-struct VectorName {
-    int exception;
-    const char *name;
-};
-constexpr VectorName kVectorNames[] = {
-    {2, "NMI_Handler"},     {3, "HardFault_Handler"},           {11, "SVC_Handler"},
-    {14, "PendSV_Handler"}, {kSysTickException, "SysTick_Handler"}, {kIrqBase + kAdcIrq, "ADC1_IRQHandler"},
-    {kIrqBase + kTim3Irq, "TIM3_IRQHandler"}, {kIrqBase + kUsart1Irq, "USART1_IRQHandler"},
-};
+// The firmware's vectors cover every exception the NVIC can raise.
+static_assert(snt_host::kExceptionCount == kIrqBase + 32, "one vector per exception of the Cortex-M0");
 
 constexpr std::uint32_t kAhbenr = Rcc::kAhbenr, kApb2enr = Rcc::kApb2enr, kApb1enr = Rcc::kApb1enr;
 
@@ -56,19 +50,22 @@ Board::Board(const BoardOptions &options)
       analog_(si5351_, parse_dut(options.dut), options.noise, options.seed)
 {
     mappings_ = {
-        {0x40021000, 0x400, &rcc_, 0, 0},
-        {0x40022000, 0x400, &flash_.regs(), 0, 0},
-        {0x08003C00, 0x400, &flash_.page(), 0, 0},
-        {0x48000000, 0x400, &gpioa_, kAhbenr, 17},
-        {0x48001400, 0x400, &gpiof_, kAhbenr, 22},
-        {0x40013800, 0x400, &usart_, kApb2enr, 14},
-        {0x40012400, 0x400, &adc_, kApb2enr, 9},
-        {0x40000400, 0x400, &tim3_, kApb1enr, 1},
-        {0xE000E010, 0x010, &systick_, 0, 0},
-        {0xE000E100, 0x400, &nvic_, 0, 0},
-        {0xE000ED00, 0x040, &nvic_.scb(), 0, 0},
+        {kRccBase, 0x400, &rcc_, 0, 0},
+        {kFlashBase, 0x400, &flash_.regs(), 0, 0},
+        {kSettingsPageBase, 0x400, &flash_.page(), 0, 0},
+        {kGpioaBase, 0x400, &gpioa_, kAhbenr, 17},
+        {kGpiofBase, 0x400, &gpiof_, kAhbenr, 22},
+        {kUsart1Base, 0x400, &usart_, kApb2enr, 14},
+        {kAdcBase, 0x400, &adc_, kApb2enr, 9},
+        {kTim3Base, 0x400, &tim3_, kApb1enr, 1},
+        {kSysTickBase, 0x010, &systick_, 0, 0},
+        {kNvicBase, 0x400, &nvic_, 0, 0},
+        {kScbBase, 0x040, &nvic_.scb(), 0, 0},
     };
-    for (auto &m : mappings_) m.device->reset();
+    for (auto &m : mappings_) {
+        m.device->set_guest_error_sink(this);
+        m.device->reset();
+    }
     // TIM3's trigger output starts the ADC's conversions of PA0.
     tim3_.on_trgo([this] { adc_.external_trigger(Adc::kTrgTim3Trgo); });
     adc_.set_source(&analog_);
@@ -82,11 +79,7 @@ Board::Board(const BoardOptions &options)
         return;
     }
     firmware_ = std::make_unique<FirmwareModule>(options.firmware);
-    for (const auto &v : kVectorNames) {
-        vectors_[v.exception] = reinterpret_cast<void (*)()>(firmware_->find(v.name));
-    }
-    rx_byte_f_ = firmware_->get<const volatile std::uint32_t>("rx_byte_f");
-    firmware_->get<void(snt_host::Port *)>("host_attach")(this);
+    parts_ = SNT_FW(*firmware_, host_attach)(this);
 }
 
 FirmwareModule &Board::firmware()
@@ -114,7 +107,7 @@ bool Board::run_until(const std::function<bool()> &done, Cycles max_cycles)
     pause_requested_ = false;
     done_ = &done;
     if (!cpu_) {
-        auto main_fn = firmware_->get<int()>("main");
+        auto main_fn = parts_->main_entry;
         cpu_ = std::make_unique<CpuThread>([main_fn] { main_fn(); });
     }
     try {
@@ -137,7 +130,7 @@ void Board::run_for(Cycles cycles)
 bool Board::firmware_idle() const
 {
     if (chip_) return chip_->idle();
-    return main_loop_waiting_ && active_.empty() && nvic_.next_to_take(kThreadPriority) < 0 && *rx_byte_f_ == 0 &&
+    return main_loop_waiting_ && active_.empty() && nvic_.next_to_take(kThreadPriority) < 0 && *parts_->line_flag == 0 &&
            usart_.tx_idle();
 }
 
@@ -159,7 +152,7 @@ void Board::take_interrupts()
     for (;;) {
         const int exception = nvic_.next_to_take(current_priority());
         if (exception < 0) return;
-        void (*handler)() = vectors_[exception];
+        const snt_host::Handler handler = parts_->vectors[exception];
         if (handler == nullptr) {
             throw BoardError("exception " + std::to_string(exception) +
                              " has no handler: the chip would halt in Default_Handler");
@@ -210,6 +203,13 @@ void Board::poke(std::uint32_t address, std::uint32_t value, unsigned size)
 {
     const Mapping &m = map(address);
     if (clocked(m)) m.device->write(address - m.base, value, size);
+}
+
+void Board::guest_error(const GuestError &e)
+{
+    const bool first = guest_errors_.add(e);
+    if (!guest_error_handler_) throw BoardError("guest error: " + describe(e));
+    if (first) guest_error_handler_(e);
 }
 
 void Board::stall_while_flash_busy()
@@ -304,7 +304,7 @@ void Board::wait_hint(const volatile void *watched)
         maybe_pause();
         return;
     }
-    if (active_.empty() && word == rx_byte_f_) {
+    if (active_.empty() && word == parts_->line_flag) {
         main_loop_waiting_ = true;
         if (idle_hook_) idle_hook_();
         maybe_pause();

@@ -20,8 +20,11 @@
 #include "firmware_module.h"
 #include "flash.h"
 #include "gpio.h"
+#include "guest_error.h"
 #include "host_port.h"
+#include "memory_map.h"
 #include "nvic.h"
+#include "protocol.h"
 #include "rcc.h"
 #include "scheduler.h"
 #include "si5351.h"
@@ -42,10 +45,10 @@ struct BoardOptions {
     std::string firmware = FirmwareModule::default_path();
     // The synthesizer's real crystal, which may differ from the value the
     // firmware has stored for it.
-    double synth_xtal_hz = 25e6;
+    double synth_xtal_hz = XTAL_DEFAULT;
     // File holding the settings page, byte for byte; empty: kept in memory.
     std::string flash_file;
-    // What is connected between output 1 and the mixer (sim/dut.h).
+    // What is connected between output 1 and the mixer (sim/dut_text.h).
     std::string dut = "thru";
     // Noise on PA0: standard deviation in ADC counts, and the seed of its
     // sequence (sim/analog.h).
@@ -65,7 +68,7 @@ class ChipCpu;
 // What the board tells of a run: one name and one value a line.
 using Statistics = std::vector<std::pair<std::string, std::string>>;
 
-class Board final : public snt_host::Port {
+class Board final : public snt_host::Port, private GuestErrorSink {
 public:
     // Core cycles one peripheral access takes.
     static constexpr Cycles kAccessCycles = 2;
@@ -125,6 +128,20 @@ public:
     std::uint32_t inspect(std::uint32_t address, unsigned size = 4);
     void poke(std::uint32_t address, std::uint32_t value, unsigned size = 4);
 
+    // ---- guest errors: accesses to register offsets a device does not
+    // implement (the read gives 0, the write is dropped), from either CPU or
+    // through inspect() and poke()
+    // Hears the first guest error of each register; later ones are only
+    // counted. Without a handler every guest error stops the board: the
+    // access throws BoardError with the error's description.
+    void set_guest_error_handler(std::function<void(const GuestError &)> handler)
+    {
+        guest_error_handler_ = std::move(handler);
+    }
+    // The first guest error of each register, in the order they came.
+    const std::vector<GuestError> &guest_errors() const { return guest_errors_.first_of_each_register(); }
+    std::uint64_t guest_error_count() const { return guest_errors_.count(); }
+
     // ---- snt_host::Port, called by the firmware module
     std::uint32_t read(std::uint32_t address, unsigned size, const void *site) override;
     void write(std::uint32_t address, std::uint32_t value, unsigned size) override;
@@ -159,6 +176,7 @@ private:
     void skip_to_next_event();
     void maybe_pause();
     void stall_while_flash_busy();
+    void guest_error(const GuestError &e) override;
     std::uint32_t bus_read(std::uint32_t address, unsigned size) { return inspect(address, size); }
     void bus_write(std::uint32_t address, std::uint32_t value, unsigned size) { poke(address, value, size); }
 
@@ -179,8 +197,9 @@ private:
 
     std::unique_ptr<FirmwareModule> firmware_; // the host build, or
     std::unique_ptr<ChipCpu> chip_;            // the chip image on the core
-    std::array<void (*)(), 48> vectors_{};
-    const volatile std::uint32_t *rx_byte_f_ = nullptr;
+    // What the host build handed over when the board attached: main, the
+    // vectors, the main loop's line flag.
+    const snt_host::Firmware *parts_ = nullptr;
 
     std::vector<int> active_;                 // exceptions being handled, innermost last
     std::array<PollState, 8> poll_states_{};  // one per nesting depth
@@ -191,6 +210,8 @@ private:
     std::function<void()> idle_hook_;
     std::uint64_t accesses_ = 0;
     Cycles flash_stall_cycles_ = 0;
+    GuestErrorLog guest_errors_;
+    std::function<void(const GuestError &)> guest_error_handler_;
     std::array<HandlerFigures, 48> handlers_{};
     std::unique_ptr<CpuThread> cpu_;
 };

@@ -283,27 +283,37 @@ void Flash::write_cr(std::uint32_t value)
     }
 }
 
-std::uint32_t Flash::read_register(std::uint32_t offset) const
+bool Flash::read_register(std::uint32_t offset, std::uint32_t &value) const
 {
     switch (offset) {
     case kAcr:
-        return acr_;
+        value = acr_;
+        return true;
     case kSr:
-        return sr_;
+        value = sr_;
+        return true;
     case kCr:
-        return cr_;
+        value = cr_;
+        return true;
     case kAr:
-        return ar_;
+        value = ar_;
+        return true;
     case kObr:
-        return kObrValue;
+        value = kObrValue;
+        return true;
     case kWrpr:
-        return wrpr_;
+        value = wrpr_;
+        return true;
+    case kKeyr:
+    case kOptkeyr:
+        value = 0; // write-only
+        return true;
     default:
-        return 0; // KEYR and OPTKEYR are write-only
+        return false;
     }
 }
 
-void Flash::write_register(std::uint32_t offset, std::uint32_t value)
+bool Flash::write_register(std::uint32_t offset, std::uint32_t value)
 {
     switch (offset) {
     case kAcr:
@@ -322,16 +332,26 @@ void Flash::write_register(std::uint32_t offset, std::uint32_t value)
     case kAr:
         if (!busy()) ar_ = value;
         break;
+    case kOptkeyr:
+    case kObr:
+    case kWrpr:
+        break; // option bytes are never written here; OBR and WRPR are read-only
     default:
-        break; // OPTKEYR (option bytes are never written here), OBR and WRPR are read-only
+        return false;
     }
+    return true;
 }
 
 void Flash::Registers::reset() { flash_.reset_interface(); }
-std::uint32_t Flash::Registers::read(std::uint32_t offset, unsigned) { return flash_.read_register(offset); }
-void Flash::Registers::write(std::uint32_t offset, std::uint32_t value, unsigned)
+std::uint32_t Flash::Registers::read(std::uint32_t offset, unsigned size)
 {
-    flash_.write_register(offset, value);
+    std::uint32_t value = 0;
+    if (!flash_.read_register(offset, value)) return report_unimplemented(offset, size, 0, false);
+    return value;
+}
+void Flash::Registers::write(std::uint32_t offset, std::uint32_t value, unsigned size)
+{
+    if (!flash_.write_register(offset, value)) report_unimplemented(offset, size, value, true);
 }
 
 // ------------------------------------------------------------------ page

@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "memory_map.h"
 #include "peripheral.h"
 #include "scheduler.h"
 
@@ -32,8 +33,8 @@ public:
 
 class Flash {
 public:
-    static constexpr std::uint32_t kRegistersAddress = 0x40022000;
-    static constexpr std::uint32_t kPageAddress = 0x08003C00;
+    static constexpr std::uint32_t kRegistersAddress = kFlashBase;
+    static constexpr std::uint32_t kPageAddress = kSettingsPageBase;
     static constexpr std::size_t kPageSize = 1024;
     using PageData = std::array<std::uint8_t, kPageSize>;
 
@@ -136,8 +137,9 @@ private:
     enum class Pending { None, PageErase, OtherPageErase, MassErase, Program };
 
     void reset_interface();
-    std::uint32_t read_register(std::uint32_t offset) const;
-    void write_register(std::uint32_t offset, std::uint32_t value);
+    // Both false for an offset the interface does not implement.
+    bool read_register(std::uint32_t offset, std::uint32_t &value) const;
+    bool write_register(std::uint32_t offset, std::uint32_t value);
     void write_key(std::uint32_t value);
     void write_cr(std::uint32_t value);
     std::uint32_t read_page(std::uint32_t offset, unsigned size) const;

@@ -3,8 +3,6 @@
 namespace sim {
 
 namespace {
-constexpr std::uint32_t kModer = 0x00, kOtyper = 0x04, kOspeedr = 0x08, kPupdr = 0x0C, kIdr = 0x10, kOdr = 0x14,
-                        kBsrr = 0x18, kLckr = 0x1C, kAfrl = 0x20, kAfrh = 0x24, kBrr = 0x28;
 constexpr unsigned kModeInput = 0, kModeOutput = 1, kModeAlternate = 2;
 constexpr unsigned kPullUp = 1, kPullDown = 2;
 } // namespace
@@ -84,7 +82,7 @@ void Gpio::set_odr(std::uint32_t value)
     refresh();
 }
 
-std::uint32_t Gpio::read(std::uint32_t offset, unsigned)
+std::uint32_t Gpio::read(std::uint32_t offset, unsigned size)
 {
     switch (offset) {
     case kModer:
@@ -110,12 +108,15 @@ std::uint32_t Gpio::read(std::uint32_t offset, unsigned)
         return afr_[0];
     case kAfrh:
         return afr_[1];
+    case kBsrr:
+    case kBrr:
+        return 0; // write-only
     default:
-        return 0; // BSRR and BRR read as zero
+        return report_unimplemented(offset, size, 0, false);
     }
 }
 
-void Gpio::write(std::uint32_t offset, std::uint32_t value, unsigned)
+void Gpio::write(std::uint32_t offset, std::uint32_t value, unsigned size)
 {
     switch (offset) {
     case kModer:
@@ -152,8 +153,11 @@ void Gpio::write(std::uint32_t offset, std::uint32_t value, unsigned)
     case kAfrh:
         afr_[1] = value;
         break;
+    case kIdr:
+        return; // read-only
     default:
-        break;
+        report_unimplemented(offset, size, value, true);
+        return;
     }
     refresh();
 }

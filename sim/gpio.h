@@ -15,6 +15,10 @@ enum class Level : std::uint8_t { Low, High, Floating };
 
 class Gpio : public Peripheral {
 public:
+    // Register offsets
+    static constexpr std::uint32_t kModer = 0x00, kOtyper = 0x04, kOspeedr = 0x08, kPupdr = 0x0C, kIdr = 0x10,
+                                   kOdr = 0x14, kBsrr = 0x18, kLckr = 0x1C, kAfrl = 0x20, kAfrh = 0x24, kBrr = 0x28;
+
     // What the board wires to a pin from outside the chip.
     enum class External : std::uint8_t { None, PullUp, DriveLow, DriveHigh };
 

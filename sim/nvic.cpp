@@ -5,8 +5,6 @@ namespace sim {
 namespace {
 // The device implements the top two bits of each priority byte.
 constexpr std::uint8_t kPriorityMask = 0xC0;
-constexpr std::uint32_t kIser = 0x000, kIcer = 0x080, kIspr = 0x100, kIcpr = 0x180, kIpr = 0x300;
-constexpr std::uint32_t kIcsr = 0x04, kShpr2 = 0x1C, kShpr3 = 0x20;
 constexpr std::uint32_t kPendStSet = 1u << 26, kPendStClr = 1u << 25;
 } // namespace
 
@@ -18,7 +16,7 @@ void Nvic::reset()
     systick_pending_ = systick_active_ = false;
 }
 
-std::uint32_t Nvic::read(std::uint32_t offset, unsigned)
+std::uint32_t Nvic::read(std::uint32_t offset, unsigned size)
 {
     switch (offset) {
     case kIser:
@@ -38,10 +36,10 @@ std::uint32_t Nvic::read(std::uint32_t offset, unsigned)
         }
         return word;
     }
-    return 0;
+    return report_unimplemented(offset, size, 0, false);
 }
 
-void Nvic::write(std::uint32_t offset, std::uint32_t value, unsigned)
+void Nvic::write(std::uint32_t offset, std::uint32_t value, unsigned size)
 {
     switch (offset) {
     case kIser:
@@ -64,7 +62,9 @@ void Nvic::write(std::uint32_t offset, std::uint32_t value, unsigned)
         for (unsigned i = 0; i < 4; ++i) {
             priority_[first + i] = static_cast<std::uint8_t>(value >> (8 * i)) & kPriorityMask;
         }
+        return;
     }
+    report_unimplemented(offset, size, value, true);
 }
 
 void Nvic::set_irq_level(int irq, bool high)
@@ -129,7 +129,7 @@ void Nvic::deactivate(int exception)
     }
 }
 
-std::uint32_t Nvic::Scb::read(std::uint32_t offset, unsigned)
+std::uint32_t Nvic::Scb::read(std::uint32_t offset, unsigned size)
 {
     switch (offset) {
     case kIcsr:
@@ -139,11 +139,11 @@ std::uint32_t Nvic::Scb::read(std::uint32_t offset, unsigned)
     case kShpr3:
         return nvic_.shpr3_;
     default:
-        return 0;
+        return report_unimplemented(offset, size, 0, false);
     }
 }
 
-void Nvic::Scb::write(std::uint32_t offset, std::uint32_t value, unsigned)
+void Nvic::Scb::write(std::uint32_t offset, std::uint32_t value, unsigned size)
 {
     switch (offset) {
     case kIcsr:
@@ -157,6 +157,7 @@ void Nvic::Scb::write(std::uint32_t offset, std::uint32_t value, unsigned)
         nvic_.shpr3_ = value & 0xC0C00000u;
         break;
     default:
+        report_unimplemented(offset, size, value, true);
         break;
     }
 }

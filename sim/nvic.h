@@ -16,6 +16,9 @@ constexpr int kThreadPriority = 256; // below every exception
 
 class Nvic : public Peripheral, public IrqSink {
 public:
+    // Register offsets from 0xE000E100; kIpr + n is the priority byte of IRQ n.
+    static constexpr std::uint32_t kIser = 0x000, kIcer = 0x080, kIspr = 0x100, kIcpr = 0x180, kIpr = 0x300;
+
     std::string name() const override { return "NVIC"; }
     void reset() override;
     std::uint32_t read(std::uint32_t offset, unsigned size) override;
@@ -41,6 +44,9 @@ public:
     // System control block registers (SHPR2, SHPR3), mapped separately.
     class Scb : public Peripheral {
     public:
+        // Register offsets from 0xE000ED00
+        static constexpr std::uint32_t kIcsr = 0x04, kShpr2 = 0x1C, kShpr3 = 0x20;
+
         explicit Scb(Nvic &nvic) : nvic_(nvic) {}
         std::string name() const override { return "SCB"; }
         void reset() override {}

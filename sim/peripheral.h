@@ -7,6 +7,8 @@
 #include <map>
 #include <string>
 
+#include "guest_error.h"
+
 namespace sim {
 
 class Peripheral {
@@ -16,6 +18,23 @@ public:
     virtual void reset() = 0;
     virtual std::uint32_t read(std::uint32_t offset, unsigned size) = 0;
     virtual void write(std::uint32_t offset, std::uint32_t value, unsigned size) = 0;
+
+    // Where the device reports accesses to offsets it does not implement
+    // (not owned); without a sink they go unreported.
+    void set_guest_error_sink(GuestErrorSink *sink) { guest_errors_ = sink; }
+
+protected:
+    // An access to an offset the device does not implement, reported as a
+    // guest error. Returns 0, what such a read gives; such a write changes
+    // nothing.
+    std::uint32_t report_unimplemented(std::uint32_t offset, unsigned size, std::uint32_t value, bool is_write) const
+    {
+        if (guest_errors_ != nullptr) guest_errors_->guest_error(GuestError{name(), offset, size, is_write, value});
+        return 0;
+    }
+
+private:
+    GuestErrorSink *guest_errors_ = nullptr;
 };
 
 // Interrupt lines from devices to the interrupt controller.
@@ -33,6 +52,7 @@ protected:
 class RegisterFile {
 public:
     void define(std::uint32_t offset, std::uint32_t reset_value) { resets_[offset] = reset_value; }
+    bool defines(std::uint32_t offset) const { return resets_.count(offset) != 0; }
     void reset() { values_ = resets_; }
     std::uint32_t get(std::uint32_t offset) const
     {

@@ -13,13 +13,26 @@ void Rcc::reset()
 {
     regs_.define(kCr, 0x00000083);  // HSI on and ready, trimming 16
     regs_.define(kCfgr, 0);
+    regs_.define(kCir, 0);
+    regs_.define(kApb2rstr, 0);
+    regs_.define(kApb1rstr, 0);
     regs_.define(kAhbenr, 0x00000014); // SRAM and flash interface clocks
+    regs_.define(kApb2enr, 0);
+    regs_.define(kApb1enr, 0);
+    regs_.define(kBdcr, 0x00000018); // LSE drive at its highest
     regs_.define(kCsr, 0x0C000000);
+    regs_.define(kAhbrstr, 0);
+    regs_.define(kCfgr2, 0);
+    regs_.define(kCfgr3, 0);
     regs_.define(kCr2, 0x00000080); // HSI14 trimming 16
     regs_.reset();
 }
 
-std::uint32_t Rcc::read(std::uint32_t offset, unsigned) { return regs_.get(offset); }
+std::uint32_t Rcc::read(std::uint32_t offset, unsigned size)
+{
+    if (!regs_.defines(offset)) return report_unimplemented(offset, size, 0, false);
+    return regs_.get(offset);
+}
 
 // An oscillator's ready flag is read-only: it follows the enable bit after
 // the oscillator's start-up time and drops at once when it is switched off.
@@ -36,8 +49,12 @@ void Rcc::write_oscillator(std::uint32_t reg, std::uint32_t value, std::uint32_t
     }
 }
 
-void Rcc::write(std::uint32_t offset, std::uint32_t value, unsigned)
+void Rcc::write(std::uint32_t offset, std::uint32_t value, unsigned size)
 {
+    if (!regs_.defines(offset)) {
+        report_unimplemented(offset, size, value, true);
+        return;
+    }
     switch (offset) {
     case kCr:
         write_oscillator(kCr, value, kHsiOn, kHsiRdy, kHsiStart);

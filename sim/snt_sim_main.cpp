@@ -19,9 +19,10 @@
 
 #include "board.h"
 #include "bus_log.h"
-#include "dut.h"
+#include "dut_text.h"
 #include "elf_image.h"
 #include "output_file.h"
+#include "protocol.h"
 #include "serial_host.h"
 #include "stop_signals.h"
 #include "vcd_writer.h"
@@ -52,7 +53,7 @@ struct Options {
     std::string vcd;
     std::string bus_log;
     std::string flash;
-    double xtal = 25e6;
+    double xtal = XTAL_DEFAULT;
     std::string dut = "thru";
     double noise = sim::AnalogFrontEnd::kDefaultNoise;
     std::uint64_t seed = 1;
@@ -122,7 +123,8 @@ Options parse(int argc, char **argv)
                    "erased page, created on the first write; a read-only page is refused")
         ->type_name("FILE")
         ->check(kPath);
-    app.add_option("--xtal", o.xtal, "The synthesizer's real crystal frequency in Hz (default 25000000)")
+    app.add_option("--xtal", o.xtal,
+                   "The synthesizer's real crystal frequency in Hz (default " + std::to_string(XTAL_DEFAULT) + ")")
         ->type_name("HZ")
         ->check(kCrystalHz);
     app.add_option("--dut", o.dut,
@@ -273,6 +275,9 @@ int run(const Options &opt, sim::StopSignals &stop)
     board_options.seed = opt.seed;
     board_options.image = opt.image;
     sim::Board board(board_options);
+    // As an emulator logs guest errors: one line for each register the
+    // firmware reaches that the models do not implement, and the run goes on.
+    board.set_guest_error_handler([](const sim::GuestError &e) { complain("guest error: " + sim::describe(e)); });
     StatisticsPrinter stats(opt.stats ? &board : nullptr);
     std::unique_ptr<sim::BusLogWriter> bus_log;
     std::unique_ptr<sim::BusMonitor> bus_monitor;

@@ -2,10 +2,6 @@
 
 namespace sim {
 
-namespace {
-constexpr std::uint32_t kCtrl = 0x0, kLoad = 0x4, kVal = 0x8, kCalib = 0xC;
-}
-
 void SysTick::reset()
 {
     sched_.cancel(wrap_event_);
@@ -63,7 +59,7 @@ void SysTick::on_wrap()
     }
 }
 
-std::uint32_t SysTick::read(std::uint32_t offset, unsigned)
+std::uint32_t SysTick::read(std::uint32_t offset, unsigned size)
 {
     switch (offset) {
     case kCtrl: {
@@ -78,11 +74,11 @@ std::uint32_t SysTick::read(std::uint32_t offset, unsigned)
     case kCalib:
         return 0;
     default:
-        return 0;
+        return report_unimplemented(offset, size, 0, false);
     }
 }
 
-void SysTick::write(std::uint32_t offset, std::uint32_t value, unsigned)
+void SysTick::write(std::uint32_t offset, std::uint32_t value, unsigned size)
 {
     switch (offset) {
     case kCtrl: {
@@ -105,7 +101,10 @@ void SysTick::write(std::uint32_t offset, std::uint32_t value, unsigned)
             restart_from_zero();
         }
         break;
+    case kCalib:
+        break; // read-only
     default:
+        report_unimplemented(offset, size, value, true);
         break;
     }
 }

@@ -9,6 +9,8 @@ constexpr std::uint32_t kIrqFlags = 0x005F;
 // EGR bits that only set their flag: CC1G..CC4G, TG.
 constexpr std::uint32_t kEgrFlagBits = 0x005E;
 constexpr Cycles kCounterWrap = 0x10000;
+// Registers kept without behaviour: CCMR1, CCMR2, CCER, CCR1..CCR4, DCR, DMAR.
+constexpr std::uint32_t kPlainRegisters[] = {0x18, 0x1C, 0x20, 0x34, 0x38, 0x3C, 0x40, 0x48, 0x4C};
 } // namespace
 
 void Timer::reset()
@@ -20,6 +22,7 @@ void Timer::reset()
     arr_ = arr_active_ = 0xFFFF;
     base_time_ = sched_.now();
     base_position_ = 0;
+    for (const std::uint32_t offset : kPlainRegisters) other_.define(offset, 0);
     other_.reset();
     updates_ = trgo_pulses_ = 0;
     update_irq();
@@ -75,7 +78,7 @@ void Timer::trgo()
 
 void Timer::update_irq() { irq_.set_irq_level(irq_number_, (sr_ & dier_ & kIrqFlags) != 0); }
 
-std::uint32_t Timer::read(std::uint32_t offset, unsigned)
+std::uint32_t Timer::read(std::uint32_t offset, unsigned size)
 {
     switch (offset) {
     case kCr1:
@@ -97,11 +100,12 @@ std::uint32_t Timer::read(std::uint32_t offset, unsigned)
     case kArr:
         return arr_;
     default:
+        if (!other_.defines(offset)) return report_unimplemented(offset, size, 0, false);
         return other_.get(offset);
     }
 }
 
-void Timer::write(std::uint32_t offset, std::uint32_t value, unsigned)
+void Timer::write(std::uint32_t offset, std::uint32_t value, unsigned size)
 {
     switch (offset) {
     case kCr1: {
@@ -150,6 +154,10 @@ void Timer::write(std::uint32_t offset, std::uint32_t value, unsigned)
         break;
     }
     default:
+        if (!other_.defines(offset)) {
+            report_unimplemented(offset, size, value, true);
+            return;
+        }
         other_.set(offset, value);
         break;
     }

@@ -3,8 +3,6 @@
 namespace sim {
 
 namespace {
-constexpr std::uint32_t kCr1 = 0x00, kCr2 = 0x04, kCr3 = 0x08, kBrr = 0x0C, kGtpr = 0x10, kRtor = 0x14,
-                        kRqr = 0x18, kIsr = 0x1C, kIcr = 0x20, kRdr = 0x24, kTdr = 0x28;
 constexpr std::uint32_t kRxFrq = 1u << 3;
 constexpr std::uint32_t kEIE = 1u << 0; // CR3: error interrupt enable
 // The bit rate a host uses before the device has set its own: 115,942 baud.
@@ -18,7 +16,7 @@ void Usart::reset()
     rx_event_ = idle_event_ = 0;
     cr1_ = cr2_ = cr3_ = brr_ = gtpr_ = rtor_ = 0;
     isr_ = kTC | kTXE;
-    rdr_ = 0;
+    rdr_ = tdr_last_ = 0;
     rx_line_.clear();
     rx_busy_until_ = rx_line_end_ = sched_.now();
     idle_armed_ = false;
@@ -130,7 +128,7 @@ void Usart::start_shift(std::uint8_t value)
 
 // ---------------------------------------------------------------- registers
 
-std::uint32_t Usart::read(std::uint32_t offset, unsigned)
+std::uint32_t Usart::read(std::uint32_t offset, unsigned size)
 {
     switch (offset) {
     case kCr1:
@@ -153,12 +151,17 @@ std::uint32_t Usart::read(std::uint32_t offset, unsigned)
         update_irq();
         return v;
     }
+    case kTdr:
+        return tdr_last_;
+    case kRqr:
+    case kIcr:
+        return 0; // write-only
     default:
-        return 0;
+        return report_unimplemented(offset, size, 0, false);
     }
 }
 
-void Usart::write(std::uint32_t offset, std::uint32_t value, unsigned)
+void Usart::write(std::uint32_t offset, std::uint32_t value, unsigned size)
 {
     const bool enabled = cr1_ & kUE;
     switch (offset) {
@@ -194,6 +197,7 @@ void Usart::write(std::uint32_t offset, std::uint32_t value, unsigned)
         isr_ &= ~(value & (kFE | kNE | kORE | kIDLE | kTC | kCMF));
         break;
     case kTdr:
+        tdr_last_ = value & 0x1FFu;
         if ((cr1_ & (kUE | kTE)) != (kUE | kTE)) {
             break; // transmitter off: nothing goes out
         }
@@ -206,8 +210,12 @@ void Usart::write(std::uint32_t offset, std::uint32_t value, unsigned)
         }
         // a write while TXE is clear overwrites nothing on this model: the byte is dropped
         break;
+    case kIsr:
+    case kRdr:
+        break; // read-only
     default:
-        break;
+        report_unimplemented(offset, size, value, true);
+        return;
     }
     update_irq();
 }

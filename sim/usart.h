@@ -13,6 +13,9 @@ namespace sim {
 
 class Usart : public Peripheral {
 public:
+    // Register offsets
+    static constexpr std::uint32_t kCr1 = 0x00, kCr2 = 0x04, kCr3 = 0x08, kBrr = 0x0C, kGtpr = 0x10, kRtor = 0x14,
+                                   kRqr = 0x18, kIsr = 0x1C, kIcr = 0x20, kRdr = 0x24, kTdr = 0x28;
     // ISR bits
     static constexpr std::uint32_t kFE = 1u << 1, kNE = 1u << 2, kORE = 1u << 3, kIDLE = 1u << 4,
                                    kRXNE = 1u << 5, kTC = 1u << 6, kTXE = 1u << 7, kCMF = 1u << 17,
@@ -83,6 +86,7 @@ private:
     std::uint64_t overruns_ = 0;
     bool shifting_ = false, tdr_full_ = false;
     std::uint8_t tdr_ = 0;
+    std::uint32_t tdr_last_ = 0; // TDR as last written, which it reads back
 
     std::function<void(std::uint8_t)> tx_sink_;
     std::function<void()> on_receiver_ready_;
