@@ -3,11 +3,6 @@
 // show must be the same bytes; only the time things take may differ.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -17,6 +12,8 @@
 #include "board_fixture.h"
 #include "bus_log.h"
 #include "chip_cpu.h"
+#include "protocol.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -24,6 +21,9 @@ using snt_test::ms;
 using sim::Cycles;
 
 const std::string kImage = SNT_CHIP_IMAGE;
+
+// Where the linker puts the vector table: the start of main flash.
+constexpr std::uint32_t kVectorTable = 0x08000000;
 
 // One board, host build or chip image, with everything it shows recorded.
 class Session {
@@ -93,17 +93,18 @@ TEST(ChipImage, VectorTableAndResetAsLinked)
     const sim::ElfImage &image = s.board().chip()->image();
     const sim::CortexM0 &core = s.board().chip()->core();
     std::uint32_t word = 0;
-    ASSERT_TRUE(core.peek(0x08000000, 4, word));
+    ASSERT_TRUE(core.peek(kVectorTable, 4, word));
     EXPECT_EQ(word, image.require("_estack"));
     ASSERT_TRUE(core.peek(0x00000004, 4, word)) << "flash is seen at address 0 after a boot from main flash";
     EXPECT_EQ(word, image.require("Reset_Handler"));
     EXPECT_EQ(word & 1u, 1u) << "vectors are Thumb addresses";
-    const std::pair<int, const char *> handlers[] = {{2, "NMI_Handler"},     {3, "HardFault_Handler"},
-                                                     {11, "SVC_Handler"},    {14, "PendSV_Handler"},
-                                                     {15, "SysTick_Handler"}, {16 + 12, "ADC1_IRQHandler"},
-                                                     {16 + 27, "USART1_IRQHandler"}};
+    const std::pair<int, const char *> handlers[] = {
+        {2, SNT_FW_NAME(NMI_Handler)},      {3, SNT_FW_NAME(HardFault_Handler)},
+        {11, SNT_FW_NAME(SVC_Handler)},     {14, SNT_FW_NAME(PendSV_Handler)},
+        {15, SNT_FW_NAME(SysTick_Handler)}, {16 + 12, SNT_FW_NAME(ADC1_IRQHandler)},
+        {16 + 27, SNT_FW_NAME(USART1_IRQHandler)}};
     for (const auto &[exception, name] : handlers) {
-        ASSERT_TRUE(core.peek(0x08000000 + 4 * exception, 4, word));
+        ASSERT_TRUE(core.peek(kVectorTable + 4 * exception, 4, word));
         EXPECT_EQ(word, image.require(name)) << name;
     }
     // After reset the core stands at the reset handler with the stack at the top.
@@ -116,7 +117,7 @@ TEST(ChipImage, StartUpConfiguresTheBoardAsTheHostBuildDoes)
     Session host(false), chip(true);
     host.boot();
     chip.boot();
-    EXPECT_EQ(chip.serial(), "25000000\r1.3;VORN\r");
+    EXPECT_EQ(chip.serial(), "25000000\r" ID_TEXT "\r");
     EXPECT_EQ(chip.serial(), host.serial());
     EXPECT_EQ(hex_lines(chip.transactions()), hex_lines(host.transactions())) << "start-up bus traffic";
 
@@ -125,24 +126,44 @@ TEST(ChipImage, StartUpConfiguresTheBoardAsTheHostBuildDoes)
         std::uint32_t address;
     };
     const Reg regs[] = {
-        {"RCC CR", 0x40021000},        {"RCC CFGR", 0x40021004},      {"RCC AHBENR", 0x40021014},
-        {"RCC APB2ENR", 0x40021018},   {"RCC APB1ENR", 0x4002101C},   {"GPIOA MODER", 0x48000000},
-        {"GPIOA OTYPER", 0x48000004},  {"GPIOA PUPDR", 0x4800000C},   {"GPIOA AFRH", 0x48000024},
-        {"GPIOF MODER", 0x48001400},   {"GPIOF OTYPER", 0x48001404},  {"GPIOF ODR", 0x48001414},
-        {"USART1 CR1", 0x40013800},    {"USART1 CR3", 0x40013808},    {"USART1 BRR", 0x4001380C},
-        {"ADC CFGR1", 0x4001240C},     {"ADC CFGR2", 0x40012410},     {"ADC SMPR", 0x40012414},
-        {"ADC CHSELR", 0x40012428},    {"ADC IER", 0x40012404},       {"TIM3 CR1", 0x40000400},
-        {"TIM3 CR2", 0x40000404},      {"TIM3 PSC", 0x40000428},      {"TIM3 ARR", 0x4000042C},
-        {"SysTick LOAD", 0xE000E014},  {"SysTick CTRL", 0xE000E010},  {"NVIC ISER", 0xE000E100},
-        {"NVIC IPR3", 0xE000E40C},     {"NVIC IPR6", 0xE000E418},     {"SCB SHPR3", 0xE000ED20},
+        {"RCC CR", sim::kRccBase + sim::Rcc::kCr},
+        {"RCC CFGR", sim::kRccBase + sim::Rcc::kCfgr},
+        {"RCC AHBENR", sim::kRccBase + sim::Rcc::kAhbenr},
+        {"RCC APB2ENR", sim::kRccBase + sim::Rcc::kApb2enr},
+        {"RCC APB1ENR", sim::kRccBase + sim::Rcc::kApb1enr},
+        {"GPIOA MODER", sim::kGpioaBase + sim::Gpio::kModer},
+        {"GPIOA OTYPER", sim::kGpioaBase + sim::Gpio::kOtyper},
+        {"GPIOA PUPDR", sim::kGpioaBase + sim::Gpio::kPupdr},
+        {"GPIOA AFRH", sim::kGpioaBase + sim::Gpio::kAfrh},
+        {"GPIOF MODER", sim::kGpiofBase + sim::Gpio::kModer},
+        {"GPIOF OTYPER", sim::kGpiofBase + sim::Gpio::kOtyper},
+        {"GPIOF ODR", sim::kGpiofBase + sim::Gpio::kOdr},
+        {"USART1 CR1", sim::kUsart1Base + sim::Usart::kCr1},
+        {"USART1 CR3", sim::kUsart1Base + sim::Usart::kCr3},
+        {"USART1 BRR", sim::kUsart1Base + sim::Usart::kBrr},
+        {"ADC CFGR1", sim::kAdcBase + sim::Adc::kCfgr1},
+        {"ADC CFGR2", sim::kAdcBase + sim::Adc::kCfgr2},
+        {"ADC SMPR", sim::kAdcBase + sim::Adc::kSmpr},
+        {"ADC CHSELR", sim::kAdcBase + sim::Adc::kChselr},
+        {"ADC IER", sim::kAdcBase + sim::Adc::kIer},
+        {"TIM3 CR1", sim::kTim3Base + sim::Timer::kCr1},
+        {"TIM3 CR2", sim::kTim3Base + sim::Timer::kCr2},
+        {"TIM3 PSC", sim::kTim3Base + sim::Timer::kPsc},
+        {"TIM3 ARR", sim::kTim3Base + sim::Timer::kArr},
+        {"SysTick LOAD", sim::kSysTickBase + sim::SysTick::kLoad},
+        {"SysTick CTRL", sim::kSysTickBase + sim::SysTick::kCtrl},
+        {"NVIC ISER", sim::kNvicBase + sim::Nvic::kIser},
+        {"NVIC IPR3", sim::kNvicBase + sim::Nvic::kIpr + 12},
+        {"NVIC IPR6", sim::kNvicBase + sim::Nvic::kIpr + 24},
+        {"SCB SHPR3", sim::kScbBase + sim::Nvic::Scb::kShpr3},
     };
     for (const auto &r : regs) {
         EXPECT_EQ(chip.board().inspect(r.address), host.board().inspect(r.address)) << r.name;
     }
-    EXPECT_EQ(chip.board().inspect(0x4001380C), 69u) << "USART1 BRR: 115200 baud from 8 MHz";
-    EXPECT_EQ(chip.board().inspect(0x4001240C), 0x4C1u) << "ADC CFGR1";
-    EXPECT_EQ(chip.board().inspect(0x4000042C), 499u) << "TIM3 ARR: 16 kHz trigger";
-    EXPECT_EQ(chip.board().inspect(0xE000E014), 7999u) << "SysTick LOAD: 1 ms";
+    EXPECT_EQ(chip.board().inspect(sim::kUsart1Base + sim::Usart::kBrr), 69u) << "USART1 BRR: 115200 baud from 8 MHz";
+    EXPECT_EQ(chip.board().inspect(sim::kAdcBase + sim::Adc::kCfgr1), 0x4C1u) << "ADC CFGR1";
+    EXPECT_EQ(chip.board().inspect(sim::kTim3Base + sim::Timer::kArr), 499u) << "TIM3 ARR: 16 kHz trigger";
+    EXPECT_EQ(chip.board().inspect(sim::kSysTickBase + sim::SysTick::kLoad), 7999u) << "SysTick LOAD: 1 ms";
     EXPECT_LT(chip.board().nvic().irq_priority(sim::kAdcIrq), chip.board().nvic().irq_priority(sim::kUsart1Irq))
         << "the ADC pre-empts the serial receiver";
 }
@@ -211,22 +232,18 @@ TEST(ChipImage, AChangedImageChangesWhatRuns)
 {
     std::ifstream in(kImage, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::size_t at = bytes.find("1.3;VORN");
+    const std::size_t at = bytes.find(ID_TEXT);
     ASSERT_NE(at, std::string::npos);
     bytes.replace(at, 8, "9.9;TEST");
-    char path[] = "/tmp/snt-chip-image-XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    close(fd);
+    const snt_test::TempDir folder("chip_image_test");
+    const std::string path = folder / "changed.elf";
+    std::ofstream(path, std::ios::binary) << bytes;
 
     sim::BoardOptions options;
     options.image = path;
     sim::Board board(options);
     snt_test::SerialCapture serial(board);
-    const bool idle = board.run_until_idle(ms(500));
-    std::remove(path);
-    ASSERT_TRUE(idle);
+    ASSERT_TRUE(board.run_until_idle(ms(500)));
     EXPECT_EQ(serial.text(), "25000000\r9.9;TEST\r");
 }
 
@@ -250,9 +267,8 @@ TEST(ChipImage, ImagesThatCannotRunAreRefusedWithTheReason)
 TEST(ChipImage, SntSimAndSntRunTheImageAndAccountForIt)
 {
     const std::string input = "w\rf 7000000\ro\r";
-    char dir_template[] = "/tmp/snt-chip-XXXXXX";
-    ASSERT_NE(mkdtemp(dir_template), nullptr);
-    const std::string dir = dir_template;
+    const snt_test::TempDir folder("chip_image_test");
+    const std::string dir = folder.path();
     const auto read_bus = [](const std::string &path) {
         std::ifstream in(path);
         std::string line, bytes;
@@ -267,7 +283,7 @@ TEST(ChipImage, SntSimAndSntRunTheImageAndAccountForIt)
     ASSERT_EQ(chip.exit_code, 0) << chip.err;
     ASSERT_EQ(host.exit_code, 0) << host.err;
     EXPECT_EQ(chip.out, host.out);
-    EXPECT_EQ(chip.out, "25000000\r1.3;VORN\r1.3;VORN\r");
+    EXPECT_EQ(chip.out, "25000000\r" ID_TEXT "\r" ID_TEXT "\r");
     const std::string bus = read_bus(dir + "/chip.log");
     EXPECT_EQ(bus, read_bus(dir + "/host.log"));
     EXPECT_NE(bus.find("C0 11 6F"), std::string::npos) << "output 1 switched on by f";
@@ -282,11 +298,10 @@ TEST(ChipImage, SntSimAndSntRunTheImageAndAccountForIt)
 
     const auto id = snt_test::run_process({snt_test::built_program("snt"), "--image", kImage, "id"}, "");
     EXPECT_EQ(id.exit_code, 0) << id.err;
-    EXPECT_NE(id.out.find("1.3;VORN"), std::string::npos) << id.out;
+    EXPECT_NE(id.out.find(ID_TEXT), std::string::npos) << id.out;
     const auto bad = snt_test::run_process({snt_test::built_program("snt-sim"), "--image", dir}, "");
     EXPECT_EQ(bad.exit_code, 2);
     EXPECT_NE(bad.err.find("--image"), std::string::npos) << bad.err;
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 
 #include "board_fixture.h"
 #include "chip_cpu.h"
+#include "protocol.h"
 
 namespace {
 
@@ -23,19 +24,21 @@ using sim::Cycles;
 const std::string kImage = SNT_CHIP_IMAGE;
 constexpr std::uint32_t kStageDone = 3;
 
-// Reads a firmware global of either CPU by name.
+// Reads a 32-bit firmware global of either CPU: its bits, as declared.
 class Globals {
 public:
     explicit Globals(sim::Board &board) : board_(board) {}
-    std::uint32_t word(const char *name) const
+    template <typename T>
+    std::uint32_t word(sim::FirmwareSymbol<T> global) const
     {
+        static_assert(sim::FirmwareSymbol<T>::chip_size() == sizeof(std::uint32_t), "a word");
+        std::uint32_t v = 0;
         if (sim::ChipCpu *chip = board_.chip()) {
-            std::uint32_t v = 0;
-            chip->core().peek(chip->image().require(name), 4, v);
+            chip->core().peek(chip->image().require(global.name), global.chip_size(), v);
             return v;
         }
-        std::uint32_t v = 0;
-        std::memcpy(&v, board_.firmware().get<std::uint32_t>(name), 4);
+        const std::remove_cv_t<T> value = global.in(board_.firmware());
+        std::memcpy(&v, &value, sizeof v);
         return v;
     }
 
@@ -56,7 +59,7 @@ public:
 
     std::uint16_t sample(Cycles) override
     {
-        const std::uint32_t stage = globals_.word("measure_stage");
+        const std::uint32_t stage = globals_.word(SNT_FW_SYMBOL(measure_stage));
         if (stage == kStageDone) {
             idle_ = true;
             return kMid;
@@ -109,10 +112,10 @@ Measured measure(bool chip, const RestartSynchronisedSource::Signal &signal, int
     board.run_until(
         [&] {
             // Q1 and Q2 once each measurement is complete.
-            const std::uint32_t stage = globals.word("measure_stage");
+            const std::uint32_t stage = globals.word(SNT_FW_SYMBOL(measure_stage));
             if (stage == kStageDone && last_stage != kStageDone) {
-                m.q.push_back(globals.word("Q1"));
-                m.q.push_back(globals.word("Q2"));
+                m.q.push_back(globals.word(SNT_FW_SYMBOL(Q1)));
+                m.q.push_back(globals.word(SNT_FW_SYMBOL(Q2)));
                 ++done;
             }
             last_stage = stage;
@@ -223,7 +226,7 @@ TEST(ChipLevels, NoSampleAndNoByteIsLostDuringALongSweep)
     EXPECT_NE(run.err.find("usart.overruns 0\n"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("irq.USART1.count"), std::string::npos) << run.err;
     // The lines sent during the sweep replace each other; the last one runs.
-    EXPECT_EQ(run.out.substr(run.out.size() - 9), "1.3;VORN\r");
+    EXPECT_EQ(run.out.substr(run.out.size() - 9), ID_TEXT "\r");
 }
 
 } // namespace

@@ -27,6 +27,11 @@ using Access = sim::CortexM0::MemAccess;
 
 const std::string kImage = SNT_CHIP_IMAGE;
 constexpr std::uint32_t kFlash = 0x08000000, kRam = 0x20000000, kRamSize = 0x1000;
+// The device regions: APB and AHB1 peripherals, the GPIO ports on AHB2, and
+// the core's system control space (SysTick, NVIC, SCB).
+constexpr std::uint32_t kPeripherals = 0x40000000, kPeripheralsSize = 0x30000;
+constexpr std::uint32_t kGpioPorts = 0x48000000, kGpioPortsSize = 0x2000;
+constexpr std::uint32_t kSystemControl = 0xE000E000, kSystemControlSize = 0x1000;
 constexpr std::uint64_t kInstructions = 1'000'000;
 
 bool in_ram(std::uint32_t a) { return a - kRam < kRamSize; }
@@ -60,9 +65,9 @@ public:
         check(uc_mem_write(uc_, 0, flash.data(), flash.size()), "load flash alias");
         check(uc_mem_map(uc_, kRam, kRamSize, UC_PROT_ALL), "map RAM");
         mmio(kFlash + 0x3000, 0x1000);
-        mmio(0x40000000, 0x30000);
-        mmio(0x48000000, 0x2000);
-        mmio(0xE000E000, 0x1000);
+        mmio(kPeripherals, kPeripheralsSize);
+        mmio(kGpioPorts, kGpioPortsSize);
+        mmio(kSystemControl, kSystemControlSize);
         check(uc_hook_add(uc_, &write_hook_, UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(&on_ram_write), this, kRam,
                           kRam + kRamSize - 1),
               "write hook");

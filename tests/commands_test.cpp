@@ -2,6 +2,7 @@
 // the synthesizer's outputs, and how long each command keeps the firmware.
 #include "board_fixture.h"
 #include "bus_log.h"
+#include "protocol.h"
 
 namespace snt_test {
 namespace {
@@ -29,8 +30,7 @@ protected:
         EXPECT_TRUE(board.run_until_idle(ms(500))) << line;
         return board.now() - arrival;
     }
-    std::uint32_t u32(const char *name) { return global<std::uint32_t>(name); }
-    std::int32_t freq() { return global<std::int32_t>("freq"); }
+    std::int32_t freq() { return SNT_FW(board.firmware(), freq); }
     double out(int clk) { return board.si5351().output_hz(clk); }
     bool wrote(std::uint8_t reg, std::uint8_t value)
     {
@@ -57,15 +57,15 @@ TEST_F(Commands, SetFrequencyPutsTheLocalOscillatorOneKilohertzAway)
     for (const auto &c : cases) {
         run(c.line);
         EXPECT_EQ(freq(), c.freq) << c.line;
-        EXPECT_EQ(u32("freq1"), std::uint32_t(c.freq)) << c.line;
-        EXPECT_EQ(u32("freq0"), c.lo) << c.line;
-        EXPECT_EQ(u32("freq2"), 0u) << c.line;
+        EXPECT_EQ(SNT_FW(board.firmware(), freq1), std::uint32_t(c.freq)) << c.line;
+        EXPECT_EQ(SNT_FW(board.firmware(), freq0), c.lo) << c.line;
+        EXPECT_EQ(SNT_FW(board.firmware(), freq2), 0u) << c.line;
     }
     run("f 7000000\r");
     EXPECT_NEAR(out(1), 7000000.0, 0.01);
     // Each PLL lands up to 1/1048575 of the 25 MHz crystal below its target.
     EXPECT_NEAR(out(0) - out(1), 1000.0, 0.25);
-    EXPECT_EQ(serial.text(), "25000000\r1.3;VORN\r") << "f is silent";
+    EXPECT_EQ(serial.text(), "25000000\r" ID_TEXT "\r") << "f is silent";
 }
 
 TEST_F(Commands, SettleHundredMillisecondsOnlyWhenTheOutputsWereNotRunning)
@@ -93,8 +93,8 @@ TEST_F(Commands, FrequencyWithoutDigitsSwitchesTheStimulusOff)
 {
     run("f\r");
     EXPECT_EQ(freq(), 0);
-    EXPECT_EQ(u32("freq0"), 1000u) << "the local oscillator is asked for 1 kHz";
-    EXPECT_EQ(u32("freq1"), 0u);
+    EXPECT_EQ(SNT_FW(board.firmware(), freq0), 1000u) << "the local oscillator is asked for 1 kHz";
+    EXPECT_EQ(SNT_FW(board.firmware(), freq1), 0u);
     EXPECT_EQ(out(1), 0.0);
     EXPECT_EQ(out(0), 0.0) << "1 kHz is below what the R divider reaches";
     for (const char *line : {"f abc\r", "f -5\r", "f\t5\r"}) {
@@ -126,12 +126,12 @@ TEST_F(Commands, CrystalFrequencyWindow)
     for (const char *line : {"x 23999999\r", "x 31000001\r", "x\r", "x -25000000\r", "x 24,000,000\r"}) {
         run(line);
         EXPECT_TRUE(bus.empty()) << line;
-        EXPECT_EQ(u32("xtal"), 25000000u) << line;
+        EXPECT_EQ(SNT_FW(board.firmware(), xtal), 25000000u) << line;
     }
     for (std::uint32_t hz : {24000000u, 31000000u, 25000000u}) {
         run("x " + std::to_string(hz) + "\r");
-        EXPECT_EQ(u32("xtal"), hz);
-        EXPECT_EQ(u32("xtal_freq"), hz * 10);
+        EXPECT_EQ(SNT_FW(board.firmware(), xtal), hz);
+        EXPECT_EQ(SNT_FW(board.firmware(), xtal_freq), hz * 10);
         ASSERT_FALSE(bus.empty());
         EXPECT_EQ(bus.back(), (Bytes{0xC0, 177, 0xA0})) << "applied at once, with both PLLs reset";
     }
@@ -139,7 +139,7 @@ TEST_F(Commands, CrystalFrequencyWindow)
     run("x 24000000\r");
     run("f 7000000\r");
     EXPECT_NEAR(out(1), 7000000.0 * 25.0 / 24.0, 1.0);
-    EXPECT_EQ(serial.text(), "25000000\r1.3;VORN\r") << "x is silent";
+    EXPECT_EQ(serial.text(), "25000000\r" ID_TEXT "\r") << "x is silent";
 }
 
 } // namespace

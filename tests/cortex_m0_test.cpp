@@ -134,6 +134,10 @@ public:
 // ---------------------------------------------------------------- fixture
 
 constexpr std::uint32_t kFlash = 0x08000000, kCode = 0x08000200, kRam = 0x20000000, kStackTop = 0x20001000;
+// Outside the test program's memory: the peripheral region (the test bus
+// answers any address in it), a flash cell below the settings page, and the
+// end of the core's own flash, where the settings page begins.
+constexpr std::uint32_t kPeripherals = 0x40000000, kFlashCell = 0x08003000, kFlashEnd = 0x08003C00;
 constexpr std::uint32_t handler(int exception) { return 0x08001000 + 0x40 * static_cast<std::uint32_t>(exception); }
 constexpr int kHardFault = 3, kSvCall = 11, kIrq0 = 16, kIrq1 = 17, kIrq2 = 18;
 constexpr std::uint32_t kThumb = 1u << 24;
@@ -529,7 +533,7 @@ INSTANTIATE_TEST_SUITE_P(
                       AccessFaultCase{"strh_odd", op::strh(2, 1, 0), kRam + 3},
                       AccessFaultCase{"ldm_unaligned", op::ldm(1, 0x0C), kRam + 2},
                       AccessFaultCase{"bus_error", op::ldr(2, 1, 0), 0x50000000},
-                      AccessFaultCase{"ldr_peripheral_unaligned", op::ldr(2, 1, 0), 0x40000002}),
+                      AccessFaultCase{"ldr_peripheral_unaligned", op::ldr(2, 1, 0), kPeripherals + 2}),
     [](const ::testing::TestParamInfo<AccessFaultCase> &info) { return std::string(info.param.name); });
 
 TEST_F(CoreTest, BranchToArmStateFaultsAtTheTarget)
@@ -545,10 +549,10 @@ TEST_F(CoreTest, BranchToArmStateFaultsAtTheTarget)
 TEST_F(CoreTest, ExecutingFromPeripheralSpaceFaults)
 {
     boot({op::bx(3)});
-    core.set_reg(3, 0x40000001);
+    core.set_reg(3, kPeripherals | 1);
     EXPECT_EQ(core.run(core.now() + 1000), Stop::Breakpoint);
     EXPECT_EQ(core.current_exception(), kHardFault);
-    EXPECT_EQ(stacked_pc(), 0x40000000u);
+    EXPECT_EQ(stacked_pc(), kPeripherals);
 }
 
 TEST_F(CoreTest, FaultInTheHardFaultHandlerLocksUp)
@@ -693,7 +697,7 @@ TEST_F(CoreTest, LoopInterruptedByAHandlerStartsOver)
 
 TEST_F(CoreTest, LoopPollingAPeripheralIsFoundSpinningAcrossBusStops)
 {
-    constexpr std::uint32_t status = 0x40013800;
+    constexpr std::uint32_t status = kPeripherals + 0x13800;
     boot({op::ldr(1, 0, 0), op::tst(1, 2), op::bcond(op::kEq, 4, 0), op::bkpt(1)});
     core.set_reg(0, status);
     core.set_reg(2, 0x80);
@@ -726,11 +730,11 @@ TEST_F(CoreTest, BkptStopsAtTheBreakpoint)
 TEST_F(CoreTest, BusAccessEndsTheBatchAndHappensAtTheInstructionsFirstCycle)
 {
     boot({op::kNop, op::ldr(1, 0, 4), op::kNop});
-    core.set_reg(0, 0x40000000);
-    bus.values[0x40000004] = 0x1234;
+    core.set_reg(0, kPeripherals);
+    bus.values[kPeripherals + 4] = 0x1234;
     EXPECT_EQ(core.run(core.now() + 100), Stop::BusAccess);
     ASSERT_EQ(bus.log.size(), 1u);
-    EXPECT_EQ(bus.log[0].address, 0x40000004u);
+    EXPECT_EQ(bus.log[0].address, kPeripherals + 4);
     EXPECT_EQ(bus.log[0].size, 4u);
     EXPECT_EQ(bus.log[0].at, 1u);
     EXPECT_EQ(core.now(), 3u);
@@ -740,7 +744,7 @@ TEST_F(CoreTest, BusAccessEndsTheBatchAndHappensAtTheInstructionsFirstCycle)
 TEST_F(CoreTest, FlashWritesGoToTheBusAndLeaveFlashAlone)
 {
     boot({op::strh(1, 0, 0)});
-    core.set_reg(0, 0x08003000);
+    core.set_reg(0, kFlashCell);
     core.set_reg(1, 0xABCD1234);
     EXPECT_EQ(core.run(core.now() + 100), Stop::BusAccess);
     ASSERT_EQ(bus.log.size(), 1u);
@@ -748,7 +752,7 @@ TEST_F(CoreTest, FlashWritesGoToTheBusAndLeaveFlashAlone)
     EXPECT_EQ(bus.log[0].value, 0x1234u);
     EXPECT_EQ(bus.log[0].size, 2u);
     std::uint32_t cell = 0;
-    EXPECT_TRUE(core.peek(0x08003000, 2, cell));
+    EXPECT_TRUE(core.peek(kFlashCell, 2, cell));
     EXPECT_EQ(cell, 0xFFFFu);
 }
 
@@ -765,7 +769,7 @@ TEST_F(CoreTest, FlashIsSeenAtAddressZero)
 TEST_F(CoreTest, LoadOutsideFlashAndRamThrows)
 {
     const std::uint8_t bytes[8] = {};
-    EXPECT_THROW(core.load(0x08003BFC, bytes, 8), std::out_of_range);
+    EXPECT_THROW(core.load(kFlashEnd - 4, bytes, 8), std::out_of_range);
     EXPECT_THROW(core.load(0x10000000, bytes, 1), std::out_of_range);
     EXPECT_NO_THROW(core.load(kRam + 0xFF8, bytes, 8));
 }

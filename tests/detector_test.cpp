@@ -34,31 +34,31 @@ protected:
     {
         input.value = &next;
         board.adc().set_source(&input);
-        board.poke(0x40021034, 1);        // HSI14 on
-        board.poke(0x40021018, 1u << 9);  // ADC clock
-        board.poke(0x40012414, 7);        // 239.5-cycle sampling
-        board.poke(0x40012408, sim::Adc::kAden);
+        board.poke(sim::kRccBase + sim::Rcc::kCr2, 1);           // HSI14 on
+        board.poke(sim::kRccBase + sim::Rcc::kApb2enr, 1u << 9); // ADC clock
+        board.poke(sim::kAdcBase + sim::Adc::kSmpr, 7);          // 239.5-cycle sampling
+        board.poke(sim::kAdcBase + sim::Adc::kCr, sim::Adc::kAden);
         board.scheduler().advance_to(board.now() + 100);
         std::uint32_t bits = 0x3FEC835F;
-        std::memcpy(&global<float>("coeff"), &bits, 4);
+        std::memcpy(&SNT_FW(board.firmware(), coeff), &bits, 4);
         // A measurement has been asked for, as ReadData's restart does.
-        global<volatile std::int32_t>("nstep") = 0;
-        global<volatile std::int32_t>("last_val") = 10000;
-        global<volatile std::uint32_t>("measure_stage") = 0;
+        SNT_FW(board.firmware(), nstep) = 0;
+        SNT_FW(board.firmware(), last_val) = 10000;
+        SNT_FW(board.firmware(), measure_stage) = 0;
     }
     // One conversion of `value`, then one handler entry.
     void feed(std::uint16_t value)
     {
         next = value;
-        board.poke(0x40012408, sim::Adc::kAden | sim::Adc::kAdstart);
+        board.poke(sim::kAdcBase + sim::Adc::kCr, sim::Adc::kAden | sim::Adc::kAdstart);
         board.scheduler().advance_to(board.now() + board.adc().conversion_cycles());
         handler();
     }
-    std::uint32_t stage() { return global<volatile std::uint32_t>("measure_stage"); }
-    std::int32_t nstep() { return global<volatile std::int32_t>("nstep"); }
-    std::int32_t last_val() { return global<volatile std::int32_t>("last_val"); }
-    float q1() { return global<volatile float>("Q1"); }
-    void (*handler)() = function<void()>("ADC1_IRQHandler");
+    std::uint32_t stage() { return SNT_FW(board.firmware(), measure_stage); }
+    std::int32_t nstep() { return SNT_FW(board.firmware(), nstep); }
+    std::int32_t last_val() { return SNT_FW(board.firmware(), last_val); }
+    float q1() { return SNT_FW(board.firmware(), Q1); }
+    void (*handler)() = &SNT_FW(board.firmware(), ADC1_IRQHandler);
 };
 
 TEST_F(DetectorHandler, ConstantInputSpendsTheSearchBudgetWithoutAccumulating)
@@ -114,8 +114,8 @@ TEST_F(DetectorHandler, RiseOnTheSixteenthSampleStillEndsTheSearch)
 
     // Budget spent in the maximum search: the sixteenth sample is accumulated.
     SetUp();
-    global<volatile float>("Q1") = 0.0f;
-    global<volatile float>("Q2") = 0.0f;
+    SNT_FW(board.firmware(), Q1) = 0.0f;
+    SNT_FW(board.firmware(), Q2) = 0.0f;
     feed(100);
     for (int i = 0; i < 15; ++i) feed(static_cast<std::uint16_t>(200 + i));
     EXPECT_EQ(stage(), 2u);
@@ -133,7 +133,7 @@ protected:
         boot();
         board.adc().set_source(&input);
     }
-    float read_data() { return function<float()>("ReadData")(); }
+    float read_data() { return SNT_FW(board.firmware(), ReadData)(); }
     void tone(double hz, double amplitude, double phase)
     {
         input.wave = [=](double t) { return 2048.0 + amplitude * std::cos(2 * M_PI * hz * t + phase); };
@@ -173,7 +173,7 @@ TEST_F(DetectorRun, EachReadIsAFreshMeasurement)
     tone(1000.0, 100.0, 0.0);
     const float quiet = read_data();
     EXPECT_NEAR(quiet / loud, 0.01, 0.001) << "the second read measured after the change";
-    EXPECT_EQ(global<volatile std::uint32_t>("measure_stage"), 3u);
+    EXPECT_EQ(SNT_FW(board.firmware(), measure_stage), 3u);
 }
 
 } // namespace

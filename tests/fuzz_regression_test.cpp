@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "dut.h"
+#include "dut_text.h"
 #include "frequency.h"
 #include "sweep.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -39,9 +40,16 @@ TEST(FuzzFindings, AResonatorWithAnInfiniteQIsRefused)
     EXPECT_EQ(notch->gain(2.000001e6), 1.0);
 }
 
+// The files these cases write, removed at the end of the run.
+const snt_test::TempDir &folder()
+{
+    static const snt_test::TempDir dir("fuzz_regression");
+    return dir;
+}
+
 std::string write_file(const std::string &name, const std::string &text)
 {
-    const std::string path = testing::TempDir() + "fuzz_regression_" + name;
+    const std::string path = folder() / name;
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
     return path;
 }

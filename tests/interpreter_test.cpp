@@ -1,5 +1,6 @@
 // The command interpreter: number syntax, the command table and the `w` reply.
 #include "board_fixture.h"
+#include "protocol.h"
 
 namespace snt_test {
 namespace {
@@ -16,8 +17,8 @@ protected:
         return {value, end - buf};
     }
     char buf[64];
-    char *(*read_number_fn)(char *, std::int32_t *) = function<char *(char *, std::int32_t *)>("ReadNumber");
-    char *(*skip_fn)(char *) = function<char *(char *)>("SkipWhitespace");
+    char *(*read_number_fn)(char *, std::int32_t *) = &SNT_FW(board.firmware(), ReadNumber);
+    char *(*skip_fn)(char *) = &SNT_FW(board.firmware(), SkipWhitespace);
 };
 
 TEST_F(Interpreter, ReadNumberSyntax)
@@ -75,7 +76,7 @@ TEST_F(Interpreter, OnlyLowerCaseWAnswersAndEveryLinePulsesPA2)
     std::string expected;
     for (const auto &l : lines) {
         send_and_settle(l.line);
-        if (l.answers) expected += "1.3;VORN\r";
+        if (l.answers) expected += ID_TEXT "\r";
         EXPECT_EQ(serial.text(), expected) << "after line \"" << l.line << '"';
     }
     EXPECT_EQ(pa2.rising_edges(start), int(sizeof lines / sizeof lines[0]));
@@ -89,7 +90,7 @@ TEST_F(Interpreter, ReplyGoesOutAtTheLineRateAndTheCommandEndsBeforeItsLastByteL
     send_and_settle("w\r");
     serial.clear();
     send_and_settle("w\r");
-    ASSERT_EQ(serial.text(), "1.3;VORN\r");
+    ASSERT_EQ(serial.text(), ID_TEXT "\r");
     const Cycles pa2_fell = pa2.changes().back().first;
     const Cycles last_byte_done = serial.times().back();
     EXPECT_LT(pa2_fell, last_byte_done) << "send_char does not wait for the line";

@@ -20,7 +20,7 @@
 namespace snt_test {
 namespace {
 
-using FormatLevel = int(char *, float);
+using FormatLevel = decltype(::format_level);
 
 // The longest text: "-" and the 39 integer digits of FLT_MAX, ".", 2 decimals.
 constexpr int kLongest = 43;
@@ -114,7 +114,7 @@ private:
 
 class LevelText : public BoardTest {
 protected:
-    FormatLevel *format = function<FormatLevel>("format_level");
+    FormatLevel *format = &SNT_FW(board.firmware(), format_level);
     Checker checker{format};
 
     std::string text(float f)

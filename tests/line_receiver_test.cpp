@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "board_fixture.h"
+#include "protocol.h"
 
 namespace snt_test {
 namespace {
@@ -14,9 +15,10 @@ class Receiver : public BoardTest {
 protected:
     void SetUp() override
     {
-        board.poke(0x40021018, 1u << 14); // USART1 clock
-        board.poke(0x4001380C, 69);       // BRR
-        board.poke(0x40013800, sim::Usart::kUE | sim::Usart::kRE | sim::Usart::kTE | sim::Usart::kRXNEIE);
+        board.poke(sim::kRccBase + sim::Rcc::kApb2enr, 1u << 14); // USART1 clock
+        board.poke(sim::kUsart1Base + sim::Usart::kBrr, 69);
+        board.poke(sim::kUsart1Base + sim::Usart::kCr1,
+                   sim::Usart::kUE | sim::Usart::kRE | sim::Usart::kTE | sim::Usart::kRXNEIE);
     }
     // Lets `bytes` arrive with the given line error, then runs one entry per byte.
     void receive(const std::string &bytes, sim::Usart::LineError error = sim::Usart::kNoError)
@@ -36,11 +38,11 @@ protected:
         return std::string(cmd_buf);
     }
 
-    void (*handler)() = function<void()>("USART1_IRQHandler");
-    char *cmd_buf = &global<char>("cmd_buf");
-    volatile int &icmd_buf = global<volatile int>("icmd_buf");
-    volatile std::uint32_t &rx_byte_f = global<volatile std::uint32_t>("rx_byte_f");
-    int (*take)() = function<int()>("TakeLine");
+    void (*handler)() = &SNT_FW(board.firmware(), USART1_IRQHandler);
+    char *cmd_buf = SNT_FW(board.firmware(), cmd_buf);
+    volatile int &icmd_buf = SNT_FW(board.firmware(), icmd_buf);
+    volatile std::uint32_t &rx_byte_f = SNT_FW(board.firmware(), rx_byte_f);
+    int (*take)() = &SNT_FW(board.firmware(), TakeLine);
 };
 
 TEST_F(Receiver, CarriageReturnHandsOverTheLine)
@@ -78,12 +80,11 @@ TEST_F(Receiver, LinesAreHandedOverWholeAndNeverSpliced)
     // A carriage return while the main loop is copying a line out: the
     // receiver keeps its bytes away from that buffer.
     receive("\rf 1234567\r"); // the partial r ends as a line of its own first
-    const std::uint32_t ready = global<volatile std::uint32_t>("rx_ready");
-    global<volatile std::uint32_t>("rx_taking") = (ready & 3u) + 1;
+    const std::uint32_t ready = SNT_FW(board.firmware(), rx_ready);
+    SNT_FW(board.firmware(), rx_taking) = (ready & 3u) + 1;
     receive("o\rc\rx 24000000\rw");
-    const char *const lines = &global<char>("rx_lines");
-    EXPECT_STREQ(lines + (ready & 3u) * 50, "f 1234567") << "the buffer being taken was written";
-    global<volatile std::uint32_t>("rx_taking") = 0;
+    EXPECT_STREQ(SNT_FW(board.firmware(), rx_lines)[ready & 3u], "f 1234567") << "the buffer being taken was written";
+    SNT_FW(board.firmware(), rx_taking) = 0;
     EXPECT_EQ(line(), "x 24000000");
 }
 
@@ -157,7 +158,7 @@ TEST_F(ReceiverInFirmware, LineFeedOfACrLfHostBecomesTheNextLinesLetter)
     const Cycles start = board.now();
     send_and_settle("w\r\n");
     send_and_settle("w\r\n");
-    EXPECT_EQ(serial.text(), std::string("25000000\r1.3;VORN\r1.3;VORN\r"))
+    EXPECT_EQ(serial.text(), std::string("25000000\r" ID_TEXT "\r" ID_TEXT "\r"))
         << "the second line is \"\\nw\", which matches no command";
     EXPECT_EQ(pa2.rising_edges(start), 2) << "both lines ran";
 }
@@ -174,7 +175,7 @@ TEST_F(ReceiverInFirmware, OnlyTheNewestOfTwoLinesCompletedDuringACommandRuns)
     send("w\rw\rW\r");
     board.run_until([&] { return board.now() >= board.usart().host_send_done_at(); }, ms(10));
     ASSERT_TRUE(board.run_until_idle(ms(10)));
-    EXPECT_EQ(serial.text(), "1.3;VORN\r") << "the second w was replaced by W before it ran";
+    EXPECT_EQ(serial.text(), ID_TEXT "\r") << "the second w was replaced by W before it ran";
     EXPECT_EQ(pa2.rising_edges(start), 2) << "two commands ran: w and W";
 }
 
@@ -193,7 +194,7 @@ TEST_F(ReceiverInFirmware, StreamedLinesNeverRunSplicedCommands)
     ASSERT_TRUE(board.run_until_idle(ms(500)));
     EXPECT_EQ(board.flash().erases(), 0u) << "x 26000000, spliced from two lines, was run";
     EXPECT_EQ(count(serial.text(), '\r'), 4) << "three levels and the reply to w: " << serial.text();
-    EXPECT_EQ(serial.text().substr(serial.text().size() - 9), "1.3;VORN\r");
+    EXPECT_EQ(serial.text().substr(serial.text().size() - 9), ID_TEXT "\r");
 
     serial.clear();
     send("\rr 1000 2\rw 1 99999\rr");

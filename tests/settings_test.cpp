@@ -58,8 +58,8 @@ TEST_F(Settings, StartUpUsesTheStoredCrystalOnlyInsideTheWindow)
         const Page page = c.erased ? page_holding(0xFFFFFFFF) : page_holding(c.stored);
         PoweredBoard b(page);
         EXPECT_EQ(b.banner_crystal(), c.banner) << c.stored;
-        EXPECT_EQ(*b.board.firmware().get<std::uint32_t>("xtal"), std::stoul(c.banner)) << c.stored;
-        EXPECT_EQ(*b.board.firmware().get<std::uint32_t>("xtal_freq"), std::stoul(c.banner) * 10) << c.stored;
+        EXPECT_EQ(SNT_FW(b.board.firmware(), xtal), std::stoul(c.banner)) << c.stored;
+        EXPECT_EQ(SNT_FW(b.board.firmware(), xtal_freq), std::stoul(c.banner) * 10) << c.stored;
         EXPECT_EQ(b.board.flash().contents(), page) << "the default is not written back";
         EXPECT_EQ(b.board.flash().erases(), 0u);
     }
@@ -87,8 +87,8 @@ TEST_F(Settings, CrystalCommandRewritesThePageAndSurvivesPowerOff)
 TEST_F(Settings, AnUnlockedControllerGetsNoKeysAndEndsLocked)
 {
     boot();
-    board.poke(0x40022004, 0x45670123);
-    board.poke(0x40022004, 0xCDEF89AB);
+    board.poke(sim::kFlashBase + sim::Flash::kKeyr, sim::Flash::kKey1);
+    board.poke(sim::kFlashBase + sim::Flash::kKeyr, sim::Flash::kKey2);
     ASSERT_FALSE(board.flash().locked());
     run_line("x 27000000\r");
     EXPECT_FALSE(board.flash().key_fault()) << "a key written while unlocked would break the sequence";

@@ -52,19 +52,14 @@ protected:
     }
     std::uint8_t set_freq(std::uint32_t f0, std::uint32_t f1, std::uint32_t f2)
     {
-        return function<std::uint8_t(std::uint32_t, std::uint32_t, std::uint32_t)>("set_freq")(f0, f1, f2);
+        return SNT_FW(board.firmware(), set_freq)(f0, f1, f2);
     }
-    std::uint8_t is_freq_ok(int clk) { return function<std::uint8_t(std::uint8_t)>("is_freq_ok")(std::uint8_t(clk)); }
-    template <typename T>
-    T var(const char *name)
-    {
-        return global<T>(name);
-    }
+    std::uint8_t is_freq_ok(int clk) { return SNT_FW(board.firmware(), is_freq_ok)(std::uint8_t(clk)); }
     // From the start-up state (3 MHz) with the bus record cleared.
     void at_three_megahertz()
     {
         boot_quietly();
-        ASSERT_EQ(var<std::uint32_t>("freq1"), 3000000u);
+        ASSERT_EQ(SNT_FW(board.firmware(), freq1), 3000000u);
     }
     double out(int clk) { return board.si5351().output_hz(clk); }
 };
@@ -74,9 +69,8 @@ TEST_F(Synth, ParameterBlockPacking)
     // P1 3052, P2 742124, P3 1048575 into the PLL A block.
     EXPECT_EQ(block(26, 3052, 742124, kDen), (Bytes{0xC0, 26, 0xFF, 0xFF, 0x00, 0x0B, 0xEC, 0xFB, 0x52, 0xEC}));
     boot_quietly();
-    auto write_regs = function<void(std::uint8_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint8_t,
-                                    std::uint8_t)>("si5351_write_regs");
-    auto msynth_int = function<void(std::uint8_t, std::uint32_t, std::uint8_t)>("si5351_setup_msynth_int");
+    auto &write_regs = SNT_FW(board.firmware(), si5351_write_regs);
+    auto &msynth_int = SNT_FW(board.firmware(), si5351_setup_msynth_int);
     write_regs(26, 3052, 742124, kDen, 0, 0);
     msynth_int(42, 4, 0);
     msynth_int(58, 35, 0x20);
@@ -88,10 +82,10 @@ TEST_F(Synth, ParameterBlockPacking)
     EXPECT_EQ(bus[3], (Bytes{0xC0, 34, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(board.si5351().reg(44), 0x0C) << "the model stores the block by auto-increment";
 
-    function<void(std::uint8_t, std::uint8_t, std::uint8_t)>("setup")(7, 4, 0xFF);
-    EXPECT_EQ(var<std::uint8_t>("power0"), 3);
-    EXPECT_EQ(var<std::uint8_t>("power1"), 0);
-    EXPECT_EQ(var<std::uint8_t>("power2"), 3);
+    SNT_FW(board.firmware(), setup)(7, 4, 0xFF);
+    EXPECT_EQ(SNT_FW(board.firmware(), power0), 3);
+    EXPECT_EQ(SNT_FW(board.firmware(), power1), 0);
+    EXPECT_EQ(SNT_FW(board.firmware(), power2), 3);
 }
 
 TEST_F(Synth, StartUpPowersDownResetsAndPlansThreeMegahertz)
@@ -112,11 +106,11 @@ TEST_F(Synth, StartUpPowersDownResetsAndPlansThreeMegahertz)
     EXPECT_LT(bus_times[7] - bus_times[6], ms(52));
     EXPECT_GT(bus_times[0], serial.times().back()) << "the synthesizer is written after the banner";
 
-    EXPECT_EQ(var<std::uint16_t>("freq0_div"), 232);
-    EXPECT_EQ(var<std::uint16_t>("freq1_div"), 232);
-    EXPECT_EQ(var<std::uint16_t>("freq2_div"), 0);
-    EXPECT_EQ(var<std::uint32_t>("freq_pll_b"), 696000000u);
-    EXPECT_EQ(var<std::uint32_t>("VCOFreq_Mid"), 700000000u);
+    EXPECT_EQ(SNT_FW(board.firmware(), freq0_div), 232);
+    EXPECT_EQ(SNT_FW(board.firmware(), freq1_div), 232);
+    EXPECT_EQ(SNT_FW(board.firmware(), freq2_div), 0);
+    EXPECT_EQ(SNT_FW(board.firmware(), freq_pll_b), 696000000u);
+    EXPECT_EQ(SNT_FW(board.firmware(), VCOFreq_Mid), 700000000u);
     EXPECT_NEAR(out(0), 3000999.92, 0.005);
     EXPECT_NEAR(out(1), 3000000.0, 1e-6);
     EXPECT_EQ(out(2), 0.0);
@@ -135,7 +129,7 @@ TEST_F(Synth, StepsInsideTheWindowRewriteOnlyThePlls)
     EXPECT_EQ(set_freq(3449000, 3448000, 0), 0x20);
     EXPECT_EQ(bus, (std::vector<Bytes>{block(26, 3055, 98287, kDen), block(42, 128 * 202 - 512, 0, 1), reg(16, 0x4F),
                                        reg(18, 0x80), block(34, 3583, 704895, kDen), reg(177, 0x20)}));
-    EXPECT_EQ(var<std::uint16_t>("freq0_div"), 202);
+    EXPECT_EQ(SNT_FW(board.firmware(), freq0_div), 202);
     EXPECT_NEAR(out(0), 3449000.0, tolerance(3449000.0));
     EXPECT_NEAR(out(1), 3448000.0, tolerance(3448000.0));
 
@@ -171,8 +165,8 @@ TEST_F(Synth, FreshPlansAcrossTheRange)
             continue;
         }
         EXPECT_EQ(reset, 0x80) << c.f;
-        EXPECT_EQ(var<std::uint16_t>("freq1_div"), c.divider) << c.f;
-        EXPECT_EQ(var<std::uint8_t>("freq1_rdiv"), c.rdiv) << c.f;
+        EXPECT_EQ(SNT_FW(board.firmware(), freq1_div), c.divider) << c.f;
+        EXPECT_EQ(SNT_FW(board.firmware(), freq1_rdiv), c.rdiv) << c.f;
         EXPECT_EQ(board.si5351().reg(52), (c.rdiv << 4) | (c.divider == 4 ? 0x0C : 0)) << c.f;
         EXPECT_NEAR(out(1), c.f, tolerance(c.f)) << c.f;
     }
@@ -185,18 +179,18 @@ TEST_F(Synth, CalibrationRoutesTheCrystalAndTheNextPlanTakesTheOutputsBack)
     EXPECT_EQ(set_freq(5000000, 5000000, 5000000), 0xA0);
     EXPECT_EQ(bus[bus.size() - 3], block(58, 3968, 0, 1, 0x20));
     EXPECT_EQ(bus[bus.size() - 2], reg(18, 0x6C));
-    EXPECT_EQ(var<std::uint16_t>("freq2_div"), 1);
-    EXPECT_EQ(var<std::uint16_t>("freq0_div"), 140);
+    EXPECT_EQ(SNT_FW(board.firmware(), freq2_div), 1);
+    EXPECT_EQ(SNT_FW(board.firmware(), freq0_div), 140);
 
     bus.clear();
-    function<void()>("out_calibrate_freq")();
+    SNT_FW(board.firmware(), out_calibrate_freq)();
     EXPECT_EQ(bus, (std::vector<Bytes>{reg(16, 3), reg(17, 3), reg(18, 0), reg(44, 0), reg(52, 0), reg(60, 0),
                                        reg(187, 0xD0)}));
     for (int clk = 0; clk < 3; ++clk) {
         EXPECT_DOUBLE_EQ(out(clk), 25000123.0) << "output " << clk << " carries the crystal";
         EXPECT_EQ(is_freq_ok(clk), 1) << "the plans are kept, so the next f needs no long wait";
     }
-    EXPECT_EQ(var<std::uint32_t>("freq0"), 250000000u);
+    EXPECT_EQ(SNT_FW(board.firmware(), freq0), 250000000u);
 
     // A plan that keeps divider 140 must still give outputs 0 and 1 their MultiSynth back.
     bus.clear();
@@ -206,7 +200,7 @@ TEST_F(Synth, CalibrationRoutesTheCrystalAndTheNextPlanTakesTheOutputsBack)
     EXPECT_EQ(out(2), 0.0);
     EXPECT_EQ(board.si5351().reg(16), 0x4F);
     EXPECT_EQ(board.si5351().reg(17), 0x6F);
-    EXPECT_EQ(var<std::uint16_t>("freq0_div"), 140);
+    EXPECT_EQ(SNT_FW(board.firmware(), freq0_div), 140);
     bus.clear();
     EXPECT_EQ(set_freq(5002000, 5001000, 0), 0) << "afterwards steps are plain PLL steps again";
     EXPECT_EQ(bus.size(), 3u);
@@ -217,8 +211,8 @@ TEST_F(Synth, CalibrationRoutesTheCrystalAndTheNextPlanTakesTheOutputsBack)
 TEST_F(Synth, CalibrationIsUndoneWhateverTheNextRequest)
 {
     at_three_megahertz();
-    function<void()>("out_calibrate_freq")();
-    const std::uint32_t record = var<std::uint32_t>("freq1");
+    SNT_FW(board.firmware(), out_calibrate_freq)();
+    const std::uint32_t record = SNT_FW(board.firmware(), freq1);
     ASSERT_EQ(record, 250000000u);
     bus.clear();
     set_freq(record + 1000, record, 0);
@@ -227,7 +221,7 @@ TEST_F(Synth, CalibrationIsUndoneWhateverTheNextRequest)
         EXPECT_EQ(is_freq_ok(clk), 0) << "output " << clk << " has no plan at 250 MHz";
     }
     EXPECT_NE(std::find(bus.begin(), bus.end(), reg(17, 0x80)), bus.end()) << "output 1 powered down";
-    EXPECT_EQ(var<std::uint8_t>("clk_on_xtal"), 0);
+    EXPECT_EQ(SNT_FW(board.firmware(), clk_on_xtal), 0);
 }
 
 TEST_F(Synth, OutputTwoFractionalAndAlone)
@@ -236,7 +230,7 @@ TEST_F(Synth, OutputTwoFractionalAndAlone)
     EXPECT_EQ(set_freq(3001000, 3000000, 7000000), 0);
     EXPECT_EQ(bus, (std::vector<Bytes>{block(58, 5851, 449371, kDen, 0x10), reg(18, 0x2C)}));
     EXPECT_NEAR(out(2), 7000000.02, 0.01);
-    EXPECT_EQ(var<std::uint16_t>("freq2_div"), 1);
+    EXPECT_EQ(SNT_FW(board.firmware(), freq2_div), 1);
 
     EXPECT_EQ(set_freq(3001000, 3000000, 100000000), 0);
     EXPECT_EQ(is_freq_ok(2), 0) << "696 MHz / 100 MHz is below 8";
@@ -252,7 +246,7 @@ TEST_F(Synth, OutputTwoFractionalAndAlone)
     EXPECT_EQ(set_freq(3001000, 0, 7000000), 0x80);
     EXPECT_EQ(bus, (std::vector<Bytes>{reg(17, 0x80), block(34, 3072, 0, kDen), block(58, 12288, 0, 1),
                                        reg(18, 0x6C), reg(177, 0x80)}));
-    EXPECT_EQ(var<std::uint32_t>("freq_pll_b"), 696000000u);
+    EXPECT_EQ(SNT_FW(board.firmware(), freq_pll_b), 696000000u);
     EXPECT_NEAR(out(2), 7000000.0, 1e-6);
 
     bus.clear();
@@ -269,7 +263,7 @@ TEST_F(Synth, StartConditionRecoversAStuckDataLine)
     boot_quietly();
     PinTrace scl(board, board.gpiof(), 0);
     PinTrace sda(board, board.gpiof(), 1);
-    auto write_reg = function<void(std::uint8_t, std::uint8_t)>("si5351_write_reg");
+    auto &write_reg = SNT_FW(board.firmware(), si5351_write_reg);
 
     write_reg(16, 0x80);
     ASSERT_EQ(bus.size(), 1u);
@@ -302,9 +296,9 @@ TEST_F(Synth, StartConditionRecoversAStuckDataLine)
 TEST_F(Synth, AcknowledgeAndLineStates)
 {
     boot_quietly();
-    auto begin = function<std::uint32_t(std::uint8_t)>("i2c_begin_write");
-    auto write = function<std::uint32_t(std::uint8_t)>("i2c_write");
-    auto end = function<void()>("i2c_end");
+    auto &begin = SNT_FW(board.firmware(), i2c_begin_write);
+    auto &write = SNT_FW(board.firmware(), i2c_write);
+    auto &end = SNT_FW(board.firmware(), i2c_end);
 
     EXPECT_EQ(begin(0x60), 1u);
     EXPECT_EQ(board.gpiof().level(0), sim::Level::Low);
@@ -325,7 +319,7 @@ TEST_F(Synth, AcknowledgeAndLineStates)
     // A one-register write: 61 bus waits of ten PA2 pulses, about 0.3 ms.
     board.si5351().set_acknowledge(true);
     const Cycles start = board.now();
-    function<void(std::uint8_t, std::uint8_t)>("si5351_write_reg")(16, 0x80);
+    SNT_FW(board.firmware(), si5351_write_reg)(16, 0x80);
     EXPECT_GT(board.now() - start, us(250));
     EXPECT_LT(board.now() - start, us(450));
 }

@@ -21,35 +21,18 @@
 #include <thread>
 
 #include "board_fixture.h"
+#include "child_processes.h"
 #include "device.h"
 #include "fake_tester.h"
+#include "files.h"
+#include "pseudo_terminal.h"
 #include "serial_port.h"
+#include "protocol.h"
 
 namespace snt_test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-ProcessResult snt(const std::vector<std::string> &args, double timeout_s = 60)
-{
-    std::vector<std::string> argv{built_program("snt")};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(argv, "", timeout_s);
-}
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool exists(const std::string &path)
-{
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
 
 std::vector<std::string> lines_of(const std::string &text)
 {
@@ -66,55 +49,6 @@ int count(const std::string &text, const std::string &what)
     return n;
 }
 
-// A fresh folder for each test's files.
-class Folder {
-public:
-    Folder()
-    {
-        std::string pattern = testing::TempDir() + "snt_bench_XXXXXX";
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-        path_ = pattern;
-    }
-    ~Folder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-// snt-sim --pty PATH with its settings page in a file, started and stopped by the test.
-class PtySim {
-public:
-    explicit PtySim(const std::vector<std::string> &options)
-    {
-        link_ = testing::TempDir() + "snt_bench_port_" + std::to_string(getpid());
-        unlink(link_.c_str());
-        std::vector<std::string> argv{built_program("snt-sim"), "--pty", link_};
-        argv.insert(argv.end(), options.begin(), options.end());
-        pid_ = fork();
-        if (pid_ == 0) {
-            std::vector<char *> args;
-            for (auto &a : argv) args.push_back(a.data());
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-        const auto deadline = Clock::now() + std::chrono::seconds(20);
-        while (!exists(link_) && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ~PtySim()
-    {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-    const std::string &port() const { return link_; }
-
-private:
-    std::string link_;
-    pid_t pid_ = -1;
-};
-
 // A serial link between the host and a board on a pseudo-terminal. With
 // `hold_after_x`, the bytes that follow an `x` line wait until the next line
 // is complete and then reach the board in one piece, as when a host sends
@@ -124,18 +58,10 @@ class Link {
 public:
     Link(const std::string &board_port, bool hold_after_x) : hold_after_x_(hold_after_x)
     {
-        char name[256];
-        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-        host_port_ = name;
-        termios tio{};
-        tcgetattr(slave_, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(slave_, TCSANOW, &tio);
+        host_port_ = open_raw_pty(master_, slave_);
         board_ = open(board_port.c_str(), O_RDWR | O_NOCTTY);
         if (board_ < 0) throw std::runtime_error("cannot open the board's port");
-        tcgetattr(board_, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(board_, TCSANOW, &tio);
+        make_raw(board_);
         thread_ = std::thread([this] { run(); });
     }
     ~Link()
@@ -218,14 +144,11 @@ std::vector<std::string> after_x(const std::vector<std::string> &lines)
     return out;
 }
 
-class SntBench : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { prctl(PR_SET_CHILD_SUBREAPER, 1); }
-};
+using SntBench = ReapsOrphans;
 
 TEST_F(SntBench, AConfirmationLostInTheFlashStallIsAskedForAgain)
 {
-    Folder dir;
+    const TempDir dir("snt_bench");
     const std::string page = dir / "page.bin";
     PtySim board({"--flash", page});
     // No wait after `x`: the `w` reaches the board while the chip erases its
@@ -237,13 +160,13 @@ TEST_F(SntBench, AConfirmationLostInTheFlashStallIsAskedForAgain)
     snt::Device device(port, timing);
     EXPECT_NO_THROW(device.set_crystal(26000000));
     EXPECT_EQ(after_x(link.host_lines()), (std::vector<std::string>{"w", "w"})) << "asked once more";
-    EXPECT_EQ(device.identify(), "1.3;VORN") << "nothing left over on the line";
+    EXPECT_EQ(device.identify(), ID_TEXT) << "nothing left over on the line";
     EXPECT_EQ(announced_crystal(page), "26000000");
 }
 
 TEST_F(SntBench, TheWaitAfterXLetsTheFirstConfirmationThrough)
 {
-    Folder dir;
+    const TempDir dir("snt_bench");
     const std::string page = dir / "page.bin";
     PtySim board({"--flash", page});
     Link link(board.port(), false);
@@ -256,7 +179,7 @@ TEST_F(SntBench, TheWaitAfterXLetsTheFirstConfirmationThrough)
 
 TEST_F(SntBench, XtalStoresAndWarnsWhenFarFromTheAnnouncedValue)
 {
-    Folder dir;
+    const TempDir dir("snt_bench");
     const std::string page = dir / "page.bin";
     const ProcessResult near = snt({"--flash", page, "xtal", "25000123"});
     ASSERT_EQ(near.exit_code, 0) << near.err;
@@ -272,7 +195,7 @@ TEST_F(SntBench, XtalStoresAndWarnsWhenFarFromTheAnnouncedValue)
 
 TEST_F(SntBench, EachCsvGetsItsRecordAndEveryFileWrittenIsNamed)
 {
-    Folder dir;
+    const TempDir dir("snt_bench");
     const std::string ref = dir / "thru.csv", csv = dir / "bp.csv", png = dir / "bp.png";
     const ProcessResult a = snt({"sweep", "--start", "5M", "--stop", "16M", "--points", "23", "--save-ref", ref, "--plot",
                                  dir / "thru.png"});
@@ -291,7 +214,7 @@ TEST_F(SntBench, EachCsvGetsItsRecordAndEveryFileWrittenIsNamed)
     EXPECT_NE(record.find("\"command\": [\"snt\", \"--dut\", \"bandpass:10.7M:1M\", \"sweep\", \"--start\", \"5M\""),
               std::string::npos)
         << record;
-    EXPECT_NE(record.find("\"identification\": \"1.3;VORN\""), std::string::npos) << record;
+    EXPECT_NE(record.find("\"identification\": \"" ID_TEXT "\""), std::string::npos) << record;
     EXPECT_NE(record.find("\"crystal_hz\": 25000000"), std::string::npos) << record;
     EXPECT_NE(record.find("\"reference\": \"" + ref + "\""), std::string::npos) << record;
     EXPECT_NE(record.find("\"measured\": 23"), std::string::npos) << record;
@@ -310,7 +233,7 @@ TEST_F(SntBench, EachCsvGetsItsRecordAndEveryFileWrittenIsNamed)
 
 TEST_F(SntBench, ALostDeviceLeavesThePointsSoFarInAPartialFile)
 {
-    Folder dir;
+    const TempDir dir("snt_bench");
     const std::string csv = dir / "cut.csv";
     FakeTester tester;
     tester.start([](const std::string &line) {
@@ -331,7 +254,7 @@ TEST_F(SntBench, ALostDeviceLeavesThePointsSoFarInAPartialFile)
 
 TEST_F(SntBench, CtrlCKeepsThePointsSoFarInAPartialFile)
 {
-    Folder dir;
+    const TempDir dir("snt_bench");
     const std::string csv = dir / "long.csv";
     int err_pipe[2];
     ASSERT_EQ(pipe(err_pipe), 0);
@@ -373,7 +296,7 @@ TEST_F(SntBench, CtrlCKeepsThePointsSoFarInAPartialFile)
 
 TEST_F(SntBench, ASweepOfNothingButGapsFailsButKeepsItsFiles)
 {
-    Folder dir;
+    const TempDir dir("snt_bench");
     const std::string csv = dir / "gaps.csv";
     FakeTester tester;
     tester.start([](const std::string &line) {
@@ -420,7 +343,7 @@ TEST_F(SntBench, ALogSweepStepsUpFromOnePointToTheNext)
 
 TEST_F(SntBench, TheEstimateComesBeforeAnythingIsSent)
 {
-    Folder dir;
+    const TempDir dir("snt_bench");
     const ProcessResult r = snt({"--port", dir / "no-such-port", "sweep", "--start", "1M", "--stop", "1.1M",
                                  "--points", "101"});
     EXPECT_EQ(r.exit_code, 1);
@@ -431,7 +354,7 @@ TEST_F(SntBench, TheEstimateComesBeforeAnythingIsSent)
 
 TEST_F(SntBench, SavedSweepsAreDrawnAgainOverlaid)
 {
-    Folder dir;
+    const TempDir dir("snt_bench");
     const std::string a = dir / "a.csv", b = dir / "b.csv", svg = dir / "both.svg";
     ASSERT_EQ(snt({"sweep", "--start", "5M", "--stop", "16M", "--points", "12", "--csv", a}).exit_code, 0);
     ASSERT_EQ(snt({"--dut", "lowpass:10M:4", "sweep", "--start", "5M", "--stop", "16M", "--points", "12", "--csv", b})
@@ -452,7 +375,7 @@ TEST_F(SntBench, VersionIsAnswered)
 {
     const ProcessResult r = snt({"--version"}, 10);
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, "snt 1.3.0 (for the tester firmware 1.3;VORN)\n");
+    EXPECT_EQ(r.out, "snt 1.3.0 (for the tester firmware " ID_TEXT ")\n");
 }
 
 } // namespace

@@ -20,18 +20,15 @@
 #include <thread>
 
 #include "board_fixture.h"
+#include "child_processes.h"
+#include "files.h"
+#include "pseudo_terminal.h"
+#include "protocol.h"
 
 namespace snt_test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-ProcessResult snt(const std::vector<std::string> &args, double timeout_s = 60)
-{
-    std::vector<std::string> argv{built_program("snt")};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(argv, "", timeout_s);
-}
 
 std::vector<std::string> split(const std::string &text, char sep)
 {
@@ -67,64 +64,9 @@ std::vector<Row> csv_rows(const std::string &text)
     return rows;
 }
 
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 int one_line(const std::string &err) { return static_cast<int>(std::count(err.begin(), err.end(), '\n')); }
 
-// Orphans of the programs we run become our children, so a virtual device
-// left behind by snt would show up in no_children_left().
-class SntEndToEnd : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { prctl(PR_SET_CHILD_SUBREAPER, 1); }
-
-    static bool no_children_left()
-    {
-        // Give a (wrongly) orphaned process a moment to be re-parented.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        int status = 0;
-        return waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD;
-    }
-};
-
-// snt-sim --pty PATH, started and stopped by the test.
-class PtySim {
-public:
-    explicit PtySim(const std::vector<std::string> &options = {})
-    {
-        link_ = testing::TempDir() + "snt_e2e_port_" + std::to_string(getpid());
-        std::vector<std::string> argv{built_program("snt-sim"), "--pty", link_};
-        argv.insert(argv.end(), options.begin(), options.end());
-        pid_ = fork();
-        if (pid_ == 0) {
-            std::vector<char *> args;
-            for (auto &a : argv) args.push_back(a.data());
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        struct stat st {};
-        while (lstat(link_.c_str(), &st) != 0 && Clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ~PtySim()
-    {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-    const std::string &port() const { return link_; }
-
-private:
-    std::string link_;
-    pid_t pid_ = -1;
-};
+using SntEndToEnd = ReapsOrphans;
 
 // A pseudo-terminal pair: snt gets the slave's name as its port, the test
 // plays the device on the master.
@@ -132,13 +74,7 @@ class FakePort {
 public:
     FakePort()
     {
-        char name[256];
-        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-        name_ = name;
-        termios tio{};
-        tcgetattr(slave_, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(slave_, TCSANOW, &tio);
+        name_ = open_raw_pty(master_, slave_);
     }
     ~FakePort()
     {
@@ -185,7 +121,7 @@ TEST_F(SntEndToEnd, IdShowsTheIdentificationAndTheBannerCrystal)
 {
     const ProcessResult r = snt({"id"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.out, "1.3;VORN\ncrystal frequency 25000000 Hz (announced at start-up)\n");
+    EXPECT_EQ(r.out, ID_TEXT "\ncrystal frequency 25000000 Hz (announced at start-up)\n");
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(no_children_left());
 }
@@ -200,8 +136,8 @@ TEST_F(SntEndToEnd, SilentCommandsAreConfirmed)
     const ProcessResult cal = snt({"cal"});
     EXPECT_NE(cal.out.find("snt xtal HZ"), std::string::npos) << cal.out;
 
-    const std::string flash = testing::TempDir() + "snt_e2e_flash.bin";
-    std::remove(flash.c_str());
+    const TempDir dir("snt_e2e");
+    const std::string flash = dir / "flash.bin";
     const ProcessResult x = snt({"--flash", flash, "xtal", "25000123"});
     EXPECT_EQ(x.exit_code, 0) << x.err;
     const ProcessResult id = snt({"--flash", flash, "id"});
@@ -213,7 +149,7 @@ TEST_F(SntEndToEnd, RawShowsTheReplies)
 {
     const ProcessResult r = snt({"raw", "w"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.out, "1.3;VORN\n");
+    EXPECT_EQ(r.out, ID_TEXT "\n");
     const ProcessResult silent = snt({"raw", "o"});
     EXPECT_EQ(silent.exit_code, 0) << silent.err;
     EXPECT_EQ(silent.out, "");
@@ -225,12 +161,12 @@ TEST_F(SntEndToEnd, WorksOnAPortLikeARealDevice)
     // The banner was sent before anyone opened the port.
     const ProcessResult first = snt({"--port", sim.port(), "id"});
     EXPECT_EQ(first.exit_code, 0) << first.err;
-    EXPECT_EQ(first.out.rfind("1.3;VORN\n", 0), 0u) << first.out;
+    EXPECT_EQ(first.out.rfind(ID_TEXT "\n", 0), 0u) << first.out;
     // The second time the device is already running: no banner, and the
     // port is free again.
     const ProcessResult second = snt({"--port", sim.port(), "id"});
     EXPECT_EQ(second.exit_code, 0) << second.err;
-    EXPECT_EQ(second.out, "1.3;VORN\n");
+    EXPECT_EQ(second.out, ID_TEXT "\n");
     const ProcessResult set = snt({"--port", sim.port(), "set", "455k"});
     EXPECT_EQ(set.exit_code, 0) << set.err;
 }
@@ -276,13 +212,13 @@ TEST_F(SntEndToEnd, AWrongIdentificationIsRefused)
     port.answer_with("1.2;XYZ\r");
     const ProcessResult r = snt({"--port", port.name(), "id"}, 10);
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.err, "snt: unexpected identification: \"1.2;XYZ\" (expected \"1.3;VORN\")\n");
+    EXPECT_EQ(r.err, "snt: unexpected identification: \"1.2;XYZ\" (expected \"" ID_TEXT "\")\n");
 }
 
 TEST_F(SntEndToEnd, ASweepThatNeverComesTimesOut)
 {
     FakePort port;
-    port.answer_with("1.3;VORN\r");  // a board that knows `w` but not `r`
+    port.answer_with(ID_TEXT "\r");  // a board that knows `w` but not `r`
     const auto t0 = Clock::now();
     const ProcessResult r = snt({"--port", port.name(), "sweep", "--start", "1M", "--stop", "2M", "--points", "5"}, 10);
     const auto took = Clock::now() - t0;
@@ -328,8 +264,9 @@ TEST_F(SntEndToEnd, SweepCsvHoldsThePointsTheFirmwareSent)
 
 TEST_F(SntEndToEnd, ThruAgainstAThruReferenceIsZeroDecibels)
 {
-    const std::string ref = testing::TempDir() + "snt_e2e_ref.csv";
-    const std::string csv = testing::TempDir() + "snt_e2e_thru.csv";
+    const TempDir dir("snt_e2e");
+    const std::string ref = dir / "ref.csv";
+    const std::string csv = dir / "thru.csv";
     const std::vector<std::string> range{"sweep", "--start", "100k", "--stop", "150M", "--points", "30"};
     std::vector<std::string> save = range, use = range;
     save.insert(save.end(), {"--save-ref", ref, "--csv", csv});
@@ -353,9 +290,9 @@ TEST_F(SntEndToEnd, ThruAgainstAThruReferenceIsZeroDecibels)
 
 TEST_F(SntEndToEnd, FrequenciesTheSynthesizerCannotMakeAreGaps)
 {
-    const std::string csv = testing::TempDir() + "snt_e2e_gaps.csv";
-    const std::string png = testing::TempDir() + "snt_e2e_gaps.png";
-    std::remove(csv.c_str());
+    const TempDir dir("snt_e2e");
+    const std::string csv = dir / "gaps.csv";
+    const std::string png = dir / "gaps.png";
     // A start above what a fresh plan reaches (175 MHz) is refused up front,
     // with the reason; nothing is written.
     const ProcessResult r = snt({"sweep", "--start", "190M", "--stop", "200M", "--step", "1M", "--csv", csv, "--plot", png});
@@ -380,8 +317,8 @@ TEST_F(SntEndToEnd, FrequenciesTheSynthesizerCannotMakeAreGaps)
 TEST_F(SntEndToEnd, PlotsPngAndSvg)
 {
     for (const char *ext : {"png", "svg"}) {
-        const std::string path = testing::TempDir() + "snt_e2e_plot." + ext;
-        std::remove(path.c_str());
+        const TempDir dir("snt_e2e");
+        const std::string path = dir / ("plot." + std::string(ext));
         const ProcessResult r = snt({"--dut", "bandpass:10.7M:1M", "sweep", "--start", "5M", "--stop", "15M",
                                      "--points", "41", "--plot", path});
         ASSERT_EQ(r.exit_code, 0) << r.err;

@@ -21,25 +21,14 @@
 #include "sweep.h"
 #include "sweep_record.h"
 #include "text.h"
+#include "protocol.h"
+#include "sweep_points.h"
+#include "temp_dir.h"
 
 namespace snt {
 namespace {
 
-// A sweep result from (frequency, dB) pairs; nullopt is a gap.
-SweepResult from(const std::vector<std::pair<std::uint32_t, std::optional<double>>> &db_points)
-{
-    std::vector<SweepPoint> pts;
-    for (const auto &[f, db] : db_points) {
-        SweepPoint p;
-        p.frequency = f;
-        if (db) {
-            p.level = kFullScaleLevel * std::pow(10.0, *db / 10);
-            p.db = db;
-        }
-        pts.push_back(p);
-    }
-    return SweepResult(pts);
-}
+using snt_test::sweep_of_db;
 
 // A resonance of quality `q` at `f0`, sampled at `points` from `start` to `stop`.
 SweepResult resonance(double f0, double q, double start, double stop, std::uint32_t points)
@@ -50,10 +39,8 @@ SweepResult resonance(double f0, double q, double start, double stop, std::uint3
         const double x = q * (f / f0 - f0 / f);
         pts.push_back({static_cast<std::uint32_t>(std::lround(f)), -10 * std::log10(1 + x * x)});
     }
-    return from(pts);
+    return sweep_of_db(pts);
 }
-
-std::string temp_path(const std::string &name) { return testing::TempDir() + "snt_figures_" + name; }
 
 // --- Logarithmic sweeps and the time they take ----------------------------
 
@@ -167,7 +154,7 @@ TEST(SntFigures, MinusSixtyAndShapeFactorWhereTheSkirtsGoDeepEnough)
         const double off = std::abs(f - 10000000) - 500000.0;
         pts.push_back({f, off <= 0 ? 0.0 : -off / 1000.0});
     }
-    const Summary s = Summary::of(from(pts));
+    const Summary s = Summary::of(sweep_of_db(pts));
     ASSERT_TRUE(s.minus6.width());
     ASSERT_TRUE(s.minus60.width());
     EXPECT_NEAR(*s.minus6.width(), 1012000, 1e-6);
@@ -186,7 +173,7 @@ TEST(SntFigures, ANotchGetsItsDepthAndStopWidth)
         const double x = (f / 10e6 - 10e6 / f) * 10;  // a notch of Q 10
         pts.push_back({static_cast<std::uint32_t>(f), std::max(10 * std::log10(x * x / (1 + x * x)), -40.0)});
     }
-    const Summary s = Summary::of(from(pts));
+    const Summary s = Summary::of(sweep_of_db(pts));
     ASSERT_TRUE(s.notch) << s.text();
     EXPECT_NEAR(s.notch->frequency, 10e6, 1);
     EXPECT_NEAR(s.notch->depth, 40 + s.max->db, 1e-9);
@@ -198,17 +185,17 @@ TEST(SntFigures, ANotchGetsItsDepthAndStopWidth)
     EXPECT_EQ(t.find("not given"), std::string::npos) << "a notch is not a sweep of several peaks: " << t;
 
     // A lowpass is no notch: its minimum is at the end.
-    EXPECT_FALSE(Summary::of(from({{1, 0.0}, {2, -1.0}, {3, -20.0}, {4, -40.0}})).notch);
+    EXPECT_FALSE(Summary::of(sweep_of_db({{1, 0.0}, {2, -1.0}, {3, -20.0}, {4, -40.0}})).notch);
 }
 
 TEST(SntFigures, LevelsNearTheNoiseFloorAreFlaggedNotTakenForAttenuation)
 {
     // The noise floor is about -76 dB of full scale; -70 dB is within 10 dB.
-    const Summary deep = Summary::of(from({{1000000, 0.0}, {2000000, -50.0}, {3000000, -70.0}}));
+    const Summary deep = Summary::of(sweep_of_db({{1000000, 0.0}, {2000000, -50.0}, {3000000, -70.0}}));
     EXPECT_TRUE(deep.min_near_floor);
     EXPECT_EQ(deep.noisy_points, 1u);
     EXPECT_NE(deep.text().find("within 10 dB of the tester's noise floor"), std::string::npos) << deep.text();
-    const Summary fine = Summary::of(from({{1000000, 0.0}, {2000000, -50.0}, {3000000, -60.0}}));
+    const Summary fine = Summary::of(sweep_of_db({{1000000, 0.0}, {2000000, -50.0}, {3000000, -60.0}}));
     EXPECT_FALSE(fine.min_near_floor);
     EXPECT_EQ(fine.text().find("noise floor"), std::string::npos);
 }
@@ -281,7 +268,7 @@ TEST(SntPlotLayout, ALogAxisHasDecadesLabelledWithUnits)
 
 TEST(SntPlotLayout, MarkersCarryTheMaximumAndTheMinus3dBPoints)
 {
-    const SweepResult r = from({{100, -20.0}, {200, -10.0}, {300, -1.0}, {400, 0.0}, {500, -2.0}, {600, -6.0},
+    const SweepResult r = sweep_of_db({{100, -20.0}, {200, -10.0}, {300, -1.0}, {400, 0.0}, {500, -2.0}, {600, -6.0},
                                 {700, -30.0}});
     const PlotLayout l = PlotLayout::of({{"", r}}, {});
     ASSERT_EQ(l.markers.size(), 3u);
@@ -303,7 +290,7 @@ TEST(SntPlotLayout, MarkersCarryTheMaximumAndTheMinus3dBPoints)
     }
 
     // Several peaks: no -3 dB markers, no dashed line.
-    const PlotLayout two = PlotLayout::of({{"", from({{1, -20.0}, {2, 0.0}, {3, -20.0}, {4, -1.0}, {5, -20.0}})}}, {});
+    const PlotLayout two = PlotLayout::of({{"", sweep_of_db({{1, -20.0}, {2, 0.0}, {3, -20.0}, {4, -1.0}, {5, -20.0}})}}, {});
     EXPECT_EQ(two.markers.size(), 1u);
     EXPECT_FALSE(two.dashed_db);
 }
@@ -312,12 +299,12 @@ TEST(SntPlotLayout, YLimitsAreKeptAndAnEmptyPlotSaysSo)
 {
     PlotOptions o;
     o.ylim = parse_ylim("-80:10");
-    const PlotLayout l = PlotLayout::of({{"", from({{1000, -3.0}, {2000, -5.0}})}}, o);
+    const PlotLayout l = PlotLayout::of({{"", sweep_of_db({{1000, -3.0}, {2000, -5.0}})}}, o);
     EXPECT_DOUBLE_EQ(l.y0, -80);
     EXPECT_DOUBLE_EQ(l.y1, 10);
     EXPECT_DOUBLE_EQ(l.y_step, 10);
 
-    const PlotLayout empty = PlotLayout::of({{"", from({{1000, std::nullopt}, {2000, std::nullopt}})}}, {});
+    const PlotLayout empty = PlotLayout::of({{"", sweep_of_db({{1000, std::nullopt}, {2000, std::nullopt}})}}, {});
     EXPECT_NE(empty.empty_note.find("every point is a gap"), std::string::npos);
     EXPECT_TRUE(empty.markers.empty());
 
@@ -329,7 +316,7 @@ TEST(SntPlotLayout, YLimitsAreKeptAndAnEmptyPlotSaysSo)
 TEST(SntPlotLayout, SeveralTracesGetALegendAndNoMarkers)
 {
     const PlotLayout l = PlotLayout::of(
-        {{"thru.csv", from({{1000, 0.0}, {2000, -1.0}})}, {"bp.csv", from({{1000, -10.0}, {2000, -3.0}})}}, {});
+        {{"thru.csv", sweep_of_db({{1000, 0.0}, {2000, -1.0}})}, {"bp.csv", sweep_of_db({{1000, -10.0}, {2000, -3.0}})}}, {});
     EXPECT_EQ(l.legend, (std::vector<std::string>{"thru.csv", "bp.csv"}));
     EXPECT_TRUE(l.markers.empty());
     EXPECT_DOUBLE_EQ(l.y0, -20);
@@ -360,7 +347,7 @@ TEST(SntRecord, SaysWhenAndHowASweepWasMade)
     r.created = "2026-12-08T01:10:53Z";
     r.command = {"snt", "--dut", "crystal:10M:50000", "sweep", "--csv", "a \"b\".csv"};
     r.device = "/dev/ttyUSB0";
-    r.identification = "1.3;VORN";
+    r.identification = ID_TEXT;
     r.crystal = 25000123;
     r.reference = "thru.csv";
     r.plan = SweepPlan::make(1000000, 2000000, 11, std::nullopt);
@@ -380,7 +367,8 @@ TEST(SntRecord, SaysWhenAndHowASweepWasMade)
 
     EXPECT_EQ(json_string(std::string("a\0\n\x85", 4)), "\"a\\u0000\\u000a\\u0085\"");
     EXPECT_EQ(record_path("out/sweep.csv"), "out/sweep.csv.json");
-    EXPECT_TRUE(gets_record(temp_path("new.csv")));
+    const snt_test::TempDir dir("snt_figures");
+    EXPECT_TRUE(gets_record(dir / "new.csv"));
     EXPECT_FALSE(gets_record("/dev/null"));
     const auto now = SweepRecord::now_utc();
     EXPECT_EQ(now.size(), 20u);
@@ -389,7 +377,8 @@ TEST(SntRecord, SaysWhenAndHowASweepWasMade)
 
 TEST(SntSavedSweep, KeepsItsDecibelsAndSkipsCommentLines)
 {
-    const std::string path = temp_path("saved.csv");
+    const snt_test::TempDir dir("snt_figures");
+    const std::string path = dir / "saved.csv";
     std::ofstream(path) << "frequency_hz,level,db\n"
                            "# a comment, as pandas' read_csv(comment='#') skips it\n"
                            "1000000,368640000.00,-3.500\n"

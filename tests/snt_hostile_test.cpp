@@ -18,7 +18,10 @@
 #include <thread>
 
 #include "board_fixture.h"
+#include "child_processes.h"
 #include "fake_tester.h"
+#include "files.h"
+#include "protocol.h"
 
 namespace snt_test {
 namespace {
@@ -27,13 +30,6 @@ using Clock = std::chrono::steady_clock;
 // Far above anything snt should take here: only proves there is no hang.
 constexpr auto kNoHang = std::chrono::seconds(20);
 
-ProcessResult snt(const std::vector<std::string> &args, double timeout_s = 60)
-{
-    std::vector<std::string> argv{built_program("snt")};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(argv, "", timeout_s);
-}
-
 // snt through the shell, for redirections and limits: `script` runs with
 // $0 set to snt.
 ProcessResult snt_in_shell(const std::string &script, double timeout_s = 60)
@@ -41,56 +37,12 @@ ProcessResult snt_in_shell(const std::string &script, double timeout_s = 60)
     return run_process({"/bin/sh", "-c", script, built_program("snt")}, "", timeout_s);
 }
 
-std::string contents(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void put(const std::string &path, const std::string &text) { std::ofstream(path, std::ios::binary) << text; }
-
 int lines(const std::string &text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 bool printable_lines(const std::string &text)
 {
     return std::all_of(text.begin(), text.end(), [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7f); });
 }
-
-// A fresh folder for each test, removed afterwards.
-class Folder {
-public:
-    Folder()
-    {
-        std::string pattern = testing::TempDir() + "snt_hostile_XXXXXX";
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-        path_ = pattern;
-    }
-    ~Folder()
-    {
-        for (const auto &name : entries()) unlink((path_ + "/" + name).c_str());
-        rmdir(path_.c_str());
-    }
-    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
-
-    std::vector<std::string> entries() const
-    {
-        std::vector<std::string> names;
-        if (DIR *d = opendir(path_.c_str())) {
-            while (const dirent *e = readdir(d)) {
-                const std::string n = e->d_name;
-                if (n != "." && n != "..") names.push_back(n);
-            }
-            closedir(d);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-private:
-    std::string path_;
-};
 
 std::vector<std::string> sweep_on(const FakeTester &tester, const std::string &points, std::vector<std::string> more)
 {
@@ -100,19 +52,7 @@ std::vector<std::string> sweep_on(const FakeTester &tester, const std::string &p
     return args;
 }
 
-class SntHostile : public ::testing::Test {
-protected:
-    // Orphans of the programs we run become our children, so a virtual
-    // device left behind by snt shows up in no_children_left().
-    static void SetUpTestSuite() { prctl(PR_SET_CHILD_SUBREAPER, 1); }
-
-    static bool no_children_left()
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        int status = 0;
-        return waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD;
-    }
-};
+using SntHostile = ReapsOrphans;
 
 // --- Output files ------------------------------------------------------
 
@@ -120,9 +60,9 @@ TEST_F(SntHostile, EveryOutputIsCheckedBeforeTheFirstCommand)
 {
     FakeTester tester;
     tester.start(FakeTester::firmware);
-    Folder dir;
+    const TempDir dir("snt_hostile");
     const std::string keep = dir / "keep.csv";
-    put(keep, "old\n");
+    write_file(keep, "old\n");
 
     const ProcessResult csv = snt(sweep_on(tester, "5", {"--csv", "/nonexistent/dir/a.csv"}));
     EXPECT_EQ(csv.exit_code, 2);
@@ -143,7 +83,7 @@ TEST_F(SntHostile, EveryOutputIsCheckedBeforeTheFirstCommand)
     EXPECT_NE(folder.err.find("folder"), std::string::npos) << folder.err;
 
     EXPECT_EQ(tester.received(), "") << "not a byte went to the device";
-    EXPECT_EQ(contents(keep), "old\n");
+    EXPECT_EQ(read_file(keep), "old\n");
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.csv"});
 }
 
@@ -151,9 +91,9 @@ TEST_F(SntHostile, AWriteThatFailsHalfWayLeavesEveryOldFileWhole)
 {
     FakeTester tester;
     tester.start(FakeTester::firmware);
-    Folder dir;
-    put(dir / "keep.csv", "old csv\n");
-    put(dir / "ref.csv", "old ref\n");
+    const TempDir dir("snt_hostile");
+    write_file(dir / "keep.csv", "old csv\n");
+    write_file(dir / "ref.csv", "old ref\n");
     // Files may not grow past 512 bytes; a 200-point CSV is about 6 KB.
     const ProcessResult r = snt_in_shell("trap '' XFSZ; ulimit -f 1; exec \"$0\" --port " + tester.port() +
                                          " sweep --start 1M --stop 2M --points 200 --csv " + dir / "keep.csv" +
@@ -161,8 +101,8 @@ TEST_F(SntHostile, AWriteThatFailsHalfWayLeavesEveryOldFileWhole)
     EXPECT_EQ(r.exit_code, 1) << r.err;
     // The first failure is named; the other file failed as well.
     EXPECT_NE(r.err.find("snt: cannot write " + dir / "ref.csv" + ": File too large\n"), std::string::npos) << r.err;
-    EXPECT_EQ(contents(dir / "keep.csv"), "old csv\n");
-    EXPECT_EQ(contents(dir / "ref.csv"), "old ref\n");
+    EXPECT_EQ(read_file(dir / "keep.csv"), "old csv\n");
+    EXPECT_EQ(read_file(dir / "ref.csv"), "old ref\n");
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"keep.csv", "ref.csv"})) << "no temporary left";
 }
 
@@ -170,13 +110,13 @@ TEST_F(SntHostile, AnOutputThatFailsDoesNotCostTheOthers)
 {
     FakeTester tester;
     tester.start(FakeTester::firmware);
-    Folder dir;
+    const TempDir dir("snt_hostile");
     ASSERT_EQ(symlink("/dev/full", (dir / "full.png").c_str()), 0);
     const ProcessResult r = snt(sweep_on(tester, "50", {"--plot", dir / "full.png", "--csv", dir / "a.csv"}));
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.err.find("snt: cannot write " + dir / "full.png" + ": No space left on device\n"), std::string::npos)
         << r.err;
-    const std::string csv = contents(dir / "a.csv");
+    const std::string csv = read_file(dir / "a.csv");
     EXPECT_EQ(csv.rfind("frequency_hz,level,db\n", 0), 0u);
     EXPECT_EQ(lines(csv), 51) << "the CSV is whole";
     EXPECT_NE(r.out.find("maximum"), std::string::npos) << "and the summary is there";
@@ -186,11 +126,11 @@ TEST_F(SntHostile, AnOutputThatIsTheReferenceIsRefused)
 {
     FakeTester tester;
     tester.start(FakeTester::firmware);
-    Folder dir;
+    const TempDir dir("snt_hostile");
     const std::string ref = dir / "thru.csv";
     const ProcessResult save = snt(sweep_on(tester, "5", {"--save-ref", ref, "--csv", dir / "first.csv"}));
     ASSERT_EQ(save.exit_code, 0) << save.err;
-    const std::string saved = contents(ref);
+    const std::string saved = read_file(ref);
     ASSERT_EQ(saved.rfind("frequency_hz,level,db\n1000000,36864000000.00,", 0), 0u) << saved;
     const std::size_t sent = tester.received().size();
 
@@ -198,7 +138,7 @@ TEST_F(SntHostile, AnOutputThatIsTheReferenceIsRefused)
         const ProcessResult r = snt(sweep_on(tester, "5", {"--ref", ref, option, dir / "./thru.csv"}));
         EXPECT_EQ(r.exit_code, 2) << option;
         EXPECT_NE(r.err.find("is the same file as --ref"), std::string::npos) << r.err;
-        EXPECT_EQ(contents(ref), saved) << option;
+        EXPECT_EQ(read_file(ref), saved) << option;
     }
     EXPECT_EQ(tester.received().size(), sent) << "refused before anything was sent";
 }
@@ -220,9 +160,9 @@ TEST_F(SntHostile, AReferenceWithoutAPositiveLevelIsRefusedWithItsLine)
 {
     FakeTester tester;
     tester.start(FakeTester::firmware);
-    Folder dir;
+    const TempDir dir("snt_hostile");
     for (const char *level : {"nan", "inf", "0.00", "-3"}) {
-        put(dir / "ref.csv", std::string("frequency_hz,level,db\n1000000,3e10,\n1250000,") + level +
+        write_file(dir / "ref.csv", std::string("frequency_hz,level,db\n1000000,3e10,\n1250000,") + level +
                                  ",\n1500000,3e10,\n1750000,3e10,\n2000000,3e10,\n");
         const ProcessResult r = snt(sweep_on(tester, "5", {"--ref", dir / "ref.csv"}));
         EXPECT_EQ(r.exit_code, 2) << level;
@@ -254,7 +194,7 @@ bool has_open(pid_t pid, const std::string &program, const std::string &path)
 
 TEST_F(SntHostile, CtrlCAndSigtermEndAWaitForAReference)
 {
-    Folder dir;
+    const TempDir dir("snt_hostile");
     const std::string fifo = dir / "slow.csv";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);  // a writer that never writes
@@ -298,7 +238,7 @@ TEST_F(SntHostile, CtrlCAndSigtermEndAWaitForAReference)
 
 TEST_F(SntHostile, ADeviceThatNeverStopsTalkingIsRefusedInTime)
 {
-    for (const char *chatter : {"25000000\r", "25000000\r1.3;VORN\r", "0.00\r", "AAAAAAAAAAAAAAAA"}) {
+    for (const char *chatter : {"25000000\r", "25000000\r" ID_TEXT "\r", "0.00\r", "AAAAAAAAAAAAAAAA"}) {
         FakeTester tester;
         tester.start(FakeTester::firmware, chatter, kNoHang);
         const auto t0 = Clock::now();
@@ -319,11 +259,11 @@ TEST_F(SntHostile, BytesFromTheDeviceAreShownEscaped)
     });
     const ProcessResult id = snt({"--port", tester.port(), "id"});
     EXPECT_EQ(id.exit_code, 1);
-    EXPECT_EQ(id.err, "snt: unexpected identification: \"1.2\\x00X\\x85\\x1b[2J\" (expected \"1.3;VORN\")\n");
+    EXPECT_EQ(id.err, "snt: unexpected identification: \"1.2\\x00X\\x85\\x1b[2J\" (expected \"" ID_TEXT "\")\n");
 
     FakeTester raw_tester;
     raw_tester.start([](const std::string &line) {
-        if (line == "w") return std::string("1.3;VORN\r");
+        if (line == "w") return std::string(ID_TEXT "\r");
         return line == "q" ? std::string("a\0b\x85\r", 5) : std::string();
     });
     const ProcessResult raw = snt({"--port", raw_tester.port(), "raw", "q"});
@@ -344,10 +284,10 @@ TEST_F(SntHostile, AnEmptyPortIsRefusedNotTakenForTheVirtualDevice)
 
 // A stand-in for snt-sim: the real one, stopped under snt's feet once its
 // port is up, then `last_words` on standard error and `end`.
-std::string failing_sim(const Folder &dir, const std::string &last_words, const std::string &end)
+std::string failing_sim(const TempDir &dir, const std::string &last_words, const std::string &end)
 {
     const std::string path = dir / "failing-sim";
-    put(path, "#!/bin/sh\n"
+    write_file(path, "#!/bin/sh\n"
               "'" + built_program("snt-sim") + "' \"$@\" &\n"
               "sim=$!\n"
               "while [ ! -e \"$2\" ]; do sleep 0.01; done\n"
@@ -361,7 +301,7 @@ std::string failing_sim(const Folder &dir, const std::string &last_words, const 
 
 TEST_F(SntHostile, TheVirtualDevicesOwnErrorIsPassedOn)
 {
-    Folder dir;
+    const TempDir dir("snt_hostile");
     const std::string sim = failing_sim(
         dir, "echo 'snt-sim: --flash page.bin: cannot write: No space left on device' >&2", "exit 1");
     // A long raw sweep: the virtual device stops in the middle of it (or,
@@ -382,9 +322,9 @@ TEST_F(SntHostile, TheVirtualDevicesOwnErrorIsPassedOn)
 
 TEST_F(SntHostile, TheVirtualDevicesMessageIsEscaped)
 {
-    Folder dir;
+    const TempDir dir("snt_hostile");
     const std::string path = dir / "rude-sim";
-    put(path, "#!/bin/sh\nprintf 'snt-sim: bad \\033[2J\\001\\200 value\\n' >&2\nexit 2\n");
+    write_file(path, "#!/bin/sh\nprintf 'snt-sim: bad \\033[2J\\001\\200 value\\n' >&2\nexit 2\n");
     chmod(path.c_str(), 0755);
     const ProcessResult r = run_process({"/usr/bin/env", "SNT_SIM=" + path, built_program("snt"), "id"}, "", 60);
     EXPECT_EQ(r.exit_code, 2);

@@ -22,6 +22,8 @@
 #include <thread>
 
 #include "board_fixture.h"
+#include "protocol.h"
+#include "temp_dir.h"
 
 namespace snt_test {
 namespace {
@@ -261,7 +263,7 @@ TEST_F(ServeTest, PrintsItsAddressWithTokenAndServesTheEmbeddedPage)
 
     const json s = get("/api/state").body;
     EXPECT_TRUE(s["device"]["connected"]);
-    EXPECT_EQ(s["device"]["identification"], "1.3;VORN");
+    EXPECT_EQ(s["device"]["identification"], ID_TEXT);
     EXPECT_EQ(s["device"]["crystal"], 25000000);
 }
 
@@ -497,9 +499,8 @@ private:
 
 TEST(ServeDevice, ALostDeviceShowsAndTheServerKeepsRunning)
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("snt-serve-test-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string port = (dir / "tester").string();
+    const TempDir dir("snt_serve_test");
+    const std::string port = dir / "tester";
     auto board = std::make_unique<BoardOnPty>(port);
     ServeProcess serve({"--port", port});
     httplib::Client c("127.0.0.1", serve.port());
@@ -540,7 +541,6 @@ TEST(ServeDevice, ALostDeviceShowsAndTheServerKeepsRunning)
     EXPECT_EQ(done["sweep"]["status"], "done");
     EXPECT_EQ(serve.terminate(), 143);
     board.reset();
-    std::filesystem::remove_all(dir);
 }
 
 TEST_F(ServeTest, EndsOnSigtermWhileAPageWatches)

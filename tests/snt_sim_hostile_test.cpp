@@ -23,9 +23,14 @@
 
 #include "analog.h"
 #include "board_fixture.h"
-#include "dut.h"
+#include "child_processes.h"
+#include "files.h"
+#include "pseudo_terminal.h"
+#include "dut_text.h"
 #include "serial_host.h"
 #include "stop_signals.h"
+#include "protocol.h"
+#include "temp_dir.h"
 
 namespace snt_test {
 namespace {
@@ -34,28 +39,8 @@ namespace fs = std::filesystem;
 using std::chrono::seconds;
 using Clock = std::chrono::steady_clock;
 
-const std::string kBanner = "25000000\r1.3;VORN\r";
+const std::string kBanner = "25000000\r" ID_TEXT "\r";
 const std::string kEndlessSweep = "r 1 2147483647\r";
-
-ProcessResult sim(const std::vector<std::string> &args, const std::string &input = "", double timeout_s = 30)
-{
-    std::vector<std::string> argv{built_program("snt-sim")};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(argv, input, timeout_s);
-}
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const std::string &path, const std::string &bytes)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 std::string link_target(const std::string &path)
 {
@@ -83,28 +68,11 @@ void expect_refused(const ProcessResult &r, const std::string &says, const std::
 // A folder of its own for each test.
 class Scratch : public ::testing::Test {
 protected:
-    std::string dir;
+    TempDir folder{"snt_sim_hostile"};
+    std::string dir = folder.path();
 
-    void SetUp() override
-    {
-        std::string tmpl = (fs::path(::testing::TempDir()) / "snt_sim_hostile_XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(dir, ec);
-    }
-    std::string at(const std::string &name) const { return dir + "/" + name; }
-    std::vector<std::string> names() const
-    {
-        std::vector<std::string> out;
-        for (const auto &e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
+    std::string at(const std::string &name) const { return folder / name; }
+    std::vector<std::string> names() const { return folder.entries(); }
 };
 
 // snt-sim as a child process the test talks to and signals. Standard input
@@ -245,10 +213,10 @@ private:
 
 TEST(HostileDevices, GainsThatAreNoFiniteNumberAreRefusedAtStart)
 {
-    const std::string dir = ::testing::TempDir();
+    const TempDir dir("snt_sim_hostile");
     const auto s2p = [&](const std::string &name, const std::string &text) {
-        write_file(dir + "hostile_" + name, text);
-        return "touchstone:" + dir + "hostile_" + name;
+        write_file(dir / name, text);
+        return "touchstone:" + (dir / name);
     };
     struct Case {
         std::string device, says;
@@ -268,7 +236,7 @@ TEST(HostileDevices, GainsThatAreNoFiniteNumberAreRefusedAtStart)
         } catch (const sim::DutError &e) {
             EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << c.device << ": " << e.what();
         }
-        expect_refused(sim({"--dut", c.device}), "snt-sim: --dut: ", c.device);
+        expect_refused(snt_sim({"--dut", c.device}), "snt-sim: --dut: ", c.device);
     }
     // What is allowed stays allowed: a gain of 0 and an amplifier.
     EXPECT_DOUBLE_EQ(sim::parse_dut(s2p("zero.s2p", "# MHz S MA R 50\n1 0 0 0 0 0 0 0 0\n"))->gain(1e6), 1e-15);
@@ -332,7 +300,7 @@ TEST_F(HostileInputFiles, DevicesFifosAndHugeFilesAreRefusedWithoutWaitingOrGrow
         {{"--image", "/dev/zero"}, "not a regular file"},
     };
     for (const Case &c : cases) {
-        const ProcessResult r = sim(c.args, "", 20);
+        const ProcessResult r = snt_sim(c.args, "", 20);
         expect_refused(r, c.says, c.args[0] + " " + c.args[1]);
     }
 }
@@ -367,7 +335,7 @@ TEST_F(HostileOutputs, ARefusedRunCreatesAndEmptiesNothing)
     for (const Case &c : cases) {
         std::string context;
         for (const auto &a : c.args) context += a + " ";
-        expect_refused(sim(c.args, "w\r"), c.says, context);
+        expect_refused(snt_sim(c.args, "w\r"), c.says, context);
         EXPECT_EQ(read_file(at("a.log")), keep) << context;
         EXPECT_EQ(read_file(at("b.vcd")), keep) << context;
         EXPECT_EQ(read_file(at("page.bin")), std::string(1024, '\xFF')) << context;
@@ -375,7 +343,7 @@ TEST_F(HostileOutputs, ARefusedRunCreatesAndEmptiesNothing)
     }
 
     // Accepted, the same options take the files over.
-    const ProcessResult r = sim({"--vcd", at("b.vcd"), "--bus-log", at("a.log")}, "w\r");
+    const ProcessResult r = snt_sim({"--vcd", at("b.vcd"), "--bus-log", at("a.log")}, "w\r");
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(read_file(at("b.vcd")).rfind("$date", 0), 0u);
     EXPECT_NE(read_file(at("a.log")).find(" C0 10 80\n"), std::string::npos);
@@ -384,7 +352,7 @@ TEST_F(HostileOutputs, ARefusedRunCreatesAndEmptiesNothing)
 TEST_F(HostileOutputs, AFailedWriteExitsNonZeroWithTheReason)
 {
     for (const char *option : {"--vcd", "--bus-log"}) {
-        const ProcessResult r = sim({option, "/dev/full"}, "w\r");
+        const ProcessResult r = snt_sim({option, "/dev/full"}, "w\r");
         EXPECT_EQ(r.exit_code, 1) << option << ": " << r.err;
         EXPECT_NE(r.err.find(std::string("snt-sim: ") + option + " /dev/full: cannot write: No space left on device"),
                   std::string::npos)
@@ -418,7 +386,7 @@ TEST_F(HostilePageFile, WrittenWhereItsLinkLeadsWithItsModeAndNeverThroughAPlant
     ASSERT_EQ(::symlink(at("victim").c_str(), at("page.bin.tmp").c_str()), 0);
     ASSERT_EQ(::symlink(at("victim").c_str(), at("real.bin.tmp").c_str()), 0);
 
-    const ProcessResult r = sim({"--flash", at("page.bin")}, "x 26000000\r");
+    const ProcessResult r = snt_sim({"--flash", at("page.bin")}, "x 26000000\r");
     ASSERT_EQ(r.exit_code, 0) << r.err;
     std::string stored = erased;
     stored.replace(0, 4, std::string("\x80\xBA\x8C\x01", 4)); // 26,000,000 little-endian
@@ -428,11 +396,11 @@ TEST_F(HostilePageFile, WrittenWhereItsLinkLeadsWithItsModeAndNeverThroughAPlant
     EXPECT_FALSE(fs::exists(at("victim")));
     EXPECT_EQ(names(), (std::vector<std::string>{"page.bin", "page.bin.tmp", "real.bin", "real.bin.tmp"}))
         << "no temporary file is left";
-    EXPECT_EQ(sim({"--flash", at("page.bin")}).out, "26000000\r1.3;VORN\r");
+    EXPECT_EQ(snt_sim({"--flash", at("page.bin")}).out, "26000000\r" ID_TEXT "\r");
 
     // A link that leads to no file yet: the page appears where it leads.
     ASSERT_EQ(::symlink("later.bin", at("dangling.bin").c_str()), 0);
-    ASSERT_EQ(sim({"--flash", at("dangling.bin")}, "x 27000000\r").exit_code, 0);
+    ASSERT_EQ(snt_sim({"--flash", at("dangling.bin")}, "x 27000000\r").exit_code, 0);
     EXPECT_EQ(link_target(at("dangling.bin")), "later.bin");
     EXPECT_EQ(read_file(at("later.bin")).substr(0, 4), std::string("\xC0\xFC\x9B\x01", 4));
 }
@@ -443,14 +411,14 @@ TEST_F(HostilePageFile, AReadOnlyPageIsRefusedAndLeftAsItIs)
     write_file(at("ro.bin"), erased);
     ASSERT_EQ(::chmod(at("ro.bin").c_str(), 0444), 0);
     const auto before = fs::last_write_time(at("ro.bin"));
-    expect_refused(sim({"--flash", at("ro.bin")}, "x 26000000\r"),
+    expect_refused(snt_sim({"--flash", at("ro.bin")}, "x 26000000\r"),
                    "--flash: settings page file " + at("ro.bin") + " is read-only", "0444");
     EXPECT_EQ(read_file(at("ro.bin")), erased);
     EXPECT_EQ(mode_of(at("ro.bin")), 0444u);
     EXPECT_EQ(fs::last_write_time(at("ro.bin")), before);
 
     // A page that cannot be made: its folder is missing.
-    expect_refused(sim({"--flash", at("no/dir/p.bin")}, "x 26000000\r"),
+    expect_refused(snt_sim({"--flash", at("no/dir/p.bin")}, "x 26000000\r"),
                    "cannot be made in " + at("no/dir") + ": No such file or directory", "missing folder");
 }
 
@@ -465,13 +433,13 @@ TEST_F(HostilePty, AnExistingPathIsNeverReplaced)
     ASSERT_EQ(::symlink("nowhere", at("dangling").c_str()), 0);
     ASSERT_EQ(::mkdir(at("folder").c_str(), 0700), 0);
     for (const char *name : {"file", "link", "dangling", "folder"}) {
-        expect_refused(sim({"--pty", at(name)}), "--pty " + at(name) + ": File exists", name);
+        expect_refused(snt_sim({"--pty", at(name)}), "--pty " + at(name) + ": File exists", name);
     }
     EXPECT_EQ(read_file(at("file")), "mine");
     EXPECT_EQ(link_target(at("link")), "file");
     EXPECT_EQ(link_target(at("dangling")), "nowhere");
     EXPECT_TRUE(fs::is_directory(at("folder")));
-    expect_refused(sim({"--pty", at("no/dir/port")}), "--pty " + at("no/dir/port") + ": No such file or directory",
+    expect_refused(snt_sim({"--pty", at("no/dir/port")}), "--pty " + at("no/dir/port") + ": No such file or directory",
                    "missing folder");
 }
 
@@ -500,11 +468,11 @@ TEST(HostileValues, EveryBadValueExitsTwoNamingTheOption)
         {{"--vcd", "/"}, "--vcd /: Is a directory"},
         {{"--image", "/nonexistent/x.elf"}, "--image: /nonexistent/x.elf: No such file or directory"},
     };
-    for (const Case &c : cases) expect_refused(sim(c.args), c.says, c.args[0] + " '" + c.args[1] + "'");
+    for (const Case &c : cases) expect_refused(snt_sim(c.args), c.says, c.args[0] + " '" + c.args[1] + "'");
 
     // The edges of the range are values like any other.
-    EXPECT_EQ(sim({"--xtal", "1e6"}, "w\r").exit_code, 0);
-    EXPECT_EQ(sim({"--xtal", "50000000"}, "w\r").exit_code, 0);
+    EXPECT_EQ(snt_sim({"--xtal", "1e6"}, "w\r").exit_code, 0);
+    EXPECT_EQ(snt_sim({"--xtal", "50000000"}, "w\r").exit_code, 0);
 }
 
 // ============================================================ endless input
@@ -581,9 +549,9 @@ TEST(HostileInput, EachModeReadsOnlyWhatTheLineTakes)
 TEST(HostileInput, AnOverlongLineReachesTheFirmwareInPiecesAndTheNextLineStillRuns)
 {
     const std::size_t long_line = 5 * sim::StdioHost::kMaxLine + 17;
-    const ProcessResult r = sim({}, std::string(long_line, 'x') + "\rw\r");
+    const ProcessResult r = snt_sim({}, std::string(long_line, 'x') + "\rw\r");
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.out, kBanner + "1.3;VORN\r");
+    EXPECT_EQ(r.out, kBanner + ID_TEXT "\r");
 }
 
 // ==================================================== stop signals, any time
@@ -674,10 +642,7 @@ TEST_F(HostilePtySignals, APseudoTerminalSessionEndsCleanlyDuringASweep)
             if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         ASSERT_GE(fd, 0) << "the link never appeared";
-        termios tio{};
-        tcgetattr(fd, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(fd, TCSANOW, &tio);
+        make_raw(fd);
         ASSERT_EQ(::write(fd, kEndlessSweep.data(), kEndlessSweep.size()), static_cast<ssize_t>(kEndlessSweep.size()));
         std::string got;
         const auto deadline = Clock::now() + seconds(60);

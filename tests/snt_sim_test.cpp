@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <fstream>
@@ -14,62 +15,61 @@
 #include <thread>
 
 #include "board_fixture.h"
+#include "child_processes.h"
+#include "files.h"
+#include "pseudo_terminal.h"
+#include "protocol.h"
+#include "temp_dir.h"
 
 namespace snt_test {
 namespace {
 
-const std::string kBanner = "25000000\r1.3;VORN\r";
-
-ProcessResult sim(const std::vector<std::string> &args, const std::string &input)
-{
-    std::vector<std::string> argv{built_program("snt-sim")};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(argv, input);
-}
+const std::string kBanner = "25000000\r" ID_TEXT "\r";
 
 TEST(SntSim, CarefulHostRunsEveryLineInOrder)
 {
-    const ProcessResult r = sim({}, "w\r\r W\rw123\r");
+    const ProcessResult r = snt_sim({}, "w\r\r W\rw123\r");
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.out, kBanner + "1.3;VORN\r1.3;VORN\r");
+    EXPECT_EQ(r.out, kBanner + ID_TEXT "\r" ID_TEXT "\r");
     EXPECT_EQ(r.err, "");
 
-    const ProcessResult none = sim({}, "");
+    const ProcessResult none = snt_sim({}, "");
     EXPECT_EQ(none.exit_code, 0);
     EXPECT_EQ(none.out, kBanner) << "with no input the board stops once the banner is out";
 
-    const ProcessResult tail = sim({}, "w\rw");
-    EXPECT_EQ(tail.out, kBanner + "1.3;VORN\r") << "a last line without its carriage return is never run";
+    const ProcessResult tail = snt_sim({}, "w\rw");
+    EXPECT_EQ(tail.out, kBanner + ID_TEXT "\r") << "a last line without its carriage return is never run";
 }
 
 TEST(SntSim, StreamingHostLetsLinesReplaceEachOther)
 {
-    const ProcessResult r = sim({"--stream"}, "w\rw\rw123\r");
+    const ProcessResult r = snt_sim({"--stream"}, "w\rw\rw123\r");
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.out, kBanner + "1.3;VORN\r") << "all three lines arrive during start-up; only the newest runs";
+    EXPECT_EQ(r.out, kBanner + ID_TEXT "\r") << "all three lines arrive during start-up; only the newest runs";
 }
 
 TEST(SntSim, BadOptionsExitWithStatus2AndOneLine)
 {
     for (const auto &args : std::vector<std::vector<std::string>>{
              {"--frobnicate"}, {"--pty"}, {"--vcd"}, {"--stream", "--pty", "/tmp/x"}, {"extra"}}) {
-        const ProcessResult r = sim(args, "");
+        const ProcessResult r = snt_sim(args, "");
         EXPECT_EQ(r.exit_code, 2) << args[0];
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(r.err.rfind("snt-sim: ", 0), 0u) << r.err;
         EXPECT_EQ(r.out, "");
     }
-    EXPECT_NE(sim({"--frobnicate"}, "").err.find("--frobnicate"), std::string::npos);
+    EXPECT_NE(snt_sim({"--frobnicate"}, "").err.find("--frobnicate"), std::string::npos);
 
-    const ProcessResult help = sim({"--help"}, "");
+    const ProcessResult help = snt_sim({"--help"}, "");
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_NE(help.out.find("--pty"), std::string::npos);
 }
 
 TEST(SntSim, WritesAValueChangeDumpOfPA2)
 {
-    const std::string path = testing::TempDir() + "snt_sim_test.vcd";
-    const ProcessResult r = sim({"--vcd", path}, "w\r");
+    const TempDir folder("snt_sim_test");
+    const std::string path = folder / "pa2.vcd";
+    const ProcessResult r = snt_sim({"--vcd", path}, "w\r");
     ASSERT_EQ(r.exit_code, 0) << r.err;
     std::ifstream in(path);
     std::stringstream text;
@@ -89,54 +89,40 @@ TEST(SntSim, WritesAValueChangeDumpOfPA2)
     EXPECT_GT(count("\n0\"\n"), 27) << "the clock line carries the start-up transactions";
     EXPECT_GT(count("\n0#\n"), 6) << "and so does the data line";
 
-    const ProcessResult bad = sim({"--vcd", "/nonexistent/dir/x.vcd"}, "");
+    const ProcessResult bad = snt_sim({"--vcd", "/nonexistent/dir/x.vcd"}, "");
     EXPECT_NE(bad.exit_code, 0);
     EXPECT_NE(bad.err.find("/nonexistent/dir/x.vcd"), std::string::npos);
 }
 
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const std::string &path, const std::string &bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
 TEST(SntSim, SettingsPageFileKeepsTheCrystalAcrossRuns)
 {
-    const std::string page = testing::TempDir() + "snt_sim_test_page.bin";
-    ::unlink(page.c_str());
-    ProcessResult r = sim({"--flash", page}, "w\r");
-    EXPECT_EQ(r.out, kBanner + "1.3;VORN\r");
+    const TempDir folder("snt_sim_test");
+    const std::string page = folder / "page.bin";
+    ProcessResult r = snt_sim({"--flash", page}, "w\r");
+    EXPECT_EQ(r.out, kBanner + ID_TEXT "\r");
     EXPECT_NE(::access(page.c_str(), F_OK), 0) << "no write, no file";
 
-    r = sim({"--flash", page}, "x 26000000\r");
+    r = snt_sim({"--flash", page}, "x 26000000\r");
     ASSERT_EQ(r.exit_code, 0) << r.err;
     std::string expected(1024, '\xFF');
     expected.replace(0, 4, std::string("\x80\xBA\x8C\x01", 4)); // 26,000,000 little-endian
     EXPECT_EQ(read_file(page), expected);
-    r = sim({"--flash", page}, "");
-    EXPECT_EQ(r.out, "26000000\r1.3;VORN\r");
+    r = snt_sim({"--flash", page}, "");
+    EXPECT_EQ(r.out, "26000000\r" ID_TEXT "\r");
 
     // Any pattern starts; values outside the window give the default crystal.
     std::string noise(1024, '\0');
     for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919) >> 3);
     write_file(page, noise);
-    r = sim({"--flash", page}, "w\r");
+    r = snt_sim({"--flash", page}, "w\r");
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, kBanner + "1.3;VORN\r");
+    EXPECT_EQ(r.out, kBanner + ID_TEXT "\r");
     EXPECT_EQ(read_file(page), noise) << "reading the page never writes it";
 
     for (std::size_t size : {0u, 1023u, 1025u}) {
         const std::string bytes(size, 'A');
         write_file(page, bytes);
-        r = sim({"--flash", page}, "x 26000000\r");
+        r = snt_sim({"--flash", page}, "x 26000000\r");
         EXPECT_EQ(r.exit_code, 2) << size;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_NE(r.err.find(page), std::string::npos) << r.err;
@@ -191,9 +177,10 @@ std::vector<std::string> decode_vcd_bus(const std::string &vcd)
 
 TEST(SntSim, BusLogMatchesTheWaveform)
 {
-    const std::string log = testing::TempDir() + "snt_sim_test_bus.log";
-    const std::string vcd = testing::TempDir() + "snt_sim_test_bus.vcd";
-    const ProcessResult r = sim({"--bus-log", log, "--vcd", vcd, "--xtal", "25000123"}, "f 7000000\rx 24000000\r");
+    const TempDir folder("snt_sim_test");
+    const std::string log = folder / "bus.log";
+    const std::string vcd = folder / "bus.vcd";
+    const ProcessResult r = snt_sim({"--bus-log", log, "--vcd", vcd, "--xtal", "25000123"}, "f 7000000\rx 24000000\r");
     ASSERT_EQ(r.exit_code, 0) << r.err;
     std::vector<std::string> logged;
     std::istringstream lines(read_file(log));
@@ -204,14 +191,14 @@ TEST(SntSim, BusLogMatchesTheWaveform)
     EXPECT_EQ(logged.back().substr(logged.back().find(' ')), " C0 B1 A0") << "x ends with a reset of both PLLs";
     EXPECT_EQ(decode_vcd_bus(read_file(vcd)), logged);
 
-    EXPECT_EQ(sim({"--xtal", "abc"}, "").exit_code, 2);
-    EXPECT_EQ(sim({"--xtal", "0"}, "").exit_code, 2);
-    EXPECT_EQ(sim({"--bus-log", "/nonexistent/dir/bus.log"}, "").exit_code, 2) << "a path that cannot be written is a bad value";
+    EXPECT_EQ(snt_sim({"--xtal", "abc"}, "").exit_code, 2);
+    EXPECT_EQ(snt_sim({"--xtal", "0"}, "").exit_code, 2);
+    EXPECT_EQ(snt_sim({"--bus-log", "/nonexistent/dir/bus.log"}, "").exit_code, 2) << "a path that cannot be written is a bad value";
 }
 
 std::vector<double> sweep_levels(const std::string &dut, const std::string &commands)
 {
-    const ProcessResult r = sim({"--dut", dut}, commands);
+    const ProcessResult r = snt_sim({"--dut", dut}, commands);
     EXPECT_EQ(r.exit_code, 0) << r.err;
     std::vector<double> levels;
     std::istringstream lines(r.out.substr(kBanner.size()));
@@ -246,8 +233,8 @@ TEST(SntSim, BandpassSweepFollowsTheDeviceResponse)
 
 TEST(SntSim, PseudoTerminalServesAnySerialProgramUntilTerminated)
 {
-    const std::string link = testing::TempDir() + "snt_sim_test_pty";
-    ::unlink(link.c_str());
+    const TempDir folder("snt_sim_test");
+    const std::string link = folder / "pty";
     const std::string program = built_program("snt-sim");
     const pid_t pid = fork();
     if (pid == 0) {
@@ -260,10 +247,7 @@ TEST(SntSim, PseudoTerminalServesAnySerialProgramUntilTerminated)
         if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ASSERT_GE(fd, 0) << "the link never appeared";
-    termios tio{};
-    tcgetattr(fd, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(fd, TCSANOW, &tio);
+    make_raw(fd);
 
     auto read_until = [fd](const std::string &want) {
         std::string got;
@@ -278,10 +262,10 @@ TEST(SntSim, PseudoTerminalServesAnySerialProgramUntilTerminated)
         }
         return got;
     };
-    EXPECT_NE(read_until("1.3;VORN\r").find(kBanner), std::string::npos);
+    EXPECT_NE(read_until(ID_TEXT "\r").find(kBanner), std::string::npos);
     ASSERT_EQ(::write(fd, "w1\rW\rw\r", 7), 7);
-    const std::string reply = read_until("1.3;VORN\r");
-    EXPECT_EQ(reply.substr(0, 9), "1.3;VORN\r");
+    const std::string reply = read_until(ID_TEXT "\r");
+    EXPECT_EQ(reply.substr(0, 9), ID_TEXT "\r");
     ::close(fd);
 
     kill(pid, SIGTERM);
@@ -289,6 +273,54 @@ TEST(SntSim, PseudoTerminalServesAnySerialProgramUntilTerminated)
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_NE(::access(link.c_str(), F_OK), 0) << "the link is removed on exit";
+}
+
+// ------------------------------------- the device under test and the noise
+
+TEST(SntSimOptions, BadDeviceNoiseOrSeedExitWithStatus2AndOneLine)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {{"--dut", "cable"}, "snt-sim: --dut: unknown device under test \"cable\""},
+        {{"--dut", "lowpass:0"}, "snt-sim: --dut: lowpass: cut-off frequency \"0\": must be above 0 Hz"},
+        {{"--dut", "touchstone:/nonexistent/f.s2p"}, "snt-sim: --dut: touchstone: /nonexistent/f.s2p: cannot open"},
+        {{"--dut"}, "--dut"},
+        {{"--noise", "-1"}, "--noise"},
+        {{"--noise", "abc"}, "--noise"},
+        {{"--noise", "inf"}, "--noise"},
+        {{"--seed", "x"}, "--seed"},
+        {{"--seed", "-1"}, "--seed"},
+        {{"--seed", "18446744073709551616"}, "--seed"},
+    };
+    for (const Case &c : cases) {
+        const ProcessResult r = snt_sim(c.args, "");
+        EXPECT_EQ(r.exit_code, 2) << c.args[0] << " " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.err.rfind("snt-sim: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(SntSimOptions, GoodValuesRunAndHelpListsThem)
+{
+    const TempDir folder("snt_sim_test");
+    const std::string file = folder / "filter.s2p";
+    std::ofstream(file, std::ios::trunc) << "# MHz S DB R 50\n1 0 0 -6 0 0 0 0 0\n";
+    const ProcessResult r = snt_sim(
+        {"--dut", "touchstone:" + file, "--noise", "0.5", "--seed", "18446744073709551615"}, "w\r");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find(ID_TEXT), std::string::npos) << r.out;
+
+    const ProcessResult help = snt_sim({"--help"}, "");
+    EXPECT_EQ(help.exit_code, 0);
+    for (const char *option : {"--dut", "--noise", "--seed", "crystal:FS:Q", "touchstone:FILE"}) {
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
 }
 
 } // namespace

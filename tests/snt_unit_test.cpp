@@ -4,7 +4,6 @@
 // messages that quote outside text, and the device protocol's waits.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 
 #include "device.h"
 #include "fake_tester.h"
+#include "files.h"
 #include "file_identity.h"
 #include "frequency.h"
 #include "line_reader.h"
@@ -27,9 +27,16 @@
 #include "summary.h"
 #include "sweep.h"
 #include "text.h"
+#include "protocol.h"
+#include "sweep_points.h"
+#include "temp_dir.h"
 
 namespace snt {
 namespace {
+
+using snt_test::sweep_of_db;
+
+using snt_test::read_file;
 
 TEST(SntFrequency, TakesSuffixesAndPlainHertz)
 {
@@ -205,24 +212,9 @@ TEST(SntOptions, HelpIsAnswered)
     EXPECT_NE(inv.answer.find("--points"), std::string::npos);
 }
 
-SweepResult from(const std::vector<std::pair<std::uint32_t, std::optional<double>>> &db_points)
-{
-    std::vector<SweepPoint> pts;
-    for (const auto &[f, db] : db_points) {
-        SweepPoint p;
-        p.frequency = f;
-        if (db) {
-            p.level = kFullScaleLevel * std::pow(10.0, *db / 10);
-            p.db = db;
-        }
-        pts.push_back(p);
-    }
-    return SweepResult(pts);
-}
-
 TEST(SntSummary, FindsExtremesAndInterpolatesTheMinus3dBPoints)
 {
-    const Summary s = Summary::of(from({{100, -20.0}, {200, -10.0}, {300, -1.0}, {400, 0.0}, {500, -2.0},
+    const Summary s = Summary::of(sweep_of_db({{100, -20.0}, {200, -10.0}, {300, -1.0}, {400, 0.0}, {500, -2.0},
                                         {600, -6.0}, {700, -30.0}}));
     ASSERT_TRUE(s.max && s.min);
     EXPECT_DOUBLE_EQ(s.max->db, 0.0);
@@ -238,9 +230,23 @@ TEST(SntSummary, FindsExtremesAndInterpolatesTheMinus3dBPoints)
     EXPECT_NE(s.text().find("-3 dB bandwidth"), std::string::npos);
 }
 
+TEST(SntSummary, PointsExactlyAtTheMinus3dBLevelAreInsideTheBandwidth)
+{
+    // Peak -1.5 dB, two points at exactly -4.5 dB: they belong to the peak's
+    // -3 dB stretch and are themselves its -3 dB points.
+    const Summary s = Summary::of(sweep_of_db({{100, -20.0}, {200, -4.5}, {300, -1.5}, {400, -4.5}, {500, -20.0}}));
+    EXPECT_FALSE(s.several_peaks) << "the points at -3 dB are part of the one peak";
+    EXPECT_EQ(s.points_in_bandwidth, 3u);
+    ASSERT_TRUE(s.lower_3db && s.upper_3db);
+    EXPECT_DOUBLE_EQ(*s.lower_3db, 200);
+    EXPECT_DOUBLE_EQ(*s.upper_3db, 400);
+    ASSERT_TRUE(s.bandwidth());
+    EXPECT_DOUBLE_EQ(*s.bandwidth(), 200);
+}
+
 TEST(SntSummary, PeakAtTheEdgeHasOneMinus3dBPoint)
 {
-    const Summary s = Summary::of(from({{1000, 0.0}, {2000, -1.0}, {3000, -5.0}, {4000, -20.0}}));
+    const Summary s = Summary::of(sweep_of_db({{1000, 0.0}, {2000, -1.0}, {3000, -5.0}, {4000, -20.0}}));
     EXPECT_FALSE(s.lower_3db);
     ASSERT_TRUE(s.upper_3db);
     EXPECT_NEAR(*s.upper_3db, 2500, 1e-9);
@@ -250,7 +256,7 @@ TEST(SntSummary, PeakAtTheEdgeHasOneMinus3dBPoint)
 
 TEST(SntSummary, FlatResponseSaysTheMinus3dBPointsAreOutside)
 {
-    const Summary s = Summary::of(from({{1000, -0.1}, {2000, 0.0}, {3000, -0.2}}));
+    const Summary s = Summary::of(sweep_of_db({{1000, -0.1}, {2000, 0.0}, {3000, -0.2}}));
     EXPECT_FALSE(s.lower_3db);
     EXPECT_FALSE(s.upper_3db);
     EXPECT_NE(s.text().find("outside the sweep"), std::string::npos) << s.text();
@@ -258,7 +264,7 @@ TEST(SntSummary, FlatResponseSaysTheMinus3dBPointsAreOutside)
 
 TEST(SntSummary, SeveralPeaksGiveNoBandwidth)
 {
-    const Summary s = Summary::of(from({{1, -20.0}, {2, 0.0}, {3, -20.0}, {4, -1.0}, {5, -20.0}}));
+    const Summary s = Summary::of(sweep_of_db({{1, -20.0}, {2, 0.0}, {3, -20.0}, {4, -1.0}, {5, -20.0}}));
     EXPECT_TRUE(s.several_peaks);
     EXPECT_FALSE(s.bandwidth());
     EXPECT_NE(s.text().find("more than one"), std::string::npos);
@@ -266,7 +272,7 @@ TEST(SntSummary, SeveralPeaksGiveNoBandwidth)
 
 TEST(SntSummary, GapsAreSkippedAndNamed)
 {
-    const Summary s = Summary::of(from({{1, -20.0}, {2, std::nullopt}, {3, 0.0}, {4, -10.0}}));
+    const Summary s = Summary::of(sweep_of_db({{1, -20.0}, {2, std::nullopt}, {3, 0.0}, {4, -10.0}}));
     EXPECT_DOUBLE_EQ(s.max->frequency, 3);
     EXPECT_DOUBLE_EQ(s.min->db, -20.0);
     EXPECT_FALSE(s.lower_3db);
@@ -274,8 +280,8 @@ TEST(SntSummary, GapsAreSkippedAndNamed)
     EXPECT_TRUE(s.upper_3db);
     EXPECT_NE(s.text().find("gap"), std::string::npos);
 
-    EXPECT_FALSE(Summary::of(from({{1, std::nullopt}})).max);
-    EXPECT_NE(Summary::of(from({{1, std::nullopt}})).text().find("every point is a gap"), std::string::npos);
+    EXPECT_FALSE(Summary::of(sweep_of_db({{1, std::nullopt}})).max);
+    EXPECT_NE(Summary::of(sweep_of_db({{1, std::nullopt}})).text().find("every point is a gap"), std::string::npos);
 }
 
 TEST(SntSweepResult, DecibelsAgainstFullScaleAndGaps)
@@ -306,7 +312,8 @@ TEST(SntSweepResult, ReferenceRoundTripAndNormalisation)
     plan.start = 1000000;
     plan.step = 1000000;
     plan.points = 4;
-    const std::string path = testing::TempDir() + "snt_unit_ref.csv";
+    const snt_test::TempDir dir("snt_unit");
+    const std::string path = dir / "ref.csv";
     std::ofstream(path) << SweepResult(plan, {2e10, std::nullopt, 1e10, 4e10}).csv();
     const SweepResult ref = SweepResult::read_csv(path);
     ASSERT_EQ(ref.points().size(), 4u);
@@ -361,7 +368,8 @@ TEST(SntSweepResult, MismatchedReferenceNamesTheFirstDifference)
 
 TEST(SntSweepResult, RefusesAFileThatIsNotASweep)
 {
-    const std::string path = testing::TempDir() + "snt_unit_notref.csv";
+    const snt_test::TempDir dir("snt_unit");
+    const std::string path = dir / "notref.csv";
     std::ofstream(path) << "hello\n1,2,3\n";
     EXPECT_THROW(SweepResult::read_csv(path), InputError);
     std::ofstream(path) << "frequency_hz,level,db\nabc,1,2\n";
@@ -411,50 +419,9 @@ TEST(SntText, InQuotesEscapedAndCut)
 // --- The command line: empty values, one file under two names ----------
 
 // A fresh folder of its own for each test, removed afterwards.
-class TempFolder {
-public:
-    TempFolder()
-    {
-        std::string pattern = testing::TempDir() + "snt_unit_XXXXXX";
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-        path_ = pattern;
-    }
-    ~TempFolder()
-    {
-        for (const auto &name : entries()) {
-            const std::string p = path_ + "/" + name;
-            if (unlink(p.c_str()) != 0) rmdir(p.c_str());
-        }
-        rmdir(path_.c_str());
-    }
-    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
-    const std::string &path() const { return path_; }
-
-    std::vector<std::string> entries() const
-    {
-        std::vector<std::string> names;
-        if (DIR *d = opendir(path_.c_str())) {
-            while (const dirent *e = readdir(d)) {
-                const std::string n = e->d_name;
-                if (n != "." && n != "..") names.push_back(n);
-            }
-            closedir(d);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-private:
-    std::string path_;
+struct TempFolder : snt_test::TempDir {
+    TempFolder() : TempDir("snt_unit") {}
 };
-
-std::string contents(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 SweepPlan five_points()
 {
@@ -527,7 +494,7 @@ TEST(SntOptions, AnOutputThatIsAnInputUnderAnyNameIsRefused)
     }
     EXPECT_EQ(refusal(sweep_with({"--ref", ref, "--csv", ref})),
               "--csv " + ref + " is the same file as --ref " + ref + ": writing it would destroy it");
-    EXPECT_EQ(contents(page), std::string(1024, '\xff'));
+    EXPECT_EQ(read_file(page), std::string(1024, '\xff'));
 }
 
 TEST(SntOptions, TwoOutputsThatAreOneFileAreRefused)
@@ -623,7 +590,8 @@ TEST(SntReference, EndlessAndOversizedInputIsRefusedEarly)
     EXPECT_NE(reading_refused(many).find("more than 1000000 points"), std::string::npos);
     // A folder is not a file.
     try {
-        SweepResult::read_csv(testing::TempDir());
+        const TempFolder folder;
+        SweepResult::read_csv(folder.path());
         FAIL();
     } catch (const InputError &e) {
         EXPECT_NE(std::string(e.what()).find("folder"), std::string::npos) << e.what();
@@ -692,10 +660,10 @@ TEST(SntOutputFile, TheFileIsUntouchedUntilCommitThenReplacedWhole)
         OutputFile out("--csv", path);
         out.write("new ");
         out.write("content\n");
-        EXPECT_EQ(contents(path), "old\n");
+        EXPECT_EQ(read_file(path), "old\n");
         EXPECT_EQ(dir.entries().size(), 2u) << "the temporary sits next to the file";
         out.commit();
-        EXPECT_EQ(contents(path), "new content\n");
+        EXPECT_EQ(read_file(path), "new content\n");
     }
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.csv"});
     struct stat st {};
@@ -712,7 +680,7 @@ TEST(SntOutputFile, AnAbandonedOutputLeavesTheOldFileAndNoTemporary)
         OutputFile out("--csv", path);
         out.write("half a fi");
     }  // an error or Ctrl-C before commit
-    EXPECT_EQ(contents(path), "old\n");
+    EXPECT_EQ(read_file(path), "old\n");
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.csv"});
     {
         OutputFile out("--csv", dir / "new.csv");
@@ -733,7 +701,7 @@ TEST(SntOutputFile, ASymbolicLinkStaysAndItsTargetIsReplaced)
     struct stat st {};
     ASSERT_EQ(lstat(link_path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(contents(real), "new\n");
+    EXPECT_EQ(read_file(real), "new\n");
 }
 
 TEST(SntOutputFile, ANewFileGetsTheModeTheUmaskGives)
@@ -834,14 +802,14 @@ TEST(SntDevice, ABannerAndTheAnswerBehindItAreTakenInStride)
     tester.start([&first](const std::string &line) {
         if (line == "w" && first) {
             first = false;
-            return std::string("25000123\r1.3;VORN\r1.3;VORN\r");  // banner, then the answer to our `w`
+            return std::string("25000123\r" ID_TEXT "\r" ID_TEXT "\r");  // banner, then the answer to our `w`
         }
         return snt_test::FakeTester::firmware(line);
     });
     SerialPort port(tester.port());
     Device device(port, quick());
     EXPECT_EQ(device.banner_crystal(), 25000123u);
-    EXPECT_EQ(device.identify(), "1.3;VORN");
+    EXPECT_EQ(device.identify(), ID_TEXT);
     EXPECT_EQ(device.sweep(1000000, 1000, 3), (std::vector<Device::Level>(3, 36864000000.0)));
 }
 
@@ -863,7 +831,7 @@ TEST(SntDevice, BannerLinesThatNeverEndDoNotKeepTheGreetingGoing)
 TEST(SntDevice, ADeviceThatNeverGoesQuietAfterItsBannerIsRefused)
 {
     snt_test::FakeTester tester;
-    tester.start(nullptr, "25000000\r1.3;VORN\r");
+    tester.start(nullptr, "25000000\r" ID_TEXT "\r");
     SerialPort port(tester.port());
     const auto t0 = Clock::now();
     try {

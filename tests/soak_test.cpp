@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "board_fixture.h"
+#include "protocol.h"
 
 namespace snt_test {
 namespace {
@@ -26,7 +27,7 @@ using sim::Usart;
 constexpr std::uint32_t kDefaultCrystal = 25000000;
 constexpr std::uint32_t kMinCrystal = 24000000, kMaxCrystal = 31000000;
 constexpr std::uint32_t kErased = 0xFFFFFFFF;
-const std::string kId = "1.3;VORN\r";
+const std::string kId = ID_TEXT "\r";
 // Longest any line of the session may keep the firmware busy: a sweep of a
 // few points after a change of PLLs, or a frequency with its settling time.
 constexpr Cycles kSettleLimit = ms(2000);

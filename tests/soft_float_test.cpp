@@ -22,8 +22,11 @@
 #include <string>
 #include <vector>
 
+#include "adc.h"
 #include "cortex_m0.h"
 #include "elf_image.h"
+#include "firmware_symbols.h"
+#include "memory_map.h"
 
 namespace {
 
@@ -449,12 +452,12 @@ TEST_F(SoftFloat, TenMillionPairsPerRoutine)
 // conversion has ended, and the data register holds the next sample.
 class AdcStub final : public CortexM0::Bus, public CortexM0::ExceptionSource {
 public:
-    static constexpr std::uint32_t kIsr = 0x40012400, kDr = 0x40012440;
+    static constexpr std::uint32_t kIsr = sim::kAdcBase + sim::Adc::kIsr, kDr = sim::kAdcBase + sim::Adc::kDr;
     std::uint32_t sample = 0;
 
     std::uint32_t read(std::uint32_t address, unsigned) override
     {
-        if (address == kIsr) return 1u << 2; // EOC
+        if (address == kIsr) return sim::Adc::kEoc;
         if (address == kDr) return sample;
         ADD_FAILURE() << "read of " << hex(address);
         return 0;
@@ -522,10 +525,15 @@ TEST(SoftFloatAdcHandler, EverySampleWithinItsCycleBudget)
     Chip chip(adc, adc);
     CortexM0 &core = chip.core();
     const sim::ElfImage &image = chip.image();
-    const std::uint32_t handler = image.require("ADC1_IRQHandler");
-    const std::uint32_t stage = image.require("measure_stage"), nstep = image.require("nstep"),
-                        last = image.require("last_val"), q1 = image.require("Q1"), q2 = image.require("Q2"),
-                        coeff = image.require("coeff");
+    const std::uint32_t handler = image.require(SNT_FW_NAME(ADC1_IRQHandler));
+    const std::uint32_t stage = image.require(SNT_FW_NAME(measure_stage)), nstep = image.require(SNT_FW_NAME(nstep)),
+                        last = image.require(SNT_FW_NAME(last_val)), q1 = image.require(SNT_FW_NAME(Q1)),
+                        q2 = image.require(SNT_FW_NAME(Q2)), coeff = image.require(SNT_FW_NAME(coeff));
+    // Each is read and written below as one word.
+    static_assert(SNT_FW_SYMBOL(measure_stage).chip_size() == 4 && SNT_FW_SYMBOL(nstep).chip_size() == 4 &&
+                      SNT_FW_SYMBOL(last_val).chip_size() == 4 && SNT_FW_SYMBOL(Q1).chip_size() == 4 &&
+                      SNT_FW_SYMBOL(Q2).chip_size() == 4 && SNT_FW_SYMBOL(coeff).chip_size() == 4,
+                  "the detector's state is held in words");
     const std::uint32_t coefficient = 0x3FEC835Fu; // the firmware's, nearest 1.8477591
     ASSERT_TRUE(core.poke(coeff, coefficient, 4));
 

@@ -1,5 +1,6 @@
 // Start-up: board configuration, the banner, and the main loop's first wait.
 #include "board_fixture.h"
+#include "protocol.h"
 
 namespace snt_test {
 namespace {
@@ -9,13 +10,13 @@ using StartUp = BoardTest;
 TEST_F(StartUp, SendsTheBannerOnlyAndReachesTheMainLoop)
 {
     boot();
-    EXPECT_EQ(serial.text(), std::string("25000000\r1.3;VORN\r"));
+    EXPECT_EQ(serial.text(), std::string("25000000\r" ID_TEXT "\r"));
     ASSERT_EQ(serial.times().size(), 18u);
     for (std::size_t i = 1; i < serial.times().size(); ++i) {
         EXPECT_EQ(serial.times()[i] - serial.times()[i - 1], 690u) << "bytes back to back at 115,942 baud";
     }
-    EXPECT_EQ(global<std::uint32_t>("xtal"), 25000000u);
-    EXPECT_EQ(global<volatile std::uint32_t>("rx_byte_f"), 0u);
+    EXPECT_EQ(SNT_FW(board.firmware(), xtal), 25000000u);
+    EXPECT_EQ(SNT_FW(board.firmware(), rx_byte_f), 0u);
     // Banner, synthesizer set-up and the 50 ms settling wait.
     EXPECT_GT(board.now(), ms(50));
     EXPECT_LT(board.now(), ms(60));
@@ -26,17 +27,17 @@ TEST_F(StartUp, ConfiguresEveryPeripheralWithItsValues)
     boot();
     auto reg = [&](std::uint32_t a) { return board.inspect(a); };
     // Clocks: HSI as system clock, HSI14 on under ADC control, USART1 on PCLK.
-    EXPECT_EQ(reg(0x40021004) & 0xF, 0u) << "CFGR: SW = SWS = HSI";
-    EXPECT_EQ(reg(0x40021000) & 0xF8u, 16u << 3) << "HSITRIM 16";
-    EXPECT_EQ(reg(0x40021034) & 0xFDu, (16u << 3) | 1u) << "CR2: HSI14 on, trim 16, HSI14DIS clear";
-    EXPECT_EQ(reg(0x40021030) & 3u, 0u) << "CFGR3: USART1 on PCLK";
-    EXPECT_EQ(reg(0x40021014), 0x14u | (1u << 17) | (1u << 22)) << "AHBENR: GPIOA and GPIOF added";
-    EXPECT_EQ(reg(0x40021018), (1u << 0) | (1u << 9) | (1u << 14)) << "APB2ENR: SYSCFG, ADC, USART1";
-    EXPECT_EQ(reg(0x4002101C), (1u << 1) | (1u << 28)) << "APB1ENR: TIM3, PWR";
-    EXPECT_EQ(reg(0x40022000) & 7u, 0u) << "flash latency 0";
+    EXPECT_EQ(reg(sim::kRccBase + sim::Rcc::kCfgr) & 0xF, 0u) << "SW = SWS = HSI";
+    EXPECT_EQ(reg(sim::kRccBase + sim::Rcc::kCr) & 0xF8u, 16u << 3) << "HSITRIM 16";
+    EXPECT_EQ(reg(sim::kRccBase + sim::Rcc::kCr2) & 0xFDu, (16u << 3) | 1u) << "HSI14 on, trim 16, HSI14DIS clear";
+    EXPECT_EQ(reg(sim::kRccBase + sim::Rcc::kCfgr3) & 3u, 0u) << "USART1 on PCLK";
+    EXPECT_EQ(reg(sim::kRccBase + sim::Rcc::kAhbenr), 0x14u | (1u << 17) | (1u << 22)) << "GPIOA and GPIOF added";
+    EXPECT_EQ(reg(sim::kRccBase + sim::Rcc::kApb2enr), (1u << 0) | (1u << 9) | (1u << 14)) << "SYSCFG, ADC, USART1";
+    EXPECT_EQ(reg(sim::kRccBase + sim::Rcc::kApb1enr), (1u << 1) | (1u << 28)) << "TIM3, PWR";
+    EXPECT_EQ(reg(sim::kFlashBase + sim::Flash::kAcr) & 7u, 0u) << "flash latency 0";
     // SysTick: 1 ms at 8 MHz, interrupt on.
-    EXPECT_EQ(reg(0xE000E014), 7999u);
-    EXPECT_EQ(reg(0xE000E010) & 7u, 7u);
+    EXPECT_EQ(reg(sim::kSysTickBase + sim::SysTick::kLoad), 7999u);
+    EXPECT_EQ(reg(sim::kSysTickBase + sim::SysTick::kCtrl) & 7u, 7u);
     // Pins.
     const sim::Gpio &pa = board.gpioa(), &pf = board.gpiof();
     auto field = [](std::uint32_t r, int pin, int width) { return (r >> (pin * width)) & ((1u << width) - 1); };
@@ -61,19 +62,19 @@ TEST_F(StartUp, ConfiguresEveryPeripheralWithItsValues)
     // Serial port.
     EXPECT_EQ(board.usart().brr(), 69u);
     EXPECT_EQ(board.usart().cr1(), 0x2Du) << "UE, RE, TE, RXNEIE; 8 bits, no parity, oversampling 16";
-    EXPECT_EQ(reg(0x40013804) & (3u << 12), 0u) << "one stop bit";
+    EXPECT_EQ(reg(sim::kUsart1Base + sim::Usart::kCr2) & (3u << 12), 0u) << "one stop bit";
     // ADC: calibrated, enabled, triggered by TIM3, converting.
-    EXPECT_EQ(reg(0x4001240C), 0x000004C1u) << "CFGR1";
-    EXPECT_EQ(reg(0x40012414), 7u) << "sampling time 239.5 cycles";
-    EXPECT_EQ(reg(0x40012428), 1u) << "channel 0 only";
-    EXPECT_EQ(reg(0x40012410), 0u) << "asynchronous clock";
-    EXPECT_EQ(reg(0x40012404), 1u << 2) << "end of conversion interrupt only";
-    EXPECT_EQ(reg(0x40012408), 5u) << "ADEN and ADSTART, calibration over";
+    EXPECT_EQ(reg(sim::kAdcBase + sim::Adc::kCfgr1), 0x000004C1u);
+    EXPECT_EQ(reg(sim::kAdcBase + sim::Adc::kSmpr), 7u) << "sampling time 239.5 cycles";
+    EXPECT_EQ(reg(sim::kAdcBase + sim::Adc::kChselr), 1u) << "channel 0 only";
+    EXPECT_EQ(reg(sim::kAdcBase + sim::Adc::kCfgr2), 0u) << "asynchronous clock";
+    EXPECT_EQ(reg(sim::kAdcBase + sim::Adc::kIer), 1u << 2) << "end of conversion interrupt only";
+    EXPECT_EQ(reg(sim::kAdcBase + sim::Adc::kCr), 5u) << "ADEN and ADSTART, calibration over";
     // TIM3: 8 MHz / 500, update event as trigger output, counting.
-    EXPECT_EQ(reg(0x40000428), 0u) << "PSC";
-    EXPECT_EQ(reg(0x4000042C), 499u) << "ARR";
-    EXPECT_EQ(reg(0x40000404) & 0x70u, 0x20u) << "MMS update";
-    EXPECT_EQ(reg(0x40000400) & 0x3F1u, 1u) << "CEN, up counting, no preload";
+    EXPECT_EQ(reg(sim::kTim3Base + sim::Timer::kPsc), 0u);
+    EXPECT_EQ(reg(sim::kTim3Base + sim::Timer::kArr), 499u);
+    EXPECT_EQ(reg(sim::kTim3Base + sim::Timer::kCr2) & 0x70u, 0x20u) << "MMS update";
+    EXPECT_EQ(reg(sim::kTim3Base + sim::Timer::kCr1) & 0x3F1u, 1u) << "CEN, up counting, no preload";
     // Interrupt controller.
     EXPECT_TRUE(board.nvic().irq_enabled(12));
     EXPECT_TRUE(board.nvic().irq_enabled(27));
@@ -102,13 +103,13 @@ TEST_F(StartUp, ALineSentDuringTheBannerIsRunByTheFirstLoopPass)
     board.usart().set_on_receiver_ready([this] { send("w\r"); });
     boot();
     board.run_until_idle(ms(20));
-    EXPECT_EQ(serial.text(), std::string("25000000\r1.3;VORN\r1.3;VORN\r"));
+    EXPECT_EQ(serial.text(), std::string("25000000\r" ID_TEXT "\r" ID_TEXT "\r"));
 }
 
 TEST_F(StartUp, MillisecondDelayWaitsNToNPlusOneMilliseconds)
 {
     boot();
-    auto delay = function<void(std::uint32_t)>("LL_mDelay");
+    auto &delay = SNT_FW(board.firmware(), LL_mDelay);
     for (std::uint32_t n : {0u, 1u, 50u}) {
         for (Cycles offset : {Cycles(0), us(137), us(999)}) {
             board.scheduler().advance_to(board.now() + offset);

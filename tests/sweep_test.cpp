@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "board_fixture.h"
+#include "protocol.h"
 
 namespace snt_test {
 namespace {
@@ -66,7 +67,7 @@ protected:
         }
         return t;
     }
-    std::int32_t freq() { return global<std::int32_t>("freq"); }
+    std::int32_t freq() { return SNT_FW(board.firmware(), freq); }
     void expect_points(const std::vector<std::string> &lines, std::vector<double> f1s)
     {
         ASSERT_EQ(lines.size(), f1s.size());
@@ -168,7 +169,7 @@ TEST_F(Sweep, CrossingOneHundredThirtyMegahertzMovesTheLocalOscillatorBelow)
             return probe->sample(when);
         }
     } recorder;
-    recorder.stage = &global<volatile std::uint32_t>("measure_stage");
+    recorder.stage = &SNT_FW(board.firmware(), measure_stage);
     recorder.probe = &probe;
     recorder.synth = &board.si5351();
     recorder.offsets = &lo_offsets;
@@ -198,7 +199,7 @@ TEST_F(Sweep, OnlyTheNewerOfTwoLinesSentDuringASweepRunsAfterIt)
     ASSERT_TRUE(board.run_until_idle(ms(500)));
     const std::string text = serial.text();
     EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), 4) << "three points, then the reply to w";
-    EXPECT_EQ(text.substr(text.size() - 9), "1.3;VORN\r");
+    EXPECT_EQ(text.substr(text.size() - 9), ID_TEXT "\r");
     EXPECT_EQ(freq(), 7003000) << "the f line was replaced before it could run";
 }
 

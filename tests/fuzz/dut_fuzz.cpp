@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "dut.h"
+#include "dut_text.h"
 #include "dut_response.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "dut.h"
+#include "dut_text.h"
 #include "dut_response.h"
 #include "memory_file.h"
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "board.h"
+#include "firmware_symbols.h"
 
 namespace snt_test {
 
@@ -57,17 +58,7 @@ protected:
     void send(const std::string &bytes);
     // Sends a line and runs until the firmware is idle again.
     void send_and_settle(const std::string &bytes, Cycles limit = ms(100));
-
-    template <typename T>
-    T &global(const char *name)
-    {
-        return *board.firmware().get<T>(name);
-    }
-    template <typename F>
-    F *function(const char *name)
-    {
-        return board.firmware().get<F>(name);
-    }
+    // The firmware's globals and functions: SNT_FW(board.firmware(), name).
 };
 
 // Result of running a program of ours as a child process.

@@ -19,6 +19,9 @@
 #include <string>
 #include <thread>
 
+#include "protocol.h"
+#include "pseudo_terminal.h"
+
 namespace snt_test {
 
 class FakeTester {
@@ -31,7 +34,7 @@ public:
     // `r STEP COUNT` with COUNT levels; every other line is silent.
     static std::string firmware(const std::string &line)
     {
-        if (line == "w") return "1.3;VORN\r";
+        if (line == "w") return ID_TEXT "\r";
         unsigned long step = 0, count = 0;
         if (std::sscanf(line.c_str(), "r %lu %lu", &step, &count) == 2) {
             std::string out;
@@ -43,13 +46,7 @@ public:
 
     FakeTester()
     {
-        char name[256];
-        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-        name_ = name;
-        termios tio{};
-        tcgetattr(slave_, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(slave_, TCSANOW, &tio);
+        name_ = open_raw_pty(master_, slave_);
         fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
     }
     ~FakeTester()

@@ -13,6 +13,7 @@
 #include "gpio.h"
 #include "scheduler.h"
 #include "si5351.h"
+#include "temp_dir.h"
 #include "two_wire.h"
 
 namespace {
@@ -505,7 +506,8 @@ TEST(BusLogWriter, OneLineATransactionInMicrosecondsAndHex)
     EXPECT_EQ(sim::BusLogWriter::format(7, {0x0A, 0xFF}), "0 0A FF");
     EXPECT_EQ(sim::BusLogWriter::format(80, {}), "10");
 
-    const std::string path = ::testing::TempDir() + "si5351_bus_log.txt";
+    const snt_test::TempDir folder("si5351_test");
+    const std::string path = folder / "bus.log";
     {
         sim::BusLogWriter w(path);
         w.write(416151, {0xC0, 0x10, 0x80});
@@ -516,9 +518,8 @@ TEST(BusLogWriter, OneLineATransactionInMicrosecondsAndHex)
     std::stringstream text;
     text << in.rdbuf();
     EXPECT_EQ(text.str(), "52018 C0 10 80\n125000 C0 B1 A0\n");
-    std::remove(path.c_str());
 
-    const std::string bad = ::testing::TempDir() + "no/such/dir/log.txt";
+    const std::string bad = folder / "no/such/dir/log.txt";
     try {
         sim::BusLogWriter w(bad);
         FAIL() << "opened " << bad;

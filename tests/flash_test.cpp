@@ -13,6 +13,7 @@
 
 #include "flash.h"
 #include "scheduler.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -278,17 +279,9 @@ TEST_F(FlashModel, WritesThatDoNotProgramChangeNothing)
 
 class FlashPageFile : public FlashModel {
 protected:
-    std::string dir;
-    std::string path;
-
-    void SetUp() override
-    {
-        std::string tmpl = (fs::path(::testing::TempDir()) / "flash_page_XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir = tmpl;
-        path = dir + "/settings.bin";
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    snt_test::TempDir folder{"flash_test"};
+    std::string dir = folder.path();
+    std::string path = folder / "settings.bin";
 
     static std::vector<std::uint8_t> file_bytes(const std::string &p)
     {
@@ -301,12 +294,7 @@ protected:
         out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     static std::vector<std::uint8_t> bytes_of(const Flash::PageData &d) { return {d.begin(), d.end()}; }
-    std::vector<std::string> directory() const
-    {
-        std::vector<std::string> names;
-        for (const auto &e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-        return names;
-    }
+    std::vector<std::string> directory() const { return folder.entries(); }
 };
 
 TEST_F(FlashPageFile, AMissingFileStartsErasedAndIsWrittenByEveryOperation)
