@@ -1,5 +1,7 @@
 #include "adc.h"
 
+#include <cmath>
+
 namespace sim {
 
 namespace {
@@ -77,7 +79,7 @@ Cycles Adc::conversion_cycles() const
     default:
         break;
     }
-    return static_cast<Cycles>(half_clocks / 2.0 * kCoreHz / adc_hz + 0.5);
+    return static_cast<Cycles>(std::llround(half_clocks / 2.0 * kCoreHz / adc_hz));
 }
 
 bool Adc::can_convert() const { return ready_ && (cr_ & kAden) && (cr_ & kAdstart) && !converting(); }

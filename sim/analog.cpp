@@ -96,7 +96,8 @@ double AnalogFrontEnd::level_at(Cycles when) const
     const Tone &t = tone();
     if (t.amplitude == 0) return kMidScale;
     // Whole seconds and the rest apart, so the phase stays exact over long runs.
-    const double turns = std::fmod(t.beat_hz * static_cast<double>(when / kCoreHz), 1.0) +
+    const Cycles whole_seconds = when / kCoreHz;
+    const double turns = std::fmod(t.beat_hz * static_cast<double>(whole_seconds), 1.0) +
                          t.beat_hz * static_cast<double>(when % kCoreHz) / kCoreHz;
     return kMidScale + t.amplitude * std::sin(kTwoPi * turns + kPhaseOffset);
 }

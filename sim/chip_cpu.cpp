@@ -97,7 +97,6 @@ void ChipCpu::after_stop(CortexM0::Stop stop)
     }
     switch (stop) {
     case Stop::Limit:
-        return;
     case Stop::BusAccess:
         return;
     case Stop::Sleeping: {
@@ -145,7 +144,7 @@ void ChipCpu::halted(const std::string &why) const { throw BoardError(why); }
 bool ChipCpu::idle() const
 {
     std::uint32_t line_pending = 1;
-    core_.peek(rx_byte_f_, kLineFlag.chip_size(), line_pending);
+    core_.peek(rx_byte_f_, decltype(kLineFlag)::chip_size(), line_pending);
     // Waiting means standing in the loop that polls the line flag: once the
     // main loop has left it to take a line, it is busy, bus access or not.
     const bool in_loop = core_.pc() >= main_loop_.first && core_.pc() <= main_loop_.second;

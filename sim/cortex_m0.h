@@ -206,7 +206,7 @@ private:
     [[noreturn]] static void fault();
     void take_fault();
     bool take_pending();
-    int pending_exception(int execution_priority, int &priority);
+    int pending_exception(int current, int &priority);
     int priority_ignoring_primask() const;
     bool wakes(bool for_event);
     void enter(int exception, int priority, std::uint32_t return_address);

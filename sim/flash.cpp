@@ -52,7 +52,13 @@ std::string final_target(const std::string &path)
         const ssize_t n = ::readlink(p.c_str(), target.data(), target.size());
         if (n < 0 || static_cast<std::size_t>(n) >= target.size()) return p; // changed meanwhile: stat will tell
         const std::string t(target.data(), static_cast<std::size_t>(n));
-        p = t[0] == '/' ? t : directory_of(p) + "/" + t;
+        if (t[0] == '/') {
+            p = t;
+        } else {
+            p = directory_of(p);
+            p += '/';
+            p += t;
+        }
     }
     throw PageFileError("settings page file " + path + ": " + std::strerror(ELOOP));
 }

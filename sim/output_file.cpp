@@ -14,7 +14,7 @@
 namespace sim {
 
 namespace {
-constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr std::size_t kBufferSize = std::size_t{64} * 1024;
 // A pipe or terminal gets this much at a time, which it takes without
 // blocking once it reports room.
 constexpr std::size_t kMaxWrite = 4096;

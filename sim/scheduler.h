@@ -13,7 +13,12 @@ using Cycles = std::uint64_t;
 // The core clock: every time on the board is a count of its cycles.
 constexpr Cycles kCoreHz = 8'000'000;
 
-constexpr Cycles us_to_cycles(double us) { return static_cast<Cycles>(us * (kCoreHz / 1'000'000.0) + 0.5); }
+// Rounds to the nearest cycle; for durations, which are never negative
+// (std::llround would do the same but is not constexpr).
+constexpr Cycles us_to_cycles(double us)
+{
+    return static_cast<Cycles>(us * (kCoreHz / 1'000'000.0) + 0.5); // NOLINT(bugprone-incorrect-roundings)
+}
 constexpr double cycles_to_us(Cycles c) { return static_cast<double>(c) / (kCoreHz / 1'000'000.0); }
 
 // Events in time order; events due at the same cycle run in the order they

@@ -7,6 +7,9 @@ namespace sim {
 
 namespace {
 
+// A register number as an index into the register file.
+constexpr std::size_t reg_index(int reg) { return static_cast<std::size_t>(reg); }
+
 constexpr std::uint8_t kDivBy4 = 0x0C; // MSn_DIVBY4, byte 2 of a MultiSynth block
 
 // The three parameters of a feedback or output MultiSynth block of eight
@@ -18,7 +21,7 @@ struct Params {
 
 Params params(const std::array<std::uint8_t, 256> &r, int base)
 {
-    auto at = [&r, base](int i) { return static_cast<std::uint32_t>(r[static_cast<std::size_t>(base + i)]); };
+    auto at = [&r, base](int i) { return static_cast<std::uint32_t>(r[reg_index(base + i)]); };
     Params p;
     p.p1 = ((at(2) & 0x03u) << 16) | (at(3) << 8) | at(4);
     p.p2 = ((at(5) & 0x0Fu) << 16) | (at(6) << 8) | at(7);
@@ -30,7 +33,7 @@ Params params(const std::array<std::uint8_t, 256> &r, int base)
 
 Si5351Model::Si5351Model(Gpio &port, double xtal_hz) : port_(port), decoder_(*this), xtal_hz_(xtal_hz)
 {
-    for (int n = 0; n < 8; ++n) regs_[static_cast<std::size_t>(kClkControl + n)] = kClkPdn;
+    for (int n = 0; n < 8; ++n) regs_[reg_index(kClkControl + n)] = kClkPdn;
     regs_[kXtalLoad] = 0xD2;
     decoder_.follow(port_);
 }
@@ -157,7 +160,7 @@ void Si5351Model::release_sda()
 
 double Si5351Model::divider(int base, bool allow_divby4) const
 {
-    if (allow_divby4 && (regs_[static_cast<std::size_t>(base + 2)] & kDivBy4) == kDivBy4) return 4.0;
+    if (allow_divby4 && (regs_[reg_index(base + 2)] & kDivBy4) == kDivBy4) return 4.0;
     const Params p = params(regs_, base);
     if (p.p3 == 0) return 0.0;
     return (p.p1 + 512.0 + static_cast<double>(p.p2) / p.p3) / 128.0;
@@ -187,14 +190,14 @@ double Si5351Model::multisynth_hz(int n) const
     check_clk(n);
     const double div = divider(kMultiSynthBase + 8 * n, true);
     if (div == 0.0) return 0.0;
-    const int pll = (regs_[static_cast<std::size_t>(kClkControl + n)] & kMsSrcPllB) ? 1 : 0;
+    const int pll = (regs_[reg_index(kClkControl + n)] & kMsSrcPllB) ? 1 : 0;
     return pll_hz(pll) / div;
 }
 
 double Si5351Model::output_hz(int clk) const
 {
     check_clk(clk);
-    const std::uint8_t control = regs_[static_cast<std::size_t>(kClkControl + clk)];
+    const std::uint8_t control = regs_[reg_index(kClkControl + clk)];
     if (control & kClkPdn) return 0.0;
     const std::uint8_t fanout = regs_[kFanoutEnable];
     double f = 0.0;
@@ -212,7 +215,7 @@ double Si5351Model::output_hz(int clk) const
         f = multisynth_hz(clk);
         break;
     }
-    const unsigned r = (regs_[static_cast<std::size_t>(kMultiSynthBase + 8 * clk + 2)] >> 4) & 7u;
+    const unsigned r = (regs_[reg_index(kMultiSynthBase + 8 * clk + 2)] >> 4) & 7u;
     return f / static_cast<double>(1u << r);
 }
 

@@ -68,7 +68,7 @@ const CLI::Validator kPath(
 // A number of hertz within the synthesizer's crystal range.
 const CLI::Validator kCrystalHz(
     [](std::string &text) {
-        const std::string range = "must be a frequency from 1000000 to 50000000 Hz, not \"" + text + "\"";
+        std::string range = "must be a frequency from 1000000 to 50000000 Hz, not \"" + text + "\"";
         double v = 0;
         try {
             std::size_t used = 0;
@@ -93,13 +93,33 @@ std::string unreadable(const std::string &path)
     return ok ? std::string() : "not a regular file";
 }
 
-// Parses the command line; exits 0 after --help and 2 with a one-line
-// message on an unknown option or a bad value.
-Options parse(int argc, char **argv)
+// A standard deviation in ADC counts: a number of 0 or more.
+const CLI::Validator kNoiseCounts(
+    [](std::string &text) {
+        double v = 0;
+        try {
+            std::size_t used = 0;
+            v = std::stod(text, &used);
+            if (used != text.size()) return std::string("not a number: ") + text;
+        } catch (const std::exception &) {
+            return std::string("not a number: ") + text;
+        }
+        return v >= 0 && std::isfinite(v) ? std::string() : "must be a number of 0 or more, not " + text;
+    },
+    "");
+
+// A seed: a whole number that fits 64 bits.
+const CLI::Validator kSeed(
+    [](std::string &text) {
+        const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+        errno = 0;
+        if (digits) std::strtoull(text.c_str(), nullptr, 10);
+        return digits && errno == 0 ? std::string() : "not a whole number from 0 to 2^64 - 1: " + text;
+    },
+    "");
+
+void add_options(CLI::App &app, Options &o)
 {
-    Options o;
-    CLI::App app{"snt-sim: a virtual scalar network tester. The serial port is on standard input and output "
-                 "(raw bytes, lines ended by a carriage return) unless --pty is given."};
     app.set_help_flag("-h,--help", "Show this help and exit");
     auto *stream = app.add_flag("--stream", o.stream,
                                 "Send all input at the line's byte rate as soon as the receiver is on, "
@@ -136,29 +156,10 @@ Options parse(int argc, char **argv)
                    "Standard deviation of the white noise on the ADC input, in counts (default 2: the detector's "
                    "noise floor about 75 dB below a thru)")
         ->type_name("COUNTS")
-        ->check(CLI::Validator(
-            [](std::string &text) {
-                double v = 0;
-                try {
-                    std::size_t used = 0;
-                    v = std::stod(text, &used);
-                    if (used != text.size()) return std::string("not a number: ") + text;
-                } catch (const std::exception &) {
-                    return std::string("not a number: ") + text;
-                }
-                return v >= 0 && std::isfinite(v) ? std::string() : "must be a number of 0 or more, not " + text;
-            },
-            ""));
+        ->check(kNoiseCounts);
     app.add_option("--seed", o.seed, "Seed of the noise sequence (default 1); the same seed gives the same samples")
         ->type_name("N")
-        ->check(CLI::Validator(
-            [](std::string &text) {
-                const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-                errno = 0;
-                if (digits) std::strtoull(text.c_str(), nullptr, 10);
-                return digits && errno == 0 ? std::string() : "not a whole number from 0 to 2^64 - 1: " + text;
-            },
-            ""));
+        ->check(kSeed);
     app.add_option("--image", o.image,
                    "Run this chip image (the ELF file the chip build writes, snt-fw.elf) on the board's "
                    "Cortex-M0 core, with the chip's own instruction timing, instead of the firmware's host build")
@@ -168,16 +169,31 @@ Options parse(int argc, char **argv)
                  "At exit, print statistics of the run on standard error, one 'name value' a line: cycles, "
                  "instructions, per interrupt handler irq.NAME.count/.cycles_max/.cycles_mean, adc.overruns, "
                  "usart.overruns, flash.stall_cycles");
+}
+
+// The files and the device the options name, checked before the board is
+// built; throws what parse() reports.
+void check_inputs(const Options &o)
+{
+    if (!o.image.empty()) {
+        if (const std::string why = unreadable(o.image); !why.empty()) throw sim::ImageError(o.image + ": " + why);
+        sim::ElfImage{o.image};
+    }
+    if (!o.flash.empty()) sim::Flash::check_page_file(o.flash);
+    sim::parse_dut(o.dut);
+}
+
+// Parses the command line; exits 0 after --help and 2 with a one-line
+// message on an unknown option or a bad value.
+Options parse(int argc, char **argv)
+{
+    Options o;
+    CLI::App app{"snt-sim: a virtual scalar network tester. The serial port is on standard input and output "
+                 "(raw bytes, lines ended by a carriage return) unless --pty is given."};
+    add_options(app, o);
     try {
         app.parse(argc, argv);
-        if (!o.image.empty()) {
-            if (const std::string why = unreadable(o.image); !why.empty()) {
-                throw sim::ImageError(o.image + ": " + why);
-            }
-            sim::ElfImage{o.image};
-        }
-        if (!o.flash.empty()) sim::Flash::check_page_file(o.flash);
-        sim::parse_dut(o.dut);
+        check_inputs(o);
     } catch (const CLI::CallForHelp &) {
         std::fputs(app.help().c_str(), stdout);
         std::exit(0);
@@ -315,8 +331,8 @@ int run(const Options &opt, sim::StopSignals &stop)
 
 int main(int argc, char **argv)
 {
-    const Options opt = parse(argc, argv);
     try {
+        const Options opt = parse(argc, argv);
         sim::StopSignals stop;
         return run(opt, stop);
     } catch (const std::exception &e) {

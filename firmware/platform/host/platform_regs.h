@@ -47,7 +47,8 @@ typedef host_reg<uint16_t> reg16_t;
 
 static_assert(sizeof(reg32_t) == 4 && sizeof(reg16_t) == 2, "register cells keep the device layout");
 
-#define PERIPH_PTR(type, base) (reinterpret_cast<type *>(host_periph(base)))
+/* `type` is a type name, which parentheses would not allow. */
+#define PERIPH_PTR(type, base) (reinterpret_cast<type *>(host_periph(base))) /* NOLINT(bugprone-macro-parentheses) */
 #endif
 
 #endif
