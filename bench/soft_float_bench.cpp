@@ -22,29 +22,19 @@
 
 #include "cortex_m0.h"
 #include "elf_image.h"
+#include "float_bits.h"
 
 namespace {
 
 using sim::CortexM0;
 using Cycles = CortexM0::Cycles;
 
-std::uint32_t bits(float x)
-{
-    std::uint32_t u;
-    std::memcpy(&u, &x, sizeof u);
-    return u;
-}
+using snt_test::bits;
+using snt_test::is_nan;
+using snt_test::is_normal;
+using snt_test::value;
 
-float value(std::uint32_t u)
-{
-    float x;
-    std::memcpy(&x, &u, sizeof x);
-    return x;
-}
-
-bool is_nan(std::uint32_t u) { return (u & 0x7FFFFFFFu) > 0x7F800000u; }
 unsigned exponent(std::uint32_t u) { return (u >> 23) & 0xFFu; }
-bool is_normal(std::uint32_t u) { return exponent(u) - 1u < 254u; }
 bool is_moderate(std::uint32_t u) { return exponent(u) - 97u <= 60u; } // 2^-30 <= |x| < 2^31
 
 class NoPeripherals final : public CortexM0::Bus, public CortexM0::ExceptionSource {

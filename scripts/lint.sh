@@ -29,6 +29,8 @@ print("\n".join(seen))' "$build_dir/compile_commands.json")
 echo "lint: clang-tidy on $(echo "$sources" | wc -l) translation units"
 # shellcheck disable=SC2086
 run-clang-tidy -quiet -p "$build_dir" -j "$(nproc)" $sources > "$build_dir/clang-tidy.log" 2>&1 || status=$?
+# (run-clang-tidy asks for colours; the log is for reading.)
+sed -i 's/\x1b\[[0-9;]*m//g' "$build_dir/clang-tidy.log"
 if [ "${status:-0}" -ne 0 ] || grep -q ': \(warning\|error\):' "$build_dir/clang-tidy.log"; then
     grep -A3 ': \(warning\|error\):' "$build_dir/clang-tidy.log" >&2 || tail -40 "$build_dir/clang-tidy.log" >&2
     echo "lint: clang-tidy found the problems above (full log: $build_dir/clang-tidy.log)" >&2

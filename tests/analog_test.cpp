@@ -32,6 +32,7 @@ struct FakeSynth {
 std::vector<double> block(AnalogFrontEnd &fe, Cycles t0, int n = 256)
 {
     std::vector<double> v;
+    v.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) v.push_back(fe.sample(t0 + Cycles(i) * 500));
     return v;
 }

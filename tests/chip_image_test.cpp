@@ -268,7 +268,7 @@ TEST(ChipImage, SntSimAndSntRunTheImageAndAccountForIt)
 {
     const std::string input = "w\rf 7000000\ro\r";
     const snt_test::TempDir folder("chip_image_test");
-    const std::string dir = folder.path();
+    const std::string &dir = folder.path();
     const auto read_bus = [](const std::string &path) {
         std::ifstream in(path);
         std::string line, bytes;

@@ -1,5 +1,7 @@
 // The synthesizer commands f, o, c and x as a host sees them: bus traffic,
 // the synthesizer's outputs, and how long each command keeps the firmware.
+#include <algorithm>
+
 #include "board_fixture.h"
 #include "bus_log.h"
 #include "protocol.h"
@@ -34,10 +36,8 @@ protected:
     double out(int clk) { return board.si5351().output_hz(clk); }
     bool wrote(std::uint8_t reg, std::uint8_t value)
     {
-        for (const Bytes &b : bus) {
-            if (b.size() == 3 && b[1] == reg && b[2] == value) return true;
-        }
-        return false;
+        return std::any_of(bus.begin(), bus.end(),
+                           [&](const Bytes &b) { return b.size() == 3 && b[1] == reg && b[2] == value; });
     }
 };
 

@@ -186,6 +186,19 @@ public:
     Step next(std::uint32_t pc);
 
 private:
+    // The kinds of instruction `next` picks from; `choice` is its pick.
+    Step arithmetic(std::uint32_t choice);
+    Step high_registers(std::uint32_t pc);
+    Step branch_exchange(std::uint32_t pc);
+    Step load_store(std::uint32_t choice);
+    Step sp_and_extend(std::uint32_t choice);
+    Step push_pop(std::uint32_t choice, std::uint32_t pc);
+    Step load_store_multiple();
+    Step hint();
+    Step system();
+    Step branch(std::uint32_t choice, std::uint32_t pc);
+
+    static std::uint16_t h(std::uint32_t v) { return static_cast<std::uint16_t>(v); }
     int low() { return static_cast<int>(bits(3)); }
     int high_except(std::initializer_list<int> excluded)
     {
@@ -207,16 +220,32 @@ private:
         const std::int64_t base = std::int64_t(pc) + 4;
         const std::int64_t lo = std::max<std::int64_t>(kCodeLow, base + low_offset);
         const std::int64_t hi = std::min<std::int64_t>(kCodeHigh - 8, base + high_offset);
-        return static_cast<std::uint32_t>(lo + 2 * below(static_cast<std::uint32_t>((hi - lo) / 2 + 1)));
+        return static_cast<std::uint32_t>(lo + std::int64_t{2} * below(static_cast<std::uint32_t>((hi - lo) / 2 + 1)));
     }
 
     std::mt19937 rng_;
 };
 
+// The draw that picks the kind comes first; each helper then draws in the
+// order the kind's fields are listed.
 Step Generator::next(std::uint32_t pc)
 {
-    auto h = [](std::uint32_t v) { return static_cast<std::uint16_t>(v); };
-    switch (below(24)) {
+    const std::uint32_t choice = below(24);
+    if (choice <= 4) return arithmetic(choice);
+    if (choice == 5) return high_registers(pc);
+    if (choice == 6) return branch_exchange(pc);
+    if (choice <= 12) return load_store(choice);
+    if (choice <= 15) return sp_and_extend(choice);
+    if (choice <= 17) return push_pop(choice, pc);
+    if (choice == 18) return load_store_multiple();
+    if (choice == 19) return hint();
+    if (choice == 20) return system();
+    return branch(choice, pc);
+}
+
+Step Generator::arithmetic(std::uint32_t choice)
+{
+    switch (choice) {
     case 0: { // LSL/LSR/ASR by immediate (LSL #0 is MOVS)
         return {"shift_imm", {h(bits(2) % 3 << 11 | bits(5) << 6 | low() << 3 | low())}, {}, {}};
     }
@@ -225,47 +254,58 @@ Step Generator::next(std::uint32_t pc)
                 {{low(), value()}, {low(), value()}}, {}};
     case 2: // MOVS/CMP/ADDS/SUBS 8-bit immediate
         return {"imm8", {h(0x2000 | bits(2) << 11 | low() << 8 | bits(8))}, {{low(), value()}}, {}};
-    case 3:
-    case 4: { // data processing
+    default: { // data processing
         const unsigned opc = bits(4);
         const int rdn = low(), rm = low();
         Step s{"alu", {h(0x4000 | opc << 6 | rm << 3 | rdn)}, {{rdn, value()}}, {}};
         if (rm != rdn) s.regs.push_back({rm, (opc == 2 || opc == 3 || opc == 4 || opc == 7) ? shift_amount() : value()});
         return s;
     }
-    case 5: { // ADD, CMP, MOV with high registers
-        const unsigned opc = below(3);
-        Step s{"high", {}, {}, {}};
-        int d = 0, m = 0;
-        if (opc == 1) { // CMP: not both low, neither PC
-            do {
-                d = high_except({15});
-                m = high_except({15});
-            } while (d < 8 && m < 8);
-            if (m != 13) s.regs.push_back({m, value()}); // SP stays word-aligned
-        } else {
-            d = high_except({});
-            m = high_except({});
-            if (d == 15 && m == 15) m = 0;
-            if (d == 13 && m == 15) d = 12;           // SP must stay word-aligned
-            if (d == 15 && m == 13) m = 0;            // the target comes from Rm
-            if (d == 15) {
-                const std::uint32_t to = target(pc, -2048, 2046) | bits(1);
-                s.regs.push_back({m, opc == 0 ? to - (pc + 4) : to});
-            } else if (d == 13 && m != 13) {
-                s.regs.push_back({m, opc == 0 ? (value() & ~3u) % kWindow : ram(4, 0)});
-            } else if (m != 15 && m != 13) {
-                s.regs.push_back({m, value()});
-            }
+    }
+}
+
+// ADD, CMP, MOV with high registers.
+Step Generator::high_registers(std::uint32_t pc)
+{
+    const unsigned opc = below(3);
+    Step s{"high", {}, {}, {}};
+    int d = 0, m = 0;
+    if (opc == 1) { // CMP: not both low, neither PC
+        do {
+            d = high_except({15});
+            m = high_except({15});
+        } while (d < 8 && m < 8);
+        if (m != 13) s.regs.push_back({m, value()}); // SP stays word-aligned
+    } else {
+        d = high_except({});
+        m = high_except({});
+        if (d == 15 && m == 15) m = 0;
+        if (d == 13 && m == 15) d = 12;           // SP must stay word-aligned
+        if (d == 15 && m == 13) m = 0;            // the target comes from Rm
+        if (d == 15) {
+            const std::uint32_t to = target(pc, -2048, 2046) | bits(1);
+            s.regs.push_back({m, opc == 0 ? to - (pc + 4) : to});
+        } else if (d == 13 && m != 13) {
+            s.regs.push_back({m, opc == 0 ? (value() & ~3u) % kWindow : ram(4, 0)});
+        } else if (m != 15 && m != 13) {
+            s.regs.push_back({m, value()});
         }
-        s.code = {h(0x4400 | opc << 8 | (d & 8) << 4 | m << 3 | (d & 7))};
-        return s;
     }
-    case 6: { // BX, BLX
-        const int m = high_except({13, 15});
-        const bool link = coin();
-        return {link ? "blx" : "bx", {h(0x4700 | link << 7 | m << 3)}, {{m, target(pc, -2048, 2046) | 1}}, {}};
-    }
+    s.code = {h(0x4400 | opc << 8 | (d & 8) << 4 | m << 3 | (d & 7))};
+    return s;
+}
+
+// BX, BLX.
+Step Generator::branch_exchange(std::uint32_t pc)
+{
+    const int m = high_except({13, 15});
+    const bool link = coin();
+    return {link ? "blx" : "bx", {h(0x4700 | link << 7 | m << 3)}, {{m, target(pc, -2048, 2046) | 1}}, {}};
+}
+
+Step Generator::load_store(std::uint32_t choice)
+{
+    switch (choice) {
     case 7: // LDR literal
         return {"ldr_literal", {h(0x4800 | low() << 8 | bits(8))}, {}, {}};
     case 8:
@@ -297,67 +337,91 @@ Step Generator::next(std::uint32_t pc)
         if (t != n) s.regs.push_back({t, value()});
         return s;
     }
-    case 12: { // LDR/STR SP-relative
+    default: { // LDR/STR SP-relative
         const std::uint32_t imm8 = bits(8);
         return {"ldst_sp", {h(0x9000 | bits(1) << 11 | low() << 8 | imm8)}, {{13, ram(4, imm8 * 4 + 4)}}, {}};
     }
+    }
+}
+
+Step Generator::sp_and_extend(std::uint32_t choice)
+{
+    switch (choice) {
     case 13: // ADR, ADD Rd, SP, #imm
         return {"adr_add_sp", {h(0xA000 | bits(1) << 11 | low() << 8 | bits(8))}, {{13, ram(4, 4)}}, {}};
     case 14: // ADD/SUB SP, #imm
         return {"adjust_sp", {h(0xB000 | bits(1) << 7 | bits(7))}, {{13, ram(4, 4)}}, {}};
-    case 15: { // extend and reverse
+    default: { // extend and reverse
         if (coin()) return {"extend", {h(0xB200 | bits(2) << 6 | low() << 3 | low())}, {{low(), value()}}, {}};
         static constexpr unsigned kinds[3] = {0, 1, 3};
         return {"reverse", {h(0xBA00 | kinds[below(3)] << 6 | low() << 3 | low())}, {{low(), value()}}, {}};
     }
-    case 16: { // PUSH
+    }
+}
+
+Step Generator::push_pop(std::uint32_t choice, std::uint32_t pc)
+{
+    if (choice == 16) { // PUSH
         std::uint32_t list = bits(8);
         const bool lr = coin();
         if (!list && !lr) list = 1;
         const std::uint32_t count = __builtin_popcount(list) + lr;
         return {"push", {h(0xB400 | lr << 8 | list)}, {{13, ram(4, count * 4) + count * 4}}, {}};
     }
-    case 17: { // POP
-        std::uint32_t list = bits(8);
-        const bool to_pc = coin();
-        if (!list && !to_pc) list = 1;
-        const std::uint32_t count = __builtin_popcount(list) + to_pc;
-        const std::uint32_t sp = ram(4, count * 4);
-        Step s{"pop", {h(0xBC00 | to_pc << 8 | list)}, {{13, sp}}, {}};
-        if (to_pc) s.words.push_back({sp + 4 * (count - 1), target(pc, -4096, 4096) | 1});
-        return s;
+    // POP
+    std::uint32_t list = bits(8);
+    const bool to_pc = coin();
+    if (!list && !to_pc) list = 1;
+    const std::uint32_t count = __builtin_popcount(list) + to_pc;
+    const std::uint32_t sp = ram(4, count * 4);
+    Step s{"pop", {h(0xBC00 | to_pc << 8 | list)}, {{13, sp}}, {}};
+    if (to_pc) s.words.push_back({sp + 4 * (count - 1), target(pc, -4096, 4096) | 1});
+    return s;
+}
+
+// LDM, STM.
+Step Generator::load_store_multiple()
+{
+    std::uint32_t list = bits(8);
+    if (!list) list = 1u << bits(3);
+    const int n = low();
+    const bool load = coin();
+    // A stored base register must be the lowest in the list.
+    if (!load && (list >> n & 1) && (list & ((1u << n) - 1))) list &= ~(1u << n);
+    const std::uint32_t count = __builtin_popcount(list);
+    return {load ? "ldm" : "stm", {h((load ? 0xC800 : 0xC000) | n << 8 | list)}, {{n, ram(4, count * 4)}}, {}};
+}
+
+// CPS, hints (not YIELD: unicorn stops at it).
+Step Generator::hint()
+{
+    static constexpr std::uint16_t codes[] = {0xB662, 0xB672, 0xBF00, 0xBF40, 0x46C0};
+    return {"misc", {codes[below(5)]}, {}, {}};
+}
+
+// MRS, MSR, barriers.
+Step Generator::system()
+{
+    static constexpr std::uint32_t readable[] = {0, 1, 2, 3, 5, 6, 7, 8, 16, 20};
+    const int r = high_except({13, 15});
+    switch (below(4)) {
+    case 0:
+        return {"mrs", {0xF3EF, h(0x8000 | r << 8 | readable[below(10)])}, {}, {}};
+    case 1:
+        // Without bit 27: unicorn keeps a Q flag there, which the M0 does not have.
+        return {"msr_apsr", {h(0xF380 | r), h(0x8800 | bits(2))}, {{r, value() & ~(1u << 27)}}, {}};
+    case 2:
+        return {"msr_primask", {h(0xF380 | r), 0x8810}, {{r, value()}}, {}};
+    default: {
+        static constexpr std::uint16_t barriers[] = {0x8F4F, 0x8F5F, 0x8F6F};
+        return {"barrier", {0xF3BF, barriers[below(3)]}, {}, {}};
     }
-    case 18: { // LDM, STM
-        std::uint32_t list = bits(8);
-        if (!list) list = 1u << bits(3);
-        const int n = low();
-        const bool load = coin();
-        // A stored base register must be the lowest in the list.
-        if (!load && (list >> n & 1) && (list & ((1u << n) - 1))) list &= ~(1u << n);
-        const std::uint32_t count = __builtin_popcount(list);
-        return {load ? "ldm" : "stm", {h((load ? 0xC800 : 0xC000) | n << 8 | list)}, {{n, ram(4, count * 4)}}, {}};
     }
-    case 19: { // CPS, hints (not YIELD: unicorn stops at it)
-        static constexpr std::uint16_t codes[] = {0xB662, 0xB672, 0xBF00, 0xBF40, 0x46C0};
-        return {"misc", {codes[below(5)]}, {}, {}};
-    }
-    case 20: { // MRS, MSR, barriers
-        static constexpr std::uint32_t readable[] = {0, 1, 2, 3, 5, 6, 7, 8, 16, 20};
-        const int r = high_except({13, 15});
-        switch (below(4)) {
-        case 0:
-            return {"mrs", {0xF3EF, h(0x8000 | r << 8 | readable[below(10)])}, {}, {}};
-        case 1:
-            // Without bit 27: unicorn keeps a Q flag there, which the M0 does not have.
-            return {"msr_apsr", {h(0xF380 | r), h(0x8800 | bits(2))}, {{r, value() & ~(1u << 27)}}, {}};
-        case 2:
-            return {"msr_primask", {h(0xF380 | r), 0x8810}, {{r, value()}}, {}};
-        default: {
-            static constexpr std::uint16_t barriers[] = {0x8F4F, 0x8F5F, 0x8F6F};
-            return {"barrier", {0xF3BF, barriers[below(3)]}, {}, {}};
-        }
-        }
-    }
+}
+
+Step Generator::branch(std::uint32_t choice, std::uint32_t pc)
+{
+    switch (choice) {
     case 21: { // conditional branch
         const std::uint32_t to = target(pc, -256, 254);
         const std::uint32_t offset = (to - (pc + 4)) / 2;

@@ -46,7 +46,7 @@ constexpr std::uint16_t bcond(int cond, int from, int to)
 {
     return std::uint16_t(0xD000 | cond << 8 | (((to - from - 4) / 2) & 0xFF));
 }
-constexpr int kEq = 0, kNe = 1;
+constexpr int kEq = 0;
 constexpr std::uint16_t kNop = 0xBF00, kWfi = 0xBF30, kWfe = 0xBF20, kSev = 0xBF40, kYield = 0xBF10;
 constexpr std::uint16_t kCpsid = 0xB672, kCpsie = 0xB662, kUdf = 0xDE00, kBxLr = 0x4770;
 constexpr std::uint16_t kMuls = 0x4351, kRev = 0xBA11, kAdr = 0xA101, kAddSp = 0xB002;

@@ -53,7 +53,7 @@ TEST(DutText, FrequenciesTakeMultipliers)
 TEST(DutText, EveryMistakeHasAOneLineMessage)
 {
     const TempDir folder("dut_text_test");
-    const std::string dir = folder.path();
+    const std::string &dir = folder.path();
     struct Case {
         std::string device, says;
     };

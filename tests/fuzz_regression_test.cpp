@@ -49,7 +49,7 @@ const snt_test::TempDir &folder()
 
 std::string write_file(const std::string &name, const std::string &text)
 {
-    const std::string path = folder() / name;
+    std::string path = folder() / name;
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
     return path;
 }

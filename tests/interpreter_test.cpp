@@ -94,7 +94,8 @@ TEST_F(Interpreter, ReplyGoesOutAtTheLineRateAndTheCommandEndsBeforeItsLastByteL
     const Cycles pa2_fell = pa2.changes().back().first;
     const Cycles last_byte_done = serial.times().back();
     EXPECT_LT(pa2_fell, last_byte_done) << "send_char does not wait for the line";
-    EXPECT_GE(pa2_fell + 2 * 690, last_byte_done) << "at most two bytes are still in the transmitter";
+    constexpr Cycles kByteCycles = 690; // one byte on the line
+    EXPECT_GE(pa2_fell + 2 * kByteCycles, last_byte_done) << "at most two bytes are still in the transmitter";
 }
 
 } // namespace

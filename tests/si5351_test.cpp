@@ -362,7 +362,7 @@ TEST_F(Si5351Bus, MonitorLogsEveryClockedByteWithTheStopTime)
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0].second, (Bytes{0xC0, 0x10, 0x80, 0x4F}));
     EXPECT_EQ(log[0].first, first_end);
-    EXPECT_GT(log[0].first, begin + 4 * 9 * 2 * kHalf) << "logged at the stop, not at the start";
+    EXPECT_GT(log[0].first, begin + Cycles{4} * 9 * 2 * kHalf) << "logged at the stop, not at the start";
     EXPECT_EQ(log[1], std::make_pair(second_end, Bytes{0xC2, 0x99})) << "unacknowledged bytes are logged too";
     EXPECT_EQ(log[2], std::make_pair(empty_end, Bytes{}));
     EXPECT_EQ(monitor.transactions(), 3u);

@@ -67,7 +67,7 @@ TEST(SntLogSweep, RefusesWhatCannotBeSpacedByARatio)
     EXPECT_THROW(SweepPlan::make_log(1000000, 2000000, 1), InputError);
     EXPECT_THROW(SweepPlan::make_log(20000, 20100, 500), InputError) << "two points on one hertz";
     EXPECT_THROW(SweepPlan::make_log(180000000, 200000000, 10), InputError) << "a fresh plan cannot start there";
-    const auto refused = [](std::vector<std::string> args) {
+    const auto refused = [](const std::vector<std::string> &args) {
         try {
             parse_arguments(args);
         } catch (const InputError &e) {

@@ -286,7 +286,7 @@ TEST_F(SntHostile, AnEmptyPortIsRefusedNotTakenForTheVirtualDevice)
 // port is up, then `last_words` on standard error and `end`.
 std::string failing_sim(const TempDir &dir, const std::string &last_words, const std::string &end)
 {
-    const std::string path = dir / "failing-sim";
+    std::string path = dir / "failing-sim";
     write_file(path, "#!/bin/sh\n"
               "'" + built_program("snt-sim") + "' \"$@\" &\n"
               "sim=$!\n"

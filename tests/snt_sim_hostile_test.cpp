@@ -92,6 +92,7 @@ public:
             ::dup2(out_fd >= 0 ? out_fd : out[1], 1);
             ::dup2(err[1], 2);
             std::vector<char *> a;
+            a.reserve(argv.size() + 1);
             for (auto &s : argv) a.push_back(s.data());
             a.push_back(nullptr);
             ::execv(a[0], a.data());
@@ -124,7 +125,7 @@ public:
     const std::string &out() const { return out_text_; }
     const std::string &err() const { return err_text_; }
 
-    void send(const std::string &bytes)
+    void send(const std::string &bytes) const
     {
         ASSERT_EQ(::write(in_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }

@@ -129,9 +129,9 @@ TEST(SntSweepPlan, RefusesWhatTheDeviceCannotDo)
     refuses(1000000, 100000000, 2000000, std::nullopt, "too many");
 }
 
-Invocation parse(std::vector<std::string> args) { return parse_arguments(args); }
+Invocation parse(const std::vector<std::string> &args) { return parse_arguments(args); }
 
-std::string refusal(std::vector<std::string> args)
+std::string refusal(const std::vector<std::string> &args)
 {
     try {
         parse_arguments(args);
@@ -585,7 +585,7 @@ TEST(SntReference, EndlessAndOversizedInputIsRefusedEarly)
               std::string::npos);
     // More rows than any sweep has.
     std::string many = "frequency_hz,level,db\n";
-    many.reserve(9 * (kMaxPoints + 2));
+    many.reserve(std::size_t{9} * (kMaxPoints + 2));
     for (std::uint32_t i = 0; i <= kMaxPoints; ++i) many += "1000,1,\n";
     EXPECT_NE(reading_refused(many).find("more than 1000000 points"), std::string::npos);
     // A folder is not a file.

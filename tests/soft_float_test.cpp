@@ -26,6 +26,7 @@
 #include "cortex_m0.h"
 #include "elf_image.h"
 #include "firmware_symbols.h"
+#include "float_bits.h"
 #include "memory_map.h"
 
 namespace {
@@ -38,22 +39,10 @@ const std::string kImage = SNT_CHIP_IMAGE;
 // Operand pairs per two-operand routine in the random sweep.
 constexpr long kPairs = 10'000'000;
 
-std::uint32_t bits(float x)
-{
-    std::uint32_t u;
-    std::memcpy(&u, &x, sizeof u);
-    return u;
-}
-
-float value(std::uint32_t u)
-{
-    float x;
-    std::memcpy(&x, &u, sizeof x);
-    return x;
-}
-
-bool is_nan(std::uint32_t u) { return (u & 0x7FFFFFFFu) > 0x7F800000u; }
-bool is_normal(std::uint32_t u) { return ((u >> 23) & 0xFFu) - 1u < 254u; }
+using snt_test::bits;
+using snt_test::is_nan;
+using snt_test::is_normal;
+using snt_test::value;
 
 std::string hex(std::uint32_t u)
 {

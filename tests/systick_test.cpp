@@ -27,10 +27,11 @@ TEST(SysTickModel, WrapsOncePerReloadPeriodAndTheFlagClearsOnRead)
     EXPECT_EQ(irq.systick_pends, 0) << "no interrupt without TICKINT";
 
     st.write(sim::SysTick::kCtrl, sim::SysTick::kEnable | sim::SysTick::kClkSource | sim::SysTick::kTickInt, 4);
-    sched.advance_to(8000 * 5);
+    constexpr sim::Cycles kPeriod = 8000; // LOAD + 1
+    sched.advance_to(kPeriod * 5);
     EXPECT_EQ(st.wraps(), 5u);
     EXPECT_EQ(irq.systick_pends, 4);
-    sched.advance_to(8000 * 5 + 1000);
+    sched.advance_to(kPeriod * 5 + 1000);
     EXPECT_EQ(st.read(sim::SysTick::kVal, 4), 7999u - 999u) << "VAL counts down from LOAD";
 }
 

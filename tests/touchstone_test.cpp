@@ -20,7 +20,7 @@ protected:
     std::string path(const std::string &name) { return folder / name; }
     std::string write(const std::string &name, const std::string &text)
     {
-        const std::string p = path(name);
+        std::string p = path(name);
         std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
         return p;
     }

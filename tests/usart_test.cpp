@@ -15,6 +15,8 @@ namespace {
 
 using sim::Cycles;
 
+constexpr Cycles kByte = 690; // one frame at BRR 69
+
 class UsartModel : public ::testing::Test {
 protected:
     sim::Scheduler sched;
@@ -45,7 +47,7 @@ TEST_F(UsartModel, ReceivesOneByteTimeApartAndOverrunsWhenNotRead)
     EXPECT_FALSE(usart.isr() & sim::Usart::kRXNE) << "reading RDR empties it";
     EXPECT_FALSE(irq.level[27]);
 
-    sched.advance_to(3 * 690); // 'b' and then 'c' arrive while nobody reads
+    sched.advance_to(3 * kByte); // 'b' and then 'c' arrive while nobody reads
     EXPECT_TRUE(usart.isr() & sim::Usart::kORE);
     EXPECT_EQ(usart.read(sim::Usart::kRdr, 4), unsigned('b')) << "the older byte stays, the newer is lost";
     EXPECT_TRUE(irq.level[27]) << "a pending overrun keeps the receive interrupt raised";
@@ -60,14 +62,14 @@ TEST_F(UsartModel, IdleAndCharacterMatchFlags)
     EXPECT_TRUE(usart.isr() & sim::Usart::kCMF) << "a zero byte matches the reset value of CR2.ADD";
     usart.read(sim::Usart::kRdr, 4);
     EXPECT_FALSE(usart.isr() & sim::Usart::kIDLE);
-    sched.advance_to(2 * 690);
+    sched.advance_to(2 * kByte);
     EXPECT_TRUE(usart.isr() & sim::Usart::kIDLE) << "idle one frame after the last byte";
     usart.write(sim::Usart::kIcr, sim::Usart::kIDLE | sim::Usart::kCMF, 4);
     EXPECT_FALSE(usart.isr() & (sim::Usart::kIDLE | sim::Usart::kCMF));
 
     const std::uint8_t noisy = 'n';
     usart.host_send(&noisy, 1, sim::Usart::kNoise);
-    sched.advance_to(4 * 690);
+    sched.advance_to(4 * kByte);
     EXPECT_TRUE(usart.isr() & sim::Usart::kNE);
     EXPECT_EQ(usart.read(sim::Usart::kRdr, 4), unsigned('n')) << "a byte with noise is still received";
 }

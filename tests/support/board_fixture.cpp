@@ -76,6 +76,7 @@ ProcessResult run_process(const std::vector<std::string> &argv, const std::strin
         dup2(out[1], 1);
         dup2(err[1], 2);
         std::vector<char *> args;
+        args.reserve(argv.size() + 1);
         for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
         args.push_back(nullptr);
         execv(args[0], args.data());

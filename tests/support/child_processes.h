@@ -63,6 +63,7 @@ public:
         pid_ = fork();
         if (pid_ == 0) {
             std::vector<char *> args;
+            args.reserve(argv.size() + 1);
             for (auto &a : argv) args.push_back(a.data());
             args.push_back(nullptr);
             execv(args[0], args.data());
