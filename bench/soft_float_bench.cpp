@@ -178,8 +178,8 @@ int main(int argc, char **argv)
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t) {
             const long share = pairs / kThreads + (t < pairs % kThreads ? 1 : 0);
-            threads.emplace_back(run, std::cref(image), op, share, 0x5F000000u + std::uint64_t(op) * 16 + std::uint64_t(t),
-                                 std::ref(parts[t]));
+            threads.emplace_back(run, std::cref(image), op, share,
+                                 0x5F000000u + std::uint64_t(op) * 16 + std::uint64_t(t), std::ref(parts[t]));
         }
         for (auto &thread : threads) thread.join();
         Result all;
@@ -195,8 +195,8 @@ int main(int argc, char **argv)
                     kNames[op], all.checked, all.mismatches, (unsigned long long)all.normal.min,
                     all.normal.total / double(std::max(all.normal.count, 1L)), (unsigned long long)all.normal.max,
                     all.normal.count, (unsigned long long)all.moderate.min,
-                    all.moderate.total / double(std::max(all.moderate.count, 1L)),
-                    (unsigned long long)all.moderate.max, all.moderate.count);
+                    all.moderate.total / double(std::max(all.moderate.count, 1L)), (unsigned long long)all.moderate.max,
+                    all.moderate.count);
         std::fflush(stdout);
     }
     return failures == 0 ? 0 : 1;

@@ -12,13 +12,10 @@ namespace {
 bool is_hz(std::string_view tail)
 {
     return tail.size() == 2 && std::tolower(static_cast<unsigned char>(tail[0])) == 'h' &&
-           std::tolower(static_cast<unsigned char>(tail[1])) == 'z';
+        std::tolower(static_cast<unsigned char>(tail[1])) == 'z';
 }
 
-bool ends_in_hz(std::string_view text)
-{
-    return text.size() >= 2 && is_hz(text.substr(text.size() - 2));
-}
+bool ends_in_hz(std::string_view text) { return text.size() >= 2 && is_hz(text.substr(text.size() - 2)); }
 
 // The multiplier a unit stands for: "" 1, "k" 1e3, ...; 0 for anything else.
 double multiplier(std::string_view unit)

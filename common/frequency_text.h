@@ -12,12 +12,12 @@ namespace snt_text {
 
 enum class Verdict {
     ok,
-    no_number,   // nothing that reads as a number at the front
-    bad_suffix,  // a number followed by something other than a multiplier (and "Hz")
-    milli,       // a number followed by m: a mistyped M, most likely
-    plus_sign,   // a leading '+'
-    minus_sign,  // a leading '-' before what would otherwise be read
-    too_large,   // beyond a double once multiplied
+    no_number,  // nothing that reads as a number at the front
+    bad_suffix, // a number followed by something other than a multiplier (and "Hz")
+    milli,      // a number followed by m: a mistyped M, most likely
+    plus_sign,  // a leading '+'
+    minus_sign, // a leading '-' before what would otherwise be read
+    too_large,  // beyond a double once multiplied
 };
 
 struct Reading {

@@ -12,12 +12,12 @@
 // ---------------------------------------------------------------------------
 // Symbols provided by the linker script.
 extern "C" {
-extern uint32_t _estack[];  // top of the 1 KB stack above the globals
-extern uint32_t _sidata[];  // .data initial values in flash
-extern uint32_t _sdata[];   // .data start in RAM
-extern uint32_t _edata[];   // .data end in RAM (word aligned)
-extern uint32_t _sbss[];    // .bss start (word aligned)
-extern uint32_t _ebss[];    // .bss end (word aligned)
+extern uint32_t _estack[]; // top of the 1 KB stack above the globals
+extern uint32_t _sidata[]; // .data initial values in flash
+extern uint32_t _sdata[];  // .data start in RAM
+extern uint32_t _edata[];  // .data end in RAM (word aligned)
+extern uint32_t _sbss[];   // .bss start (word aligned)
+extern uint32_t _ebss[];   // .bss end (word aligned)
 
 typedef void (*init_fn_t)(void);
 extern init_fn_t __preinit_array_start[];
@@ -29,7 +29,7 @@ extern init_fn_t __init_array_end[];
 // exists in the link if something uses thread-local data; otherwise the
 // weak reference stays zero and nothing is pulled in.
 extern char __tls_base[] __attribute__((weak));
-void _set_tls(void *tls) __attribute__((weak));
+void        _set_tls(void *tls) __attribute__((weak));
 }
 
 // The application entry. Referred to by its symbol name so that the
@@ -80,17 +80,23 @@ SNT_SPARE_HANDLER(SPI1_IRQHandler);
 // 0x08000000 by the linker script, which also checks its size.
 #define SNT_VEC(fn) reinterpret_cast<uint32_t>(&(fn))
 
-extern "C" __attribute__((section(".isr_vector"), used))
-const uint32_t g_vector_table[44] = {
+extern "C" __attribute__((section(".isr_vector"), used)) const uint32_t g_vector_table[44] = {
     SNT_VEC(_estack),           //  0 initial stack pointer
     SNT_VEC(Reset_Handler),     //  1 reset
     SNT_VEC(NMI_Handler),       //  2 NMI
     SNT_VEC(HardFault_Handler), //  3 hard fault
-    0, 0, 0, 0, 0, 0, 0,        //  4..10 reserved
-    SNT_VEC(SVC_Handler),       // 11 SVCall
-    0, 0,                       // 12..13 reserved
-    SNT_VEC(PendSV_Handler),    // 14 PendSV
-    SNT_VEC(SysTick_Handler),   // 15 SysTick
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,                    //  4..10 reserved
+    SNT_VEC(SVC_Handler), // 11 SVCall
+    0,
+    0,                        // 12..13 reserved
+    SNT_VEC(PendSV_Handler),  // 14 PendSV
+    SNT_VEC(SysTick_Handler), // 15 SysTick
 
     SNT_VEC(WWDG_IRQHandler),                // IRQ  0 window watchdog
     0,                                       // IRQ  1
@@ -170,13 +176,11 @@ extern "C" __attribute__((noreturn)) void Reset_Handler(void)
     (void)app_main();
 
     // main() is not expected to return; if it does, stay here.
-    for (;;) {
-    }
+    for (;;) {}
 }
 
 extern "C" void Default_Handler(void)
 {
     // An interrupt without a handler: stop here so a debugger shows where.
-    for (;;) {
-    }
+    for (;;) {}
 }

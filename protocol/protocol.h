@@ -13,13 +13,13 @@
 #define ID_TEXT "1.3;VORN"
 
 /* Every reply line ends with a single carriage return, never a line feed. */
-#define REPLY_END '\r'
+#define REPLY_END      '\r'
 #define REPLY_END_TEXT "\r"
 
 /* Crystal frequencies of the synthesizer, Hz: the window `x` accepts and the
    default used while the settings page holds nothing valid. */
-#define XTAL_MIN 24000000u
-#define XTAL_MAX 31000000u
+#define XTAL_MIN     24000000u
+#define XTAL_MAX     31000000u
 #define XTAL_DEFAULT 25000000u
 
 /* The stimulus frequencies a PC may ask for, Hz. */

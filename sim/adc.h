@@ -50,8 +50,8 @@ public:
 
 class Adc : public Peripheral {
 public:
-    static constexpr std::uint32_t kIsr = 0x00, kIer = 0x04, kCr = 0x08, kCfgr1 = 0x0C, kCfgr2 = 0x10,
-                                   kSmpr = 0x14, kTr = 0x20, kChselr = 0x28, kDr = 0x40, kCcr = 0x308;
+    static constexpr std::uint32_t kIsr = 0x00, kIer = 0x04, kCr = 0x08, kCfgr1 = 0x0C, kCfgr2 = 0x10, kSmpr = 0x14,
+                                   kTr = 0x20, kChselr = 0x28, kDr = 0x40, kCcr = 0x308;
     // ISR / IER
     static constexpr std::uint32_t kAdrdy = 1u << 0, kEoc = 1u << 2, kEos = 1u << 3, kOvr = 1u << 4;
     // CR
@@ -98,7 +98,7 @@ private:
     std::uint32_t isr_ = 0, ier_ = 0, cr_ = 0, cfgr1_ = 0, cfgr2_ = 0, smpr_ = 0, tr_ = 0, chselr_ = 0, dr_ = 0,
                   ccr_ = 0;
     AnalogSource *source_ = nullptr;
-    bool ready_ = false; // enabled and past its start-up time
+    bool ready_ = false;     // enabled and past its start-up time
     std::uint16_t held_ = 0; // the sample being converted
     Scheduler::EventId conversion_event_ = 0;
     std::uint64_t conversions_ = 0, overruns_ = 0;

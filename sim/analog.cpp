@@ -30,8 +30,7 @@ AnalogFrontEnd::Outputs outputs_of(const Si5351Model &synth)
 
 AnalogFrontEnd::AnalogFrontEnd(const Si5351Model &synth, std::unique_ptr<Dut> dut, double noise, std::uint64_t seed)
     : AnalogFrontEnd(outputs_of(synth), std::move(dut), noise, seed)
-{
-}
+{}
 
 AnalogFrontEnd::AnalogFrontEnd(Outputs outputs, std::unique_ptr<Dut> dut, double noise, std::uint64_t seed)
     : outputs_(std::move(outputs)), dut_(std::move(dut))
@@ -98,7 +97,7 @@ double AnalogFrontEnd::level_at(Cycles when) const
     // Whole seconds and the rest apart, so the phase stays exact over long runs.
     const Cycles whole_seconds = when / kCoreHz;
     const double turns = std::fmod(t.beat_hz * static_cast<double>(whole_seconds), 1.0) +
-                         t.beat_hz * static_cast<double>(when % kCoreHz) / kCoreHz;
+        t.beat_hz * static_cast<double>(when % kCoreHz) / kCoreHz;
     return kMidScale + t.amplitude * std::sin(kTwoPi * turns + kPhaseOffset);
 }
 

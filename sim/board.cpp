@@ -25,14 +25,14 @@ constexpr int kPollRepeats = 2;
 // without _IRQHandler or _Handler), for the statistics.
 const char *exception_name(int exception)
 {
-    static const char *const kNames[48] = {
-        nullptr, "Reset", "NMI", "HardFault", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, "SVC",
-        nullptr, nullptr, "PendSV", "SysTick",
-        // IRQ 0..31
-        "WWDG", nullptr, "RTC", "FLASH", "RCC", "EXTI0_1", "EXTI2_3", "EXTI4_15", nullptr, "DMA1_Channel1",
-        "DMA1_Channel2_3", "DMA1_Channel4_5", "ADC1", "TIM1_BRK_UP_TRG_COM", "TIM1_CC", nullptr, "TIM3", nullptr,
-        nullptr, "TIM14", nullptr, "TIM16", "TIM17", "I2C1", nullptr, "SPI1", nullptr, "USART1", nullptr, nullptr,
-        nullptr, nullptr};
+    static const char *const kNames[48] = {nullptr, "Reset", "NMI", "HardFault", nullptr, nullptr, nullptr, nullptr,
+                                           nullptr, nullptr, nullptr, "SVC", nullptr, nullptr, "PendSV", "SysTick",
+                                           // IRQ 0..31
+                                           "WWDG", nullptr, "RTC", "FLASH", "RCC", "EXTI0_1", "EXTI2_3", "EXTI4_15",
+                                           nullptr, "DMA1_Channel1", "DMA1_Channel2_3", "DMA1_Channel4_5", "ADC1",
+                                           "TIM1_BRK_UP_TRG_COM", "TIM1_CC", nullptr, "TIM3", nullptr, nullptr, "TIM14",
+                                           nullptr, "TIM16", "TIM17", "I2C1", nullptr, "SPI1", nullptr, "USART1",
+                                           nullptr, nullptr, nullptr, nullptr};
     return exception >= 0 && exception < 48 ? kNames[exception] : nullptr;
 }
 
@@ -46,7 +46,8 @@ std::string hex(std::uint32_t v)
 } // namespace
 
 Board::Board(const BoardOptions &options)
-    : flash_(sched_, options.flash_file), si5351_(gpiof_, options.synth_xtal_hz),
+    : flash_(sched_, options.flash_file),
+      si5351_(gpiof_, options.synth_xtal_hz),
       analog_(si5351_, parse_dut(options.dut), options.noise, options.seed)
 {
     mappings_ = {
@@ -130,8 +131,8 @@ void Board::run_for(Cycles cycles)
 bool Board::firmware_idle() const
 {
     if (chip_) return chip_->idle();
-    return main_loop_waiting_ && active_.empty() && nvic_.next_to_take(kThreadPriority) < 0 && *parts_->line_flag == 0 &&
-           usart_.tx_idle();
+    return main_loop_waiting_ && active_.empty() && nvic_.next_to_take(kThreadPriority) < 0 &&
+        *parts_->line_flag == 0 && usart_.tx_idle();
 }
 
 void Board::maybe_pause()

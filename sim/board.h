@@ -106,7 +106,10 @@ public:
     void run_for(Cycles cycles);
     // Runs until the firmware waits in its main loop with no line pending and
     // the transmitter empty.
-    bool run_until_idle(Cycles max_cycles) { return run_until([this] { return firmware_idle(); }, max_cycles); }
+    bool run_until_idle(Cycles max_cycles)
+    {
+        return run_until([this] { return firmware_idle(); }, max_cycles);
+    }
     bool firmware_idle() const;
     // Asks a running firmware to pause at its next access (from a callback).
     void request_pause() { pause_requested_ = true; }
@@ -201,8 +204,8 @@ private:
     // vectors, the main loop's line flag.
     const snt_host::Firmware *parts_ = nullptr;
 
-    std::vector<int> active_;                 // exceptions being handled, innermost last
-    std::array<PollState, 8> poll_states_{};  // one per nesting depth
+    std::vector<int> active_;                // exceptions being handled, innermost last
+    std::array<PollState, 8> poll_states_{}; // one per nesting depth
     bool main_loop_waiting_ = false;
     bool pause_requested_ = false;
     Cycles pause_at_ = 0;

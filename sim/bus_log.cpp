@@ -32,10 +32,7 @@ void BusMonitor::on_byte(std::uint8_t value, bool)
 
 BusLogWriter::BusLogWriter(std::unique_ptr<OutputFile> out) : out_(std::move(out)) {}
 
-BusLogWriter::BusLogWriter(const std::string &path) : out_(std::make_unique<OutputFile>("", path))
-{
-    out_->commit();
-}
+BusLogWriter::BusLogWriter(const std::string &path) : out_(std::make_unique<OutputFile>("", path)) { out_->commit(); }
 
 std::string BusLogWriter::format(Cycles end_time, const std::vector<std::uint8_t> &bytes)
 {

@@ -149,7 +149,7 @@ bool ChipCpu::idle() const
     // main loop has left it to take a line, it is busy, bus access or not.
     const bool in_loop = core_.pc() >= main_loop_.first && core_.pc() <= main_loop_.second;
     return main_loop_waiting_ && in_loop && !core_.handler_mode() && board_.nvic().next_to_take(kThreadPriority) < 0 &&
-           line_pending == 0 && board_.usart().tx_idle();
+        line_pending == 0 && board_.usart().tx_idle();
 }
 
 // ------------------------------------------------------------ the core's bus

@@ -16,6 +16,8 @@ constexpr std::uint32_t kReturnToHandler = 0xFFFFFFF1, kReturnToMain = 0xFFFFFFF
 
 // What the decode table maps a halfword to. The register fields and the
 // immediate of each are in Decoded; see decode() for which is which.
+// The operations stay grouped as the decoder groups them.
+// clang-format off
 enum class Op : std::uint8_t {
     MovsReg, LslImm, LsrImm, LsrImm32, AsrImm, AsrImm32,
     AddReg, SubReg, AddImm3, SubImm3,
@@ -32,8 +34,10 @@ enum class Op : std::uint8_t {
     Beq, Bne, Bcs, Bcc, Bmi, Bpl, Bvs, Bvc, Bhi, Bls, Bge, Blt, Bgt, Ble,
     Svc, B, Wide, Undefined,
 };
+// clang-format on
 
-template <unsigned kSize> std::uint32_t read_le(const std::uint8_t *p)
+template <unsigned kSize>
+std::uint32_t read_le(const std::uint8_t *p)
 {
     if constexpr (kSize == 1) {
         return *p;
@@ -48,7 +52,8 @@ template <unsigned kSize> std::uint32_t read_le(const std::uint8_t *p)
     }
 }
 
-template <unsigned kSize> void write_le(std::uint8_t *p, std::uint32_t value)
+template <unsigned kSize>
+void write_le(std::uint8_t *p, std::uint32_t value)
 {
     if constexpr (kSize == 1) {
         *p = static_cast<std::uint8_t>(value);
@@ -116,8 +121,8 @@ Decoded16 decode(std::uint32_t hw) // NOLINT(readability-function-size)
     case 0x08: {
         if (!(hw & 0x400)) {
             static constexpr Op ops[] = {Op::And, Op::Eor, Op::LslReg, Op::LsrReg, Op::AsrReg, Op::Adc,
-                                         Op::Sbc, Op::Ror, Op::Tst, Op::Rsb, Op::Cmp, Op::Cmn,
-                                         Op::Orr, Op::Mul, Op::Bic, Op::Mvn};
+                                         Op::Sbc, Op::Ror, Op::Tst,    Op::Rsb,    Op::Cmp,    Op::Cmn,
+                                         Op::Orr, Op::Mul, Op::Bic,    Op::Mvn};
             return {ops[(hw >> 6) & 15], {lo0, lo3, 0, 0}};
         }
         // High registers: ADD, CMP, MOV, BX/BLX. A PC operand is rare and
@@ -252,8 +257,12 @@ const CortexM0::Decoded *CortexM0::decode_table()
 // ------------------------------------------------------------------ set-up
 
 CortexM0::CortexM0(Bus &bus, ExceptionSource &exceptions, const Memory &memory)
-    : bus_(bus), exceptions_(exceptions), memory_(memory), flash_(memory.flash_size, 0xFF),
-      ram_(memory.ram_size, 0), decode_(decode_table())
+    : bus_(bus),
+      exceptions_(exceptions),
+      memory_(memory),
+      flash_(memory.flash_size, 0xFF),
+      ram_(memory.ram_size, 0),
+      decode_(decode_table())
 {
     if (memory.flash_size % 4 || memory.ram_size % 4 || memory.flash_base % 4 || memory.ram_base % 4) {
         throw std::invalid_argument("CortexM0: flash and RAM must be whole words");
@@ -313,7 +322,7 @@ void CortexM0::set_reg(int n, std::uint32_t value)
 std::uint32_t CortexM0::xpsr() const
 {
     return std::uint32_t(n_) << 31 | std::uint32_t(z_) << 30 | std::uint32_t(c_) << 29 | std::uint32_t(v_) << 28 |
-           std::uint32_t(t_) << 24 | static_cast<std::uint32_t>(current_exception());
+        std::uint32_t(t_) << 24 | static_cast<std::uint32_t>(current_exception());
 }
 
 void CortexM0::set_xpsr(std::uint32_t value)
@@ -387,7 +396,8 @@ void CortexM0::record(std::uint32_t address, std::uint32_t value, unsigned size,
     }
 }
 
-template <unsigned kSize, bool kTrace> inline std::uint32_t CortexM0::load(std::uint32_t address)
+template <unsigned kSize, bool kTrace>
+inline std::uint32_t CortexM0::load(std::uint32_t address)
 {
     if (address & (kSize - 1)) fault();
     std::uint32_t value;
@@ -404,7 +414,8 @@ template <unsigned kSize, bool kTrace> inline std::uint32_t CortexM0::load(std::
     return value;
 }
 
-template <unsigned kSize, bool kTrace> inline void CortexM0::store(std::uint32_t address, std::uint32_t value)
+template <unsigned kSize, bool kTrace>
+inline void CortexM0::store(std::uint32_t address, std::uint32_t value)
 {
     if (address & (kSize - 1)) fault();
     spin_dirty_ = true;
@@ -435,7 +446,8 @@ void CortexM0::store_outside(std::uint32_t address, std::uint32_t value, unsigne
     bus_.write(address, size == 4 ? value : value & ((1u << (8 * size)) - 1), size);
 }
 
-template <bool kTrace> inline std::uint16_t CortexM0::fetch(std::uint32_t address)
+template <bool kTrace>
+inline std::uint16_t CortexM0::fetch(std::uint32_t address)
 {
     const std::uint32_t offset = address - memory_.flash_base;
     if (offset < fetch_limit_) return static_cast<std::uint16_t>(read_le<2>(flash_.data() + offset));
@@ -1032,7 +1044,13 @@ std::uint32_t CortexM0::high_register_pc(std::uint32_t pc, std::uint32_t opcode,
 std::uint32_t CortexM0::special_register(unsigned sysm) const
 {
     switch (sysm) {
-    case 0: case 1: case 2: case 3: case 5: case 6: case 7: {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 5:
+    case 6:
+    case 7: {
         std::uint32_t value = 0;
         if (sysm & 1) value |= static_cast<std::uint32_t>(current_exception());
         if (!(sysm & 4)) value |= xpsr() & 0xF0000000u;
@@ -1054,7 +1072,10 @@ std::uint32_t CortexM0::special_register(unsigned sysm) const
 void CortexM0::write_special_register(unsigned sysm, std::uint32_t value)
 {
     switch (sysm) {
-    case 0: case 1: case 2: case 3:
+    case 0:
+    case 1:
+    case 2:
+    case 3:
         set_xpsr(value);
         break;
     case 8:
@@ -1084,8 +1105,8 @@ void CortexM0::write_special_register(unsigned sysm, std::uint32_t value)
 
 void CortexM0::back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival)
 {
-    const std::uint32_t flags = std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 |
-                                std::uint32_t(v_) << 3;
+    const std::uint32_t flags =
+        std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
     if (target == spin_target_ && !spin_dirty_ && flags == spin_flags_ &&
         std::memcmp(r_.data(), spin_regs_.data(), sizeof spin_regs_) == 0) {
         // The same state at the same place with nothing written: only an

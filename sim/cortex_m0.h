@@ -99,11 +99,11 @@ public:
         bool write;
     };
     struct TraceRecord {
-        std::uint32_t pc;          // address of the instruction
-        std::uint32_t opcode;      // halfword, or both halfwords of a 32-bit one (first << 16 | second)
-        Cycles cycles;             // its cycles
+        std::uint32_t pc;                   // address of the instruction
+        std::uint32_t opcode;               // halfword, or both halfwords of a 32-bit one (first << 16 | second)
+        Cycles cycles;                      // its cycles
         std::array<std::uint32_t, 16> regs; // after it (regs[15]: next pc)
-        std::uint32_t xpsr;        // after it
+        std::uint32_t xpsr;                 // after it
         std::vector<MemAccess> accesses;
     };
 
@@ -185,14 +185,19 @@ private:
     };
 
     // The batch loop and the accesses it makes; kTrace builds the records.
-    template <bool kTrace> void execute();
-    template <unsigned kSize, bool kTrace> std::uint32_t load(std::uint32_t address);
-    template <unsigned kSize, bool kTrace> void store(std::uint32_t address, std::uint32_t value);
-    template <bool kTrace> std::uint16_t fetch(std::uint32_t address);
+    template <bool kTrace>
+    void execute();
+    template <unsigned kSize, bool kTrace>
+    std::uint32_t load(std::uint32_t address);
+    template <unsigned kSize, bool kTrace>
+    void store(std::uint32_t address, std::uint32_t value);
+    template <bool kTrace>
+    std::uint16_t fetch(std::uint32_t address);
     std::uint32_t load_outside(std::uint32_t address, unsigned size);
     void store_outside(std::uint32_t address, std::uint32_t value, unsigned size);
     std::uint16_t fetch_outside(std::uint32_t address);
-    template <bool kTrace> void record(std::uint32_t address, std::uint32_t value, unsigned size, bool write);
+    template <bool kTrace>
+    void record(std::uint32_t address, std::uint32_t value, unsigned size, bool write);
 
     // Instructions off the fast path.
     template <bool kTrace>
@@ -237,7 +242,7 @@ private:
     bool n_ = false, z_ = false, c_ = false, v_ = false;
     bool t_ = true; // EPSR.T: clear after a branch to an even address, which faults
     bool primask_ = false;
-    bool spsel_ = false; // CONTROL.SPSEL: thread mode on the process stack
+    bool spsel_ = false;         // CONTROL.SPSEL: thread mode on the process stack
     std::uint32_t other_sp_ = 0; // the banked stack pointer not in r_[13]
     bool locked_up_ = false;
     bool sleeping_ = false, sleep_for_event_ = false, event_ = false;

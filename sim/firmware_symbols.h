@@ -47,6 +47,6 @@ struct FirmwareSymbol {
 } // namespace sim
 
 // (The parameter is not called `name`: it would replace the member's.)
-#define SNT_FW_SYMBOL(symbol) (::sim::FirmwareSymbol<decltype(::symbol)>{#symbol})
+#define SNT_FW_SYMBOL(symbol)  (::sim::FirmwareSymbol<decltype(::symbol)>{#symbol})
 #define SNT_FW(module, symbol) (SNT_FW_SYMBOL(symbol).in(module))
-#define SNT_FW_NAME(symbol) (SNT_FW_SYMBOL(symbol).name)
+#define SNT_FW_NAME(symbol)    (SNT_FW_SYMBOL(symbol).name)

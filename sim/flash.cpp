@@ -12,7 +12,7 @@
 namespace sim {
 
 namespace {
-constexpr std::uint32_t kAcrReset = 0x30;        // prefetch buffer enabled, zero wait states
+constexpr std::uint32_t kAcrReset = 0x30; // prefetch buffer enabled, zero wait states
 constexpr std::uint32_t kAcrLatency = 0x7, kPRFTBE = 1u << 4, kPRFTBS = 1u << 5;
 // Option bytes as they leave the factory: read protection level 0, every
 // user option and both data bytes at 1.
@@ -116,8 +116,10 @@ Flash::Flash(Scheduler &sched, std::string page_file) : sched_(sched), path_(std
             while (err == 0 && got < kPageSize) {
                 const ssize_t n = ::read(fd, data_.data() + got, kPageSize - got);
                 if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) err = n < 0 ? errno : EINVAL;
-                else got += static_cast<std::size_t>(n);
+                if (n <= 0)
+                    err = n < 0 ? errno : EINVAL;
+                else
+                    got += static_cast<std::size_t>(n);
             }
             ::close(fd);
             if (err != 0) throw PageFileError(where + " could not be read as one page");
@@ -151,8 +153,10 @@ void Flash::write_through()
     while (err == 0 && done < kPageSize) {
         const ssize_t n = ::write(fd, data_.data() + done, kPageSize - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) err = n < 0 ? errno : EIO;
-        else done += static_cast<std::size_t>(n);
+        if (n <= 0)
+            err = n < 0 ? errno : EIO;
+        else
+            done += static_cast<std::size_t>(n);
     }
     if (::close(fd) != 0 && err == 0) err = errno;
     if (err == 0 && ::rename(temp.c_str(), real_path_.c_str()) != 0) err = errno;

@@ -23,7 +23,8 @@ public:
     enum class External : std::uint8_t { None, PullUp, DriveLow, DriveHigh };
 
     Gpio(char port_letter, std::uint32_t moder_reset, std::uint32_t pupdr_reset)
-        : letter_(port_letter), moder_reset_(moder_reset), pupdr_reset_(pupdr_reset) {}
+        : letter_(port_letter), moder_reset_(moder_reset), pupdr_reset_(pupdr_reset)
+    {}
 
     std::string name() const override { return std::string("GPIO") + letter_; }
     void reset() override;

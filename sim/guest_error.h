@@ -14,11 +14,11 @@
 namespace sim {
 
 struct GuestError {
-    std::string device;        // the peripheral's name, e.g. "USART1"
-    std::uint32_t offset = 0;  // in the device's register window
-    unsigned size = 4;         // bytes accessed
+    std::string device;       // the peripheral's name, e.g. "USART1"
+    std::uint32_t offset = 0; // in the device's register window
+    unsigned size = 4;        // bytes accessed
     bool is_write = false;
-    std::uint32_t value = 0;   // the value written; 0 for a read
+    std::uint32_t value = 0; // the value written; 0 for a read
 };
 
 // One line: "USART1 write of 0x1 to unimplemented offset 0x30",

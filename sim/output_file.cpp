@@ -57,8 +57,7 @@ OutputFile::~OutputFile()
     } else if (!failed_) {
         try {
             flush();
-        } catch (const OutputError &) {
-        }
+        } catch (const OutputError &) {}
     }
     ::close(fd_);
 }

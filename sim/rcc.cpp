@@ -11,7 +11,7 @@ constexpr Cycles kHsiStart = us_to_cycles(2), kHsi14Start = us_to_cycles(1);
 
 void Rcc::reset()
 {
-    regs_.define(kCr, 0x00000083);  // HSI on and ready, trimming 16
+    regs_.define(kCr, 0x00000083); // HSI on and ready, trimming 16
     regs_.define(kCfgr, 0);
     regs_.define(kCir, 0);
     regs_.define(kApb2rstr, 0);

@@ -30,7 +30,10 @@ public:
     Cycles now() const { return now_; }
 
     EventId schedule_at(Cycles when, std::function<void()> action);
-    EventId schedule_in(Cycles delay, std::function<void()> action) { return schedule_at(now_ + delay, std::move(action)); }
+    EventId schedule_in(Cycles delay, std::function<void()> action)
+    {
+        return schedule_at(now_ + delay, std::move(action));
+    }
     void cancel(EventId id);
 
     bool has_events() const { return !queue_.empty(); }

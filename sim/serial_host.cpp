@@ -42,8 +42,7 @@ std::runtime_error sys_error(const std::string &what, int err = errno)
 
 StdioHost::StdioHost(Mode mode, int in_fd, int out_fd, StopSignals &stop)
     : mode_(mode), in_fd_(in_fd), out_fd_(out_fd), stop_(stop)
-{
-}
+{}
 
 StdioHost::~StdioHost()
 {
@@ -184,7 +183,8 @@ PtyHost::PtyHost(std::string link_path, StopSignals &stop) : link_(std::move(lin
 {
     if (link_.empty()) throw PortLinkError("an empty path");
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) throw sys_error("cannot open a pseudo-terminal");
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+        throw sys_error("cannot open a pseudo-terminal");
     const char *slave_name = ptsname(master_);
     if (slave_name == nullptr) throw sys_error("cannot name the pseudo-terminal");
     slave_name_ = slave_name;

@@ -63,9 +63,9 @@ public:
 
     // Register numbers the model gives a meaning to.
     static constexpr int kOutputEnable = 3;
-    static constexpr int kClkControl = 16;   // + n, n = 0..7
-    static constexpr int kPllABase = 26;     // MSNA, 8 registers
-    static constexpr int kPllBBase = 34;     // MSNB, 8 registers
+    static constexpr int kClkControl = 16;     // + n, n = 0..7
+    static constexpr int kPllABase = 26;       // MSNA, 8 registers
+    static constexpr int kPllBBase = 34;       // MSNB, 8 registers
     static constexpr int kMultiSynthBase = 42; // + 8n, n = 0..5, 8 registers each
     static constexpr int kPllReset = 177;
     static constexpr int kXtalLoad = 183;

@@ -62,8 +62,8 @@ struct Options {
 };
 
 // A path option given an empty value is a mistake, not "no file".
-const CLI::Validator kPath(
-    [](std::string &text) { return text.empty() ? std::string("an empty path") : std::string(); }, "");
+const CLI::Validator
+    kPath([](std::string &text) { return text.empty() ? std::string("an empty path") : std::string(); }, "");
 
 // A number of hertz within the synthesizer's crystal range.
 const CLI::Validator kCrystalHz(

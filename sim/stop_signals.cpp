@@ -53,14 +53,12 @@ StopSignals::Wait StopSignals::wait(int fd, short events, int timeout_ms)
 {
     if (check() != 0) {
         pollfd p{fd, events, 0};
-        while (::poll(&p, 1, 0) < 0 && errno == EINTR) {
-        }
+        while (::poll(&p, 1, 0) < 0 && errno == EINTR) {}
         return (p.revents & (events | POLLHUP | POLLERR | POLLNVAL)) ? Wait::Ready : Wait::Stopped;
     }
     pollfd fds[2] = {{fd, events, 0}, {fd_, POLLIN, 0}};
     int n;
-    while ((n = ::poll(fds, 2, timeout_ms)) < 0 && errno == EINTR) {
-    }
+    while ((n = ::poll(fds, 2, timeout_ms)) < 0 && errno == EINTR) {}
     if (n < 0) throw std::runtime_error(std::string("cannot wait: ") + std::strerror(errno));
     if (fds[1].revents & POLLIN) {
         drain();

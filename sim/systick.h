@@ -18,8 +18,7 @@ public:
 
     // Register offsets
     static constexpr std::uint32_t kCtrl = 0x0, kLoad = 0x4, kVal = 0x8, kCalib = 0xC;
-    static constexpr std::uint32_t kEnable = 1u << 0, kTickInt = 1u << 1, kClkSource = 1u << 2,
-                                   kCountFlag = 1u << 16;
+    static constexpr std::uint32_t kEnable = 1u << 0, kTickInt = 1u << 1, kClkSource = 1u << 2, kCountFlag = 1u << 16;
 
 private:
     // The counter reaches 0 at `zero_at_` and then reloads on the next cycle.

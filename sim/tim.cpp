@@ -28,10 +28,7 @@ void Timer::reset()
     update_irq();
 }
 
-Cycles Timer::position() const
-{
-    return counting() ? base_position_ + (sched_.now() - base_time_) : base_position_;
-}
+Cycles Timer::position() const { return counting() ? base_position_ + (sched_.now() - base_time_) : base_position_; }
 
 std::uint32_t Timer::counter() const { return static_cast<std::uint32_t>(position() / count_cycles()) & 0xFFFFu; }
 

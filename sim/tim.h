@@ -45,8 +45,7 @@ public:
     static constexpr std::uint32_t kCr1 = 0x00, kCr2 = 0x04, kSmcr = 0x08, kDier = 0x0C, kSr = 0x10, kEgr = 0x14,
                                    kCnt = 0x24, kPsc = 0x28, kArr = 0x2C;
     // CR1
-    static constexpr std::uint32_t kCen = 1u << 0, kUdis = 1u << 1, kUrs = 1u << 2, kOpm = 1u << 3,
-                                   kArpe = 1u << 7;
+    static constexpr std::uint32_t kCen = 1u << 0, kUdis = 1u << 1, kUrs = 1u << 2, kOpm = 1u << 3, kArpe = 1u << 7;
     // CR2 master mode selection
     static constexpr std::uint32_t kMmsMask = 7u << 4, kMmsReset = 0u << 4, kMmsUpdate = 2u << 4;
     // SR and DIER (flag and enable share a position), EGR
@@ -54,8 +53,7 @@ public:
 
     Timer(std::string name, Scheduler &sched, IrqSink &irq, int irq_number)
         : name_(std::move(name)), sched_(sched), irq_(irq), irq_number_(irq_number)
-    {
-    }
+    {}
     Timer(const Timer &) = delete;
     Timer &operator=(const Timer &) = delete;
 
@@ -100,8 +98,8 @@ private:
     std::uint32_t cr1_ = 0, cr2_ = 0, smcr_ = 0, dier_ = 0, sr_ = 0;
     std::uint32_t psc_ = 0, arr_ = 0;               // the registers as written
     std::uint32_t psc_active_ = 0, arr_active_ = 0; // the values in use (shadow registers)
-    Cycles base_time_ = 0;     // the position was base_position_ at base_time_ and,
-    Cycles base_position_ = 0; // while counting, has grown by one a cycle since
+    Cycles base_time_ = 0;                          // the position was base_position_ at base_time_ and,
+    Cycles base_position_ = 0;                      // while counting, has grown by one a cycle since
     Scheduler::EventId overflow_event_ = 0;
     RegisterFile other_; // capture/compare and DMA registers: kept, no behaviour
     std::uint64_t updates_ = 0, trgo_pulses_ = 0;

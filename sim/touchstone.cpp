@@ -64,8 +64,8 @@ std::string read_whole_file(const std::string &path, const std::string &where)
     } else if (!S_ISREG(st.st_mode)) {
         error = "not a regular file";
     } else if (static_cast<std::uintmax_t>(st.st_size) > kMaxFileBytes) {
-        error = std::to_string(st.st_size) + " bytes; a Touchstone file may have at most " +
-                std::to_string(kMaxFileBytes);
+        error =
+            std::to_string(st.st_size) + " bytes; a Touchstone file may have at most " + std::to_string(kMaxFileBytes);
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     char buf[65536];
@@ -123,8 +123,7 @@ public:
     std::unique_ptr<Dut> finish()
     {
         if (!record_.empty()) {
-            throw DutError(where_ + ": the last record has " + std::to_string(record_.size()) +
-                           " of its 9 numbers");
+            throw DutError(where_ + ": the last record has " + std::to_string(record_.size()) + " of its 9 numbers");
         }
         if (hz_.empty()) throw DutError(where_ + ": no data");
         return make_table(std::move(hz_), std::move(db_));

@@ -44,8 +44,7 @@ public:
     // Starts from idle lines (both high) unless told otherwise.
     explicit TwoWireDecoder(TwoWireListener &listener, bool scl = true, bool sda = true)
         : listener_(listener), scl_(scl), sda_(sda)
-    {
-    }
+    {}
     TwoWireDecoder(const TwoWireDecoder &) = delete;
     TwoWireDecoder &operator=(const TwoWireDecoder &) = delete;
 

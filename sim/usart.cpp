@@ -35,8 +35,8 @@ Cycles Usart::byte_cycles() const
 void Usart::update_irq()
 {
     const bool level = ((cr1_ & kRXNEIE) && (isr_ & (kRXNE | kORE))) || ((cr1_ & kTXEIE) && (isr_ & kTXE)) ||
-                       ((cr1_ & kTCIE) && (isr_ & kTC)) || ((cr1_ & kIDLEIE) && (isr_ & kIDLE)) ||
-                       ((cr1_ & kCMIE) && (isr_ & kCMF)) || ((cr3_ & kEIE) && (isr_ & (kNE | kFE | kORE)));
+        ((cr1_ & kTCIE) && (isr_ & kTC)) || ((cr1_ & kIDLEIE) && (isr_ & kIDLE)) || ((cr1_ & kCMIE) && (isr_ & kCMF)) ||
+        ((cr3_ & kEIE) && (isr_ & (kNE | kFE | kORE)));
     irq_.set_irq_level(irq_number_, level);
 }
 
@@ -168,7 +168,7 @@ void Usart::write(std::uint32_t offset, std::uint32_t value, unsigned size)
     case kCr1: {
         cr1_ = value;
         isr_ = (isr_ & ~(kTEACK | kREACK)) | ((cr1_ & kUE) && (cr1_ & kTE) ? kTEACK : 0) |
-               ((cr1_ & kUE) && (cr1_ & kRE) ? kREACK : 0);
+            ((cr1_ & kUE) && (cr1_ & kRE) ? kREACK : 0);
         if (receiver_ready() && !receiver_ready_reported_) {
             receiver_ready_reported_ = true;
             if (on_receiver_ready_) on_receiver_ready_();

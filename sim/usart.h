@@ -17,12 +17,11 @@ public:
     static constexpr std::uint32_t kCr1 = 0x00, kCr2 = 0x04, kCr3 = 0x08, kBrr = 0x0C, kGtpr = 0x10, kRtor = 0x14,
                                    kRqr = 0x18, kIsr = 0x1C, kIcr = 0x20, kRdr = 0x24, kTdr = 0x28;
     // ISR bits
-    static constexpr std::uint32_t kFE = 1u << 1, kNE = 1u << 2, kORE = 1u << 3, kIDLE = 1u << 4,
-                                   kRXNE = 1u << 5, kTC = 1u << 6, kTXE = 1u << 7, kCMF = 1u << 17,
-                                   kTEACK = 1u << 21, kREACK = 1u << 22;
+    static constexpr std::uint32_t kFE = 1u << 1, kNE = 1u << 2, kORE = 1u << 3, kIDLE = 1u << 4, kRXNE = 1u << 5,
+                                   kTC = 1u << 6, kTXE = 1u << 7, kCMF = 1u << 17, kTEACK = 1u << 21, kREACK = 1u << 22;
     // CR1 bits
-    static constexpr std::uint32_t kUE = 1u << 0, kRE = 1u << 2, kTE = 1u << 3, kIDLEIE = 1u << 4,
-                                   kRXNEIE = 1u << 5, kTCIE = 1u << 6, kTXEIE = 1u << 7, kCMIE = 1u << 14;
+    static constexpr std::uint32_t kUE = 1u << 0, kRE = 1u << 2, kTE = 1u << 3, kIDLEIE = 1u << 4, kRXNEIE = 1u << 5,
+                                   kTCIE = 1u << 6, kTXEIE = 1u << 7, kCMIE = 1u << 14;
 
     // Line errors a test can attach to a byte.
     enum LineError : unsigned { kNoError = 0, kNoise = 1, kFraming = 2 };

@@ -31,16 +31,14 @@ VcdWriter::VcdWriter(std::unique_ptr<OutputFile> out, const Scheduler &sched, co
 
 VcdWriter::VcdWriter(const std::string &path, const Scheduler &sched, const std::vector<std::string> &signals)
     : VcdWriter(open_now(path), sched, signals)
-{
-}
+{}
 
 VcdWriter::~VcdWriter()
 {
     if (closed_) return;
     try {
         end();
-    } catch (const OutputError &) {
-    }
+    } catch (const OutputError &) {}
 }
 
 void VcdWriter::end()

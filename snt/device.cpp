@@ -62,7 +62,7 @@ void Device::connect()
     // `identify` to answer, but never beyond `greeting` in all.
     const auto limit = Clock::now() + timing_.greeting;
     auto deadline = std::min(limit, Clock::now() + timing_.identify);
-    bool chatter = false;  // lines that were neither banner nor identification
+    bool chatter = false; // lines that were neither banner nor identification
     for (;;) {
         const auto line = port_.read_line(deadline);
         if (!line) {
@@ -70,8 +70,8 @@ void Device::connect()
                 throw ProtocolError("the device on " + port_.path() +
                                     " has not identified itself: it keeps sending other lines (is a sweep still "
                                     "running?)");
-            throw PortError("no answer from the device on " + port_.path() + " within " +
-                            seconds(timing_.identify) + " (is it connected and powered?)");
+            throw PortError("no answer from the device on " + port_.path() + " within " + seconds(timing_.identify) +
+                            " (is it connected and powered?)");
         }
         if (*line == kIdentification) break;
         if (line->empty()) continue;
@@ -128,8 +128,8 @@ void Device::silent(const std::string &line, std::chrono::milliseconds pause, in
     send(line);
     for (const auto until = Clock::now() + pause; Clock::now() < until;) {
         check_interrupt();
-        std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(),
-                                                              std::chrono::milliseconds(kInterruptPollMs)));
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(kInterruptPollMs)));
     }
     for (int attempt = 1;; ++attempt) {
         // A `w` that arrived while the chip could not take it leaves at most
@@ -137,10 +137,9 @@ void Device::silent(const std::string &line, std::chrono::milliseconds pause, in
         // which the firmware takes as `w`.
         send("w");
         try {
-            expect_identification(timing_.silent_command, in_quotes(line) +
-                                                              (attempt > 1 ? " (asked " + std::to_string(attempt) +
-                                                                                 " times)"
-                                                                           : std::string()));
+            expect_identification(timing_.silent_command,
+                                  in_quotes(line) +
+                                      (attempt > 1 ? " (asked " + std::to_string(attempt) + " times)" : std::string()));
             return;
         } catch (const PortClosed &) {
             throw;
@@ -188,13 +187,11 @@ std::uint32_t Device::sweep_points(std::uint32_t start, std::uint32_t step, std:
             const auto line = port_.read_line(std::min(deadline, Clock::now() + timing_.point));
             if (!line) {
                 const auto n = std::to_string(first + i + 1) + " of " + std::to_string(points);
-                if (Clock::now() >= deadline)
-                    throw PortError("the sweep did not finish in time (at point " + n + ")");
-                throw PortError("no answer from the device within " + seconds(timing_.point) + " at sweep point " +
-                                n);
+                if (Clock::now() >= deadline) throw PortError("the sweep did not finish in time (at point " + n + ")");
+                throw PortError("no answer from the device within " + seconds(timing_.point) + " at sweep point " + n);
             }
             const Level level = parse_level(*line);
-            if (stopping) continue;  // the rest of this command, dropped
+            if (stopping) continue; // the rest of this command, dropped
             ++done;
             if (!on_point(first + i, level)) stopping = true;
         }
@@ -209,7 +206,7 @@ std::uint32_t Device::sweep_frequencies(const std::vector<std::uint32_t> &freque
     const auto n = static_cast<std::uint32_t>(frequencies.size());
     const auto deadline = Clock::now() + timing_.per_point_budget * n + timing_.sweep_slack;
     const auto spacing = [&frequencies](std::uint32_t i) { return frequencies[i + 1] - frequencies[i]; };
-    std::optional<std::uint32_t> at;  // where the firmware's frequency is, when we know
+    std::optional<std::uint32_t> at; // where the firmware's frequency is, when we know
     std::uint32_t done = 0;
     bool stopping = false;
     while (done < n && !stopping) {
@@ -220,8 +217,7 @@ std::uint32_t Device::sweep_frequencies(const std::vector<std::uint32_t> &freque
         std::uint32_t count = 1;
         // A point joins the run when the step after it is the same, so the
         // run ends where the next one begins.
-        while (first + count < n && count < per_command &&
-               (first + count + 1 == n || spacing(first + count) == step))
+        while (first + count < n && count < per_command && (first + count + 1 == n || spacing(first + count) == step))
             ++count;
         if (at != frequencies[first]) set_frequency(frequencies[first]);
         send("r " + std::to_string(step) + " " + std::to_string(count));
@@ -236,7 +232,7 @@ std::uint32_t Device::sweep_frequencies(const std::vector<std::uint32_t> &freque
                                 which);
             }
             const Level level = parse_level(*line);
-            if (stopping) continue;  // the rest of this command, dropped
+            if (stopping) continue; // the rest of this command, dropped
             ++done;
             if (!on_point(first + i, level)) stopping = true;
         }

@@ -62,7 +62,7 @@ constexpr std::uint32_t kMaxPointsPerCommand = 10000;
 
 class Device {
 public:
-    using Level = std::optional<double>;  // nullopt: the synthesizer cannot make that frequency
+    using Level = std::optional<double>; // nullopt: the synthesizer cannot make that frequency
     using Progress = std::function<void(std::uint32_t done, std::uint32_t total)>;
 
     // Takes over an open port and makes sure a tester is on it: sends `w` and
@@ -92,8 +92,8 @@ public:
     // points. When `on_point` asks to stop, the replies still due for the
     // command in flight are read and dropped, so the device is idle again
     // when this returns. Returns the number of points handed on.
-    std::uint32_t sweep_points(std::uint32_t start, std::uint32_t step, std::uint32_t points,
-                               const PointSink &on_point, std::uint32_t per_command = kMaxPointsPerCommand);
+    std::uint32_t sweep_points(std::uint32_t start, std::uint32_t step, std::uint32_t points, const PointSink &on_point,
+                               std::uint32_t per_command = kMaxPointsPerCommand);
     // The points of `frequencies` (rising), in runs of equal spacing: one
     // `f` for the first point, then `r STEP COUNT` per run, each run
     // stepping on to where the next begins (a logarithmic sweep is a run

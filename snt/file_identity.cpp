@@ -19,7 +19,7 @@ std::optional<FileIdentity> FileIdentity::of(const std::string &path)
         return id;
     }
     struct stat entry {};
-    if (errno != ENOENT || ::lstat(path.c_str(), &entry) == 0) return std::nullopt;  // not plainly missing
+    if (errno != ENOENT || ::lstat(path.c_str(), &entry) == 0) return std::nullopt; // not plainly missing
     const auto slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     id.name_ = slash == std::string::npos ? path : path.substr(slash + 1);

@@ -28,9 +28,9 @@ public:
 
 private:
     bool exists_ = false;
-    dev_t device_ = 0;  // of the file, or of the folder it would be made in
+    dev_t device_ = 0; // of the file, or of the folder it would be made in
     ino_t inode_ = 0;
-    std::string name_;  // the name in that folder, when the file does not exist yet
+    std::string name_; // the name in that folder, when the file does not exist yet
 };
 
 } // namespace snt

@@ -27,8 +27,8 @@ std::string format_frequency(double hz);
 
 // The unit a plot axis or title uses for frequencies up to `max_hz`.
 struct FrequencyUnit {
-    double scale;      // hertz per unit
-    const char *name;  // "Hz", "kHz" or "MHz"
+    double scale;     // hertz per unit
+    const char *name; // "Hz", "kHz" or "MHz"
 };
 FrequencyUnit unit_for(double max_hz);
 

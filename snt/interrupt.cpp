@@ -16,8 +16,7 @@ extern "C" void on_signal(int number) { g_signal.store(number); }
 
 Interrupted::Interrupted(int signal_number)
     : std::runtime_error(signal_number == SIGTERM ? "terminated" : "interrupted"), signal_(signal_number)
-{
-}
+{}
 
 void install_interrupt_handlers()
 {

@@ -60,11 +60,11 @@ bool LineReader::fill()
 
 std::optional<std::string> LineReader::next()
 {
-    std::size_t scanned = 0;  // bytes after begin_ known to hold no line end
+    std::size_t scanned = 0; // bytes after begin_ known to hold no line end
     for (;;) {
         const auto end = buffer_.find('\n', begin_ + scanned);
         const std::size_t length = (end == std::string::npos ? buffer_.size() : end) - begin_;
-        if (length > limits_.line_bytes + 1)  // room for a "\r" before the "\n"
+        if (length > limits_.line_bytes + 1) // room for a "\r" before the "\n"
             throw InputError(printable(path_) + " line " + std::to_string(line_ + 1) + " is longer than " +
                              std::to_string(limits_.line_bytes) + " bytes");
         if (end != std::string::npos || (eof_ && begin_ < buffer_.size())) {

@@ -13,8 +13,8 @@ namespace snt {
 class LineReader {
 public:
     struct Limits {
-        std::size_t line_bytes;    // longest line, without its end
-        std::uint64_t file_bytes;  // the whole file
+        std::size_t line_bytes;   // longest line, without its end
+        std::uint64_t file_bytes; // the whole file
     };
 
     // Opens `path` (a regular file, a device or a pipe; not a folder).
@@ -39,7 +39,7 @@ private:
     Limits limits_;
     int fd_ = -1;
     std::string buffer_;
-    std::size_t begin_ = 0;  // where the next line starts in buffer_
+    std::size_t begin_ = 0; // where the next line starts in buffer_
     std::uint64_t total_ = 0;
     std::size_t line_ = 0;
     bool eof_ = false;

@@ -90,8 +90,7 @@ void keep_partial(const Invocation &inv, const SweepFiles &files, const std::vec
         const auto paths = files.write_partial(result, record);
         std::fprintf(stderr, "snt: kept the %s measured in %s\n", counted.c_str(), printable(paths.front()).c_str());
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "snt: could not keep the %s measured: %s\n", counted.c_str(),
-                     printable(e.what()).c_str());
+        std::fprintf(stderr, "snt: could not keep the %s measured: %s\n", counted.c_str(), printable(e.what()).c_str());
     }
 }
 
@@ -148,8 +147,7 @@ void run_sweep(Device &device, const Invocation &inv, SweepFiles &files)
     report(inv, Summary::of(result).text() + wrote(written));
     if (failed) throw std::runtime_error(*failed);
     const bool any = std::any_of(levels.begin(), levels.end(), [](const Device::Level &l) { return l.has_value(); });
-    if (!any)
-        throw std::runtime_error("every point is a gap: the synthesizer could make none of these frequencies");
+    if (!any) throw std::runtime_error("every point is a gap: the synthesizer could make none of these frequencies");
 }
 
 // `snt plot`: saved sweeps, overlaid.
@@ -222,8 +220,8 @@ void perform(Device &device, const Invocation &inv, SweepFiles *files)
     case Command::Sweep:
         run_sweep(device, inv, *files);
         break;
-    case Command::Serve:  // runs on its own, in run()
-    case Command::Plot:   // needs no device
+    case Command::Serve: // runs on its own, in run()
+    case Command::Plot:  // needs no device
         break;
     }
 }

@@ -78,8 +78,8 @@ struct Subcommands {
 void add_global_options(CLI::App &app, Raw &r)
 {
     app.set_help_flag("-h,--help", "Show this help and exit");
-    app.set_version_flag("--version", std::string("snt ") + kVersion + " (for the tester firmware " +
-                                          kIdentification + ")",
+    app.set_version_flag("--version",
+                         std::string("snt ") + kVersion + " (for the tester firmware " + kIdentification + ")",
                          "Show the version and exit");
     app.require_subcommand(1);
     app.fallthrough();
@@ -106,12 +106,16 @@ CLI::App *add_sweep(CLI::App &app, Raw &r)
     sweep->add_option("--stop", r.stop, "Last frequency")->type_name("F")->required();
     sweep->add_option("--points", r.points, "Number of points, spread evenly from start to stop")->type_name("N");
     sweep->add_option("--step", r.step, "Distance between points; as many as fit up to stop")->type_name("F");
-    sweep->add_option("--csv", r.csv, "Write frequency_hz,level,db rows to FILE (default: to standard output, "
-                                      "unless --plot is given)")
+    sweep
+        ->add_option("--csv", r.csv,
+                     "Write frequency_hz,level,db rows to FILE (default: to standard output, "
+                     "unless --plot is given)")
         ->type_name("FILE");
     sweep->add_option("--plot", r.plot, "Draw dB against frequency into FILE (.png or .svg)")->type_name("FILE");
-    sweep->add_option("--ref", r.ref, "Give dB relative to a reference sweep saved with --save-ref "
-                                      "(same frequencies); default: relative to the full-scale level 3.6864e10")
+    sweep
+        ->add_option("--ref", r.ref,
+                     "Give dB relative to a reference sweep saved with --save-ref "
+                     "(same frequencies); default: relative to the full-scale level 3.6864e10")
         ->type_name("FILE");
     sweep->add_option("--save-ref", r.save_ref, "Also save this sweep as a reference CSV (e.g. of a thru)")
         ->type_name("FILE");
@@ -132,7 +136,8 @@ CLI::App *add_sweep(CLI::App &app, Raw &r)
 Subcommands add_subcommands(CLI::App &app, Raw &r)
 {
     Subcommands c{};
-    c.id = app.add_subcommand("id", "Show the tester's identification (and the crystal frequency it announced at start-up)");
+    c.id = app.add_subcommand("id",
+                              "Show the tester's identification (and the crystal frequency it announced at start-up)");
     c.sweep = add_sweep(app, r);
     c.plot = app.add_subcommand("plot", "Draw saved sweeps (CSV files written by snt sweep), overlaid");
     c.plot->add_option("CSV", r.plot_files, "Sweeps to draw, each a trace named after its file")->required();
@@ -148,9 +153,10 @@ Subcommands add_subcommands(CLI::App &app, Raw &r)
     c.raw = app.add_subcommand("raw", "Send one command line as it is and show what comes back");
     c.raw->add_option("LINE", r.raw_line, "The line, without its carriage return")->required();
     c.serve = app.add_subcommand("serve", "Serve a page for sweeping in the browser, live (prints its address)");
-    c.serve->add_option("--listen", r.listen,
-                      "Address to listen on (default 127.0.0.1, port 8080 or the next free one); anything but "
-                      "127.x.x.x makes the tester reachable from other machines")
+    c.serve
+        ->add_option("--listen", r.listen,
+                     "Address to listen on (default 127.0.0.1, port 8080 or the next free one); anything but "
+                     "127.x.x.x makes the tester reachable from other machines")
         ->type_name("HOST:PORT");
     return c;
 }
@@ -182,9 +188,11 @@ bool parse_or_answer(CLI::App &app, const std::vector<std::string> &args, Invoca
                     if (arg.find('=') == std::string::npos) ++i;
                     continue;
                 }
-                throw InputError("unknown command \"" + arg + "\"; commands: id, sweep, set, off, cal, xtal, raw, serve, plot");
+                throw InputError("unknown command \"" + arg +
+                                 "\"; commands: id, sweep, set, off, cal, xtal, raw, serve, plot");
             }
-            throw InputError("no command given; commands: id, sweep, set, off, cal, xtal, raw, serve, plot (see snt --help)");
+            throw InputError(
+                "no command given; commands: id, sweep, set, off, cal, xtal, raw, serve, plot (see snt --help)");
         }
         throw InputError(e.what());
     } catch (const CLI::ParseError &e) {
@@ -196,12 +204,13 @@ bool parse_or_answer(CLI::App &app, const std::vector<std::string> &args, Invoca
 // The virtual device's options, passed on to snt-sim.
 void take_sim_options(const Raw &r, Invocation &inv)
 {
-    const std::pair<const char *, const std::string *> sim_options[] = {
-        {"--dut", &r.dut}, {"--flash", &r.flash}, {"--noise", &r.noise}, {"--seed", &r.seed}, {"--xtal", &r.xtal},
-        {"--image", &r.image}};
+    const std::pair<const char *, const std::string *> sim_options[] = {{"--dut", &r.dut},     {"--flash", &r.flash},
+                                                                        {"--noise", &r.noise}, {"--seed", &r.seed},
+                                                                        {"--xtal", &r.xtal},   {"--image", &r.image}};
     for (const auto &[name, value] : sim_options) {
         if (value->empty()) continue;
-        if (!r.port.empty()) throw InputError(std::string(name) + " is for the virtual device; it cannot go with --port");
+        if (!r.port.empty())
+            throw InputError(std::string(name) + " is for the virtual device; it cannot go with --port");
         inv.sim_args.push_back(name);
         inv.sim_args.push_back(*value);
     }

@@ -19,9 +19,9 @@ enum class Command { Id, Sweep, Set, Off, Cal, Xtal, Raw, Serve, Plot };
 struct SweepOptions {
     SweepPlan plan;
     std::string csv, plot, ref, save_ref;
-    std::optional<SweepResult> reference;  // read from `ref` up front
-    std::optional<std::pair<double, double>> ylim;  // --ylim, dB
-    bool log = false;                               // --log (plot: a logarithmic axis)
+    std::optional<SweepResult> reference;          // read from `ref` up front
+    std::optional<std::pair<double, double>> ylim; // --ylim, dB
+    bool log = false;                              // --log (plot: a logarithmic axis)
 };
 
 struct Invocation {
@@ -31,15 +31,15 @@ struct Invocation {
     std::string answer;
 
     Command command = Command::Id;
-    std::string port;                   // empty: the virtual device
-    std::vector<std::string> sim_args;  // passed on to snt-sim
-    std::string dut;                    // --dut as given, for titles
-    std::uint32_t frequency = 0;        // set, xtal
-    std::string raw_line;               // raw
-    SweepOptions sweep;                 // sweep; plot: plot, ylim, log
-    std::vector<std::string> plot_files;  // plot: the CSVs to draw
-    std::vector<std::string> command_line;  // as typed, program name first (for records)
-    ListenAddress listen;               // serve
+    std::string port;                      // empty: the virtual device
+    std::vector<std::string> sim_args;     // passed on to snt-sim
+    std::string dut;                       // --dut as given, for titles
+    std::uint32_t frequency = 0;           // set, xtal
+    std::string raw_line;                  // raw
+    SweepOptions sweep;                    // sweep; plot: plot, ylim, log
+    std::vector<std::string> plot_files;   // plot: the CSVs to draw
+    std::vector<std::string> command_line; // as typed, program name first (for records)
+    ListenAddress listen;                  // serve
 };
 
 // Parses and checks `args` (without the program name): every value, and

@@ -50,9 +50,9 @@ private:
     [[noreturn]] void fail(const std::string &what) const;
 
     std::string option_, path_;
-    std::string target_;             // the real file (regular) or the path (device, pipe)
-    bool replace_ = true;            // regular file: rename; otherwise copy into it
-    std::optional<mode_t> keep_mode_;  // of the file being replaced
+    std::string target_;              // the real file (regular) or the path (device, pipe)
+    bool replace_ = true;             // regular file: rename; otherwise copy into it
+    std::optional<mode_t> keep_mode_; // of the file being replaced
     std::string scratch_;
     int fd_ = -1;
     bool committed_ = false;

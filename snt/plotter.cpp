@@ -37,7 +37,7 @@ bool has_driver(const char *name)
     std::vector<const char *> menu(128), names(128);
     const char **menu_p = menu.data();
     const char **names_p = names.data();
-    int n = static_cast<int>(names.size());  // in: room for; out: how many
+    int n = static_cast<int>(names.size()); // in: room for; out: how many
     plgDevs(&menu_p, &names_p, &n);
     for (int i = 0; i < n; ++i)
         if (std::string(names[i]) == name) return true;
@@ -200,9 +200,9 @@ void PlotLayout::set_log_frequency_axis(double f_lo, double f_hi)
     const double decades = x1 - x0;
     // About a dozen labels at most: 1, 2, 5 per decade over three
     // decades, only the decades beyond.
-    const std::vector<double> mantissas = decades > 3.2   ? std::vector<double>{1}
-                                          : decades > 1.2 ? std::vector<double>{1, 2, 5}
-                                                          : std::vector<double>{1, 1.5, 2, 3, 4, 5, 6, 7, 8, 9};
+    const std::vector<double> mantissas = decades > 3.2 ? std::vector<double>{1}
+        : decades > 1.2                                 ? std::vector<double>{1, 2, 5}
+                                                        : std::vector<double>{1, 1.5, 2, 3, 4, 5, 6, 7, 8, 9};
     for (int k = static_cast<int>(std::floor(x0)); k <= static_cast<int>(std::ceil(x1)); ++k) {
         for (const double m : mantissas) {
             const double hz = m * std::pow(10.0, k);
@@ -386,15 +386,15 @@ constexpr int kFirstTrace = 4, kTraceCount = 8;
 // the traces (blue, then other colours that stay apart).
 void start_page(const char *driver, const std::string &path)
 {
-    static const int kTraceColours[kTraceCount][3] = {{0, 90, 200},  {220, 120, 0}, {0, 150, 60},  {150, 40, 180},
+    static const int kTraceColours[kTraceCount][3] = {{0, 90, 200},  {220, 120, 0}, {0, 150, 60},    {150, 40, 180},
                                                       {0, 160, 170}, {180, 60, 90}, {100, 100, 100}, {120, 90, 20}};
     plsdev(driver);
     plsfnam(path.c_str());
     plspage(0, 0, 1000, 600, 0, 0);
     plscolbg(255, 255, 255);
-    plscol0(1, 0, 0, 0);        // frame and text: black
-    plscol0(2, 200, 200, 200);  // grid: light grey
-    plscol0(3, 200, 30, 30);    // markers: red
+    plscol0(1, 0, 0, 0);       // frame and text: black
+    plscol0(2, 200, 200, 200); // grid: light grey
+    plscol0(3, 200, 30, 30);   // markers: red
     for (int i = 0; i < kTraceCount; ++i)
         plscol0(kFirstTrace + i, kTraceColours[i][0], kTraceColours[i][1], kTraceColours[i][2]);
     plinit();
@@ -466,7 +466,7 @@ void draw_markers(const PlotLayout &l)
         plpoin(1, &x, &y, 5);
         // The maximum's label above it, the -3 dB points' outside them.
         const bool lower = m.label == l.markers[std::min<std::size_t>(1, l.markers.size() - 1)].label && i == 1 &&
-                           l.dashed_db && m.db == *l.dashed_db && m.x < l.markers[0].x;
+            l.dashed_db && m.db == *l.dashed_db && m.x < l.markers[0].x;
         const bool upper = i > 0 && l.dashed_db && m.db == *l.dashed_db && !lower;
         const double just = lower ? 1.12 : upper ? -0.12 : 0.5;
         const double at_y = i == 0 ? std::min(m.db + dy * 0.9, l.y1 - dy) : m.db - dy * 1.3;

@@ -17,8 +17,8 @@ namespace snt {
 
 struct PlotOptions {
     std::string title, y_label;
-    bool log_x = false;                               // a logarithmic frequency axis
-    std::optional<std::pair<double, double>> ylim;    // dB, low and high
+    bool log_x = false;                            // a logarithmic frequency axis
+    std::optional<std::pair<double, double>> ylim; // dB, low and high
 };
 
 // One sweep on a plot; `name` is its legend entry when there are several.
@@ -32,7 +32,7 @@ std::pair<double, double> parse_ylim(const std::string &text);
 
 struct PlotLayout {
     struct Tick {
-        double x;  // in plot coordinates: the unit's value, or log10(Hz)
+        double x; // in plot coordinates: the unit's value, or log10(Hz)
         std::string label;
     };
     struct Marker {
@@ -41,18 +41,18 @@ struct PlotLayout {
     };
 
     bool log_x = false;
-    FrequencyUnit unit{1e6, "MHz"};  // of a linear axis
+    FrequencyUnit unit{1e6, "MHz"}; // of a linear axis
     std::string x_label;
     double x0 = 0, x1 = 1, y0 = -100, y1 = 10;
     double y_step = 10;
     std::vector<Tick> x_ticks;
-    std::vector<Marker> markers;          // the maximum and the -3 dB points (one trace)
-    std::optional<double> dashed_db;      // the -3 dB line
-    std::vector<std::string> legend;      // the box in the corner: trace names, or the figures
+    std::vector<Marker> markers;     // the maximum and the -3 dB points (one trace)
+    std::optional<double> dashed_db; // the -3 dB line
+    std::vector<std::string> legend; // the box in the corner: trace names, or the figures
     // The legend's box in plot coordinates, in the corner where it hides
     // the fewest points and no marker.
     double box_left = 0, box_right = 0, box_bottom = 0, box_top = 0;
-    std::string empty_note;               // said on the plot when there is nothing to draw
+    std::string empty_note; // said on the plot when there is nothing to draw
 
     static PlotLayout of(const std::vector<Trace> &traces, const PlotOptions &options);
     // The markers and legend lines of one trace's figures.

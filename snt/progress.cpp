@@ -13,8 +13,7 @@ constexpr std::uint32_t kQuietPoints = 50;
 
 Progress::Progress(std::uint32_t total_points)
     : total_(total_points), enabled_(total_points > kQuietPoints), terminal_(::isatty(2) == 1)
-{
-}
+{}
 
 Progress::~Progress()
 {

@@ -70,7 +70,7 @@ ListenAddress ListenAddress::parse(const std::string &text)
     std::string host = colon == std::string::npos ? "" : text.substr(0, colon);
     const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
     if (colon == std::string::npos && port.find_first_not_of("0123456789") != std::string::npos) {
-        host = text;  // a host alone
+        host = text; // a host alone
         a.port_given = false;
     } else {
         a.port = port_number(port, text);
@@ -104,9 +104,9 @@ bool ListenAddress::loopback() const { return host.compare(0, 4, "127.") == 0; }
 
 void serve(const ServeConfig &config)
 {
-    std::string device_name =
-        config.port.empty() ? "virtual board (" + (config.dut.empty() ? std::string("thru") : config.dut) + ")"
-                            : config.port;
+    std::string device_name = config.port.empty()
+        ? "virtual board (" + (config.dut.empty() ? std::string("thru") : config.dut) + ")"
+        : config.port;
     std::optional<SignalsBlocked> blocked(std::in_place);
     DeviceController controller(DeviceAddress{config.port, config.sim_args, ""});
     WebServer server(controller, config.listen, new_token(), device_name);

@@ -12,8 +12,8 @@ namespace snt {
 // "localhost". Without --listen: 127.0.0.1, port 8080 or the next free one.
 struct ListenAddress {
     std::string host = "127.0.0.1";
-    int port = 8080;          // 0: any free port
-    bool port_given = false;  // false: try the next ports when it is taken
+    int port = 8080;         // 0: any free port
+    bool port_given = false; // false: try the next ports when it is taken
 
     // Throws InputError for anything but HOST:PORT, PORT or :PORT.
     static ListenAddress parse(const std::string &text);
@@ -25,9 +25,9 @@ bool is_ipv4_address(const std::string &text);
 
 struct ServeConfig {
     ListenAddress listen;
-    std::string port;                   // the tester's serial port; empty: the virtual board
-    std::vector<std::string> sim_args;  // for snt-sim
-    std::string dut;                    // as given, for the page
+    std::string port;                  // the tester's serial port; empty: the virtual board
+    std::vector<std::string> sim_args; // for snt-sim
+    std::string dut;                   // as given, for the page
 };
 
 // Connects to the tester, listens, prints the page's address (with this

@@ -35,10 +35,14 @@ struct DeviceController::Link {
 const char *to_string(SweepStatus status)
 {
     switch (status) {
-    case SweepStatus::Running: return "running";
-    case SweepStatus::Done: return "done";
-    case SweepStatus::Stopped: return "stopped";
-    case SweepStatus::Failed: return "failed";
+    case SweepStatus::Running:
+        return "running";
+    case SweepStatus::Done:
+        return "done";
+    case SweepStatus::Stopped:
+        return "stopped";
+    case SweepStatus::Failed:
+        return "failed";
     }
     return "failed";
 }
@@ -159,8 +163,8 @@ Changes DeviceController::changes_since(WatchCursor &cursor, std::chrono::millis
     std::unique_lock<std::mutex> lock(mutex_);
     const auto fresh = [&] {
         return closing_ || cursor.state_version != version_ || cursor.sweep_id != sweep_.id ||
-               cursor.points != levels_.size() ||
-               (!cursor.sweep_ended && sweep_.id != 0 && sweep_.status != SweepStatus::Running);
+            cursor.points != levels_.size() ||
+            (!cursor.sweep_ended && sweep_.id != 0 && sweep_.status != SweepStatus::Running);
     };
     cv_.wait_for(lock, wait, fresh);
     Changes c;
@@ -238,9 +242,9 @@ void DeviceController::run_job(Job &job)
             cv_.notify_all();
             return !stop_requested_.load();
         };
-        const std::uint32_t done =
-            plan.log ? device.sweep_frequencies(plan.frequencies(), sink, kPointsPerCommand)
-                     : device.sweep_points(plan.start, plan.step, plan.points, sink, kPointsPerCommand);
+        const std::uint32_t done = plan.log
+            ? device.sweep_frequencies(plan.frequencies(), sink, kPointsPerCommand)
+            : device.sweep_points(plan.start, plan.step, plan.points, sink, kPointsPerCommand);
         std::lock_guard<std::mutex> lock(mutex_);
         sweep_.status = done < plan.points ? SweepStatus::Stopped : SweepStatus::Done;
         state_.job.clear();

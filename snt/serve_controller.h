@@ -22,27 +22,27 @@ namespace snt {
 
 // Where the tester is: a serial port, or the virtual board with its options.
 struct DeviceAddress {
-    std::string port;                   // empty: start snt-sim
-    std::vector<std::string> sim_args;  // for snt-sim
-    std::string sim_program;            // empty: SimProcess::default_program()
+    std::string port;                  // empty: start snt-sim
+    std::vector<std::string> sim_args; // for snt-sim
+    std::string sim_program;           // empty: SimProcess::default_program()
 };
 
 struct DeviceState {
     bool connected = false;
     std::string identification;
-    std::optional<std::uint32_t> crystal;  // announced at start-up, or stored since
-    std::string error;                     // why it is not connected
-    std::string job;                       // "", "sweep", "cal", "xtal", "off"
-    std::string message;                   // what the last device job did
+    std::optional<std::uint32_t> crystal; // announced at start-up, or stored since
+    std::string error;                    // why it is not connected
+    std::string job;                      // "", "sweep", "cal", "xtal", "off"
+    std::string message;                  // what the last device job did
 };
 
 enum class SweepStatus { Running, Done, Stopped, Failed };
 
 struct SweepInfo {
-    std::uint64_t id = 0;  // 0: no sweep yet
+    std::uint64_t id = 0; // 0: no sweep yet
     SweepPlan plan;
     SweepStatus status = SweepStatus::Done;
-    std::string message;  // why it failed
+    std::string message; // why it failed
 };
 
 // What a watcher has seen so far; changes_since() moves it on.
@@ -55,9 +55,9 @@ struct WatchCursor {
 
 struct Changes {
     std::optional<DeviceState> state;
-    std::optional<SweepInfo> sweep_started;  // a sweep the watcher has not seen yet
+    std::optional<SweepInfo> sweep_started; // a sweep the watcher has not seen yet
     std::uint32_t first_point = 0;
-    std::vector<Device::Level> points;  // from first_point on
+    std::vector<Device::Level> points; // from first_point on
     std::optional<SweepInfo> sweep_ended;
     bool empty() const { return !state && !sweep_started && points.empty() && !sweep_ended; }
 };
@@ -102,10 +102,10 @@ private:
     void connect();
     void run_job(Job &job);
     void lost(const std::string &why);
-    void changed();  // with mutex_ held
+    void changed(); // with mutex_ held
 
     DeviceAddress address_;
-    std::unique_ptr<Link> link_;  // the worker's own
+    std::unique_ptr<Link> link_; // the worker's own
 
     mutable std::mutex mutex_;
     std::condition_variable cv_;

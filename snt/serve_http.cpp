@@ -83,10 +83,17 @@ SweepPlan plan_of(const json &body)
     if (stop_text.empty()) throw FieldError("give the stop frequency", "stop");
     const std::uint32_t start = in_field("start", [&] { return parse_frequency(start_text, "--start"); });
     const std::uint32_t stop = in_field("stop", [&] { return parse_frequency(stop_text, "--stop"); });
-    in_field("start", [&] { check_frequency(start, "start frequency"); return 0; });
-    in_field("stop", [&] { check_frequency(stop, "stop frequency"); return 0; });
+    in_field("start", [&] {
+        check_frequency(start, "start frequency");
+        return 0;
+    });
+    in_field("stop", [&] {
+        check_frequency(stop, "stop frequency");
+        return 0;
+    });
     if (stop < start) throw FieldError("the stop frequency is below the start frequency", "stop");
-    if (!points_text.empty() && !step_text.empty()) throw FieldError("give either --points or --step, not both", "points");
+    if (!points_text.empty() && !step_text.empty())
+        throw FieldError("give either --points or --step, not both", "points");
     if (points_text.empty() && step_text.empty()) throw FieldError("give --points or --step", "points");
     std::optional<std::uint32_t> n, st;
     const std::string which = points_text.empty() ? "step" : "points";
@@ -104,9 +111,8 @@ SweepPlan plan_of(const json &body)
 json plan_json(const SweepPlan &p)
 {
     const SweepEstimate e = SweepEstimate::of(p);
-    return {{"start", p.start}, {"step", p.step},   {"points", p.points},
-            {"stop", p.last()}, {"log", p.log},     {"seconds", e.seconds},
-            {"estimate", e.text(p)}};
+    return {{"start", p.start}, {"step", p.step},       {"points", p.points},   {"stop", p.last()},
+            {"log", p.log},     {"seconds", e.seconds}, {"estimate", e.text(p)}};
 }
 
 json level_json(const Device::Level &l) { return l ? json(*l) : json(nullptr); }
@@ -142,7 +148,7 @@ json points_json(const SweepPlan &plan, std::uint32_t first, const std::vector<D
 std::string event(const char *name, const json &data)
 {
     return std::string("event: ") + name + "\ndata: " + data.dump(-1, ' ', false, json::error_handler_t::replace) +
-           "\n\n";
+        "\n\n";
 }
 
 // Points as the page sends them: [[frequency_hz, level or null], ...].
@@ -166,10 +172,11 @@ std::vector<SweepPoint> points_of(const json &j, const std::string &what, bool r
             const double v = p[1].get<double>();
             if (!std::isfinite(v)) throw InputError(at + "the level is not a finite number");
             if (v < 0 || (reference && v <= 0))
-                throw InputError(at + (reference ? "the level is not above 0: a reference needs a positive level at "
-                                                   "every point (or none where the tester could not make the "
-                                                   "frequency)"
-                                                 : "the level is below 0"));
+                throw InputError(at +
+                                 (reference ? "the level is not above 0: a reference needs a positive level at "
+                                              "every point (or none where the tester could not make the "
+                                              "frequency)"
+                                            : "the level is below 0"));
             sp.level = v;
         }
         pts.push_back(sp);
@@ -232,8 +239,7 @@ std::string new_token()
 
 AccessPolicy::AccessPolicy(const ListenAddress &bound, std::string token)
     : host_(bound.host), port_(bound.port), token_(std::move(token))
-{
-}
+{}
 
 bool AccessPolicy::host_allowed(const std::string &host) const
 {
@@ -258,14 +264,15 @@ bool AccessPolicy::token_matches(const std::string &token) const
 {
     if (token.size() != token_.size()) return false;
     unsigned char diff = 0;
-    for (std::size_t i = 0; i < token.size(); ++i)
-        diff |= static_cast<unsigned char>(token[i] ^ token_[i]);
+    for (std::size_t i = 0; i < token.size(); ++i) diff |= static_cast<unsigned char>(token[i] ^ token_[i]);
     return diff == 0;
 }
 
 WebServer::WebServer(DeviceController &controller, const ListenAddress &listen, std::string token,
                      std::string device_name)
-    : controller_(controller), listen_(listen), device_name_(std::move(device_name)),
+    : controller_(controller),
+      listen_(listen),
+      device_name_(std::move(device_name)),
       server_(std::make_unique<httplib::Server>())
 {
     // Each page keeps a stream open; leave room for several.
@@ -278,7 +285,8 @@ WebServer::WebServer(DeviceController &controller, const ListenAddress &listen, 
     } else {
         const int tries = listen.port_given ? 1 : kPortsToTry;
         for (int i = 0; i < tries && port_ == 0; ++i) {
-            if (listen.port + i <= 65535 && server_->bind_to_port(listen.host, listen.port + i)) port_ = listen.port + i;
+            if (listen.port + i <= 65535 && server_->bind_to_port(listen.host, listen.port + i))
+                port_ = listen.port + i;
         }
         if (port_ == 0)
             throw std::runtime_error("cannot listen on " + listen.host + ":" + std::to_string(listen.port) +
@@ -383,8 +391,9 @@ void WebServer::state_routes()
 {
     httplib::Server &s = *server_;
     s.Get("/api/state", [this](const httplib::Request &, httplib::Response &res) {
-        send_json(res, 200, {{"device", state_json(controller_.state(), device_name_)},
-                             {"sweep", sweep_json(controller_.sweep())}});
+        send_json(
+            res, 200,
+            {{"device", state_json(controller_.state(), device_name_)}, {"sweep", sweep_json(controller_.sweep())}});
     });
     s.Get("/api/sweep", [this](const httplib::Request &, httplib::Response &res) {
         const SweepInfo info = controller_.sweep();
@@ -396,27 +405,28 @@ void WebServer::state_routes()
         res.set_header("Cache-Control", "no-store");
         auto cursor = std::make_shared<WatchCursor>();
         auto plan = std::make_shared<SweepPlan>();
-        res.set_chunked_content_provider("text/event-stream", [this, cursor, plan](std::size_t,
-                                                                                   httplib::DataSink &sink) {
-            if (stopping_ || controller_.closed()) {
-                sink.done();
-                return true;
-            }
-            const Changes c = controller_.changes_since(*cursor, std::chrono::milliseconds(1000));
-            std::string out;
-            if (c.state) out += event("state", state_json(*c.state, device_name_));
-            if (c.sweep_started) {
-                *plan = c.sweep_started->plan;
-                out += event("sweep", sweep_json(*c.sweep_started));
-            }
-            if (!c.points.empty())
-                out += event("points", {{"sweep", cursor->sweep_id},
-                                        {"first", c.first_point},
-                                        {"points", points_json(*plan, c.first_point, c.points)}});
-            if (c.sweep_ended) out += event("end", sweep_json(*c.sweep_ended));
-            if (out.empty()) out = ": still here\n\n";
-            return sink.write(out.data(), out.size());
-        });
+        res.set_chunked_content_provider(
+            "text/event-stream", [this, cursor, plan](std::size_t, httplib::DataSink &sink) {
+                if (stopping_ || controller_.closed()) {
+                    sink.done();
+                    return true;
+                }
+                const Changes c = controller_.changes_since(*cursor, std::chrono::milliseconds(1000));
+                std::string out;
+                if (c.state) out += event("state", state_json(*c.state, device_name_));
+                if (c.sweep_started) {
+                    *plan = c.sweep_started->plan;
+                    out += event("sweep", sweep_json(*c.sweep_started));
+                }
+                if (!c.points.empty())
+                    out += event("points",
+                                 {{"sweep", cursor->sweep_id},
+                                  {"first", c.first_point},
+                                  {"points", points_json(*plan, c.first_point, c.points)}});
+                if (c.sweep_ended) out += event("end", sweep_json(*c.sweep_ended));
+                if (out.empty()) out = ": still here\n\n";
+                return sink.write(out.data(), out.size());
+            });
     });
 }
 
@@ -438,17 +448,20 @@ void WebServer::command_routes()
             send_json(res, 200, {{"ok", false}, {"error", e.what()}});
         }
     });
-    s.Post("/api/analyse", [](const httplib::Request &req, httplib::Response &res) {
-        send_json(res, 200, analyse(parse_body(req)));
-    });
+    s.Post("/api/analyse",
+           [](const httplib::Request &req, httplib::Response &res) { send_json(res, 200, analyse(parse_body(req))); });
 
     const auto answer = [](httplib::Response &res, DeviceController::Answer a, const json &ok) {
         switch (a) {
-        case DeviceController::Answer::Started: send_json(res, 202, ok); break;
+        case DeviceController::Answer::Started:
+            send_json(res, 202, ok);
+            break;
         case DeviceController::Answer::Busy:
             refuse(res, 409, "busy: the tester is already running a job; wait for it or stop it");
             break;
-        case DeviceController::Answer::Offline: refuse(res, 503, "the tester is not connected"); break;
+        case DeviceController::Answer::Offline:
+            refuse(res, 503, "the tester is not connected");
+            break;
         }
     };
     s.Post("/api/sweep", [this, answer](const httplib::Request &req, httplib::Response &res) {

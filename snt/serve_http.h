@@ -32,7 +32,7 @@ public:
 
     bool host_allowed(const std::string &host) const;
     bool origin_allowed(const std::string &origin) const;
-    bool token_matches(const std::string &token) const;  // in constant time
+    bool token_matches(const std::string &token) const; // in constant time
     const std::string &token() const { return token_; }
 
 private:

@@ -162,7 +162,7 @@ SimProcess::SimProcess(const std::string &program, const std::vector<std::string
     }
     pid_ = pid;
     group_ = pid;
-    ::setpgid(pid, pid);  // as the child does, so the group exists whichever runs first
+    ::setpgid(pid, pid); // as the child does, so the group exists whichever runs first
     stderr_.emplace(err[0]);
 
     try {
@@ -200,7 +200,7 @@ bool SimProcess::reap(std::chrono::milliseconds wait)
             return true;
         }
         if (r < 0 && errno != EINTR) {
-            pid_ = -1;  // not ours any more; nothing to wait for
+            pid_ = -1; // not ours any more; nothing to wait for
             return true;
         }
         if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -226,8 +226,8 @@ SimError SimProcess::error_from_status(const std::string &otherwise)
 
 std::optional<SimError> SimProcess::failure(std::chrono::milliseconds wait)
 {
-    if (pid_ <= 0 && group_ <= 0) return std::nullopt;  // stopped by us
-    if (!reap(wait)) return std::nullopt;                // still running: the port's failure stands
+    if (pid_ <= 0 && group_ <= 0) return std::nullopt; // stopped by us
+    if (!reap(wait)) return std::nullopt;              // still running: the port's failure stands
     return error_from_status("the virtual device (" + printable(program_) + ") stopped");
 }
 
@@ -238,8 +238,7 @@ void SimProcess::stop() noexcept
         if (pid_ > 0 && !reap(kStopGrace)) {
             ::kill(-group_, SIGKILL);
             int status = 0;
-            while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-            }
+            while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
             pid_ = -1;
         }
         // Whatever it started and left behind.
@@ -247,7 +246,7 @@ void SimProcess::stop() noexcept
         group_ = -1;
     }
     stderr_.reset();
-    if (!link_.empty()) ::unlink(link_.c_str());  // snt-sim removes it itself unless it was killed
+    if (!link_.empty()) ::unlink(link_.c_str()); // snt-sim removes it itself unless it was killed
     if (!dir_.empty()) ::rmdir(dir_.c_str());
     dir_.clear();
     link_.clear();

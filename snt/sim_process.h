@@ -90,9 +90,9 @@ private:
 
     std::string program_;
     std::string dir_, link_;
-    pid_t pid_ = -1;    // until reaped
-    pid_t group_ = -1;  // its process group, for whatever it started
-    int status_ = 0;    // once reaped
+    pid_t pid_ = -1;   // until reaped
+    pid_t group_ = -1; // its process group, for whatever it started
+    int status_ = 0;   // once reaped
     std::optional<PipeCollector> stderr_;
 };
 

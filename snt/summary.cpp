@@ -19,7 +19,7 @@ double crossing(double f0, double d0, double f1, double d1, double level)
 std::string db_text(double db)
 {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2f dB", std::abs(db) < 0.005 ? 0.0 : db);  // no "-0.00"
+    std::snprintf(buf, sizeof buf, "%.2f dB", std::abs(db) < 0.005 ? 0.0 : db); // no "-0.00"
     return buf;
 }
 
@@ -27,8 +27,8 @@ std::string db_text(double db)
 // dB; gives the interpolated crossing of `level` on either side, and the
 // first and last index of the stretch walked.
 template <typename Inside>
-Crossings walk(const std::vector<SweepPoint> &pts, std::size_t from, double level, Inside inside, std::size_t *first = nullptr,
-               std::size_t *last = nullptr)
+Crossings walk(const std::vector<SweepPoint> &pts, std::size_t from, double level, Inside inside,
+               std::size_t *first = nullptr, std::size_t *last = nullptr)
 {
     Crossings c;
     std::size_t lo = from, hi = from;
@@ -86,7 +86,8 @@ Summary Summary::of(const SweepResult &result)
     const std::size_t p = *peak;
 
     std::size_t lo = p, hi = p;
-    const Crossings c3 = walk(pts, p, top - 3, [&](double d) { return d >= top - 3; }, &lo, &hi);
+    const Crossings c3 = walk(
+        pts, p, top - 3, [&](double d) { return d >= top - 3; }, &lo, &hi);
     s.lower_3db = c3.lower;
     s.upper_3db = c3.upper;
     s.lower_gap = c3.lower_gap;
@@ -163,14 +164,14 @@ std::string Summary::text() const
     t += "minimum " + db_text(min->db) + " at " + format_frequency(min->frequency);
     if (min_near_floor)
         t += " (within " + ratio_text(kNoiseMarginDb, "%.0f") +
-             " dB of the tester's noise floor: the true attenuation may be greater)";
+            " dB of the tester's noise floor: the true attenuation may be greater)";
     t += "\n";
     if (notch) {
         t += "notch: " + db_text(notch->depth) + " deep at " + format_frequency(notch->frequency) + "\n";
         t += "-3 dB stop band: " +
-             side_text(notch->stop.lower, notch->stop.lower_gap, "below the notch", "below the start of the sweep") +
-             ", " + side_text(notch->stop.upper, notch->stop.upper_gap, "above the notch", "above the end of the sweep") +
-             "\n";
+            side_text(notch->stop.lower, notch->stop.lower_gap, "below the notch", "below the start of the sweep") +
+            ", " +
+            side_text(notch->stop.upper, notch->stop.upper_gap, "above the notch", "above the end of the sweep") + "\n";
         if (const auto w = notch->stop.width()) t += "-3 dB stop width: " + format_frequency(*w) + "\n";
     }
     if (several_peaks) {
@@ -199,9 +200,9 @@ std::string Summary::text() const
     }
     if (const auto finer = finer_sweep()) {
         t += "warning: the -3 dB bandwidth spans only " + std::to_string(points_in_bandwidth) +
-             (points_in_bandwidth == 1 ? " point" : " points") +
-             ": too coarse to resolve it (the peak reads low and the bandwidth wide); for a finer sweep:\n  " +
-             *finer + "\n";
+            (points_in_bandwidth == 1 ? " point" : " points") +
+            ": too coarse to resolve it (the peak reads low and the bandwidth wide); for a finer sweep:\n  " + *finer +
+            "\n";
     }
     return t;
 }

@@ -22,7 +22,7 @@ constexpr double kNoiseMarginDb = 10.0;
 // (or, for a notch, of its dip), interpolated linearly in dB between points.
 struct Crossings {
     std::optional<double> lower, upper;
-    bool lower_gap = false, upper_gap = false;  // the search ran into a gap, not the sweep's edge
+    bool lower_gap = false, upper_gap = false; // the search ran into a gap, not the sweep's edge
     std::optional<double> width() const
     {
         if (lower && upper) return *upper - *lower;
@@ -35,7 +35,7 @@ struct Summary {
         double frequency = 0;
         double db = 0;
     };
-    std::optional<Extreme> min, max;  // none when no point has a dB value
+    std::optional<Extreme> min, max; // none when no point has a dB value
 
     // Around the highest point, where the response first falls 3 dB below
     // it on either side (linear interpolation between points, in dB).

@@ -26,10 +26,7 @@ std::optional<double> db_of(std::optional<double> level, double reference)
 constexpr std::size_t kMaxReferenceLine = 1024;
 constexpr std::uint64_t kMaxReferenceBytes = std::uint64_t{128} << 20;
 
-std::string range_text()
-{
-    return format_frequency(kMinFrequency) + " to " + format_frequency(kMaxFrequency);
-}
+std::string range_text() { return format_frequency(kMinFrequency) + " to " + format_frequency(kMaxFrequency); }
 
 } // namespace
 
@@ -90,7 +87,7 @@ SweepPlan SweepPlan::make(std::uint32_t start, std::uint32_t stop, std::optional
     } else {
         if (*step == 0) throw InputError("--step must be more than 0 Hz");
         plan.step = *step;
-        plan.points = span / *step + 1;  // at most 200 million: fits
+        plan.points = span / *step + 1; // at most 200 million: fits
     }
     if (plan.points > kMaxPoints)
         throw InputError(std::to_string(plan.points) + " points are too many: at most " + std::to_string(kMaxPoints) +
@@ -217,8 +214,7 @@ std::string SweepEstimate::text(const SweepPlan &plan) const
         std::snprintf(time, sizeof time, "%.1f h", seconds / 3600);
     }
     return std::to_string(points) + (points == 1 ? " point, " : " points, ") + spacing + ": about " + time +
-           " on a real tester (" + std::to_string(pll_resets) + (pll_resets == 1 ? " PLL reset" : " PLL resets") +
-           ")";
+        " on a real tester (" + std::to_string(pll_resets) + (pll_resets == 1 ? " PLL reset" : " PLL resets") + ")";
 }
 
 SweepResult::SweepResult(const SweepPlan &plan, const std::vector<std::optional<double>> &levels)
@@ -240,8 +236,8 @@ void SweepResult::normalise(const SweepResult &reference)
     }
     if (ref.size() != points_.size()) {
         const std::string which = ref.size() < points_.size()
-                                      ? "this sweep's point at " + std::to_string(points_[n].frequency) + " Hz"
-                                      : "its point at " + std::to_string(ref[n].frequency) + " Hz";
+            ? "this sweep's point at " + std::to_string(points_[n].frequency) + " Hz"
+            : "its point at " + std::to_string(ref[n].frequency) + " Hz";
         throw InputError("the reference does not fit this sweep: it has " + std::to_string(ref.size()) +
                          " points, this sweep " + std::to_string(points_.size()) + "; the first without a partner is " +
                          which);
@@ -306,8 +302,7 @@ SweepResult SweepResult::read_file(const std::string &path, bool as_reference)
             const auto lr = std::from_chars(text + c1 + 1, text + c2, v);
             if (lr.ptr != text + c2 || (lr.ec != std::errc() && lr.ec != std::errc::result_out_of_range)) throw bad();
             const std::string level = line->substr(c1 + 1, c2 - c1 - 1);
-            if (lr.ec != std::errc())
-                throw InputError(at + "the level " + in_quotes(level) + " is out of range");
+            if (lr.ec != std::errc()) throw InputError(at + "the level " + in_quotes(level) + " is out of range");
             if (!std::isfinite(v)) throw InputError(at + "the level " + in_quotes(level) + " is not a finite number");
             if (v < 0 || (as_reference && v == 0))
                 throw InputError(at + "the level " + in_quotes(level) +

@@ -38,7 +38,7 @@ struct SweepPlan {
     std::uint32_t step = 1;
     std::uint32_t points = 1;
     bool log = false;
-    std::uint32_t stop = 0;  // log sweeps: the last point
+    std::uint32_t stop = 0; // log sweeps: the last point
 
     std::uint32_t frequency(std::uint32_t i) const;
     std::uint32_t last() const { return frequency(points - 1); }
@@ -77,8 +77,8 @@ void check_crystal(std::uint32_t hz);
 
 struct SweepPoint {
     std::uint32_t frequency = 0;
-    std::optional<double> level;  // nullopt: "*" from the device, or a gap in the file
-    std::optional<double> db;     // nullopt where the level or the reference is missing or not positive
+    std::optional<double> level; // nullopt: "*" from the device, or a gap in the file
+    std::optional<double> db;    // nullopt where the level or the reference is missing or not positive
 };
 
 class SweepResult {

@@ -24,8 +24,7 @@ SweepFiles::SweepFiles(SweepOutputs outputs) : outputs_(std::move(outputs))
     if (!outputs_.plot.empty()) plot_.emplace("--plot", outputs_.plot);
 }
 
-std::vector<std::string> SweepFiles::write(const SweepResult &raw, const SweepResult &result,
-                                           const SweepRecord &record)
+std::vector<std::string> SweepFiles::write(const SweepResult &raw, const SweepResult &result, const SweepRecord &record)
 {
     std::vector<std::string> written;
     std::optional<std::string> failed;

@@ -17,10 +17,10 @@ namespace snt {
 
 // What a sweep asked for, as far as its files and plot go.
 struct SweepOutputs {
-    std::string csv, plot, save_ref;  // empty: not asked for
-    std::string ref;                  // the reference's path, for labels
-    PlotOptions plot_options;         // title and y label are filled in here
-    std::string dut;                  // for the plot's title
+    std::string csv, plot, save_ref; // empty: not asked for
+    std::string ref;                 // the reference's path, for labels
+    PlotOptions plot_options;        // title and y label are filled in here
+    std::string dut;                 // for the plot's title
 };
 
 class SweepFiles {

@@ -73,9 +73,9 @@ std::string SweepRecord::json() const
     j += "  \"partial\": " + std::string(partial ? "true" : "false") + ",\n";
     j += "  \"columns\": {\"frequency_hz\": \"Hz\", \"level\": \"squared magnitude of the 1 kHz beat tone (empty: "
          "the synthesizer cannot make the frequency)\", \"db\": " +
-         json_string(reference.empty() ? "10 log10(level / 3.6864e10), full scale"
-                                       : "10 log10(level / level of the reference at the same frequency)") +
-         "}\n";
+        json_string(reference.empty() ? "10 log10(level / 3.6864e10), full scale"
+                                      : "10 log10(level / level of the reference at the same frequency)") +
+        "}\n";
     j += "}\n";
     return j;
 }

@@ -14,16 +14,16 @@
 namespace snt {
 
 struct SweepRecord {
-    std::string created;                   // UTC, ISO 8601 ("2026-12-08T01:10:53Z")
-    std::vector<std::string> command;      // the command line, program name first
-    std::string device;                    // the serial port, or "virtual (snt-sim)"
-    std::string identification;            // what the tester answered to `w`
-    std::optional<std::uint32_t> crystal;  // announced in its start-up banner, if seen
-    std::string dut;                       // --dut of the virtual tester
-    std::string reference;                 // --ref, empty: dB against full scale
+    std::string created;                  // UTC, ISO 8601 ("2026-12-08T01:10:53Z")
+    std::vector<std::string> command;     // the command line, program name first
+    std::string device;                   // the serial port, or "virtual (snt-sim)"
+    std::string identification;           // what the tester answered to `w`
+    std::optional<std::uint32_t> crystal; // announced in its start-up banner, if seen
+    std::string dut;                      // --dut of the virtual tester
+    std::string reference;                // --ref, empty: dB against full scale
     SweepPlan plan;
-    std::uint32_t measured = 0;  // points measured (fewer than planned when partial)
-    bool partial = false;        // interrupted or lost device: FILE.partial
+    std::uint32_t measured = 0; // points measured (fewer than planned when partial)
+    bool partial = false;       // interrupted or lost device: FILE.partial
 
     // The current time, as `created` wants it.
     static std::string now_utc();

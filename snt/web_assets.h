@@ -9,8 +9,8 @@
 namespace snt {
 
 struct Asset {
-    const char *path;  // "/index.html", "/app.js", ...
-    const char *type;  // its Content-Type
+    const char *path; // "/index.html", "/app.js", ...
+    const char *type; // its Content-Type
     const unsigned char *data;
     std::size_t size;
 };

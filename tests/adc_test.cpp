@@ -160,7 +160,7 @@ TEST_F(AdcConversions, SoftwareStartResolutionAndAlignment)
     adc.write(Adc::kCr, Adc::kAden | Adc::kAddis, 4);
     EXPECT_EQ(adc.reg(Adc::kCr) & Adc::kAden, 0u);
     adc.write(Adc::kCfgr1, (2u << 3) | Adc::kAlign, 4); // 8 bits, left-aligned
-    adc.write(Adc::kSmpr, 0, 4);                         // 1.5 cycles
+    adc.write(Adc::kSmpr, 0, 4);                        // 1.5 cycles
     EXPECT_EQ(adc.conversion_cycles(), 6u) << "(1.5 + 8.5) clocks of 14 MHz";
     adc.write(Adc::kCr, Adc::kAden, 4);
     sched.advance_to(sched.now() + us(1));

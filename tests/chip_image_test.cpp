@@ -17,8 +17,8 @@
 
 namespace {
 
-using snt_test::ms;
 using sim::Cycles;
+using snt_test::ms;
 
 const std::string kImage = SNT_CHIP_IMAGE;
 
@@ -29,11 +29,11 @@ constexpr std::uint32_t kVectorTable = 0x08000000;
 class Session {
 public:
     explicit Session(bool chip, sim::BoardOptions options = {})
-        : board_(with_image(std::move(options), chip)), serial_(board_),
+        : board_(with_image(std::move(options), chip)),
+          serial_(board_),
           bus_(board_.scheduler(), board_.gpiof(),
                [this](Cycles, const std::vector<std::uint8_t> &bytes) { transactions_.push_back(bytes); })
-    {
-    }
+    {}
 
     sim::Board &board() { return board_; }
     const std::string &serial() const { return serial_.text(); }
@@ -98,11 +98,13 @@ TEST(ChipImage, VectorTableAndResetAsLinked)
     ASSERT_TRUE(core.peek(0x00000004, 4, word)) << "flash is seen at address 0 after a boot from main flash";
     EXPECT_EQ(word, image.require("Reset_Handler"));
     EXPECT_EQ(word & 1u, 1u) << "vectors are Thumb addresses";
-    const std::pair<int, const char *> handlers[] = {
-        {2, SNT_FW_NAME(NMI_Handler)},      {3, SNT_FW_NAME(HardFault_Handler)},
-        {11, SNT_FW_NAME(SVC_Handler)},     {14, SNT_FW_NAME(PendSV_Handler)},
-        {15, SNT_FW_NAME(SysTick_Handler)}, {16 + 12, SNT_FW_NAME(ADC1_IRQHandler)},
-        {16 + 27, SNT_FW_NAME(USART1_IRQHandler)}};
+    const std::pair<int, const char *> handlers[] = {{2, SNT_FW_NAME(NMI_Handler)},
+                                                     {3, SNT_FW_NAME(HardFault_Handler)},
+                                                     {11, SNT_FW_NAME(SVC_Handler)},
+                                                     {14, SNT_FW_NAME(PendSV_Handler)},
+                                                     {15, SNT_FW_NAME(SysTick_Handler)},
+                                                     {16 + 12, SNT_FW_NAME(ADC1_IRQHandler)},
+                                                     {16 + 27, SNT_FW_NAME(USART1_IRQHandler)}};
     for (const auto &[exception, name] : handlers) {
         ASSERT_TRUE(core.peek(kVectorTable + 4 * exception, 4, word));
         EXPECT_EQ(word, image.require(name)) << name;
@@ -275,11 +277,10 @@ TEST(ChipImage, SntSimAndSntRunTheImageAndAccountForIt)
         while (std::getline(in, line)) bytes += line.substr(line.find(' ') + 1) + "\n";
         return bytes;
     };
-    const auto chip = snt_test::run_process({snt_test::built_program("snt-sim"), "--image", kImage, "--bus-log",
-                                             dir + "/chip.log", "--stats"},
-                                            input);
-    const auto host = snt_test::run_process(
-        {snt_test::built_program("snt-sim"), "--bus-log", dir + "/host.log", "--stats"}, input);
+    const auto chip = snt_test::run_process(
+        {snt_test::built_program("snt-sim"), "--image", kImage, "--bus-log", dir + "/chip.log", "--stats"}, input);
+    const auto host =
+        snt_test::run_process({snt_test::built_program("snt-sim"), "--bus-log", dir + "/host.log", "--stats"}, input);
     ASSERT_EQ(chip.exit_code, 0) << chip.err;
     ASSERT_EQ(host.exit_code, 0) << host.err;
     EXPECT_EQ(chip.out, host.out);
@@ -287,11 +288,11 @@ TEST(ChipImage, SntSimAndSntRunTheImageAndAccountForIt)
     const std::string bus = read_bus(dir + "/chip.log");
     EXPECT_EQ(bus, read_bus(dir + "/host.log"));
     EXPECT_NE(bus.find("C0 11 6F"), std::string::npos) << "output 1 switched on by f";
-    for (const char *key : {"cycles ", "instructions ", "irq.ADC1.count ", "irq.ADC1.cycles_max ",
-                            "irq.ADC1.cycles_mean ", "irq.USART1.count ", "irq.SysTick.count ", "adc.overruns ",
-                            "usart.overruns ", "flash.stall_cycles "}) {
+    for (const char *key :
+         {"cycles ", "instructions ", "irq.ADC1.count ", "irq.ADC1.cycles_max ", "irq.ADC1.cycles_mean ",
+          "irq.USART1.count ", "irq.SysTick.count ", "adc.overruns ", "usart.overruns ", "flash.stall_cycles "}) {
         EXPECT_NE(("\n" + chip.err).find(std::string("\n") + key), std::string::npos) << key << " missing in\n"
-                                                                                     << chip.err;
+                                                                                      << chip.err;
     }
     EXPECT_EQ(host.err.find("instructions "), std::string::npos) << "the host build executes no instructions we count";
     EXPECT_NE(host.err.find("irq.ADC1.cycles_max "), std::string::npos);

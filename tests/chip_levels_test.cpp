@@ -18,8 +18,8 @@
 
 namespace {
 
-using snt_test::ms;
 using sim::Cycles;
+using snt_test::ms;
 
 const std::string kImage = SNT_CHIP_IMAGE;
 constexpr std::uint32_t kStageDone = 3;
@@ -133,18 +133,18 @@ TEST(ChipLevels, TheSameSamplesGiveTheSameBitsOnBothCpus)
         return [=](int measurement, int index) {
             std::mt19937 rng(seed + 977u * static_cast<std::uint32_t>(measurement) + static_cast<std::uint32_t>(index));
             std::normal_distribution<double> n(0.0, 1.0);
-            const double v = 2048 + amplitude * std::cos(2 * M_PI * index / 16.0 + phase + 0.3 * measurement) +
-                             noise * n(rng);
+            const double v =
+                2048 + amplitude * std::cos(2 * M_PI * index / 16.0 + phase + 0.3 * measurement) + noise * n(rng);
             return static_cast<std::uint16_t>(std::lround(std::fmin(4095, std::fmax(0, v))));
         };
     };
     const RestartSynchronisedSource::Signal signals[] = {
-        tone(1500, 0.0, 0.0, 1),   // a through connection
-        tone(1500, 1.1, 2.0, 2),   // with the board's noise
-        tone(3000, 0.4, 0.0, 3),   // clipped at both ends
-        tone(3.0, 0.0, 2.0, 4),    // near the noise floor
+        tone(1500, 0.0, 0.0, 1), // a through connection
+        tone(1500, 1.1, 2.0, 2), // with the board's noise
+        tone(3000, 0.4, 0.0, 3), // clipped at both ends
+        tone(3.0, 0.0, 2.0, 4),  // near the noise floor
         [](int, int index) { return static_cast<std::uint16_t>((index * 2654435761u >> 7) & 0xFFF); }, // anything
-        [](int, int) { return std::uint16_t(0); },                                                       // nothing
+        [](int, int) { return std::uint16_t(0); },                                                     // nothing
     };
     for (std::size_t i = 0; i < std::size(signals); ++i) {
         const Measured host = measure(false, signals[i], 3);
@@ -183,7 +183,7 @@ TEST(ChipLevels, SweepsOfRealDevicesAgreeWithTheHostBuild)
         EXPECT_TRUE(board.run_until_idle(ms(10)));
         const std::size_t before = serial.text().size();
         for (const std::string &line : {"f " + std::to_string(c.start) + "\r",
-                                       "r " + std::to_string(c.step) + " " + std::to_string(c.points) + "\r"}) {
+                                        "r " + std::to_string(c.step) + " " + std::to_string(c.points) + "\r"}) {
             board.usart().host_send(reinterpret_cast<const std::uint8_t *>(line.data()), line.size());
             const Cycles arrival = board.usart().host_send_done_at();
             board.run_until([&] { return board.now() >= arrival; }, ms(100));

@@ -110,10 +110,10 @@ public:
         if (!error_.empty()) return error_;
         std::ostringstream diff;
         for (int i = 0; i < 16; ++i) {
-            const std::uint32_t v = reg_read(i == 13 ? UC_ARM_REG_SP
-                                             : i == 14 ? UC_ARM_REG_LR
-                                             : i == 15 ? UC_ARM_REG_PC
-                                                       : UC_ARM_REG_R0 + i);
+            const std::uint32_t v = reg_read(i == 13       ? UC_ARM_REG_SP
+                                                 : i == 14 ? UC_ARM_REG_LR
+                                                 : i == 15 ? UC_ARM_REG_PC
+                                                           : UC_ARM_REG_R0 + i);
             const std::uint32_t ours = i == 15 ? rec.regs[15] & ~1u : rec.regs[i];
             if ((i == 15 ? v & ~1u : v) != ours) diff << " r" << i << " " << hex(ours) << " vs " << hex(v);
         }
@@ -130,9 +130,8 @@ public:
         std::vector<Access> theirs = writes_;
         std::sort(theirs.begin(), theirs.end(), less);
         if (ours.size() != theirs.size() ||
-            !std::equal(ours.begin(), ours.end(), theirs.begin(), [&](const Access &a, const Access &b) {
-                return key(a) == key(b);
-            })) {
+            !std::equal(ours.begin(), ours.end(), theirs.begin(),
+                        [&](const Access &a, const Access &b) { return key(a) == key(b); })) {
             diff << " writes differ (" << ours.size() << " vs " << theirs.size() << ")";
         }
         return diff.str();
@@ -186,8 +185,7 @@ private:
         w->self->writes_.push_back({w->base + static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(value),
                                     static_cast<std::uint8_t>(size), true});
     }
-    static void on_ram_write(uc_engine *, uc_mem_type, std::uint64_t address, int size, std::int64_t value,
-                             void *self_)
+    static void on_ram_write(uc_engine *, uc_mem_type, std::uint64_t address, int size, std::int64_t value, void *self_)
     {
         auto *self = static_cast<Oracle *>(self_);
         const std::uint32_t mask = size == 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;
@@ -240,8 +238,8 @@ TEST(ChipLockStep, TheFirstMillionInstructionsMatchUnicorn)
                 oracle.adopt(rec);
                 return;
             }
-            mismatches.push_back("at " + hex(rec.pc) + " (" + board.chip()->image().function_at(rec.pc) +
-                                 ") opcode " + hex(rec.opcode) + ":" + diff);
+            mismatches.push_back("at " + hex(rec.pc) + " (" + board.chip()->image().function_at(rec.pc) + ") opcode " +
+                                 hex(rec.opcode) + ":" + diff);
             oracle.adopt(rec);
         }
         ++compared;
@@ -251,8 +249,8 @@ TEST(ChipLockStep, TheFirstMillionInstructionsMatchUnicorn)
     // outputs off, calibration output, and a stored crystal.
     const auto done = [&] { return compared + oracle.adoptions() >= kInstructions || !mismatches.empty(); };
     board.run_until(done, ms(400));
-    const char *lines[] = {"w\r", "f 7000000\r", "r 1000 4\r", "o\r", "c\r", "x 25000123\r", "f 14000000\r",
-                           "r 5000 20\r"};
+    const char *lines[] = {"w\r", "f 7000000\r",  "r 1000 4\r",   "o\r",
+                           "c\r", "x 25000123\r", "f 14000000\r", "r 5000 20\r"};
     for (const char *l : lines) {
         if (done()) break;
         board.usart().host_send(reinterpret_cast<const std::uint8_t *>(l), std::strlen(l));

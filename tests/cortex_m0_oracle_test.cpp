@@ -31,7 +31,7 @@ using Program = std::vector<std::uint16_t>;
 
 constexpr std::uint32_t kFlash = 0x08000000, kFlashSize = 0x4000;
 constexpr std::uint32_t kRam = 0x20000000, kRamSize = 0x1000;
-constexpr std::uint32_t kWindow = 0x400;                                 // RAM the accesses stay in
+constexpr std::uint32_t kWindow = 0x400;                                        // RAM the accesses stay in
 constexpr std::uint32_t kCodeLow = kFlash + 0x400, kCodeHigh = kFlash + 0x3000; // where instructions go
 
 // ---------------------------------------------------------------- unicorn
@@ -95,10 +95,10 @@ private:
     }
     static int id(int reg)
     {
-        static constexpr int ids[16] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R3,
-                                        UC_ARM_REG_R4, UC_ARM_REG_R5, UC_ARM_REG_R6,  UC_ARM_REG_R7,
-                                        UC_ARM_REG_R8, UC_ARM_REG_R9, UC_ARM_REG_R10, UC_ARM_REG_R11,
-                                        UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR, UC_ARM_REG_PC};
+        static constexpr int ids[16] = {UC_ARM_REG_R0,  UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R3,
+                                        UC_ARM_REG_R4,  UC_ARM_REG_R5, UC_ARM_REG_R6,  UC_ARM_REG_R7,
+                                        UC_ARM_REG_R8,  UC_ARM_REG_R9, UC_ARM_REG_R10, UC_ARM_REG_R11,
+                                        UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR,  UC_ARM_REG_PC};
         return ids[reg];
     }
     std::uint32_t read(int id) const
@@ -110,9 +110,9 @@ private:
     static void on_write(uc_engine *, uc_mem_type, std::uint64_t address, int size, std::int64_t value, void *self)
     {
         const std::uint32_t mask = size >= 4 ? 0xFFFFFFFFu : (1u << (8 * size)) - 1;
-        static_cast<Unicorn *>(self)->writes_.push_back(
-            Write{static_cast<std::uint32_t>(address), static_cast<std::uint32_t>(value) & mask,
-                  static_cast<unsigned>(size)});
+        static_cast<Unicorn *>(self)->writes_.push_back(Write{static_cast<std::uint32_t>(address),
+                                                              static_cast<std::uint32_t>(value) & mask,
+                                                              static_cast<unsigned>(size)});
     }
 
     uc_engine *uc_ = nullptr;
@@ -165,8 +165,9 @@ public:
     // uniform ones would.
     std::uint32_t value()
     {
-        static constexpr std::uint32_t edges[] = {0, 1, 2, 0x7FFFFFFF, 0x80000000, 0x80000001, 0xFFFFFFFF,
-                                                  0xFFFFFFFE, 0xFF, 0x100, 0x8000, 0xFFFF, 0x7F, 0x80};
+        static constexpr std::uint32_t edges[] = {0,          1,          2,          0x7FFFFFFF, 0x80000000,
+                                                  0x80000001, 0xFFFFFFFF, 0xFFFFFFFE, 0xFF,       0x100,
+                                                  0x8000,     0xFFFF,     0x7F,       0x80};
         switch (below(4)) {
         case 0:
             return edges[below(sizeof edges / sizeof edges[0])];
@@ -250,15 +251,18 @@ Step Generator::arithmetic(std::uint32_t choice)
         return {"shift_imm", {h(bits(2) % 3 << 11 | bits(5) << 6 | low() << 3 | low())}, {}, {}};
     }
     case 1: // ADDS/SUBS register and 3-bit immediate
-        return {"add_sub_3", {h(0x1800 | bits(2) << 9 | bits(3) << 6 | low() << 3 | low())},
-                {{low(), value()}, {low(), value()}}, {}};
+        return {"add_sub_3",
+                {h(0x1800 | bits(2) << 9 | bits(3) << 6 | low() << 3 | low())},
+                {{low(), value()}, {low(), value()}},
+                {}};
     case 2: // MOVS/CMP/ADDS/SUBS 8-bit immediate
         return {"imm8", {h(0x2000 | bits(2) << 11 | low() << 8 | bits(8))}, {{low(), value()}}, {}};
     default: { // data processing
         const unsigned opc = bits(4);
         const int rdn = low(), rm = low();
         Step s{"alu", {h(0x4000 | opc << 6 | rm << 3 | rdn)}, {{rdn, value()}}, {}};
-        if (rm != rdn) s.regs.push_back({rm, (opc == 2 || opc == 3 || opc == 4 || opc == 7) ? shift_amount() : value()});
+        if (rm != rdn)
+            s.regs.push_back({rm, (opc == 2 || opc == 3 || opc == 4 || opc == 7) ? shift_amount() : value()});
         return s;
     }
     }
@@ -280,8 +284,8 @@ Step Generator::high_registers(std::uint32_t pc)
         d = high_except({});
         m = high_except({});
         if (d == 15 && m == 15) m = 0;
-        if (d == 13 && m == 15) d = 12;           // SP must stay word-aligned
-        if (d == 15 && m == 13) m = 0;            // the target comes from Rm
+        if (d == 13 && m == 15) d = 12; // SP must stay word-aligned
+        if (d == 15 && m == 13) m = 0;  // the target comes from Rm
         if (d == 15) {
             const std::uint32_t to = target(pc, -2048, 2046) | bits(1);
             s.regs.push_back({m, opc == 0 ? to - (pc + 4) : to});
@@ -436,10 +440,11 @@ Step Generator::branch(std::uint32_t choice, std::uint32_t pc)
         const std::uint32_t offset = to - (pc + 4);
         const std::uint32_t s = offset >> 31, i1 = (offset >> 23) & 1, i2 = (offset >> 22) & 1;
         const std::uint32_t j1 = (~i1 ^ s) & 1, j2 = (~i2 ^ s) & 1;
-        return {"bl",
-                {h(0xF000 | s << 10 | ((offset >> 12) & 0x3FF)), h(0xD000 | j1 << 13 | j2 << 11 | ((offset >> 1) & 0x7FF))},
-                {},
-                {}};
+        return {
+            "bl",
+            {h(0xF000 | s << 10 | ((offset >> 12) & 0x3FF)), h(0xD000 | j1 << 13 | j2 << 11 | ((offset >> 1) & 0x7FF))},
+            {},
+            {}};
     }
     }
 }
@@ -563,9 +568,9 @@ protected:
                 ASSERT_EQ(writes.size(), uc_.writes().size()) << what.str();
                 for (std::size_t k = 0; k < writes.size(); ++k) {
                     ASSERT_TRUE(writes[k] == uc_.writes()[k])
-                        << "write " << k << ": core " << std::hex << writes[k].address << "=" << writes[k].value
-                        << "/" << writes[k].size << ", unicorn " << uc_.writes()[k].address << "="
-                        << uc_.writes()[k].value << "/" << uc_.writes()[k].size << " " << what.str();
+                        << "write " << k << ": core " << std::hex << writes[k].address << "=" << writes[k].value << "/"
+                        << writes[k].size << ", unicorn " << uc_.writes()[k].address << "=" << uc_.writes()[k].value
+                        << "/" << uc_.writes()[k].size << " " << what.str();
                 }
             }
             if (!traced || i % 256 == 0) {

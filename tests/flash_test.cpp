@@ -329,8 +329,9 @@ TEST_F(FlashPageFile, AnExistingPageIsLoadedAndOnlyPagesOfExactlyOnePageAreAccep
     EXPECT_NO_THROW(Flash::check_page_file(path));
     Flash f(sched, path);
     EXPECT_EQ(f.contents(), pattern());
-    EXPECT_EQ(f.page().read(0x3FC, 4), static_cast<std::uint32_t>(pattern()[0x3FC] | pattern()[0x3FD] << 8 |
-                                                                   pattern()[0x3FE] << 16 | pattern()[0x3FF] << 24));
+    EXPECT_EQ(f.page().read(0x3FC, 4),
+              static_cast<std::uint32_t>(pattern()[0x3FC] | pattern()[0x3FD] << 8 | pattern()[0x3FE] << 16 |
+                                         pattern()[0x3FF] << 24));
 
     for (std::size_t size : {0u, 1023u, 1025u}) {
         SCOPED_TRACE(size);

@@ -78,7 +78,8 @@ TEST(FuzzFindings, AReferenceLevelTooSmallToTakeDecibelsAgainstIsRefused)
     const std::string path = write_file("small.csv", "frequency_hz,level,db\n1000000,1e-269,\n1250000,1e-3,\n");
     const snt::SweepResult ref = snt::SweepResult::read_csv(path);
     for (const double level : {0.01, static_cast<double>(std::numeric_limits<float>::max())}) {
-        snt::SweepResult sweep(std::vector<snt::SweepPoint>{{1000000, level, std::nullopt}, {1250000, level, std::nullopt}});
+        snt::SweepResult sweep(
+            std::vector<snt::SweepPoint>{{1000000, level, std::nullopt}, {1250000, level, std::nullopt}});
         sweep.normalise(ref);
         for (const auto &p : sweep.points()) {
             ASSERT_TRUE(p.db.has_value());

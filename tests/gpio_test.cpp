@@ -14,8 +14,8 @@ TEST(GpioModel, OpenDrainLinesAreWiredAnd)
     Gpio port('F', 0, 0);
     port.reset();
     port.set_external(1, Gpio::External::PullUp);
-    port.write(Gpio::kBsrr, 1u << 1, 4);  // release
-    port.write(Gpio::kModer, 1u << 2, 4); // pin 1 output
+    port.write(Gpio::kBsrr, 1u << 1, 4);   // release
+    port.write(Gpio::kModer, 1u << 2, 4);  // pin 1 output
     port.write(Gpio::kOtyper, 1u << 1, 4); // open drain
     EXPECT_EQ(port.level(1), sim::Level::High);
     port.write(Gpio::kBrr, 1u << 1, 4); // pull low

@@ -29,19 +29,21 @@ TEST_F(Interpreter, ReadNumberSyntax)
         long consumed;
     } cases[] = {
         {"7000000", 7000000, 7},
-        {"7,000,000", 7, 2},       // the comma ends the number and is consumed
+        {"7,000,000", 7, 2}, // the comma ends the number and is consumed
         {"7.5", 7, 2},
-        {"-5", 0, 1},              // a sign is no digit
+        {"-5", 0, 1}, // a sign is no digit
         {"abc", 0, 1},
-        {"\t5", 0, 1},             // a tab is neither separator nor digit
-        {"", 0, 0},                // reading never passes the terminator
+        {"\t5", 0, 1}, // a tab is neither separator nor digit
+        {"", 0, 0},    // reading never passes the terminator
         {"42", 42, 2},
-        {"4294967296", 0, 10},     // wraps modulo 2^32
+        {"4294967296", 0, 10}, // wraps modulo 2^32
         {"4294968296", 1000, 10},
         {"2147483648", -2147483647 - 1, 10},
         {"4294967295", -1, 10},
         {"99999999999999999999", 1661992959, 20},
-        {"12\x80""3", 12, 3},      // bytes of 128 and above end a number
+        {"12\x80"
+         "3",
+         12, 3}, // bytes of 128 and above end a number
         {"0012 ", 12, 5},
     };
     for (const Case &c : cases) {
@@ -70,9 +72,8 @@ TEST_F(Interpreter, OnlyLowerCaseWAnswersAndEveryLinePulsesPA2)
     const struct {
         const char *line;
         bool answers;
-    } lines[] = {{"w\r", true},       {"w123\r", true}, {"ww\r", true},  {"w 1,2\r", true}, {" w\r", false},
-                 {"W\r", false},      {"\r", false},    {"x\r", false},  {"1\r", false},    {"\x80w\r", false},
-                 {"\nw\r", false}};
+    } lines[] = {{"w\r", true}, {"w123\r", true}, {"ww\r", true}, {"w 1,2\r", true},  {" w\r", false}, {"W\r", false},
+                 {"\r", false}, {"x\r", false},   {"1\r", false}, {"\x80w\r", false}, {"\nw\r", false}};
     std::string expected;
     for (const auto &l : lines) {
         send_and_settle(l.line);

@@ -69,7 +69,7 @@ public:
         const int got_len = format_(got, f);
         checked_++;
         bool ok = got_len == want_len && got_len >= 0 && got_len <= kLongest &&
-                  std::memcmp(got, want, static_cast<std::size_t>(got_len) + 1) == 0;
+            std::memcmp(got, want, static_cast<std::size_t>(got_len) + 1) == 0;
         for (int i = got_len + 1; ok && i <= kLongest; i++) ok = got[i] == 0x55;
         if (ok) return;
         if (mismatches_++ < 10) {
@@ -146,22 +146,22 @@ TEST_F(LevelText, KnownTexts)
         {0.01f, "0.01"},
         {-12.34f, "-12.34"},
         {-80.5f, "-80.50"},
-        {0.125f, "0.12"},    // exact tie, 2 is even
-        {0.375f, "0.38"},    // exact tie, 7 is odd
+        {0.125f, "0.12"}, // exact tie, 2 is even
+        {0.375f, "0.38"}, // exact tie, 7 is odd
         {0.625f, "0.62"},
         {0.875f, "0.88"},
         {-0.125f, "-0.12"},
         {2.5f, "2.50"},
-        {1.005f, "1.00"},    // 1.00499999523..., no tie
-        {0.005f, "0.00"},    // 0.00499999988...
-        {0.015f, "0.01"},    // 0.01499999966...
-        {0.025f, "0.03"},    // 0.02500000037...
-        {0.045f, "0.05"},    // 0.04500000178...
-        {2.675f, "2.67"},    // 2.67499995231...
-        {1.115f, "1.12"},    // 1.11500000953...
-        {0.995f, "1.00"},    // 0.99500000476..., carries into a new digit
-        {9.995f, "9.99"},    // 9.99499988555...
-        {99.995f, "100.00"}, // 99.99500274658...
+        {1.005f, "1.00"},           // 1.00499999523..., no tie
+        {0.005f, "0.00"},           // 0.00499999988...
+        {0.015f, "0.01"},           // 0.01499999966...
+        {0.025f, "0.03"},           // 0.02500000037...
+        {0.045f, "0.05"},           // 0.04500000178...
+        {2.675f, "2.67"},           // 2.67499995231...
+        {1.115f, "1.12"},           // 1.11500000953...
+        {0.995f, "1.00"},           // 0.99500000476..., carries into a new digit
+        {9.995f, "9.99"},           // 9.99499988555...
+        {99.995f, "100.00"},        // 99.99500274658...
         {100000.005f, "100000.01"}, // 100000.0078125
         {-0.004f, "-0.00"},
         {-1e-30f, "-0.00"},
@@ -222,8 +222,8 @@ TEST_F(LevelText, PowersOfTwo)
 // Edge mantissas with every exponent: all zeros, all ones, the middle.
 TEST_F(LevelText, EdgeMantissasOfEveryExponent)
 {
-    const std::uint32_t mantissas[] = {0x000000, 0x000001, 0x000002, 0x000003, 0x155555, 0x2AAAAA, 0x3FFFFF,
-                                       0x400000, 0x400001, 0x7FFFFD, 0x7FFFFE, 0x7FFFFF};
+    const std::uint32_t mantissas[] = {0x000000, 0x000001, 0x000002, 0x000003, 0x155555, 0x2AAAAA,
+                                       0x3FFFFF, 0x400000, 0x400001, 0x7FFFFD, 0x7FFFFE, 0x7FFFFF};
     for (std::uint32_t exp = 0; exp <= 254; exp++)
         for (std::uint32_t m : mantissas) checker.check_both_signs(exp << 23 | m);
     expect_all_match();
@@ -334,9 +334,8 @@ TEST_F(LevelText, RandomPatternsNewSeedEachRun)
         seed = static_cast<std::uint64_t>(device()) << 32 | device();
     }
     check_random(checker, seed, kRandomCount);
-    EXPECT_EQ(checker.mismatches(), 0u) << "seed 0x" << std::hex << seed << std::dec
-                                        << " (LEVEL_TEXT_SEED=0x" << std::hex << seed << std::dec
-                                        << " repeats it): " << checker.report();
+    EXPECT_EQ(checker.mismatches(), 0u) << "seed 0x" << std::hex << seed << std::dec << " (LEVEL_TEXT_SEED=0x"
+                                        << std::hex << seed << std::dec << " repeats it): " << checker.report();
 }
 
 } // namespace

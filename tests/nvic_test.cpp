@@ -13,8 +13,8 @@ TEST(NvicModel, LevelLinesPendOnRisingEdgeOrWhileInactive)
     Nvic nvic;
     nvic.reset();
     nvic.write(Nvic::kIser, (1u << 12) | (1u << 27), 4); // enable ADC and USART1
-    nvic.write(Nvic::kIpr + 12, 0x00, 4);          // IP[3]: IRQ 12 priority 0
-    nvic.write(Nvic::kIpr + 24, 0x40u << 24, 4);   // IP[6]: IRQ 27 priority 1
+    nvic.write(Nvic::kIpr + 12, 0x00, 4);                // IP[3]: IRQ 12 priority 0
+    nvic.write(Nvic::kIpr + 24, 0x40u << 24, 4);         // IP[6]: IRQ 27 priority 1
 
     nvic.set_irq_level(27, true);
     EXPECT_EQ(nvic.next_to_take(sim::kThreadPriority), sim::kIrqBase + 27);

@@ -21,7 +21,7 @@ TEST(RccClockGating, APeripheralWithItsClockOffReadsZeroAndIgnoresWrites)
         const char *name;
         std::uint32_t enable_reg; // offset in RCC
         unsigned enable_bit;
-        std::uint32_t reg;        // a plain read-write register of the peripheral
+        std::uint32_t reg; // a plain read-write register of the peripheral
         std::uint32_t first, second;
     };
     const Case cases[] = {

@@ -50,9 +50,13 @@ TEST_F(Settings, StartUpUsesTheStoredCrystalOnlyInsideTheWindow)
         std::uint32_t stored;
         const char *banner;
     } cases[] = {
-        {true, 0, "25000000"},          {false, 24000000, "24000000"}, {false, 31000000, "31000000"},
-        {false, 23999999, "25000000"},  {false, 31000001, "25000000"}, {false, 0, "25000000"},
-        {false, 0xFFFF0000u | (26000000u & 0xFFFF), "25000000"},   // low half of a cut-short write
+        {true, 0, "25000000"},
+        {false, 24000000, "24000000"},
+        {false, 31000000, "31000000"},
+        {false, 23999999, "25000000"},
+        {false, 31000001, "25000000"},
+        {false, 0, "25000000"},
+        {false, 0xFFFF0000u | (26000000u & 0xFFFF), "25000000"}, // low half of a cut-short write
     };
     for (const auto &c : cases) {
         const Page page = c.erased ? page_holding(0xFFFFFFFF) : page_holding(c.stored);

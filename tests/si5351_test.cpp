@@ -88,7 +88,7 @@ TEST(TwoWireDecoder, BothLinesChangingAtOnceIsADataChangeNotAStartOrStop)
     sim::TwoWireDecoder dec(rec);
     dec.on_levels(true, false); // start
     dec.on_levels(false, false);
-    dec.on_levels(true, true);  // SDA rises, then SCL: samples a 1
+    dec.on_levels(true, true);   // SDA rises, then SCL: samples a 1
     dec.on_levels(false, false); // SCL falls, then SDA
     dec.on_levels(true, true);
     dec.on_levels(true, false); // a real repeated start
@@ -163,9 +163,9 @@ protected:
         port.reset();
         port.set_external(sim::kSclPin, sim::Gpio::External::PullUp);
         port.set_external(sim::kSdaPin, sim::Gpio::External::PullUp);
-        port.write(kBsrr, 3u, 4);                 // both lines released
+        port.write(kBsrr, 3u, 4);                     // both lines released
         port.write(kModer, (1u << 0) | (1u << 2), 4); // PF0, PF1 outputs
-        port.write(kOtyper, 3u, 4);               // open drain
+        port.write(kOtyper, 3u, 4);                   // open drain
     }
 
     // ---- the master
@@ -231,8 +231,9 @@ protected:
 Bytes block(std::uint32_t p1, std::uint32_t p2, std::uint32_t p3, std::uint8_t byte2 = 0)
 {
     auto b = [](std::uint32_t v) { return static_cast<std::uint8_t>(v & 0xFFu); };
-    return {b(p3 >> 8), b(p3), b(byte2 | ((p1 >> 16) & 3u)), b(p1 >> 8), b(p1),
-            b((((p3 >> 16) & 0xFu) << 4) | ((p2 >> 16) & 0xFu)), b(p2 >> 8), b(p2)};
+    return {b(p3 >> 8), b(p3), b(byte2 | ((p1 >> 16) & 3u)),
+            b(p1 >> 8), b(p1), b((((p3 >> 16) & 0xFu) << 4) | ((p2 >> 16) & 0xFu)),
+            b(p2 >> 8), b(p2)};
 }
 
 TEST_F(Si5351Bus, PowersUpWithOutputsDownAndNoFrequencies)
@@ -371,9 +372,9 @@ TEST_F(Si5351Bus, MonitorLogsEveryClockedByteWithTheStopTime)
 
 TEST_F(Si5351Bus, HeldSdaIsReleasedAfterExactlyThatManyClockPulses)
 {
-    start();      // SCL low from here
+    start(); // SCL low from here
     chip.hold_sda_low(3);
-    sda(true);    // the master lets go; the device does not
+    sda(true); // the master lets go; the device does not
     EXPECT_FALSE(sda_in());
     pulse();
     pulse();

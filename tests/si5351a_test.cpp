@@ -92,12 +92,20 @@ TEST_F(Synth, StartUpPowersDownResetsAndPlansThreeMegahertz)
 {
     boot();
     const std::vector<Bytes> expected = {
-        reg(16, 0x80), reg(17, 0x80), reg(18, 0x80),       // setup
-        reg(16, 0x80), reg(17, 0x80), reg(18, 0x80),       // set_xtal_freq with nothing requested
-        reg(177, 0xA0),                                    // both PLLs reset
-        block(26, 3052, 742124, kDen), block(42, 29184, 0, 1), reg(16, 0x4F), // output 0, 3,001,000 Hz
-        reg(18, 0x80),                                     // output 2 stays off
-        block(34, 3051, 545259, kDen), block(50, 29184, 0, 1), reg(17, 0x6F), // output 1, 3,000,000 Hz
+        reg(16, 0x80),
+        reg(17, 0x80),
+        reg(18, 0x80), // setup
+        reg(16, 0x80),
+        reg(17, 0x80),
+        reg(18, 0x80),  // set_xtal_freq with nothing requested
+        reg(177, 0xA0), // both PLLs reset
+        block(26, 3052, 742124, kDen),
+        block(42, 29184, 0, 1),
+        reg(16, 0x4F), // output 0, 3,001,000 Hz
+        reg(18, 0x80), // output 2 stays off
+        block(34, 3051, 545259, kDen),
+        block(50, 29184, 0, 1),
+        reg(17, 0x6F), // output 1, 3,000,000 Hz
         reg(177, 0xA0),
     };
     EXPECT_EQ(bus, expected);
@@ -127,8 +135,9 @@ TEST_F(Synth, StepsInsideTheWindowRewriteOnlyThePlls)
     bus.clear();
     // 3,449,000 x 232 leaves the window: output 0 gets divider 202; output 1 keeps 232.
     EXPECT_EQ(set_freq(3449000, 3448000, 0), 0x20);
-    EXPECT_EQ(bus, (std::vector<Bytes>{block(26, 3055, 98287, kDen), block(42, 128 * 202 - 512, 0, 1), reg(16, 0x4F),
-                                       reg(18, 0x80), block(34, 3583, 704895, kDen), reg(177, 0x20)}));
+    EXPECT_EQ(bus,
+              (std::vector<Bytes>{block(26, 3055, 98287, kDen), block(42, 128 * 202 - 512, 0, 1), reg(16, 0x4F),
+                                  reg(18, 0x80), block(34, 3583, 704895, kDen), reg(177, 0x20)}));
     EXPECT_EQ(SNT_FW(board.firmware(), freq0_div), 202);
     EXPECT_NEAR(out(0), 3449000.0, tolerance(3449000.0));
     EXPECT_NEAR(out(1), 3448000.0, tolerance(3448000.0));
@@ -147,11 +156,17 @@ TEST_F(Synth, FreshPlansAcrossTheRange)
         std::uint8_t rdiv;
         bool ok;
     } cases[] = {
-        {100000, 218, 5, true}, {1000000, 175, 2, true}, {150000000, 4, 0, true},
-        {120000000, 4, 0, true}, {175000000, 4, 0, true}, {175000001, 0, 0, false},
-        {18169, 300, 7, true},   // the lowest frequency the R divider can still reach
-        {18168, 0, 0, false},    // would need R = 256: refused, not wrapped
-        {2325581, 150, 1, true}, {2325582, 300, 0, true},
+        {100000, 218, 5, true},
+        {1000000, 175, 2, true},
+        {150000000, 4, 0, true},
+        {120000000, 4, 0, true},
+        {175000000, 4, 0, true},
+        {175000001, 0, 0, false},
+        {18169, 300, 7, true}, // the lowest frequency the R divider
+                               // can still reach
+        {18168, 0, 0, false},  // would need R = 256: refused, not wrapped
+        {2325581, 150, 1, true},
+        {2325582, 300, 0, true},
     };
     for (const Case &c : cases) {
         set_freq(0, 0, 0);
@@ -184,8 +199,9 @@ TEST_F(Synth, CalibrationRoutesTheCrystalAndTheNextPlanTakesTheOutputsBack)
 
     bus.clear();
     SNT_FW(board.firmware(), out_calibrate_freq)();
-    EXPECT_EQ(bus, (std::vector<Bytes>{reg(16, 3), reg(17, 3), reg(18, 0), reg(44, 0), reg(52, 0), reg(60, 0),
-                                       reg(187, 0xD0)}));
+    EXPECT_EQ(
+        bus,
+        (std::vector<Bytes>{reg(16, 3), reg(17, 3), reg(18, 0), reg(44, 0), reg(52, 0), reg(60, 0), reg(187, 0xD0)}));
     for (int clk = 0; clk < 3; ++clk) {
         EXPECT_DOUBLE_EQ(out(clk), 25000123.0) << "output " << clk << " carries the crystal";
         EXPECT_EQ(is_freq_ok(clk), 1) << "the plans are kept, so the next f needs no long wait";
@@ -244,8 +260,9 @@ TEST_F(Synth, OutputTwoFractionalAndAlone)
     set_freq(3001000, 3000000, 0);
     bus.clear();
     EXPECT_EQ(set_freq(3001000, 0, 7000000), 0x80);
-    EXPECT_EQ(bus, (std::vector<Bytes>{reg(17, 0x80), block(34, 3072, 0, kDen), block(58, 12288, 0, 1),
-                                       reg(18, 0x6C), reg(177, 0x80)}));
+    EXPECT_EQ(bus,
+              (std::vector<Bytes>{reg(17, 0x80), block(34, 3072, 0, kDen), block(58, 12288, 0, 1), reg(18, 0x6C),
+                                  reg(177, 0x80)}));
     EXPECT_EQ(SNT_FW(board.firmware(), freq_pll_b), 696000000u);
     EXPECT_NEAR(out(2), 7000000.0, 1e-6);
 

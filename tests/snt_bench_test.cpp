@@ -25,9 +25,9 @@
 #include "device.h"
 #include "fake_tester.h"
 #include "files.h"
+#include "protocol.h"
 #include "pseudo_terminal.h"
 #include "serial_port.h"
-#include "protocol.h"
 
 namespace snt_test {
 namespace {
@@ -90,7 +90,8 @@ private:
             char buf[512];
             if (p[1].revents & POLLIN) {
                 const ssize_t n = read(board_, buf, sizeof buf);
-                if (n > 0) [[maybe_unused]] auto w = write(master_, buf, static_cast<std::size_t>(n));
+                if (n > 0) [[maybe_unused]]
+                    auto w = write(master_, buf, static_cast<std::size_t>(n));
             }
             if (!(p[0].revents & POLLIN)) continue;
             const ssize_t n = read(master_, buf, sizeof buf);
@@ -107,7 +108,7 @@ private:
                 const bool is_x = line.rfind("x ", 0) == 0;
                 line.clear();
                 if (is_x && hold_after_x_ && !holding) {
-                    holding = true;  // this line and the next go together
+                    holding = true; // this line and the next go together
                     continue;
                 }
                 holding = false;
@@ -171,7 +172,7 @@ TEST_F(SntBench, TheWaitAfterXLetsTheFirstConfirmationThrough)
     PtySim board({"--flash", page});
     Link link(board.port(), false);
     snt::SerialPort port(link.host_port());
-    snt::Device device(port);  // waits Timing::flash_write before its `w`
+    snt::Device device(port); // waits Timing::flash_write before its `w`
     EXPECT_NO_THROW(device.set_crystal(24500000));
     EXPECT_EQ(after_x(link.host_lines()), (std::vector<std::string>{"w"}));
     EXPECT_EQ(announced_crystal(page), "24500000");
@@ -197,8 +198,8 @@ TEST_F(SntBench, EachCsvGetsItsRecordAndEveryFileWrittenIsNamed)
 {
     const TempDir dir("snt_bench");
     const std::string ref = dir / "thru.csv", csv = dir / "bp.csv", png = dir / "bp.png";
-    const ProcessResult a = snt({"sweep", "--start", "5M", "--stop", "16M", "--points", "23", "--save-ref", ref, "--plot",
-                                 dir / "thru.png"});
+    const ProcessResult a = snt(
+        {"sweep", "--start", "5M", "--stop", "16M", "--points", "23", "--save-ref", ref, "--plot", dir / "thru.png"});
     ASSERT_EQ(a.exit_code, 0) << a.err;
     const ProcessResult r = snt({"--dut", "bandpass:10.7M:1M", "sweep", "--start", "5M", "--stop", "16M", "--points",
                                  "23", "--ref", ref, "--csv", csv, "--plot", png});
@@ -237,7 +238,7 @@ TEST_F(SntBench, ALostDeviceLeavesThePointsSoFarInAPartialFile)
     const std::string csv = dir / "cut.csv";
     FakeTester tester;
     tester.start([](const std::string &line) {
-        if (line.rfind("r ", 0) == 0) return std::string("36864000000.00\r3686400000.00\r*\r");  // 3 of 5, then silence
+        if (line.rfind("r ", 0) == 0) return std::string("36864000000.00\r3686400000.00\r*\r"); // 3 of 5, then silence
         return FakeTester::firmware(line);
     });
     const ProcessResult r =
@@ -245,10 +246,11 @@ TEST_F(SntBench, ALostDeviceLeavesThePointsSoFarInAPartialFile)
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_FALSE(exists(csv)) << "never the file asked for";
     EXPECT_NE(r.err.find("kept the 3 of 5 points measured in " + csv + ".partial"), std::string::npos) << r.err;
-    EXPECT_EQ(read_file(csv + ".partial"), "frequency_hz,level,db\n"
-                                           "1000000,36864000000.00,0.000\n"
-                                           "1250000,3686400000.00,-10.000\n"
-                                           "1500000,,\n");
+    EXPECT_EQ(read_file(csv + ".partial"),
+              "frequency_hz,level,db\n"
+              "1000000,36864000000.00,0.000\n"
+              "1250000,3686400000.00,-10.000\n"
+              "1500000,,\n");
     EXPECT_NE(read_file(csv + ".partial.json").find("\"partial\": true"), std::string::npos);
 }
 
@@ -288,9 +290,9 @@ TEST_F(SntBench, CtrlCKeepsThePointsSoFarInAPartialFile)
     EXPECT_LT(rows.size(), 2001u);
     EXPECT_EQ(rows[0], "frequency_hz,level,db");
     EXPECT_EQ(rows[1].rfind("1000000,", 0), 0u) << rows[1];
-    EXPECT_NE(err.find("kept the " + std::to_string(rows.size() - 1) + " of 2000 points measured in " + csv +
-                       ".partial"),
-              std::string::npos)
+    EXPECT_NE(
+        err.find("kept the " + std::to_string(rows.size() - 1) + " of 2000 points measured in " + csv + ".partial"),
+        std::string::npos)
         << err;
 }
 
@@ -308,10 +310,9 @@ TEST_F(SntBench, ASweepOfNothingButGapsFailsButKeepsItsFiles)
         }
         return FakeTester::firmware(line);
     });
-    const ProcessResult r = snt(
-        {"--port", tester.port(), "sweep", "--start", "1M", "--stop", "2M", "--points", "5", "--csv", csv, "--plot",
-         dir / "gaps.png"},
-        20);
+    const ProcessResult r = snt({"--port", tester.port(), "sweep", "--start", "1M", "--stop", "2M", "--points", "5",
+                                 "--csv", csv, "--plot", dir / "gaps.png"},
+                                20);
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.err.find("every point is a gap"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("wrote " + csv), std::string::npos) << r.out;
@@ -334,8 +335,8 @@ TEST_F(SntBench, ALogSweepStepsUpFromOnePointToTheNext)
     EXPECT_EQ(rows[5].substr(0, 10), "200000000,");
 
     // On the virtual board a log sweep reaches 200 MHz without a gap.
-    const ProcessResult v = snt({"--dut", "highpass:1M:4", "sweep", "--log", "--start", "20k", "--stop", "200M",
-                                 "--points", "40"});
+    const ProcessResult v =
+        snt({"--dut", "highpass:1M:4", "sweep", "--log", "--start", "20k", "--stop", "200M", "--points", "40"});
     ASSERT_EQ(v.exit_code, 0) << v.err;
     EXPECT_EQ(count(v.out, ",,"), 0) << v.out;
     EXPECT_NE(v.err.find("40 points, each 26.64% above the one before"), std::string::npos) << v.err;
@@ -344,8 +345,8 @@ TEST_F(SntBench, ALogSweepStepsUpFromOnePointToTheNext)
 TEST_F(SntBench, TheEstimateComesBeforeAnythingIsSent)
 {
     const TempDir dir("snt_bench");
-    const ProcessResult r = snt({"--port", dir / "no-such-port", "sweep", "--start", "1M", "--stop", "1.1M",
-                                 "--points", "101"});
+    const ProcessResult r =
+        snt({"--port", dir / "no-such-port", "sweep", "--start", "1M", "--stop", "1.1M", "--points", "101"});
     EXPECT_EQ(r.exit_code, 1);
     const auto lines = lines_of(r.err);
     ASSERT_EQ(lines.size(), 2u) << r.err;

@@ -22,8 +22,8 @@
 #include "board_fixture.h"
 #include "child_processes.h"
 #include "files.h"
-#include "pseudo_terminal.h"
 #include "protocol.h"
+#include "pseudo_terminal.h"
 
 namespace snt_test {
 namespace {
@@ -72,10 +72,7 @@ using SntEndToEnd = ReapsOrphans;
 // plays the device on the master.
 class FakePort {
 public:
-    FakePort()
-    {
-        name_ = open_raw_pty(master_, slave_);
-    }
+    FakePort() { name_ = open_raw_pty(master_, slave_); }
     ~FakePort()
     {
         stop_ = true;
@@ -195,7 +192,7 @@ TEST_F(SntEndToEnd, AMissingPortIsRefused)
 
 TEST_F(SntEndToEnd, ASilentBoardTimesOut)
 {
-    FakePort port;  // nobody answers
+    FakePort port; // nobody answers
     const auto t0 = Clock::now();
     const ProcessResult r = snt({"--port", port.name(), "id"}, 10);
     const auto took = Clock::now() - t0;
@@ -218,13 +215,14 @@ TEST_F(SntEndToEnd, AWrongIdentificationIsRefused)
 TEST_F(SntEndToEnd, ASweepThatNeverComesTimesOut)
 {
     FakePort port;
-    port.answer_with(ID_TEXT "\r");  // a board that knows `w` but not `r`
+    port.answer_with(ID_TEXT "\r"); // a board that knows `w` but not `r`
     const auto t0 = Clock::now();
     const ProcessResult r = snt({"--port", port.name(), "sweep", "--start", "1M", "--stop", "2M", "--points", "5"}, 10);
     const auto took = Clock::now() - t0;
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.err, "snt: 5 points, 250 kHz apart: about 0.4 s on a real tester (4 PLL resets)\n"
-                     "snt: no answer from the device within 0.5 s at sweep point 1 of 5\n");
+    EXPECT_EQ(r.err,
+              "snt: 5 points, 250 kHz apart: about 0.4 s on a real tester (4 PLL resets)\n"
+              "snt: no answer from the device within 0.5 s at sweep point 1 of 5\n");
     EXPECT_EQ(r.out, "");
     EXPECT_LT(took, std::chrono::seconds(8)); // no hang, with room for a loaded machine
 }
@@ -245,7 +243,7 @@ TEST_F(SntEndToEnd, SweepCsvHoldsThePointsTheFirmwareSent)
     const ProcessResult direct = run_process(sim_argv, "f 1000000\rw\rr 100000 11\r");
     ASSERT_EQ(direct.exit_code, 0) << direct.err;
     const auto lines = split(direct.out, '\r');
-    ASSERT_EQ(lines.size(), 3u + 11u) << direct.out;  // banner (2 lines), w, then the points
+    ASSERT_EQ(lines.size(), 3u + 11u) << direct.out; // banner (2 lines), w, then the points
     for (std::size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i].frequency, std::to_string(1000000 + 100000 * i));
         // Over a pseudo-terminal the commands reach the virtual board at
@@ -295,7 +293,8 @@ TEST_F(SntEndToEnd, FrequenciesTheSynthesizerCannotMakeAreGaps)
     const std::string png = dir / "gaps.png";
     // A start above what a fresh plan reaches (175 MHz) is refused up front,
     // with the reason; nothing is written.
-    const ProcessResult r = snt({"sweep", "--start", "190M", "--stop", "200M", "--step", "1M", "--csv", csv, "--plot", png});
+    const ProcessResult r =
+        snt({"sweep", "--start", "190M", "--stop", "200M", "--step", "1M", "--csv", csv, "--plot", png});
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_NE(r.err.find("above 175 MHz, the highest the synthesizer reaches on a fresh plan"), std::string::npos)
         << r.err;

@@ -16,14 +16,14 @@
 #include "fake_tester.h"
 #include "options.h"
 #include "plotter.h"
+#include "protocol.h"
 #include "serial_port.h"
 #include "summary.h"
 #include "sweep.h"
-#include "sweep_record.h"
-#include "text.h"
-#include "protocol.h"
 #include "sweep_points.h"
+#include "sweep_record.h"
 #include "temp_dir.h"
+#include "text.h"
 
 namespace snt {
 namespace {
@@ -150,7 +150,7 @@ TEST(SntFigures, MinusSixtyAndShapeFactorWhereTheSkirtsGoDeepEnough)
     // apart, -60 dB points 1.12 MHz apart.
     std::vector<std::pair<std::uint32_t, std::optional<double>>> pts;
     for (int k = 0; k <= 400; ++k) {
-        const int f = 9000000 + k * 5000;  // 9 to 11 MHz
+        const int f = 9000000 + k * 5000; // 9 to 11 MHz
         const double off = std::abs(f - 10000000) - 500000.0;
         pts.push_back({f, off <= 0 ? 0.0 : -off / 1000.0});
     }
@@ -170,7 +170,7 @@ TEST(SntFigures, ANotchGetsItsDepthAndStopWidth)
     std::vector<std::pair<std::uint32_t, std::optional<double>>> pts;
     for (int k = 0; k <= 200; ++k) {
         const double f = 5e6 + k * 50e3;
-        const double x = (f / 10e6 - 10e6 / f) * 10;  // a notch of Q 10
+        const double x = (f / 10e6 - 10e6 / f) * 10; // a notch of Q 10
         pts.push_back({static_cast<std::uint32_t>(f), std::max(10 * std::log10(x * x / (1 + x * x)), -40.0)});
     }
     const Summary s = Summary::of(sweep_of_db(pts));
@@ -178,7 +178,7 @@ TEST(SntFigures, ANotchGetsItsDepthAndStopWidth)
     EXPECT_NEAR(s.notch->frequency, 10e6, 1);
     EXPECT_NEAR(s.notch->depth, 40 + s.max->db, 1e-9);
     ASSERT_TRUE(s.notch->stop.width());
-    EXPECT_NEAR(*s.notch->stop.width(), 1e6, 10e3);  // -3 dB stop band of a Q 10 notch: f0 / Q
+    EXPECT_NEAR(*s.notch->stop.width(), 1e6, 10e3); // -3 dB stop band of a Q 10 notch: f0 / Q
     const std::string t = s.text();
     EXPECT_NE(t.find("notch: "), std::string::npos) << t;
     EXPECT_NE(t.find("-3 dB stop width: "), std::string::npos) << t;
@@ -209,9 +209,9 @@ TEST(SntFigures, ACoarseSweepOfAPeakSaysSoAndGivesAFinerOne)
     EXPECT_LT(s.points_in_bandwidth, Summary::kMinPointsInBandwidth);
     ASSERT_TRUE(s.finer_sweep());
     unsigned long start = 0, stop = 0, points = 0;
-    ASSERT_EQ(std::sscanf(s.finer_sweep()->c_str(), "snt sweep --start %lu --stop %lu --points %lu", &start, &stop,
-                          &points),
-              3)
+    ASSERT_EQ(
+        std::sscanf(s.finer_sweep()->c_str(), "snt sweep --start %lu --stop %lu --points %lu", &start, &stop, &points),
+        3)
         << *s.finer_sweep();
     EXPECT_LT(start, 10e6 - 1200);
     EXPECT_GT(stop, 10e6 + 1200);
@@ -237,8 +237,9 @@ TEST(SntPlotLayout, TickLabelsHaveTheDigitsTheSpanNeeds)
 {
     // A crystal's span: every label different, none rounded to "10.00".
     const PlotLayout narrow = PlotLayout::of({{"", resonance(10e6, 8333, 9.998e6, 10.002e6, 201)}}, {});
-    EXPECT_EQ(labels(narrow), (std::vector<std::string>{"9.9980", "9.9985", "9.9990", "9.9995", "10.0000", "10.0005",
-                                                         "10.0010", "10.0015", "10.0020"}));
+    EXPECT_EQ(labels(narrow),
+              (std::vector<std::string>{"9.9980", "9.9985", "9.9990", "9.9995", "10.0000", "10.0005", "10.0010",
+                                        "10.0015", "10.0020"}));
     EXPECT_EQ(narrow.x_label, "frequency (MHz)");
 
     const PlotLayout wide = PlotLayout::of({{"", resonance(10e6, 10, 5e6, 16e6, 221)}}, {});
@@ -268,8 +269,8 @@ TEST(SntPlotLayout, ALogAxisHasDecadesLabelledWithUnits)
 
 TEST(SntPlotLayout, MarkersCarryTheMaximumAndTheMinus3dBPoints)
 {
-    const SweepResult r = sweep_of_db({{100, -20.0}, {200, -10.0}, {300, -1.0}, {400, 0.0}, {500, -2.0}, {600, -6.0},
-                                {700, -30.0}});
+    const SweepResult r =
+        sweep_of_db({{100, -20.0}, {200, -10.0}, {300, -1.0}, {400, 0.0}, {500, -2.0}, {600, -6.0}, {700, -30.0}});
     const PlotLayout l = PlotLayout::of({{"", r}}, {});
     ASSERT_EQ(l.markers.size(), 3u);
     EXPECT_EQ(l.markers[0].label, "max 0.00 dB at 400 Hz");
@@ -290,7 +291,8 @@ TEST(SntPlotLayout, MarkersCarryTheMaximumAndTheMinus3dBPoints)
     }
 
     // Several peaks: no -3 dB markers, no dashed line.
-    const PlotLayout two = PlotLayout::of({{"", sweep_of_db({{1, -20.0}, {2, 0.0}, {3, -20.0}, {4, -1.0}, {5, -20.0}})}}, {});
+    const PlotLayout two =
+        PlotLayout::of({{"", sweep_of_db({{1, -20.0}, {2, 0.0}, {3, -20.0}, {4, -1.0}, {5, -20.0}})}}, {});
     EXPECT_EQ(two.markers.size(), 1u);
     EXPECT_FALSE(two.dashed_db);
 }
@@ -315,8 +317,9 @@ TEST(SntPlotLayout, YLimitsAreKeptAndAnEmptyPlotSaysSo)
 
 TEST(SntPlotLayout, SeveralTracesGetALegendAndNoMarkers)
 {
-    const PlotLayout l = PlotLayout::of(
-        {{"thru.csv", sweep_of_db({{1000, 0.0}, {2000, -1.0}})}, {"bp.csv", sweep_of_db({{1000, -10.0}, {2000, -3.0}})}}, {});
+    const PlotLayout l = PlotLayout::of({{"thru.csv", sweep_of_db({{1000, 0.0}, {2000, -1.0}})},
+                                         {"bp.csv", sweep_of_db({{1000, -10.0}, {2000, -3.0}})}},
+                                        {});
     EXPECT_EQ(l.legend, (std::vector<std::string>{"thru.csv", "bp.csv"}));
     EXPECT_TRUE(l.markers.empty());
     EXPECT_DOUBLE_EQ(l.y0, -20);

@@ -46,8 +46,8 @@ bool printable_lines(const std::string &text)
 
 std::vector<std::string> sweep_on(const FakeTester &tester, const std::string &points, std::vector<std::string> more)
 {
-    std::vector<std::string> args{"--port", tester.port(), "sweep", "--start", "1M", "--stop", "2M",
-                                  "--points", points};
+    std::vector<std::string> args{"--port", tester.port(), "sweep",    "--start", "1M",
+                                  "--stop", "2M",          "--points", points};
     args.insert(args.end(), more.begin(), more.end());
     return args;
 }
@@ -66,8 +66,9 @@ TEST_F(SntHostile, EveryOutputIsCheckedBeforeTheFirstCommand)
 
     const ProcessResult csv = snt(sweep_on(tester, "5", {"--csv", "/nonexistent/dir/a.csv"}));
     EXPECT_EQ(csv.exit_code, 2);
-    EXPECT_EQ(csv.err, "snt: --csv /nonexistent/dir/a.csv: cannot write in /nonexistent/dir: No such file or "
-                       "directory\n");
+    EXPECT_EQ(csv.err,
+              "snt: --csv /nonexistent/dir/a.csv: cannot write in /nonexistent/dir: No such file or "
+              "directory\n");
 
     const ProcessResult plot = snt(sweep_on(tester, "5", {"--csv", keep, "--plot", "/nonexistent/x.png"}));
     EXPECT_EQ(plot.exit_code, 2);
@@ -162,8 +163,9 @@ TEST_F(SntHostile, AReferenceWithoutAPositiveLevelIsRefusedWithItsLine)
     tester.start(FakeTester::firmware);
     const TempDir dir("snt_hostile");
     for (const char *level : {"nan", "inf", "0.00", "-3"}) {
-        write_file(dir / "ref.csv", std::string("frequency_hz,level,db\n1000000,3e10,\n1250000,") + level +
-                                 ",\n1500000,3e10,\n1750000,3e10,\n2000000,3e10,\n");
+        write_file(dir / "ref.csv",
+                   std::string("frequency_hz,level,db\n1000000,3e10,\n1250000,") + level +
+                       ",\n1500000,3e10,\n1750000,3e10,\n2000000,3e10,\n");
         const ProcessResult r = snt(sweep_on(tester, "5", {"--ref", dir / "ref.csv"}));
         EXPECT_EQ(r.exit_code, 2) << level;
         EXPECT_NE(r.err.find("line 3: the level \"" + std::string(level) + "\""), std::string::npos) << r.err;
@@ -197,7 +199,7 @@ TEST_F(SntHostile, CtrlCAndSigtermEndAWaitForAReference)
     const TempDir dir("snt_hostile");
     const std::string fifo = dir / "slow.csv";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);  // a writer that never writes
+    const int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC); // a writer that never writes
     ASSERT_GE(writer, 0);
     const std::string exe = built_program("snt");
     for (const int sig : {SIGINT, SIGTERM}) {
@@ -206,8 +208,8 @@ TEST_F(SntHostile, CtrlCAndSigtermEndAWaitForAReference)
             const int null = open("/dev/null", O_RDWR);
             dup2(null, 1);
             dup2(null, 2);
-            execl(exe.c_str(), exe.c_str(), "--port", "/dev/null", "sweep", "--start", "1M", "--stop", "2M",
-                  "--points", "5", "--ref", fifo.c_str(), static_cast<char *>(nullptr));
+            execl(exe.c_str(), exe.c_str(), "--port", "/dev/null", "sweep", "--start", "1M", "--stop", "2M", "--points",
+                  "5", "--ref", fifo.c_str(), static_cast<char *>(nullptr));
             _exit(127);
         }
         // Only once it is reading: a signal before its handlers are in
@@ -254,9 +256,8 @@ TEST_F(SntHostile, ADeviceThatNeverStopsTalkingIsRefusedInTime)
 TEST_F(SntHostile, BytesFromTheDeviceAreShownEscaped)
 {
     FakeTester tester;
-    tester.start([](const std::string &line) {
-        return line == "w" ? std::string("1.2\0X\x85\x1b[2J\r", 11) : std::string();
-    });
+    tester.start(
+        [](const std::string &line) { return line == "w" ? std::string("1.2\0X\x85\x1b[2J\r", 11) : std::string(); });
     const ProcessResult id = snt({"--port", tester.port(), "id"});
     EXPECT_EQ(id.exit_code, 1);
     EXPECT_EQ(id.err, "snt: unexpected identification: \"1.2\\x00X\\x85\\x1b[2J\" (expected \"" ID_TEXT "\")\n");
@@ -287,14 +288,17 @@ TEST_F(SntHostile, AnEmptyPortIsRefusedNotTakenForTheVirtualDevice)
 std::string failing_sim(const TempDir &dir, const std::string &last_words, const std::string &end)
 {
     std::string path = dir / "failing-sim";
-    write_file(path, "#!/bin/sh\n"
-              "'" + built_program("snt-sim") + "' \"$@\" &\n"
-              "sim=$!\n"
-              "while [ ! -e \"$2\" ]; do sleep 0.01; done\n"
-              "sleep 0.5\n"
-              "kill -KILL $sim\n"
-              "wait $sim 2>/dev/null\n" +
-              last_words + "\n" + end + "\n");
+    write_file(path,
+               "#!/bin/sh\n"
+               "'" +
+                   built_program("snt-sim") +
+                   "' \"$@\" &\n"
+                   "sim=$!\n"
+                   "while [ ! -e \"$2\" ]; do sleep 0.01; done\n"
+                   "sleep 0.5\n"
+                   "kill -KILL $sim\n"
+                   "wait $sim 2>/dev/null\n" +
+                   last_words + "\n" + end + "\n");
     chmod(path.c_str(), 0755);
     return path;
 }
@@ -302,8 +306,8 @@ std::string failing_sim(const TempDir &dir, const std::string &last_words, const
 TEST_F(SntHostile, TheVirtualDevicesOwnErrorIsPassedOn)
 {
     const TempDir dir("snt_hostile");
-    const std::string sim = failing_sim(
-        dir, "echo 'snt-sim: --flash page.bin: cannot write: No space left on device' >&2", "exit 1");
+    const std::string sim =
+        failing_sim(dir, "echo 'snt-sim: --flash page.bin: cannot write: No space left on device' >&2", "exit 1");
     // A long raw sweep: the virtual device stops in the middle of it (or,
     // on a slow machine, before snt is connected; the message is the same).
     const ProcessResult r =

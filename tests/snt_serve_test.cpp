@@ -66,7 +66,7 @@ public:
         if (fd_ >= 0) close(fd_);
         if (pid_ <= 0) return;
         kill(pid_, SIGTERM);
-        for (int i = 0; i < 200; ++i) {  // 20 s
+        for (int i = 0; i < 200; ++i) { // 20 s
             if (waitpid(pid_, &status_, WNOHANG) == pid_) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
@@ -297,8 +297,8 @@ TEST_F(ServeTest, SweepPointsArriveInOrderAndMatchTheCommandLine)
         for (const json &p : ev["points"]) served.emplace_back(p[0].get<std::uint32_t>(), p[1].get<double>());
     }
     std::string summary;
-    const auto cli = command_line_sweep(device_options(), {"--start", "5M", "--stop", "16M", "--points", "221"},
-                                        &summary);
+    const auto cli =
+        command_line_sweep(device_options(), {"--start", "5M", "--stop", "16M", "--points", "221"}, &summary);
     ASSERT_EQ(served.size(), 221u);
     ASSERT_EQ(cli.size(), served.size());
     // The same frequencies, in order. The levels are the same measurement
@@ -341,13 +341,13 @@ TEST_F(ServeTest, ReferenceNormalisesToZeroDecibels)
     EXPECT_NEAR(full.body["db"][0].get<double>(), 10 * std::log10(1.5e9 / 3.6864e10), 1e-9);
 
     const Reply shifted =
-        post("/api/analyse", {{"points", pts}, {"reference", json::array({{5000001, 1.0}, {5050000, 1.0}, {5100000, 1.0}})}},
-             false);
+        post("/api/analyse",
+             {{"points", pts}, {"reference", json::array({{5000001, 1.0}, {5050000, 1.0}, {5100000, 1.0}})}}, false);
     EXPECT_EQ(shifted.status, 400);
     EXPECT_NE(shifted.body["error"].get<std::string>().find("does not fit"), std::string::npos);
     const Reply zero =
-        post("/api/analyse", {{"points", pts}, {"reference", json::array({{5000000, 0.0}, {5050000, 1.0}, {5100000, 1.0}})}},
-             false);
+        post("/api/analyse",
+             {{"points", pts}, {"reference", json::array({{5000000, 0.0}, {5050000, 1.0}, {5100000, 1.0}})}}, false);
     EXPECT_EQ(zero.status, 400);
     EXPECT_NE(zero.body["error"].get<std::string>().find("not above 0"), std::string::npos);
 }
@@ -398,11 +398,21 @@ TEST_F(ServeTest, BadSettingsAreRefusedWithTheCommandLinesMessage)
         std::vector<std::string> cli;
     };
     const std::vector<Case> cases{
-        {{{"start", "5M"}, {"stop", "1M"}, {"points", "10"}}, "stop", {"--start", "5M", "--stop", "1M", "--points", "10"}},
-        {{{"start", "5M"}, {"stop", "16M"}, {"points", "ten"}}, "points", {"--start", "5M", "--stop", "16M", "--points", "ten"}},
-        {{{"start", "300M"}, {"stop", "310M"}, {"points", "10"}}, "start", {"--start", "300M", "--stop", "310M", "--points", "10"}},
-        {{{"start", "5M"}, {"stop", "16M"}, {"points", "0"}}, "points", {"--start", "5M", "--stop", "16M", "--points", "0"}},
-        {{{"start", "5 MHz please"}, {"stop", "16M"}, {"points", "10"}}, "start", {"--start", "5 MHz please", "--stop", "16M", "--points", "10"}},
+        {{{"start", "5M"}, {"stop", "1M"}, {"points", "10"}},
+         "stop",
+         {"--start", "5M", "--stop", "1M", "--points", "10"}},
+        {{{"start", "5M"}, {"stop", "16M"}, {"points", "ten"}},
+         "points",
+         {"--start", "5M", "--stop", "16M", "--points", "ten"}},
+        {{{"start", "300M"}, {"stop", "310M"}, {"points", "10"}},
+         "start",
+         {"--start", "300M", "--stop", "310M", "--points", "10"}},
+        {{{"start", "5M"}, {"stop", "16M"}, {"points", "0"}},
+         "points",
+         {"--start", "5M", "--stop", "16M", "--points", "0"}},
+        {{{"start", "5 MHz please"}, {"stop", "16M"}, {"points", "10"}},
+         "start",
+         {"--start", "5 MHz please", "--stop", "16M", "--points", "10"}},
     };
     for (const Case &c : cases) {
         const Reply r = post("/api/sweep", c.body);
@@ -426,8 +436,8 @@ TEST_F(ServeTest, BadSettingsAreRefusedWithTheCommandLinesMessage)
     auto not_json = client_.Post("/api/sweep", {{"X-SNT-Token", serve_.token()}}, "start=5M", "application/json");
     ASSERT_TRUE(not_json);
     EXPECT_EQ(not_json->status, 400);
-    auto form = client_.Post("/api/sweep", {{"X-SNT-Token", serve_.token()}}, "start=5M",
-                             "application/x-www-form-urlencoded");
+    auto form =
+        client_.Post("/api/sweep", {{"X-SNT-Token", serve_.token()}}, "start=5M", "application/x-www-form-urlencoded");
     ASSERT_TRUE(form);
     EXPECT_EQ(form->status, 415);
     // Nothing of this reached the device.
@@ -453,8 +463,9 @@ TEST_F(ServeTest, ForeignHostAndOriginAreRefused)
 TEST_F(ServeTest, CommandsWithoutTheTokenAreRefused)
 {
     EXPECT_EQ(post("/api/sweep", sweep_settings("11"), false).status, 401);
-    EXPECT_EQ(post("/api/sweep", sweep_settings("11"), false, {{"X-SNT-Token", "0123456789abcdef0123456789abcdef"}}).status,
-              401);
+    EXPECT_EQ(
+        post("/api/sweep", sweep_settings("11"), false, {{"X-SNT-Token", "0123456789abcdef0123456789abcdef"}}).status,
+        401);
     EXPECT_EQ(post("/api/sweep", sweep_settings("11"), false, {{"X-SNT-Token", serve_.token() + "0"}}).status, 401);
     EXPECT_EQ(post("/api/xtal", {{"hz", "25000123"}}, false).status, 401);
     EXPECT_EQ(post("/api/cal", json::object(), false).status, 401);
@@ -534,8 +545,10 @@ TEST(ServeDevice, ALostDeviceShowsAndTheServerKeepsRunning)
         return s;
     };
     const auto sweep = [&] {
-        return c.Post("/api/sweep", {{"X-SNT-Token", serve.token()}}, json{{"start", "5M"}, {"stop", "16M"}, {"points", "11"}}.dump(),
-                      "application/json")->status;
+        return c
+            .Post("/api/sweep", {{"X-SNT-Token", serve.token()}},
+                  json{{"start", "5M"}, {"stop", "16M"}, {"points", "11"}}.dump(), "application/json")
+            ->status;
     };
     EXPECT_EQ(state()["device"]["device"], port);
     EXPECT_TRUE(state()["device"]["connected"]);

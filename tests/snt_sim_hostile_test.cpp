@@ -24,12 +24,12 @@
 #include "analog.h"
 #include "board_fixture.h"
 #include "child_processes.h"
-#include "files.h"
-#include "pseudo_terminal.h"
 #include "dut_text.h"
+#include "files.h"
+#include "protocol.h"
+#include "pseudo_terminal.h"
 #include "serial_host.h"
 #include "stop_signals.h"
-#include "protocol.h"
 #include "temp_dir.h"
 
 namespace snt_test {
@@ -83,7 +83,8 @@ public:
     explicit Child(const std::vector<std::string> &args, int out_fd = -1)
     {
         int in[2], out[2], err[2];
-        if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
+        if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC))
+            throw std::runtime_error("pipe");
         std::vector<std::string> argv{built_program("snt-sim")};
         argv.insert(argv.end(), args.begin(), args.end());
         pid_ = ::fork();
@@ -330,7 +331,8 @@ TEST_F(HostileOutputs, ARefusedRunCreatesAndEmptiesNothing)
         {{"--vcd", at("b.vcd"), "--bus-log", at("new.log"), "--dut", "cable"}, "--dut: unknown device"},
         {{"--vcd", at("b.vcd"), "--xtal", "nan"}, "--xtal"},
         {{"--vcd", at("new.vcd"), "--bus-log", at("new.vcd")}, "the same file as --vcd"},
-        {{"--vcd", at("page.bin"), "--flash", at("page.bin")}, "--vcd " + at("page.bin") + ": the same file as --flash"},
+        {{"--vcd", at("page.bin"), "--flash", at("page.bin")},
+         "--vcd " + at("page.bin") + ": the same file as --flash"},
         {{"--bus-log", at("thru.s2p"), "--dut", "touchstone:" + at("thru.s2p")}, "the same file as --dut"},
     };
     for (const Case &c : cases) {

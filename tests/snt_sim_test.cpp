@@ -17,8 +17,8 @@
 #include "board_fixture.h"
 #include "child_processes.h"
 #include "files.h"
-#include "pseudo_terminal.h"
 #include "protocol.h"
+#include "pseudo_terminal.h"
 #include "temp_dir.h"
 
 namespace snt_test {
@@ -193,7 +193,8 @@ TEST(SntSim, BusLogMatchesTheWaveform)
 
     EXPECT_EQ(snt_sim({"--xtal", "abc"}, "").exit_code, 2);
     EXPECT_EQ(snt_sim({"--xtal", "0"}, "").exit_code, 2);
-    EXPECT_EQ(snt_sim({"--bus-log", "/nonexistent/dir/bus.log"}, "").exit_code, 2) << "a path that cannot be written is a bad value";
+    EXPECT_EQ(snt_sim({"--bus-log", "/nonexistent/dir/bus.log"}, "").exit_code, 2)
+        << "a path that cannot be written is a bad value";
 }
 
 std::vector<double> sweep_levels(const std::string &dut, const std::string &commands)
@@ -310,8 +311,8 @@ TEST(SntSimOptions, GoodValuesRunAndHelpListsThem)
     const TempDir folder("snt_sim_test");
     const std::string file = folder / "filter.s2p";
     std::ofstream(file, std::ios::trunc) << "# MHz S DB R 50\n1 0 0 -6 0 0 0 0 0\n";
-    const ProcessResult r = snt_sim(
-        {"--dut", "touchstone:" + file, "--noise", "0.5", "--seed", "18446744073709551615"}, "w\r");
+    const ProcessResult r =
+        snt_sim({"--dut", "touchstone:" + file, "--noise", "0.5", "--seed", "18446744073709551615"}, "w\r");
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_NE(r.out.find(ID_TEXT), std::string::npos) << r.out;

@@ -16,20 +16,20 @@
 
 #include "device.h"
 #include "fake_tester.h"
-#include "files.h"
 #include "file_identity.h"
+#include "files.h"
 #include "frequency.h"
 #include "line_reader.h"
 #include "options.h"
 #include "output.h"
 #include "plotter.h"
+#include "protocol.h"
 #include "serial_port.h"
 #include "summary.h"
 #include "sweep.h"
-#include "text.h"
-#include "protocol.h"
 #include "sweep_points.h"
 #include "temp_dir.h"
+#include "text.h"
 
 namespace snt {
 namespace {
@@ -95,7 +95,7 @@ TEST(SntSweepPlan, PointsSpreadEvenly)
     EXPECT_GT(one.step, 0u);
 
     const SweepPlan uneven = SweepPlan::make(1000000, 20000000, 200, std::nullopt);
-    EXPECT_EQ(uneven.step, 95477u);  // 19 MHz / 199, rounded
+    EXPECT_EQ(uneven.step, 95477u); // 19 MHz / 199, rounded
     EXPECT_LE(uneven.last(), kMaxFrequency);
 }
 
@@ -214,15 +214,15 @@ TEST(SntOptions, HelpIsAnswered)
 
 TEST(SntSummary, FindsExtremesAndInterpolatesTheMinus3dBPoints)
 {
-    const Summary s = Summary::of(sweep_of_db({{100, -20.0}, {200, -10.0}, {300, -1.0}, {400, 0.0}, {500, -2.0},
-                                        {600, -6.0}, {700, -30.0}}));
+    const Summary s = Summary::of(
+        sweep_of_db({{100, -20.0}, {200, -10.0}, {300, -1.0}, {400, 0.0}, {500, -2.0}, {600, -6.0}, {700, -30.0}}));
     ASSERT_TRUE(s.max && s.min);
     EXPECT_DOUBLE_EQ(s.max->db, 0.0);
     EXPECT_DOUBLE_EQ(s.max->frequency, 400);
     EXPECT_DOUBLE_EQ(s.min->db, -30.0);
     EXPECT_DOUBLE_EQ(s.min->frequency, 700);
     ASSERT_TRUE(s.lower_3db && s.upper_3db);
-    EXPECT_NEAR(*s.lower_3db, 200 + 100 * 7.0 / 9.0, 1e-9);  // -10 -> -1 dB crosses -3 at 7/9
+    EXPECT_NEAR(*s.lower_3db, 200 + 100 * 7.0 / 9.0, 1e-9); // -10 -> -1 dB crosses -3 at 7/9
     EXPECT_NEAR(*s.upper_3db, 525, 1e-9);                   // -2 -> -6 dB crosses -3 at 1/4
     ASSERT_TRUE(s.bandwidth());
     EXPECT_NEAR(*s.bandwidth(), 525 - (200 + 700.0 / 9.0), 1e-9);
@@ -300,10 +300,11 @@ TEST(SntSweepResult, DecibelsAgainstFullScaleAndGaps)
 
     std::ostringstream csv;
     r.write_csv(csv);
-    EXPECT_EQ(csv.str(), "frequency_hz,level,db\n"
-                         "1000000,36864000000.00,0.000\n"
-                         "1500000,,\n"
-                         "2000000,368640000.00,-20.000\n");
+    EXPECT_EQ(csv.str(),
+              "frequency_hz,level,db\n"
+              "1000000,36864000000.00,0.000\n"
+              "1500000,,\n"
+              "2000000,368640000.00,-20.000\n");
 }
 
 TEST(SntSweepResult, ReferenceRoundTripAndNormalisation)
@@ -404,7 +405,9 @@ TEST(SntText, ShowsEveryByteOutsidePrintableAsciiAsHex)
     EXPECT_EQ(printable(std::string("a\0b", 3)), "a\\x00b") << "a NUL must not cut the message";
     EXPECT_EQ(printable("\r\n\t\x1b[2J"), "\\x0d\\x0a\\x09\\x1b[2J");
     EXPECT_EQ(printable("\x7f\x80\xff"), "\\x7f\\x80\\xff");
-    EXPECT_EQ(printable("Messung\xe2\x80\x93" "1"), "Messung\\xe2\\x80\\x931");
+    EXPECT_EQ(printable("Messung\xe2\x80\x93"
+                        "1"),
+              "Messung\\xe2\\x80\\x931");
 }
 
 TEST(SntText, InQuotesEscapedAndCut)
@@ -469,7 +472,7 @@ TEST(SntOptions, AnOutputThatIsAnInputUnderAnyNameIsRefused)
     ASSERT_EQ(symlink(ref.c_str(), (dir / "link.csv").c_str()), 0);
     ASSERT_EQ(link(ref.c_str(), (dir / "hard.csv").c_str()), 0);
     const std::string dotted = dir.path() + "/./thru.csv";
-    const std::string page = dir / "page.png";  // a settings page may be called anything
+    const std::string page = dir / "page.png"; // a settings page may be called anything
     std::ofstream(page) << std::string(1024, '\xff');
     const std::string s2p = dir / "filter.s2p";
     std::ofstream(s2p) << "# Hz S RI R 50\n";
@@ -500,7 +503,7 @@ TEST(SntOptions, AnOutputThatIsAnInputUnderAnyNameIsRefused)
 TEST(SntOptions, TwoOutputsThatAreOneFileAreRefused)
 {
     TempFolder dir;
-    const std::string a = dir / "a.csv";  // not there yet
+    const std::string a = dir / "a.csv"; // not there yet
     EXPECT_NE(refusal(sweep_with({"--csv", a, "--save-ref", a})).find("are the same file"), std::string::npos);
     EXPECT_NE(refusal(sweep_with({"--csv", a, "--save-ref", dir.path() + "/./a.csv"})).find("are the same file"),
               std::string::npos);
@@ -557,8 +560,8 @@ TEST(SntReference, EveryLevelIsAFiniteNumberAboveZero)
 TEST(SntReference, MalformedRowsAreRefusedWithTheirLine)
 {
     const std::string head = "frequency_hz,level,db\n1000000,3e10,0.000\n";
-    for (const char *row : {"abc,1,2", "1250000", "1250000,1", "1250000,1,2,3", ",1,2", "1250000,1x,2",
-                            "1250000,1,x", "-1250000,1,2", "1250000, 1,2", "4294967296,1,2"}) {
+    for (const char *row : {"abc,1,2", "1250000", "1250000,1", "1250000,1,2,3", ",1,2", "1250000,1x,2", "1250000,1,x",
+                            "-1250000,1,2", "1250000, 1,2", "4294967296,1,2"}) {
         const std::string why = reading_refused(head + row + "\n");
         EXPECT_NE(why.find("line 3"), std::string::npos) << row << ": " << why;
     }
@@ -622,8 +625,7 @@ TEST(SntLineReader, SplitsLinesWithinItsBounds)
     {
         LineReader in(path, {8, 100});
         try {
-            while (in.next()) {
-            }
+            while (in.next()) {}
             FAIL() << "read past the size limit";
         } catch (const InputError &e) {
             EXPECT_NE(std::string(e.what()).find("larger than 100 bytes"), std::string::npos) << e.what();
@@ -637,7 +639,7 @@ TEST(SntLineReader, AFifoIsReadOnceItsWriterComes)
     TempFolder dir;
     const std::string fifo = dir / "fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    LineReader in(fifo, {64, 1000});  // opening does not wait for a writer
+    LineReader in(fifo, {64, 1000}); // opening does not wait for a writer
     std::thread writer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         std::ofstream(fifo) << "frequency_hz,level,db\nsecond";
@@ -679,7 +681,7 @@ TEST(SntOutputFile, AnAbandonedOutputLeavesTheOldFileAndNoTemporary)
     {
         OutputFile out("--csv", path);
         out.write("half a fi");
-    }  // an error or Ctrl-C before commit
+    } // an error or Ctrl-C before commit
     EXPECT_EQ(read_file(path), "old\n");
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"keep.csv"});
     {
@@ -802,7 +804,7 @@ TEST(SntDevice, ABannerAndTheAnswerBehindItAreTakenInStride)
     tester.start([&first](const std::string &line) {
         if (line == "w" && first) {
             first = false;
-            return std::string("25000123\r" ID_TEXT "\r" ID_TEXT "\r");  // banner, then the answer to our `w`
+            return std::string("25000123\r" ID_TEXT "\r" ID_TEXT "\r"); // banner, then the answer to our `w`
         }
         return snt_test::FakeTester::firmware(line);
     });
@@ -861,7 +863,7 @@ TEST(SntDevice, ALineWithoutEndIsRefusedAtItsLimit)
 TEST(SntDevice, RawStopsWhenTheDeviceWillNotAndSaysSo)
 {
     snt_test::FakeTester tester;
-    tester.start(snt_test::FakeTester::firmware, "1.00\r");  // as if a sweep never ended
+    tester.start(snt_test::FakeTester::firmware, "1.00\r"); // as if a sweep never ended
     SerialPort port(tester.port());
     Device device(port, quick());
     std::size_t lines = 0;
@@ -879,9 +881,8 @@ TEST(SntDevice, RawStopsWhenTheDeviceWillNotAndSaysSo)
 TEST(SntDevice, BytesFromTheDeviceAreEscapedInMessages)
 {
     snt_test::FakeTester tester;
-    tester.start([](const std::string &line) {
-        return line == "w" ? std::string("1.2\0X\x85\x1b[2J\r", 11) : std::string();
-    });
+    tester.start(
+        [](const std::string &line) { return line == "w" ? std::string("1.2\0X\x85\x1b[2J\r", 11) : std::string(); });
     SerialPort port(tester.port());
     try {
         Device device(port, quick());

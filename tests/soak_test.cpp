@@ -224,7 +224,7 @@ protected:
         const std::string banner = b->boot();
         EXPECT_EQ(banner, std::to_string(start_up_crystal(page)));
         const bool known = banner == std::to_string(kDefaultCrystal) ||
-                           crystals_sent.count(static_cast<std::uint32_t>(std::stoul(banner))) == 1;
+            crystals_sent.count(static_cast<std::uint32_t>(std::stoul(banner))) == 1;
         EXPECT_TRUE(known) << "the banner announces " << banner << ", which was never stored";
     }
     void power_cycle()
@@ -251,8 +251,8 @@ protected:
     // A command line as a host may send it, and what must come back.
     struct Line {
         std::string text;
-        std::string reply;     // exact, when `points` is negative
-        int points = -1;       // a sweep: this many reply lines
+        std::string reply;      // exact, when `points` is negative
+        int points = -1;        // a sweep: this many reply lines
         std::uint32_t xtal = 0; // an `x` inside the window
     };
     Line random_line()
@@ -266,7 +266,7 @@ protected:
         case 1: {
             l.points = static_cast<int>(rng.below(4));
             l.text = "r" + separator() + std::to_string(rng.between(1, 2000000)) + separator(false) +
-                     std::to_string(l.points);
+                std::to_string(l.points);
             break;
         }
         case 2:
@@ -283,7 +283,8 @@ protected:
             l.text = "x" + separator() + std::to_string(l.xtal);
             break;
         case 6: // outside the window: ignored
-            l.text = "x " + std::to_string(rng.one_in(2) ? rng.below(kMinCrystal) : rng.between(kMaxCrystal + 1, 0xFFFFFFFFu));
+            l.text = "x " +
+                std::to_string(rng.one_in(2) ? rng.below(kMinCrystal) : rng.between(kMaxCrystal + 1, 0xFFFFFFFFu));
             break;
         default: // not a command
             l.text = rng.one_in(2) ? "" : std::string("W?q ").substr(0, rng.between(1, 4)) + "12";

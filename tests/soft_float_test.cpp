@@ -59,7 +59,10 @@ public:
         ADD_FAILURE() << "read of " << hex(address);
         return 0;
     }
-    void write(std::uint32_t address, std::uint32_t, unsigned) override { ADD_FAILURE() << "write of " << hex(address); }
+    void write(std::uint32_t address, std::uint32_t, unsigned) override
+    {
+        ADD_FAILURE() << "write of " << hex(address);
+    }
     int next_to_take(int) override { return -1; }
     int priority_of(int) override { return 0; }
     void activate(int) override {}
@@ -72,8 +75,7 @@ public:
     static constexpr std::uint32_t kBreakpoint = 0x20000FF8;
     static constexpr std::uint32_t kStackTop = 0x20000FF0;
 
-    explicit Chip(CortexM0::Bus &bus, CortexM0::ExceptionSource &exceptions)
-        : image_(kImage), core_(bus, exceptions)
+    explicit Chip(CortexM0::Bus &bus, CortexM0::ExceptionSource &exceptions) : image_(kImage), core_(bus, exceptions)
     {
         for (const auto &segment : image_.segments()) {
             core_.load(segment.address, segment.bytes.data(), segment.bytes.size());
@@ -106,8 +108,8 @@ public:
         } while (stop == CortexM0::Stop::BusAccess);
         cycles = core_.now() - start;
         if (stop != CortexM0::Stop::Breakpoint || core_.pc() != kBreakpoint) {
-            ADD_FAILURE() << "call of " << hex(address) << " (" << hex(r0) << ", " << hex(r1)
-                          << ") did not return; pc " << hex(core_.pc());
+            ADD_FAILURE() << "call of " << hex(address) << " (" << hex(r0) << ", " << hex(r1) << ") did not return; pc "
+                          << hex(core_.pc());
             return 0;
         }
         bool kept = core_.reg(13) == kStackTop;
@@ -155,8 +157,7 @@ class Routine {
 public:
     Routine(Chip &chip, const std::string &name, HostOp op)
         : chip_(chip), name_(name), op_(std::move(op)), address_(chip.image().require("__aeabi_" + name))
-    {
-    }
+    {}
 
     void check(std::uint32_t a, std::uint32_t b)
     {
@@ -190,11 +191,11 @@ private:
 std::vector<std::uint32_t> class_operands()
 {
     const std::uint32_t magnitudes[] = {
-        0x00000000, 0x00000001, 0x00000002, 0x00000003, 0x00012345, 0x003FFFFF, 0x00400000, 0x007FFFFE, 0x007FFFFF,
-        0x00800000, 0x00800001, 0x00FFFFFF, 0x01000000, 0x0C000000, 0x1F800000, 0x33800000, 0x34000000, 0x3EFFFFFF,
-        0x3F000000, 0x3F7FFFFF, 0x3F800000, 0x3F800001, 0x3FC00000, 0x3FFFFFFF, 0x40000000, 0x4B7FFFFF, 0x4B800000,
-        0x5F800000, 0x7E800000, 0x7EFFFFFF, 0x7F000000, 0x7F7FFFFE, 0x7F7FFFFF, 0x7F800000, 0x7F800001, 0x7FA00000,
-        0x7FC00000, 0x7FFFFFFF,
+        0x00000000, 0x00000001, 0x00000002, 0x00000003, 0x00012345, 0x003FFFFF, 0x00400000, 0x007FFFFE,
+        0x007FFFFF, 0x00800000, 0x00800001, 0x00FFFFFF, 0x01000000, 0x0C000000, 0x1F800000, 0x33800000,
+        0x34000000, 0x3EFFFFFF, 0x3F000000, 0x3F7FFFFF, 0x3F800000, 0x3F800001, 0x3FC00000, 0x3FFFFFFF,
+        0x40000000, 0x4B7FFFFF, 0x4B800000, 0x5F800000, 0x7E800000, 0x7EFFFFFF, 0x7F000000, 0x7F7FFFFE,
+        0x7F7FFFFF, 0x7F800000, 0x7F800001, 0x7FA00000, 0x7FC00000, 0x7FFFFFFF,
     };
     std::vector<std::uint32_t> all;
     for (std::uint32_t m : magnitudes) {
@@ -222,7 +223,7 @@ public:
         case 2:
         case 3:
             break; // raw patterns
-        case 4: // same exponent
+        case 4:    // same exponent
             b = (a & 0x7F800000u) | (b & 0x807FFFFFu);
             break;
         case 5: // exponents within 30 of each other
@@ -259,10 +260,18 @@ private:
     {
         std::uint32_t m = word() & 0xFFFFFFu;
         switch (pick(4)) {
-        case 0: m |= 0x800000u; break;
-        case 1: m = 0xFFFFFFu - pick(4); break;
-        case 2: m = 0x800000u + pick(4); break;
-        default: m >>= pick(24); break;
+        case 0:
+            m |= 0x800000u;
+            break;
+        case 1:
+            m = 0xFFFFFFu - pick(4);
+            break;
+        case 2:
+            m = 0x800000u + pick(4);
+            break;
+        default:
+            m >>= pick(24);
+            break;
         }
         if (m == 0) m = 1;
         const int k = int(pick(280)) - 150;
@@ -451,7 +460,10 @@ public:
         ADD_FAILURE() << "read of " << hex(address);
         return 0;
     }
-    void write(std::uint32_t address, std::uint32_t, unsigned) override { ADD_FAILURE() << "write of " << hex(address); }
+    void write(std::uint32_t address, std::uint32_t, unsigned) override
+    {
+        ADD_FAILURE() << "write of " << hex(address);
+    }
     int next_to_take(int) override { return -1; }
     int priority_of(int) override { return 0; }
     void activate(int) override {}
@@ -529,9 +541,9 @@ TEST(SoftFloatAdcHandler, EverySampleWithinItsCycleBudget)
     struct Tone {
         double amplitude, offset, hz, noise;
     };
-    const Tone tones[] = {{0, 0, 1000, 0},       {0, 4095, 1000, 0},    {2047, 2048, 1000, 0}, {1000, 2048, 1000, 3},
-                          {20, 2048, 1000, 2},   {2047, 2048, 1100, 0}, {1500, 2000, 3000, 5}, {3, 1, 1000, 1},
-                          {2047, 2048, 0.5, 0},  {2047, 2048, 7999, 0}, {800, 800, 1000, 40}};
+    const Tone tones[] = {{0, 0, 1000, 0},      {0, 4095, 1000, 0},    {2047, 2048, 1000, 0}, {1000, 2048, 1000, 3},
+                          {20, 2048, 1000, 2},  {2047, 2048, 1100, 0}, {1500, 2000, 3000, 5}, {3, 1, 1000, 1},
+                          {2047, 2048, 0.5, 0}, {2047, 2048, 7999, 0}, {800, 800, 1000, 40}};
     Cycles worst = 0;
     double total = 0;
     long samples = 0;
@@ -547,7 +559,7 @@ TEST(SoftFloatAdcHandler, EverySampleWithinItsCycleBudget)
         host.coeff = value(coefficient);
         for (int n = 0; n < 320; ++n) {
             const double x = tone.offset + tone.amplitude * std::sin(2 * M_PI * tone.hz * n / 16000.0) +
-                             tone.noise * (double(rng() % 1001) / 500.0 - 1.0);
+                tone.noise * (double(rng() % 1001) / 500.0 - 1.0);
             const auto v = std::int32_t(std::clamp(std::lround(x), 0L, 4095L));
             adc.sample = std::uint32_t(v);
             Cycles cycles = 0;
@@ -567,8 +579,8 @@ TEST(SoftFloatAdcHandler, EverySampleWithinItsCycleBudget)
         }
         EXPECT_EQ(host.stage, 3u) << "the measurement ends";
     }
-    std::cout << "ADC handler, entry and return included: max " << worst << " cycles, mean "
-              << total / double(samples) << " over " << samples << " samples\n";
+    std::cout << "ADC handler, entry and return included: max " << worst << " cycles, mean " << total / double(samples)
+              << " over " << samples << " samples\n";
     EXPECT_LE(worst, 300u);
 }
 

@@ -41,22 +41,25 @@ protected:
 
 TEST_F(TouchstoneFile, FormatsUnitsAndComments)
 {
-    const auto ma = load("ma.s2p", "! a filter\n"
-                                   "# MHz S MA R 50\n"
-                                   "1 0.1 0 0.5 -45 0.5 -45 0.1 0 ! first point\n"
-                                   "2 0.1 0 0.25 -90 0.25 -90 0.1 0\n");
+    const auto ma = load("ma.s2p",
+                         "! a filter\n"
+                         "# MHz S MA R 50\n"
+                         "1 0.1 0 0.5 -45 0.5 -45 0.1 0 ! first point\n"
+                         "2 0.1 0 0.25 -90 0.25 -90 0.1 0\n");
     EXPECT_DOUBLE_EQ(ma->gain(1e6), 0.5);
     EXPECT_DOUBLE_EQ(ma->gain(2e6), 0.25);
 
-    const auto dbf = load("db.s2p", "#khz s db r 75\n"
-                                    "100 -20 0 -6 10 -6 10 -20 0\n"
-                                    "200 -20 0 -12 20 -12 20 -20 0\n");
+    const auto dbf = load("db.s2p",
+                          "#khz s db r 75\n"
+                          "100 -20 0 -6 10 -6 10 -20 0\n"
+                          "200 -20 0 -12 20 -12 20 -20 0\n");
     EXPECT_NEAR(db(dbf->gain(100e3)), -6, 1e-9);
     EXPECT_NEAR(db(dbf->gain(200e3)), -12, 1e-9);
 
-    const auto ri = load("ri.S2P", "# Hz RI S R 50\n"
-                                   "1000 0 0 0.3 0.4 0 0 0 0\n"
-                                   "2000 0 0 -0.6 0.8 0 0 0 0\n");
+    const auto ri = load("ri.S2P",
+                         "# Hz RI S R 50\n"
+                         "1000 0 0 0.3 0.4 0 0 0 0\n"
+                         "2000 0 0 -0.6 0.8 0 0 0 0\n");
     EXPECT_NEAR(ri->gain(1000), 0.5, 1e-12);
     EXPECT_NEAR(ri->gain(2000), 1.0, 1e-12);
 
@@ -72,33 +75,36 @@ TEST_F(TouchstoneFile, FormatsUnitsAndComments)
 
 TEST_F(TouchstoneFile, RecordsWrapOverLinesAndNoiseDataIsSkipped)
 {
-    const auto wrapped = load("wrapped.s2p", "# MHz S MA R 50\n"
-                                             "1 0.1 0\n"
-                                             "  0.5 0\n"
-                                             "  0.5 0 0.1 0\n"
-                                             "\n"
-                                             "2 0.1 0 0.25 0 ! comment inside a record\n"
-                                             "0.25 0 0.1 0\n");
+    const auto wrapped = load("wrapped.s2p",
+                              "# MHz S MA R 50\n"
+                              "1 0.1 0\n"
+                              "  0.5 0\n"
+                              "  0.5 0 0.1 0\n"
+                              "\n"
+                              "2 0.1 0 0.25 0 ! comment inside a record\n"
+                              "0.25 0 0.1 0\n");
     EXPECT_DOUBLE_EQ(wrapped->gain(1e6), 0.5);
     EXPECT_DOUBLE_EQ(wrapped->gain(2e6), 0.25);
 
-    const auto noisy = load("noise.s2p", "# GHz S DB R 50\n"
-                                         "1 -20 0 10 0 -30 0 -20 0\n"
-                                         "2 -20 0 8 0 -30 0 -20 0\n"
-                                         "! noise parameters\n"
-                                         "1 1.2 0.5 30 0.3\n"
-                                         "2 1.5 0.4 60 0.35\n");
+    const auto noisy = load("noise.s2p",
+                            "# GHz S DB R 50\n"
+                            "1 -20 0 10 0 -30 0 -20 0\n"
+                            "2 -20 0 8 0 -30 0 -20 0\n"
+                            "! noise parameters\n"
+                            "1 1.2 0.5 30 0.3\n"
+                            "2 1.5 0.4 60 0.35\n");
     EXPECT_NEAR(db(noisy->gain(1e9)), 10, 1e-9);
     EXPECT_NEAR(db(noisy->gain(2e9)), 8, 1e-9);
 }
 
 TEST_F(TouchstoneFile, InterpolatesInDbAndHoldsTheEnds)
 {
-    const auto dut = load("interp.s2p", "# MHz S DB R 50\n"
-                                        "1 0 0 -10 0 0 0 0 0\n"
-                                        "3 0 0 -30 0 0 0 0 0\n"
-                                        "4 0 0 -30 0 0 0 0 0\n"
-                                        "5 0 0 0 0 0 0 0 0\n");
+    const auto dut = load("interp.s2p",
+                          "# MHz S DB R 50\n"
+                          "1 0 0 -10 0 0 0 0 0\n"
+                          "3 0 0 -30 0 0 0 0 0\n"
+                          "4 0 0 -30 0 0 0 0 0\n"
+                          "5 0 0 0 0 0 0 0 0\n");
     EXPECT_NEAR(db(dut->gain(2e6)), -20, 1e-9) << "linear in dB, not in magnitude";
     EXPECT_NEAR(db(dut->gain(1.5e6)), -15, 1e-9);
     EXPECT_NEAR(db(dut->gain(3.5e6)), -30, 1e-9);

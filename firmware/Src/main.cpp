@@ -8,10 +8,10 @@
 #include "si5351a.h"
 #include "stm32f0xx_it.h"
 
-char cmd_buf[CMD_BUF_SIZE];
+char              cmd_buf[CMD_BUF_SIZE];
 volatile uint32_t rx_byte_f;
-uint32_t xtal;
-int32_t freq;
+uint32_t          xtal;
+int32_t           freq;
 
 /* True when `hz` lies in the accepted crystal window; one unsigned
    comparison, so values below the window wrap to large numbers and fail. */
@@ -37,8 +37,7 @@ int main(void)
     LL_TIM_EnableCounter(TIM3);
 
     LL_ADC_StartCalibration(ADC1);
-    while (LL_ADC_IsCalibrationOnGoing(ADC1)) {
-    }
+    while (LL_ADC_IsCalibrationOnGoing(ADC1)) {}
     LL_ADC_EnableIT_EOC(ADC1);
     LL_ADC_Enable(ADC1);
 
@@ -91,8 +90,7 @@ void FLASH_ReadSettings(void) { xtal = SETTINGS_PAGE->WORD[0]; }
 /* Waits while the flash is busy, then clears its end-of-operation flag. */
 static void FLASH_WaitDone(void)
 {
-    while (FLASH->SR & FLASH_SR_BSY) {
-    }
+    while (FLASH->SR & FLASH_SR_BSY) {}
     if (FLASH->SR & FLASH_SR_EOP) {
         FLASH->SR |= FLASH_SR_EOP;
     }
@@ -109,8 +107,7 @@ void FLASH_WriteSettings(void)
     FLASH->SR |= FLASH_SR_EOP;
     FLASH->SR |= FLASH_SR_WRPRTERR;
     FLASH->SR |= FLASH_SR_PGERR;
-    while (FLASH->SR & FLASH_SR_BSY) {
-    }
+    while (FLASH->SR & FLASH_SR_BSY) {}
     if (FLASH->CR & FLASH_CR_LOCK) {
         FLASH->KEYR = FLASH_KEY1;
         FLASH->KEYR = FLASH_KEY2;
@@ -261,8 +258,8 @@ char *ReadNumber(char *p, int32_t *value)
  */
 void ParseCommand(void)
 {
-    char cmd = cmd_buf[0];
-    char *p = cmd != 0 ? SkipWhitespace(&cmd_buf[1]) : &cmd_buf[0];
+    char  cmd = cmd_buf[0];
+    char *p   = cmd != 0 ? SkipWhitespace(&cmd_buf[1]) : &cmd_buf[0];
 
     LL_GPIO_SetOutputPin(GPIOA, LL_GPIO_PIN_2);
     switch ((unsigned char)cmd) {
@@ -297,21 +294,18 @@ void SystemClock_Config(void)
     LL_FLASH_SetLatency(LL_FLASH_LATENCY_0);
 
     LL_RCC_HSI_Enable();
-    while (LL_RCC_HSI_IsReady() != 1) {
-    }
+    while (LL_RCC_HSI_IsReady() != 1) {}
     LL_RCC_HSI_SetCalibTrimming(16);
 
     LL_RCC_HSI14_Enable();
-    while (LL_RCC_HSI14_IsReady() != 1) {
-    }
+    while (LL_RCC_HSI14_IsReady() != 1) {}
     LL_RCC_HSI14_SetCalibTrimming(16);
 
     LL_RCC_SetAHBPrescaler(LL_RCC_SYSCLK_DIV_1);
     LL_RCC_SetAPB1Prescaler(LL_RCC_APB1_DIV_1);
 
     LL_RCC_SetSysClkSource(LL_RCC_SYS_CLKSOURCE_HSI);
-    while (LL_RCC_GetSysClkSource() != LL_RCC_SYS_CLKSOURCE_STATUS_HSI) {
-    }
+    while (LL_RCC_GetSysClkSource() != LL_RCC_SYS_CLKSOURCE_STATUS_HSI) {}
 
     LL_Init1msTick(CORE_HZ);
     LL_SetSystemCoreClock(CORE_HZ);
@@ -333,22 +327,22 @@ void MX_GPIO_Init(void)
     LL_GPIO_SetOutputPin(GPIOF, LL_GPIO_PIN_1);
     LL_GPIO_SetOutputPin(GPIOA, LL_GPIO_PIN_2);
 
-    gpio.Pin = LL_GPIO_PIN_0;
-    gpio.Mode = LL_GPIO_MODE_OUTPUT;
-    gpio.Speed = LL_GPIO_SPEED_FREQ_LOW;
+    gpio.Pin        = LL_GPIO_PIN_0;
+    gpio.Mode       = LL_GPIO_MODE_OUTPUT;
+    gpio.Speed      = LL_GPIO_SPEED_FREQ_LOW;
     gpio.OutputType = LL_GPIO_OUTPUT_OPENDRAIN;
-    gpio.Pull = LL_GPIO_PULL_UP;
+    gpio.Pull       = LL_GPIO_PULL_UP;
     LL_GPIO_Init(GPIOF, &gpio);
 
     gpio.Pin = LL_GPIO_PIN_1;
     LL_GPIO_Init(GPIOF, &gpio);
 
-    gpio.Pin = LL_GPIO_PIN_2;
+    gpio.Pin        = LL_GPIO_PIN_2;
     gpio.OutputType = LL_GPIO_OUTPUT_PUSHPULL;
-    gpio.Pull = LL_GPIO_PULL_NO;
+    gpio.Pull       = LL_GPIO_PULL_NO;
     LL_GPIO_Init(GPIOA, &gpio);
 
-    gpio.Pin = LL_GPIO_PIN_3;
+    gpio.Pin  = LL_GPIO_PIN_3;
     gpio.Mode = LL_GPIO_MODE_INPUT;
     gpio.Pull = LL_GPIO_PULL_NO;
     LL_GPIO_Init(GPIOA, &gpio);
@@ -356,14 +350,14 @@ void MX_GPIO_Init(void)
 
 void MX_ADC_Init(void)
 {
-    LL_ADC_InitTypeDef adc = {};
+    LL_ADC_InitTypeDef     adc     = {};
     LL_ADC_REG_InitTypeDef adc_reg = {};
-    LL_GPIO_InitTypeDef gpio = {};
+    LL_GPIO_InitTypeDef    gpio    = {};
 
     LL_APB1_GRP2_EnableClock(LL_APB1_GRP2_PERIPH_ADC1);
     LL_AHB1_GRP1_EnableClock(LL_AHB1_GRP1_PERIPH_GPIOA);
 
-    gpio.Pin = LL_GPIO_PIN_0;
+    gpio.Pin  = LL_GPIO_PIN_0;
     gpio.Mode = LL_GPIO_MODE_ANALOG;
     gpio.Pull = LL_GPIO_PULL_NO;
     LL_GPIO_Init(GPIOA, &gpio);
@@ -373,17 +367,17 @@ void MX_ADC_Init(void)
 
     LL_ADC_REG_SetSequencerChAdd(ADC1, LL_ADC_CHANNEL_0);
 
-    adc.Clock = LL_ADC_CLOCK_ASYNC;
-    adc.Resolution = LL_ADC_RESOLUTION_12B;
+    adc.Clock         = LL_ADC_CLOCK_ASYNC;
+    adc.Resolution    = LL_ADC_RESOLUTION_12B;
     adc.DataAlignment = LL_ADC_DATA_ALIGN_RIGHT;
-    adc.LowPowerMode = LL_ADC_LP_MODE_NONE;
+    adc.LowPowerMode  = LL_ADC_LP_MODE_NONE;
     LL_ADC_Init(ADC1, &adc);
 
-    adc_reg.TriggerSource = LL_ADC_REG_TRIG_EXT_TIM3_TRGO;
+    adc_reg.TriggerSource    = LL_ADC_REG_TRIG_EXT_TIM3_TRGO;
     adc_reg.SequencerDiscont = LL_ADC_REG_SEQ_DISCONT_DISABLE;
-    adc_reg.ContinuousMode = LL_ADC_REG_CONV_SINGLE;
-    adc_reg.DMATransfer = LL_ADC_REG_DMA_TRANSFER_LIMITED;
-    adc_reg.Overrun = LL_ADC_REG_OVR_DATA_PRESERVED;
+    adc_reg.ContinuousMode   = LL_ADC_REG_CONV_SINGLE;
+    adc_reg.DMATransfer      = LL_ADC_REG_DMA_TRANSFER_LIMITED;
+    adc_reg.Overrun          = LL_ADC_REG_OVR_DATA_PRESERVED;
     LL_ADC_REG_Init(ADC1, &adc_reg);
 
     LL_ADC_REG_SetSequencerScanDirection(ADC1, LL_ADC_REG_SEQ_SCAN_DIR_FORWARD);
@@ -396,33 +390,33 @@ void MX_ADC_Init(void)
 void MX_USART1_UART_Init(void)
 {
     LL_USART_InitTypeDef usart = {};
-    LL_GPIO_InitTypeDef gpio = {};
+    LL_GPIO_InitTypeDef  gpio  = {};
 
     LL_APB1_GRP2_EnableClock(LL_APB1_GRP2_PERIPH_USART1);
     LL_AHB1_GRP1_EnableClock(LL_AHB1_GRP1_PERIPH_GPIOA);
 
-    gpio.Pin = LL_GPIO_PIN_9;
-    gpio.Mode = LL_GPIO_MODE_ALTERNATE;
-    gpio.Speed = LL_GPIO_SPEED_FREQ_MEDIUM;
+    gpio.Pin        = LL_GPIO_PIN_9;
+    gpio.Mode       = LL_GPIO_MODE_ALTERNATE;
+    gpio.Speed      = LL_GPIO_SPEED_FREQ_MEDIUM;
     gpio.OutputType = LL_GPIO_OUTPUT_PUSHPULL;
-    gpio.Pull = LL_GPIO_PULL_NO;
-    gpio.Alternate = LL_GPIO_AF_1;
+    gpio.Pull       = LL_GPIO_PULL_NO;
+    gpio.Alternate  = LL_GPIO_AF_1;
     LL_GPIO_Init(GPIOA, &gpio);
 
-    gpio.Pin = LL_GPIO_PIN_10;
+    gpio.Pin  = LL_GPIO_PIN_10;
     gpio.Pull = LL_GPIO_PULL_UP;
     LL_GPIO_Init(GPIOA, &gpio);
 
     NVIC_SetPriority(USART1_IRQn, 1);
     NVIC_EnableIRQ(USART1_IRQn);
 
-    usart.BaudRate = BAUD_RATE;
-    usart.DataWidth = LL_USART_DATAWIDTH_8B;
-    usart.StopBits = LL_USART_STOPBITS_1;
-    usart.Parity = LL_USART_PARITY_NONE;
-    usart.TransferDirection = LL_USART_DIRECTION_TX_RX;
+    usart.BaudRate            = BAUD_RATE;
+    usart.DataWidth           = LL_USART_DATAWIDTH_8B;
+    usart.StopBits            = LL_USART_STOPBITS_1;
+    usart.Parity              = LL_USART_PARITY_NONE;
+    usart.TransferDirection   = LL_USART_DIRECTION_TX_RX;
     usart.HardwareFlowControl = LL_USART_HWCONTROL_NONE;
-    usart.OverSampling = LL_USART_OVERSAMPLING_16;
+    usart.OverSampling        = LL_USART_OVERSAMPLING_16;
     LL_USART_Init(USART1, &usart);
     LL_USART_DisableIT_CTS(USART1);
     LL_USART_ConfigAsyncMode(USART1);
@@ -437,9 +431,9 @@ void MX_TIM3_Init(void)
 
     LL_APB1_GRP1_EnableClock(LL_APB1_GRP1_PERIPH_TIM3);
 
-    tim.Prescaler = 0;
-    tim.CounterMode = LL_TIM_COUNTERMODE_UP;
-    tim.Autoreload = CORE_HZ / SAMPLE_HZ - 1;
+    tim.Prescaler     = 0;
+    tim.CounterMode   = LL_TIM_COUNTERMODE_UP;
+    tim.Autoreload    = CORE_HZ / SAMPLE_HZ - 1;
     tim.ClockDivision = LL_TIM_CLOCKDIVISION_DIV1;
     LL_TIM_Init(TIM3, &tim);
     LL_TIM_DisableARRPreload(TIM3);

@@ -20,8 +20,8 @@ extern char cmd_buf[CMD_BUF_SIZE];
 extern char rx_lines[RX_LINES][CMD_BUF_SIZE];
 /* Set by the receiver when a line is complete; the main loop polls it. */
 extern volatile uint32_t rx_byte_f;
-extern uint32_t xtal;
-extern int32_t freq;
+extern uint32_t          xtal;
+extern int32_t           freq;
 
 void SystemClock_Config(void);
 void MX_GPIO_Init(void);
@@ -36,7 +36,7 @@ void FLASH_ProgramWord(uint32_t Address, uint32_t data);
 uint8_t UpdateFreq(void);
 uint8_t IsFreqOK(void);
 
-void ParseCommand(void);
+void  ParseCommand(void);
 char *SkipWhitespace(char *p);
 char *ReadNumber(char *p, int32_t *value);
 

@@ -9,41 +9,41 @@ uint32_t VCOFreq_Max = 800000000;
 uint32_t VCOFreq_Min = 600000000;
 uint32_t VCOFreq_Mid = 750000000;
 
-uint8_t power0, power1, power2;
+uint8_t  power0, power1, power2;
 uint32_t freq0, freq1, freq2;
 uint16_t freq0_div, freq1_div, freq2_div;
-uint8_t freq0_rdiv, freq1_rdiv, freq2_rdiv;
+uint8_t  freq0_rdiv, freq1_rdiv, freq2_rdiv;
 uint32_t xtal_freq;
 uint32_t freq_pll_b;
-uint8_t clk_on_xtal;
+uint8_t  clk_on_xtal;
 
 /* Register numbers. */
 enum {
     REG_CLK0_CONTROL = 16,
-    REG_MSNA = 26,
-    REG_MSNB = 34,
-    REG_MS0 = 42,
-    REG_MS1 = 50,
-    REG_MS2 = 58,
-    REG_PLL_RESET = 177,
-    REG_FANOUT = 187,
+    REG_MSNA         = 26,
+    REG_MSNB         = 34,
+    REG_MS0          = 42,
+    REG_MS1          = 50,
+    REG_MS2          = 58,
+    REG_PLL_RESET    = 177,
+    REG_FANOUT       = 187,
 };
 
 /* Control register values. */
 enum {
-    CLK_OFF = 0x80,
+    CLK_OFF          = 0x80,
     CLK_MS0_PLLA_INT = 0x4C, /* integer mode, PLL A, own MultiSynth */
-    CLK_PLLB_INT = 0x6C,     /* integer mode, PLL B, own MultiSynth */
-    CLK_PLLB = 0x20,
-    CLK_SRC_MS = 0x0C,
-    CLK_INT = 0x40,
+    CLK_PLLB_INT     = 0x6C, /* integer mode, PLL B, own MultiSynth */
+    CLK_PLLB         = 0x20,
+    CLK_SRC_MS       = 0x0C,
+    CLK_INT          = 0x40,
 };
 
 /* Denominator of every PLL feedback fraction. */
 #define PLL_DENOM 1048575u
 /* R dividers go up to 2^7 = 128: the chip's field has three bits. */
-#define RDIV_MAX 7
-#define BUS_WAIT 10
+#define RDIV_MAX  7
+#define BUS_WAIT  10
 
 /* -------------------------------------------------------------- the bus */
 
@@ -57,10 +57,10 @@ static inline void _delay_us(int32_t delay)
     }
 }
 
-static inline void scl_release(void) { LL_GPIO_SetOutputPin(GPIOF, LL_GPIO_PIN_0); }
-static inline void scl_low(void) { LL_GPIO_ResetOutputPin(GPIOF, LL_GPIO_PIN_0); }
-static inline void sda_release(void) { LL_GPIO_SetOutputPin(GPIOF, LL_GPIO_PIN_1); }
-static inline void sda_low(void) { LL_GPIO_ResetOutputPin(GPIOF, LL_GPIO_PIN_1); }
+static inline void     scl_release(void) { LL_GPIO_SetOutputPin(GPIOF, LL_GPIO_PIN_0); }
+static inline void     scl_low(void) { LL_GPIO_ResetOutputPin(GPIOF, LL_GPIO_PIN_0); }
+static inline void     sda_release(void) { LL_GPIO_SetOutputPin(GPIOF, LL_GPIO_PIN_1); }
+static inline void     sda_low(void) { LL_GPIO_ResetOutputPin(GPIOF, LL_GPIO_PIN_1); }
 static inline uint32_t sda_is_high(void) { return LL_GPIO_IsInputPinSet(GPIOF, LL_GPIO_PIN_1); }
 
 /*
@@ -169,7 +169,7 @@ void si5351_write_regs(uint8_t synth, uint32_t P1, uint32_t P2, uint32_t P3, uin
 /* Divider a + b/c. */
 void si5351_setup_msynth(uint8_t synth, uint8_t a, uint32_t b, uint32_t c, uint8_t rDiv)
 {
-    uint32_t t = (128u * b) / c;
+    uint32_t t  = (128u * b) / c;
     uint32_t P1 = 128u * a + t - 512u;
     uint32_t P2 = 128u * b - c * t;
     si5351_write_regs(synth, P1, P2, c, rDiv, 0);
@@ -183,7 +183,7 @@ void si5351_setup_msynth_int(uint8_t synth, uint32_t divider, uint8_t rDiv)
 void disable_out(uint8_t clk_num)
 {
     si5351_write_reg((uint8_t)(REG_CLK0_CONTROL + clk_num), CLK_OFF);
-    clk_on_xtal &= (uint8_t)~(1u << clk_num);
+    clk_on_xtal &= (uint8_t) ~(1u << clk_num);
     if (clk_num == 0) {
         freq0_div = 0;
     } else if (clk_num == 1) {
@@ -221,9 +221,9 @@ void out_calibrate_freq(void)
     si5351_write_reg(REG_MS1 + 2, 0);
     si5351_write_reg(REG_MS2 + 2, 0);
     si5351_write_reg(REG_FANOUT, 0xD0);
-    freq0 = xtal_freq;
-    freq1 = xtal_freq;
-    freq2 = xtal_freq;
+    freq0       = xtal_freq;
+    freq1       = xtal_freq;
+    freq2       = xtal_freq;
     clk_on_xtal = 0x07;
 }
 
@@ -236,13 +236,13 @@ void out_calibrate_freq(void)
  * cannot be produced: above 175 MHz on a fresh plan, or so low that the R
  * divider would need more than its three bits.
  */
-static uint8_t plan_integer(uint32_t f, uint16_t div_record, uint8_t rdiv_record, uint64_t *pll_freq,
-                            uint32_t *divider, uint8_t *rdiv)
+static uint8_t plan_integer(uint32_t f, uint16_t div_record, uint8_t rdiv_record, uint64_t *pll_freq, uint32_t *divider,
+                            uint8_t *rdiv)
 {
     uint64_t p = (uint64_t)f * div_record * ((uint64_t)1 << rdiv_record);
     if (p >= VCOFreq_Min && p <= VCOFreq_Max) {
-        *divider = div_record;
-        *rdiv = rdiv_record;
+        *divider  = div_record;
+        *rdiv     = rdiv_record;
         *pll_freq = p;
         return 1;
     }
@@ -266,8 +266,8 @@ static uint8_t plan_integer(uint32_t f, uint16_t div_record, uint8_t rdiv_record
     if (r > RDIV_MAX) {
         return 0;
     }
-    *divider = q;
-    *rdiv = r;
+    *divider  = q;
+    *rdiv     = r;
     *pll_freq = (uint64_t)f * q * ((uint64_t)1 << r);
     return 1;
 }
@@ -276,8 +276,8 @@ static uint8_t plan_integer(uint32_t f, uint16_t div_record, uint8_t rdiv_record
    tenths of a hertz; the PLL lands at or just below `pll_freq`. */
 static void setup_pll(uint8_t base, uint64_t pll_freq)
 {
-    uint8_t mult = (uint8_t)((pll_freq * 10) / xtal_freq);
-    uint32_t num = (uint32_t)(((pll_freq - ((uint64_t)mult * xtal_freq) / 10) * 10485750u) / xtal_freq);
+    uint8_t  mult = (uint8_t)((pll_freq * 10) / xtal_freq);
+    uint32_t num  = (uint32_t)(((pll_freq - ((uint64_t)mult * xtal_freq) / 10) * 10485750u) / xtal_freq);
     si5351_setup_msynth(base, mult, num, PLL_DENOM, 0);
 }
 
@@ -287,9 +287,8 @@ static void setup_pll(uint8_t base, uint64_t pll_freq)
  * only when the divider or R changed, or when the output runs from the
  * crystal after calibration. Returns `reset_bit` when the PLL needs a reset.
  */
-static uint8_t write_integer_plan(uint8_t clk, uint8_t pll_base, uint8_t control, uint8_t reset_bit,
-                                  uint64_t pll_freq, uint32_t divider, uint8_t rdiv, uint16_t *div_record,
-                                  uint8_t *rdiv_record)
+static uint8_t write_integer_plan(uint8_t clk, uint8_t pll_base, uint8_t control, uint8_t reset_bit, uint64_t pll_freq,
+                                  uint32_t divider, uint8_t rdiv, uint16_t *div_record, uint8_t *rdiv_record)
 {
     setup_pll(pll_base, pll_freq);
     const uint8_t on_xtal = clk_on_xtal & (1u << clk);
@@ -298,9 +297,9 @@ static uint8_t write_integer_plan(uint8_t clk, uint8_t pll_base, uint8_t control
     }
     si5351_setup_msynth_int((uint8_t)(REG_MS0 + 8 * clk), divider, (uint8_t)(rdiv << 4));
     si5351_write_reg((uint8_t)(REG_CLK0_CONTROL + clk), control);
-    clk_on_xtal &= (uint8_t)~(1u << clk);
+    clk_on_xtal &= (uint8_t) ~(1u << clk);
     *rdiv_record = rdiv;
-    *div_record = (uint16_t)divider;
+    *div_record  = (uint16_t)divider;
     return reset_bit;
 }
 
@@ -312,7 +311,7 @@ void update_freq0(uint8_t *need_reset_pll)
     }
     uint64_t pll_freq;
     uint32_t divider;
-    uint8_t rdiv;
+    uint8_t  rdiv;
     if (!plan_integer(freq0, freq0_div, freq0_rdiv, &pll_freq, &divider, &rdiv)) {
         disable_out(0);
         return;
@@ -325,7 +324,7 @@ void update_freq0(uint8_t *need_reset_pll)
    or over 1 when it divides evenly. */
 static void plan_fractional2(void)
 {
-    uint32_t ff = freq2;
+    uint32_t ff      = freq2;
     uint32_t divider = freq_pll_b / ff;
     if (divider < 8) {
         disable_out(2);
@@ -345,7 +344,7 @@ static void plan_fractional2(void)
         return;
     }
     uint32_t num = (uint32_t)(((uint64_t)(freq_pll_b % ff) * PLL_DENOM) / ff);
-    uint32_t c = num != 0 ? PLL_DENOM : 1;
+    uint32_t c   = num != 0 ? PLL_DENOM : 1;
     si5351_setup_msynth(REG_MS2, (uint8_t)divider, num, c, (uint8_t)(rdiv << 4));
     si5351_write_reg(REG_CLK0_CONTROL + 2,
                      (uint8_t)(power2 | CLK_PLLB | (num != 0 ? CLK_SRC_MS : (CLK_INT | CLK_SRC_MS))));
@@ -364,7 +363,7 @@ void update_freq12(uint8_t freq1_changed, uint8_t *need_reset_pll)
 
     uint64_t pll_freq;
     uint32_t divider;
-    uint8_t rdiv;
+    uint8_t  rdiv;
     if (freq1 != 0) {
         if (freq1_changed) {
             if (!plan_integer(freq1, freq1_div, freq1_rdiv, &pll_freq, &divider, &rdiv)) {
@@ -400,8 +399,8 @@ uint8_t set_freq(uint32_t f0, uint32_t f1, uint32_t f2)
     /* An output still on the crystal after calibration counts as changed,
        whatever its record says: a request equal to the record must not leave
        it there. */
-    const uint8_t on_xtal = clk_on_xtal;
-    uint8_t freq1_changed = freq1 != f1 || (on_xtal & 2u) ? 1 : 0;
+    const uint8_t on_xtal       = clk_on_xtal;
+    uint8_t       freq1_changed = freq1 != f1 || (on_xtal & 2u) ? 1 : 0;
 
     if (freq0 != f0 || (on_xtal & 1u)) {
         freq0 = f0;
@@ -422,7 +421,7 @@ uint8_t set_freq(uint32_t f0, uint32_t f1, uint32_t f2)
 void set_xtal_freq(uint32_t freq, uint8_t reset_pll)
 {
     uint8_t scratch = 0;
-    xtal_freq = freq * 10;
+    xtal_freq       = freq * 10;
     update_freq0(&scratch);
     update_freq12(1, &scratch);
     if (reset_pll) {

@@ -34,9 +34,9 @@ extern uint32_t freq_pll_b;
 extern uint8_t clk_on_xtal;
 
 /* Two-wire bus on PF0 (clock) and PF1 (data); the master only writes. */
-uint8_t i2cStart(void);
+uint8_t  i2cStart(void);
 uint32_t i2c_write(uint8_t data);
-void i2c_end(void);
+void     i2c_end(void);
 uint32_t i2c_begin_write(uint8_t addr);
 
 /* Register layer. */
@@ -50,10 +50,10 @@ void out_calibrate_freq(void);
 
 /* Frequency planner. */
 uint8_t set_freq(uint32_t f0, uint32_t f1, uint32_t f2);
-void set_xtal_freq(uint32_t freq, uint8_t reset_pll);
+void    set_xtal_freq(uint32_t freq, uint8_t reset_pll);
 uint8_t is_freq_ok(uint8_t clk_num);
-void update_freq0(uint8_t *need_reset_pll);
-void update_freq12(uint8_t freq1_changed, uint8_t *need_reset_pll);
+void    update_freq0(uint8_t *need_reset_pll);
+void    update_freq12(uint8_t freq1_changed, uint8_t *need_reset_pll);
 
 #ifdef __cplusplus
 }

@@ -12,27 +12,27 @@ volatile int icmd_buf;
  * buffers are enough: at every carriage return one is neither the newest
  * complete line nor the one being taken.
  */
-char rx_lines[RX_LINES][CMD_BUF_SIZE];
-static uint32_t rx_collect;    /* the buffer being filled; the receiver's own */
-volatile uint32_t rx_ready;    /* newest complete line: count << 2 | buffer */
-volatile uint32_t rx_taking;   /* buffer + 1 that the main loop copies, 0 none */
-static uint32_t rx_taken;      /* the main loop's last rx_ready taken */
+char              rx_lines[RX_LINES][CMD_BUF_SIZE];
+static uint32_t   rx_collect; /* the buffer being filled; the receiver's own */
+volatile uint32_t rx_ready;   /* newest complete line: count << 2 | buffer */
+volatile uint32_t rx_taking;  /* buffer + 1 that the main loop copies, 0 none */
+static uint32_t   rx_taken;   /* the main loop's last rx_ready taken */
 
 volatile uint32_t measure_stage;
-volatile int32_t nstep;
-volatile int32_t last_val;
-volatile float Q0, Q1, Q2;
-float coeff;
+volatile int32_t  nstep;
+volatile int32_t  last_val;
+volatile float    Q0, Q1, Q2;
+float             coeff;
 
 /* Detector stages. */
 enum {
     STAGE_MIN_SEARCH = 0,
     STAGE_MAX_SEARCH = 1,
     STAGE_ACCUMULATE = 2,
-    STAGE_DONE = 3,
+    STAGE_DONE       = 3,
 };
 /* One period of the tone at 16 kHz: the budget of the crest search. */
-#define SEARCH_SAMPLES 16
+#define SEARCH_SAMPLES   16
 /* Sixteen periods of the tone: bin 16 of a 256-point transform is 1 kHz. */
 #define GOERTZEL_SAMPLES 256
 /* Above every sample: the first sample after a restart is the minimum. */
@@ -42,8 +42,7 @@ void NMI_Handler(void) {}
 
 void HardFault_Handler(void)
 {
-    for (;;) {
-    }
+    for (;;) {}
 }
 
 void SVC_Handler(void) {}
@@ -70,7 +69,7 @@ static int CrestSearch(uint32_t stage, int32_t val)
         nstep = nstep + 1;
         if (nstep >= SEARCH_SAMPLES) {
             /* budget spent: accumulate from the next sample on */
-            nstep = 0;
+            nstep         = 0;
             measure_stage = STAGE_ACCUMULATE;
         }
         return 0;
@@ -78,16 +77,16 @@ static int CrestSearch(uint32_t stage, int32_t val)
     case STAGE_MAX_SEARCH:
         if (val < last_val) {
             /* the crest has passed: this sample is the first accumulated */
-            nstep = 0;
+            nstep         = 0;
             measure_stage = STAGE_ACCUMULATE;
             return 1;
         }
         last_val = val;
-        nstep = nstep + 1;
+        nstep    = nstep + 1;
         if (nstep < SEARCH_SAMPLES) {
             return 0;
         }
-        nstep = 0;
+        nstep         = 0;
         measure_stage = STAGE_ACCUMULATE;
         return 1;
 
@@ -110,20 +109,20 @@ void ADC1_IRQHandler(void)
     if (!LL_ADC_IsActiveFlag_EOC(ADC1)) {
         return;
     }
-    const int32_t val = (int32_t)(LL_ADC_REG_ReadConversionData32(ADC1) & 0xFFFF);
+    const int32_t  val   = (int32_t)(LL_ADC_REG_ReadConversionData32(ADC1) & 0xFFFF);
     const uint32_t stage = measure_stage;
     if (stage != STAGE_ACCUMULATE && !CrestSearch(stage, val)) {
         return;
     }
 
-    const float d = platform_sample_minus(val, Q2);
-    const float q1 = Q1;
-    const float q0 = d + q1 * coeff;
-    Q0 = q0;
-    Q2 = q1;
-    Q1 = q0;
+    const float d   = platform_sample_minus(val, Q2);
+    const float q1  = Q1;
+    const float q0  = d + q1 * coeff;
+    Q0              = q0;
+    Q2              = q1;
+    Q1              = q0;
     const int32_t n = nstep + 1;
-    nstep = n;
+    nstep           = n;
     if (n >= GOERTZEL_SAMPLES) {
         measure_stage = STAGE_DONE;
     }
@@ -135,10 +134,10 @@ void ADC1_IRQHandler(void)
  */
 float ReadData(void)
 {
-    nstep = 0;
-    last_val = LAST_VAL_RESTART;
-    Q2 = 0.0f;
-    Q1 = 0.0f;
+    nstep         = 0;
+    last_val      = LAST_VAL_RESTART;
+    Q2            = 0.0f;
+    Q1            = 0.0f;
     measure_stage = STAGE_MIN_SEARCH;
 
     while (measure_stage < STAGE_DONE) {
@@ -164,7 +163,7 @@ int TakeLine(void)
     uint32_t ready;
     for (;;) {
         rx_byte_f = 0;
-        ready = rx_ready;
+        ready     = rx_ready;
         if (ready == rx_taken) {
             return 0;
         }
@@ -179,7 +178,7 @@ int TakeLine(void)
         cmd_buf[i] = line[i];
     }
     rx_taking = 0;
-    rx_taken = ready;
+    rx_taken  = ready;
     return 1;
 }
 
@@ -192,27 +191,27 @@ int TakeLine(void)
 void USART1_IRQHandler(void)
 {
     if (LL_USART_IsActiveFlag_RXNE(USART1)) {
-        int inbyte = LL_USART_ReceiveData8(USART1);
-        unsigned i = (unsigned)icmd_buf;
-        char *line = rx_lines[rx_collect];
+        int      inbyte = LL_USART_ReceiveData8(USART1);
+        unsigned i      = (unsigned)icmd_buf;
+        char    *line   = rx_lines[rx_collect];
         if (inbyte == '\r') {
-            line[i] = 0;
-            icmd_buf = 0;
+            line[i]             = 0;
+            icmd_buf            = 0;
             const uint32_t done = rx_collect;
-            rx_ready = ((rx_ready >> 2) + 1) << 2 | done;
+            rx_ready            = ((rx_ready >> 2) + 1) << 2 | done;
             /* The next line goes where neither this one nor the one being
                taken lies. */
             const uint32_t taking = rx_taking;
-            uint32_t next = done;
+            uint32_t       next   = done;
             do {
                 next = next + 1 == RX_LINES ? 0 : next + 1;
             } while (next + 1 == taking);
             rx_collect = next;
-            rx_byte_f = 1; /* stored last: the line is complete before the flag says so */
+            rx_byte_f  = 1; /* stored last: the line is complete before the flag says so */
             return;
         }
         if (i <= CMD_BUF_SIZE - 2) {
-            line[i] = (char)inbyte;
+            line[i]  = (char)inbyte;
             icmd_buf = (int)(i + 1);
         }
         /* else: 49 bytes stored; the rest of an overlong line is dropped */

@@ -24,9 +24,9 @@ int TakeLine(void);
 
 /* Tone detector state, shared by the ADC interrupt and ReadData. */
 extern volatile uint32_t measure_stage;
-extern volatile int32_t nstep;
-extern volatile int32_t last_val;
-extern volatile float Q0, Q1, Q2;
+extern volatile int32_t  nstep;
+extern volatile int32_t  last_val;
+extern volatile float    Q0, Q1, Q2;
 /* Goertzel coefficient, 2 cos(2 pi 1000 / 16000); set once at start-up. */
 extern float coeff;
 

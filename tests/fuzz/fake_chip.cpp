@@ -81,8 +81,8 @@ bool FakeChip::usart_irq_pending() const
 {
     const std::uint32_t isr = state_.usart_isr | kTXE | kTC, cr1 = state_.usart_cr1;
     return ((cr1 & kRxneie) && (isr & (kRXNE | kORE))) || ((cr1 & kTxeie) && (isr & kTXE)) ||
-           ((cr1 & kTcie) && (isr & kTC)) || ((cr1 & kIdleie) && (isr & kIDLE)) || ((cr1 & kCmie) && (isr & kCMF)) ||
-           ((state_.usart_cr3 & kEie) && (isr & (kNE | kFE | kORE)));
+        ((cr1 & kTcie) && (isr & kTC)) || ((cr1 & kIdleie) && (isr & kIDLE)) || ((cr1 & kCmie) && (isr & kCMF)) ||
+        ((state_.usart_cr3 & kEie) && (isr & (kNE | kFE | kORE)));
 }
 
 void FakeChip::serve_usart()

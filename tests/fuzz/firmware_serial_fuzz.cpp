@@ -214,8 +214,7 @@ public:
         try {
             snt_firmware_main();
             fail("the firmware's main returned");
-        } catch (const ReachedMainLoop &) {
-        }
+        } catch (const ReachedMainLoop &) {}
         chip_.set_stop_at_main_loop(false);
         const std::string banner = chip_.take_output();
         if (banner != "25000000\r" ID_TEXT "\r") fail("start-up sent \"%s\"", banner.c_str());
@@ -268,8 +267,7 @@ public:
             }
             main_loop(line, every);
             if (!line.has_more()) line.check_all_taken();
-        } catch (const WorkLimitReached &) {
-        }
+        } catch (const WorkLimitReached &) {}
     }
 
 private:
@@ -316,8 +314,9 @@ private:
         chip_.set_line_during_commands(nullptr, 0);
         chip_.set_may_cut(false);
 
-        if (chip_.accesses() - start > kCommandLimit) fail("\"%s\" took more than %llu register accesses", running_,
-                                                           static_cast<unsigned long long>(kCommandLimit));
+        if (chip_.accesses() - start > kCommandLimit)
+            fail("\"%s\" took more than %llu register accesses", running_,
+                 static_cast<unsigned long long>(kCommandLimit));
         check_reply(letter, chip_.take_output(), running_);
         check_page(letter, page_before);
     }
@@ -329,8 +328,9 @@ private:
         if (now == before) return;
         if (letter != 'x') fail("\"%s\" changed the settings page", running_);
         const std::uint32_t word = chip_.page_word0();
-        if (word != xtal) fail("\"%s\" stored %u Hz while the firmware uses %u", running_, static_cast<unsigned>(word),
-                               static_cast<unsigned>(xtal));
+        if (word != xtal)
+            fail("\"%s\" stored %u Hz while the firmware uses %u", running_, static_cast<unsigned>(word),
+                 static_cast<unsigned>(xtal));
         for (std::size_t i = 4; i < now.size(); ++i) {
             if (now[i] != 0xFF) fail("\"%s\" left byte %zu of the page programmed", running_, i);
         }

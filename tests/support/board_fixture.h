@@ -63,7 +63,7 @@ protected:
 
 // Result of running a program of ours as a child process.
 struct ProcessResult {
-    int exit_code = -1;  // -1 when it was killed for taking too long
+    int exit_code = -1; // -1 when it was killed for taking too long
     std::string out, err;
 };
 

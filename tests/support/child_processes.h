@@ -29,8 +29,7 @@ inline ProcessResult snt(const std::vector<std::string> &args, double timeout_s 
 }
 
 // snt-sim, built next to the test, with `args` and `input` on its input.
-inline ProcessResult snt_sim(const std::vector<std::string> &args, const std::string &input = "",
-                             double timeout_s = 30)
+inline ProcessResult snt_sim(const std::vector<std::string> &args, const std::string &input = "", double timeout_s = 30)
 {
     std::vector<std::string> argv{built_program("snt-sim")};
     argv.insert(argv.end(), args.begin(), args.end());

@@ -8,10 +8,7 @@
 extern "C" {
 #endif
 
-static inline void LL_SYSTICK_EnableIT(void)
-{
-    SET_BIT(SysTick->CTRL, SysTick_CTRL_TICKINT_Msk);
-}
+static inline void LL_SYSTICK_EnableIT(void) { SET_BIT(SysTick->CTRL, SysTick_CTRL_TICKINT_Msk); }
 
 #ifdef __cplusplus
 }

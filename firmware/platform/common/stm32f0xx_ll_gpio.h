@@ -16,41 +16,41 @@ extern "C" {
 #endif
 
 typedef struct {
-    uint32_t Pin;           /* LL_GPIO_PIN_x, any combination */
-    uint32_t Mode;          /* LL_GPIO_MODE_x */
-    uint32_t Speed;         /* LL_GPIO_SPEED_FREQ_x (output / alternate only) */
-    uint32_t OutputType;    /* LL_GPIO_OUTPUT_x (output / alternate only) */
-    uint32_t Pull;          /* LL_GPIO_PULL_x */
-    uint32_t Alternate;     /* LL_GPIO_AF_x (alternate only) */
+    uint32_t Pin;        /* LL_GPIO_PIN_x, any combination */
+    uint32_t Mode;       /* LL_GPIO_MODE_x */
+    uint32_t Speed;      /* LL_GPIO_SPEED_FREQ_x (output / alternate only) */
+    uint32_t OutputType; /* LL_GPIO_OUTPUT_x (output / alternate only) */
+    uint32_t Pull;       /* LL_GPIO_PULL_x */
+    uint32_t Alternate;  /* LL_GPIO_AF_x (alternate only) */
 } LL_GPIO_InitTypeDef;
 
-#define LL_GPIO_PIN_0             ((uint32_t)0x0001U)
-#define LL_GPIO_PIN_1             ((uint32_t)0x0002U)
-#define LL_GPIO_PIN_2             ((uint32_t)0x0004U)
-#define LL_GPIO_PIN_3             ((uint32_t)0x0008U)
-#define LL_GPIO_PIN_4             ((uint32_t)0x0010U)
-#define LL_GPIO_PIN_5             ((uint32_t)0x0020U)
-#define LL_GPIO_PIN_6             ((uint32_t)0x0040U)
-#define LL_GPIO_PIN_7             ((uint32_t)0x0080U)
-#define LL_GPIO_PIN_8             ((uint32_t)0x0100U)
-#define LL_GPIO_PIN_9             ((uint32_t)0x0200U)
-#define LL_GPIO_PIN_10            ((uint32_t)0x0400U)
-#define LL_GPIO_PIN_11            ((uint32_t)0x0800U)
-#define LL_GPIO_PIN_12            ((uint32_t)0x1000U)
-#define LL_GPIO_PIN_13            ((uint32_t)0x2000U)
-#define LL_GPIO_PIN_14            ((uint32_t)0x4000U)
-#define LL_GPIO_PIN_15            ((uint32_t)0x8000U)
-#define LL_GPIO_PIN_ALL           ((uint32_t)0xFFFFU)
+#define LL_GPIO_PIN_0   ((uint32_t)0x0001U)
+#define LL_GPIO_PIN_1   ((uint32_t)0x0002U)
+#define LL_GPIO_PIN_2   ((uint32_t)0x0004U)
+#define LL_GPIO_PIN_3   ((uint32_t)0x0008U)
+#define LL_GPIO_PIN_4   ((uint32_t)0x0010U)
+#define LL_GPIO_PIN_5   ((uint32_t)0x0020U)
+#define LL_GPIO_PIN_6   ((uint32_t)0x0040U)
+#define LL_GPIO_PIN_7   ((uint32_t)0x0080U)
+#define LL_GPIO_PIN_8   ((uint32_t)0x0100U)
+#define LL_GPIO_PIN_9   ((uint32_t)0x0200U)
+#define LL_GPIO_PIN_10  ((uint32_t)0x0400U)
+#define LL_GPIO_PIN_11  ((uint32_t)0x0800U)
+#define LL_GPIO_PIN_12  ((uint32_t)0x1000U)
+#define LL_GPIO_PIN_13  ((uint32_t)0x2000U)
+#define LL_GPIO_PIN_14  ((uint32_t)0x4000U)
+#define LL_GPIO_PIN_15  ((uint32_t)0x8000U)
+#define LL_GPIO_PIN_ALL ((uint32_t)0xFFFFU)
 
 /* MODER field */
-#define LL_GPIO_MODE_INPUT        ((uint32_t)0x0U)
-#define LL_GPIO_MODE_OUTPUT       ((uint32_t)0x1U)
-#define LL_GPIO_MODE_ALTERNATE    ((uint32_t)0x2U)
-#define LL_GPIO_MODE_ANALOG       ((uint32_t)0x3U)
+#define LL_GPIO_MODE_INPUT     ((uint32_t)0x0U)
+#define LL_GPIO_MODE_OUTPUT    ((uint32_t)0x1U)
+#define LL_GPIO_MODE_ALTERNATE ((uint32_t)0x2U)
+#define LL_GPIO_MODE_ANALOG    ((uint32_t)0x3U)
 
 /* OTYPER bit */
-#define LL_GPIO_OUTPUT_PUSHPULL   ((uint32_t)0x0U)
-#define LL_GPIO_OUTPUT_OPENDRAIN  ((uint32_t)0x1U)
+#define LL_GPIO_OUTPUT_PUSHPULL  ((uint32_t)0x0U)
+#define LL_GPIO_OUTPUT_OPENDRAIN ((uint32_t)0x1U)
 
 /* OSPEEDR field */
 #define LL_GPIO_SPEED_FREQ_LOW    ((uint32_t)0x0U)
@@ -58,31 +58,25 @@ typedef struct {
 #define LL_GPIO_SPEED_FREQ_HIGH   ((uint32_t)0x3U)
 
 /* PUPDR field */
-#define LL_GPIO_PULL_NO           ((uint32_t)0x0U)
-#define LL_GPIO_PULL_UP           ((uint32_t)0x1U)
-#define LL_GPIO_PULL_DOWN         ((uint32_t)0x2U)
+#define LL_GPIO_PULL_NO   ((uint32_t)0x0U)
+#define LL_GPIO_PULL_UP   ((uint32_t)0x1U)
+#define LL_GPIO_PULL_DOWN ((uint32_t)0x2U)
 
 /* AFRL / AFRH field */
-#define LL_GPIO_AF_0              ((uint32_t)0x0U)
-#define LL_GPIO_AF_1              ((uint32_t)0x1U)
-#define LL_GPIO_AF_2              ((uint32_t)0x2U)
-#define LL_GPIO_AF_3              ((uint32_t)0x3U)
-#define LL_GPIO_AF_4              ((uint32_t)0x4U)
-#define LL_GPIO_AF_5              ((uint32_t)0x5U)
-#define LL_GPIO_AF_6              ((uint32_t)0x6U)
-#define LL_GPIO_AF_7              ((uint32_t)0x7U)
+#define LL_GPIO_AF_0 ((uint32_t)0x0U)
+#define LL_GPIO_AF_1 ((uint32_t)0x1U)
+#define LL_GPIO_AF_2 ((uint32_t)0x2U)
+#define LL_GPIO_AF_3 ((uint32_t)0x3U)
+#define LL_GPIO_AF_4 ((uint32_t)0x4U)
+#define LL_GPIO_AF_5 ((uint32_t)0x5U)
+#define LL_GPIO_AF_6 ((uint32_t)0x6U)
+#define LL_GPIO_AF_7 ((uint32_t)0x7U)
 
 /* For a one-pin mask 1 << n: 1 << 2n, the unit of that pin's 2-bit field. */
-static inline uint32_t LL_GPIO_Field2(uint32_t Pin)
-{
-    return Pin * Pin;
-}
+static inline uint32_t LL_GPIO_Field2(uint32_t Pin) { return Pin * Pin; }
 
 /* For a one-pin mask 1 << n (n < 8): 1 << 4n, the unit of its 4-bit field. */
-static inline uint32_t LL_GPIO_Field4(uint32_t Pin)
-{
-    return Pin * Pin * Pin * Pin;
-}
+static inline uint32_t LL_GPIO_Field4(uint32_t Pin) { return Pin * Pin * Pin * Pin; }
 
 static inline void LL_GPIO_SetPinMode(GPIO_TypeDef *GPIOx, uint32_t Pin, uint32_t Mode)
 {
@@ -126,15 +120,9 @@ static inline uint32_t LL_GPIO_IsInputPinSet(GPIO_TypeDef *GPIOx, uint32_t PinMa
     return (READ_BIT(GPIOx->IDR, PinMask) == PinMask) ? 1U : 0U;
 }
 
-static inline void LL_GPIO_SetOutputPin(GPIO_TypeDef *GPIOx, uint32_t PinMask)
-{
-    WRITE_REG(GPIOx->BSRR, PinMask);
-}
+static inline void LL_GPIO_SetOutputPin(GPIO_TypeDef *GPIOx, uint32_t PinMask) { WRITE_REG(GPIOx->BSRR, PinMask); }
 
-static inline void LL_GPIO_ResetOutputPin(GPIO_TypeDef *GPIOx, uint32_t PinMask)
-{
-    WRITE_REG(GPIOx->BRR, PinMask);
-}
+static inline void LL_GPIO_ResetOutputPin(GPIO_TypeDef *GPIOx, uint32_t PinMask) { WRITE_REG(GPIOx->BRR, PinMask); }
 
 /* Configures every pin in GPIO_InitStruct->Pin; the mode is written last so
    a pin only starts driving once speed, type, pull and function are set. */

@@ -8,18 +8,12 @@
 extern "C" {
 #endif
 
-#define LL_FLASH_LATENCY_0    FLASH_ACR_LATENCY_0WS  /* SYSCLK <= 24 MHz */
-#define LL_FLASH_LATENCY_1    FLASH_ACR_LATENCY_1WS  /* 24 MHz < SYSCLK <= 48 MHz */
+#define LL_FLASH_LATENCY_0 FLASH_ACR_LATENCY_0WS /* SYSCLK <= 24 MHz */
+#define LL_FLASH_LATENCY_1 FLASH_ACR_LATENCY_1WS /* 24 MHz < SYSCLK <= 48 MHz */
 
-static inline void LL_FLASH_SetLatency(uint32_t Latency)
-{
-    MODIFY_REG(FLASH->ACR, FLASH_ACR_LATENCY, Latency);
-}
+static inline void LL_FLASH_SetLatency(uint32_t Latency) { MODIFY_REG(FLASH->ACR, FLASH_ACR_LATENCY, Latency); }
 
-static inline uint32_t LL_FLASH_GetLatency(void)
-{
-    return (uint32_t)READ_BIT(FLASH->ACR, FLASH_ACR_LATENCY);
-}
+static inline uint32_t LL_FLASH_GetLatency(void) { return (uint32_t)READ_BIT(FLASH->ACR, FLASH_ACR_LATENCY); }
 
 #ifdef __cplusplus
 }

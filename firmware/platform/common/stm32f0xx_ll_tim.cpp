@@ -2,10 +2,7 @@
 #include "stm32f0xx_ll_tim.h"
 
 /* Timers that count down or center-aligned as well as up. */
-static bool tim_has_counter_mode(const TIM_TypeDef *TIMx)
-{
-    return (TIMx == TIM1) || (TIMx == TIM3);
-}
+static bool tim_has_counter_mode(const TIM_TypeDef *TIMx) { return (TIMx == TIM1) || (TIMx == TIM3); }
 
 /* Timers with a repetition counter (RCR). */
 static bool tim_has_repetition_counter(const TIM_TypeDef *TIMx)

@@ -6,14 +6,11 @@
 void LL_InitTick(uint32_t HCLKFrequency, uint32_t Ticks)
 {
     SysTick->LOAD = (HCLKFrequency / Ticks) - 1U;
-    SysTick->VAL = 0U;
+    SysTick->VAL  = 0U;
     SysTick->CTRL = SysTick_CTRL_CLKSOURCE_Msk | SysTick_CTRL_ENABLE_Msk;
 }
 
-void LL_Init1msTick(uint32_t HCLKFrequency)
-{
-    LL_InitTick(HCLKFrequency, 1000U);
-}
+void LL_Init1msTick(uint32_t HCLKFrequency) { LL_InitTick(HCLKFrequency, 1000U); }
 
 void LL_mDelay(uint32_t Delay)
 {
@@ -33,7 +30,4 @@ void LL_mDelay(uint32_t Delay)
     }
 }
 
-void LL_SetSystemCoreClock(uint32_t HCLKFrequency)
-{
-    SystemCoreClock = HCLKFrequency;
-}
+void LL_SetSystemCoreClock(uint32_t HCLKFrequency) { SystemCoreClock = HCLKFrequency; }

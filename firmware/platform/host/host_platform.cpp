@@ -22,8 +22,8 @@ struct Window {
     alignas(4) unsigned char cells[kWindowSize];
 };
 
-Window g_windows[kMaxWindows];
-unsigned g_window_count;
+Window          g_windows[kMaxWindows];
+unsigned        g_window_count;
 snt_host::Port *g_port;
 
 [[noreturn]] void fail(const char *what)
@@ -103,15 +103,15 @@ static_assert(exception_of(USART1_IRQn) < snt_host::kExceptionCount, "every inte
 constexpr snt_host::Firmware firmware_parts()
 {
     snt_host::Firmware f{};
-    f.main_entry = &main;
+    f.main_entry                                 = &main;
     f.vectors[exception_of(NonMaskableInt_IRQn)] = &NMI_Handler;
-    f.vectors[exception_of(HardFault_IRQn)] = &HardFault_Handler;
-    f.vectors[exception_of(SVC_IRQn)] = &SVC_Handler;
-    f.vectors[exception_of(PendSV_IRQn)] = &PendSV_Handler;
-    f.vectors[exception_of(SysTick_IRQn)] = &SysTick_Handler;
-    f.vectors[exception_of(ADC1_IRQn)] = &ADC1_IRQHandler;
-    f.vectors[exception_of(USART1_IRQn)] = &USART1_IRQHandler;
-    f.line_flag = &rx_byte_f;
+    f.vectors[exception_of(HardFault_IRQn)]      = &HardFault_Handler;
+    f.vectors[exception_of(SVC_IRQn)]            = &SVC_Handler;
+    f.vectors[exception_of(PendSV_IRQn)]         = &PendSV_Handler;
+    f.vectors[exception_of(SysTick_IRQn)]        = &SysTick_Handler;
+    f.vectors[exception_of(ADC1_IRQn)]           = &ADC1_IRQHandler;
+    f.vectors[exception_of(USART1_IRQn)]         = &USART1_IRQHandler;
+    f.line_flag                                  = &rx_byte_f;
     return f;
 }
 

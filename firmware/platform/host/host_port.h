@@ -20,7 +20,7 @@ class Port {
 public:
     /* `site` is where in the firmware the read was made. */
     virtual uint32_t read(uint32_t address, unsigned size, const void *site) = 0;
-    virtual void write(uint32_t address, uint32_t value, unsigned size) = 0;
+    virtual void     write(uint32_t address, uint32_t value, unsigned size)  = 0;
     /* The firmware spins on memory only: `watched` is the word it polls. */
     virtual void wait_hint(const volatile void *watched) = 0;
 

@@ -17,21 +17,25 @@ extern "C++" {
 
 /* Serve one access of `size` bytes to the cell at host address `cell`. */
 uint32_t host_reg_read(const void *cell, unsigned size);
-void host_reg_write(const void *cell, uint32_t value, unsigned size);
+void     host_reg_write(const void *cell, uint32_t value, unsigned size);
 /* Host memory standing for the register block at device address `base`. */
 void *host_periph(uint32_t base);
 
 template <typename T>
 class host_reg {
 public:
-    host_reg() = delete;
-    host_reg(const host_reg &) = delete;
+    host_reg()                            = delete;
+    host_reg(const host_reg &)            = delete;
     host_reg &operator=(const host_reg &) = delete;
 
     /* Always inlined, so that the board sees the firmware's own call site of
        each read and can tell a polling loop from straight-line code. */
     __attribute__((always_inline)) operator T() const { return static_cast<T>(host_reg_read(this, sizeof(T))); }
-    __attribute__((always_inline)) host_reg &operator=(T v) { host_reg_write(this, v, sizeof(T)); return *this; }
+    __attribute__((always_inline)) host_reg &operator=(T v)
+    {
+        host_reg_write(this, v, sizeof(T));
+        return *this;
+    }
     host_reg &operator|=(T v) { return *this = static_cast<T>(T(*this) | v); }
     host_reg &operator&=(T v) { return *this = static_cast<T>(T(*this) & v); }
     host_reg &operator^=(T v) { return *this = static_cast<T>(T(*this) ^ v); }
