@@ -11,7 +11,7 @@ OUT := out
 # The main job's sweep: a 10.7 MHz filter with 1 MHz bandwidth, 5 to 16 MHz.
 SWEEP := --start 5M --stop 16M --points 221
 
-.PHONY: all deps deps-run host release chip bench run test install clean fuzz fuzz-build
+.PHONY: all deps deps-run host release chip bench run test lint install clean fuzz fuzz-build
 
 all: host chip
 
@@ -49,9 +49,15 @@ run: release
 		--csv $(OUT)/sweep.csv --plot $(OUT)/sweep.png
 	@echo "Wrote $(OUT)/sweep.csv and $(OUT)/sweep.png (reference: $(OUT)/thru.csv)"
 
-# Every test: the host suites (under AddressSanitizer and UBSan), then the
-# chip image with its size and layout checks.
+# Formatting (clang-format) and static checks (clang-tidy over the host
+# build's compile_commands.json); part of `make test`.
+lint: host
+	scripts/lint.sh build/host
+
+# Every test: lint, the host suites (under AddressSanitizer and UBSan), the
+# chip image with its size and layout checks, and the fuzz smoke runs.
 test: host chip fuzz-build
+	scripts/lint.sh build/host
 	ctest --preset host
 	ctest --preset chip
 	ctest --preset fuzz
