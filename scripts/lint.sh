@@ -2,9 +2,12 @@
 # The lint step of `make test` (and `make lint`): every C++ file of ours is
 # formatted as .clang-format says, and clang-tidy finds nothing in the
 # translation units of the host build (compile_commands.json of BUILD_DIR).
+# The fuzz targets, built only by clang's fuzz preset, are checked through
+# FUZZ_BUILD_DIR's database when it exists.
 # Exits non-zero on the first kind of problem it finds, listing them all.
 set -eu
 build_dir=${1:-build/host}
+fuzz_dir=${2:-build/fuzz}
 cd "$(dirname "$0")/.."
 
 files=$(git ls-files '*.cpp' '*.h' '*.c')
@@ -29,6 +32,12 @@ print("\n".join(seen))' "$build_dir/compile_commands.json")
 echo "lint: clang-tidy on $(echo "$sources" | wc -l) translation units"
 # shellcheck disable=SC2086
 run-clang-tidy -quiet -p "$build_dir" -j "$(nproc)" $sources > "$build_dir/clang-tidy.log" 2>&1 || status=$?
+if [ -f "$fuzz_dir/compile_commands.json" ]; then
+    fuzz_sources=$(git ls-files 'tests/fuzz/*.cpp' | sed "s|^|$(pwd)/|")
+    echo "lint: clang-tidy on $(echo "$fuzz_sources" | wc -l) fuzz targets ($fuzz_dir)"
+    # shellcheck disable=SC2086
+    run-clang-tidy -quiet -p "$fuzz_dir" -j "$(nproc)" $fuzz_sources >> "$build_dir/clang-tidy.log" 2>&1 || status=$?
+fi
 # (run-clang-tidy asks for colours; the log is for reading.)
 sed -i 's/\x1b\[[0-9;]*m//g' "$build_dir/clang-tidy.log"
 if [ "${status:-0}" -ne 0 ] || grep -q ': \(warning\|error\):' "$build_dir/clang-tidy.log"; then

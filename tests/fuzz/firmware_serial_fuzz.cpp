@@ -134,7 +134,7 @@ private:
     {
         if (byte == '\r') {
             // As a C string: a NUL byte inside the line ends what runs.
-            newest_.assign(collecting_.c_str());
+            newest_.assign(collecting_, 0, collecting_.find('\0'));
             newest_taken_ = false;
             collecting_.clear();
         } else if (collecting_.size() < kLineChars) {

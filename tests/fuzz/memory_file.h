@@ -29,7 +29,9 @@ public:
     MemoryFile(const MemoryFile &) = delete;
     MemoryFile &operator=(const MemoryFile &) = delete;
 
-    // Replaces the content with `size` bytes at `data`.
+    // Replaces the content with `size` bytes at `data`. Not const: the
+    // object is the file, whose content it changes.
+    // NOLINTNEXTLINE(readability-make-member-function-const)
     void assign(const std::uint8_t *data, std::size_t size)
     {
         if (::ftruncate(fd_, 0) != 0) fail("ftruncate");

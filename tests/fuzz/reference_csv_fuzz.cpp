@@ -50,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         // the largest float) have finite dB against every reference point.
         for (const double level : {0.01, static_cast<double>(std::numeric_limits<float>::max())}) {
             std::vector<snt::SweepPoint> measured;
+            measured.reserve(points.size());
             for (const auto &p : points) measured.push_back({p.frequency, level, std::nullopt});
             snt::SweepResult sweep(std::move(measured));
             sweep.normalise(ref);
