@@ -50,12 +50,7 @@ public:
         if (pid_ == 0) {
             prctl(PR_SET_PDEATHSIG, SIGTERM);
             dup2(out[1], 1);
-            std::vector<char *> args;
-            args.reserve(argv.size() + 1);
-            for (auto &a : argv) args.push_back(a.data());
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
+            exec_program(argv);
         }
         close(out[1]);
         fd_ = out[0];

@@ -66,6 +66,16 @@ std::string built_program(const std::string &name)
     return dir + "/" + name;
 }
 
+void exec_program(const std::vector<std::string> &argv)
+{
+    std::vector<char *> args;
+    args.reserve(argv.size() + 1);
+    for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
 ProcessResult run_process(const std::vector<std::string> &argv, const std::string &input, double timeout_s)
 {
     int in[2], out[2], err[2];
@@ -75,12 +85,7 @@ ProcessResult run_process(const std::vector<std::string> &argv, const std::strin
         dup2(in[0], 0);
         dup2(out[1], 1);
         dup2(err[1], 2);
-        std::vector<char *> args;
-        args.reserve(argv.size() + 1);
-        for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        exec_program(argv);
     }
     close(in[0]);
     close(out[1]);

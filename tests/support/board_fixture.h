@@ -71,6 +71,10 @@ struct ProcessResult {
 std::string built_program(const std::string &name);
 
 // Runs `argv` with `input` on its standard input; kills it after `timeout_s`.
+// In a forked child: replaces it with argv[0] run with `argv`, or ends it
+// with status 127.
+[[noreturn]] void exec_program(const std::vector<std::string> &argv);
+
 ProcessResult run_process(const std::vector<std::string> &argv, const std::string &input, double timeout_s = 30);
 
 } // namespace snt_test

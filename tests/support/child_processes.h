@@ -60,14 +60,7 @@ public:
         std::vector<std::string> argv{built_program("snt-sim"), "--pty", link_};
         argv.insert(argv.end(), options.begin(), options.end());
         pid_ = fork();
-        if (pid_ == 0) {
-            std::vector<char *> args;
-            args.reserve(argv.size() + 1);
-            for (auto &a : argv) args.push_back(a.data());
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
+        if (pid_ == 0) exec_program(argv);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         struct stat st {};
         while (lstat(link_.c_str(), &st) != 0 && std::chrono::steady_clock::now() < deadline)
