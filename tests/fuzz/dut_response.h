@@ -6,18 +6,19 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "dut.h"
+#include "dut_text.h"
 
 namespace snt_fuzz {
 
 inline void check_response(const sim::Dut &dut, const std::string &text)
 {
-    constexpr double kMaxGain = 1e5; // +100 dB, what parse_dut lets through
     const auto check = [&](double hz) {
         const double g = dut.gain(hz);
-        if (!(g >= 0 && g <= kMaxGain)) {
+        if (!(g >= 0 && g <= sim::kMaxGain)) {
             std::fprintf(stderr, "\"%s\" gives the gain %g at %.17g Hz\n", text.c_str(), g, hz);
             std::abort();
         }
@@ -42,6 +43,20 @@ inline void check_message(const char *message)
         std::fputs("an empty message\n", stderr);
         std::abort();
     }
+}
+
+// Parses a --dut text: a refusal must be one clean line, a device must
+// answer every frequency with a finite, non-negative gain.
+inline void check_parse(const std::string &text)
+{
+    std::unique_ptr<sim::Dut> dut;
+    try {
+        dut = sim::parse_dut(text);
+    } catch (const sim::DutError &e) {
+        check_message(e.what());
+        return;
+    }
+    check_response(*dut, text);
 }
 
 } // namespace snt_fuzz
