@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "cortex_m0.h"
+#include "board/cpu/cortex_m0.h"
 
 namespace {
 

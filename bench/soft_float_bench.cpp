@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "cortex_m0.h"
-#include "elf_image.h"
+#include "board/cpu/cortex_m0.h"
+#include "board/cpu/elf_image.h"
 #include "float_bits.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "board.h"
+#include "board/board.h"
 
 int main(int argc, char **argv)
 {

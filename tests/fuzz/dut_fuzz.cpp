@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "board/bench/dut_text.h"
 #include "dut_response.h"
-#include "dut_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "dut.h"
-#include "dut_text.h"
+#include "board/bench/dut.h"
+#include "board/bench/dut_text.h"
 
 namespace snt_fuzz {
 

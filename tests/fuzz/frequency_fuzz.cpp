@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "frequency.h"
+#include "core/analysis/frequency.h"
 
 namespace {
 

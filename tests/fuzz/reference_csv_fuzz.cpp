@@ -11,9 +11,9 @@
 #include <optional>
 #include <vector>
 
-#include "frequency.h"
+#include "core/analysis/frequency.h"
+#include "core/analysis/sweep.h"
 #include "memory_file.h"
-#include "sweep.h"
 
 namespace {
 

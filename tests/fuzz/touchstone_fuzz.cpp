@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "board/bench/dut_text.h"
 #include "dut_response.h"
-#include "dut_text.h"
 #include "memory_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "board.h"
-#include "firmware_symbols.h"
+#include "board/board.h"
+#include "shells/sim/firmware_symbols.h"
 
 namespace snt_test {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "peripheral.h"
+#include "board/peripherals/peripheral.h"
 
 namespace snt_test {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "sweep.h"
+#include "core/analysis/sweep.h"
 
 namespace snt_test {
 

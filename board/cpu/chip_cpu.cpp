@@ -1,0 +1,201 @@
+#include "board/cpu/chip_cpu.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "board/board.h"
+#include "shells/sim/firmware_symbols.h"
+
+namespace sim {
+
+namespace {
+
+// System handler priority registers of the SCB: SVCall in SHPR2, PendSV in
+// SHPR3, each in the top byte of its field.
+constexpr std::uint32_t kShpr2 = 0xE000ED1C, kShpr3 = 0xE000ED20;
+constexpr int kSvCall = 11, kPendSv = 14, kHardFault = 3;
+
+// The main loop's line flag, as the firmware declares it.
+constexpr auto kLineFlag = SNT_FW_SYMBOL(rx_byte_f);
+
+std::string hex(std::uint32_t v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", v);
+    return buf;
+}
+
+CortexM0::Memory chip_memory()
+{
+    CortexM0::Memory m;
+    m.flash_base = 0x08000000;
+    m.flash_size = Flash::kPageAddress - m.flash_base; // the settings page is the flash model's
+    m.ram_base = 0x20000000;
+    m.ram_size = 0x1000;
+    return m;
+}
+
+} // namespace
+
+ChipCpu::ChipCpu(Board &board, const std::string &image_path)
+    : board_(board), image_(image_path), core_(*this, *this, chip_memory())
+{
+    for (const auto &segment : image_.segments()) {
+        try {
+            core_.load(segment.address, segment.bytes.data(), segment.bytes.size());
+        } catch (const std::out_of_range &) {
+            throw ImageError(image_path + ": " + std::to_string(segment.bytes.size()) + " bytes at " +
+                             hex(segment.address) + " do not fit the chip's flash below the settings page");
+        }
+    }
+    // The main loop waits for a line by polling this word.
+    rx_byte_f_ = image_.require(kLineFlag.name);
+    core_.advance(board_.now());
+    core_.reset();
+}
+
+// ----------------------------------------------------------------- running
+
+void ChipCpu::sync_time()
+{
+    // Events due by the core's time run now, in their own time order.
+    board_.scheduler().advance_to(core_.now());
+}
+
+bool ChipCpu::run_until(const std::function<bool()> &done, Cycles until)
+{
+    Scheduler &sched = board_.scheduler();
+    while (!done()) {
+        if (board_.pause_requested_) {
+            board_.pause_requested_ = false;
+            break;
+        }
+        if (core_.now() >= until) break;
+        Cycles limit = until;
+        if (sched.has_events() && sched.next_event_time() < limit) limit = sched.next_event_time();
+        const CortexM0::Stop stop = core_.run(limit);
+        sync_time();
+        after_stop(stop);
+    }
+    return done();
+}
+
+void ChipCpu::after_stop(CortexM0::Stop stop)
+{
+    using Stop = CortexM0::Stop;
+    if (flash_stall_pending_) {
+        // Code and vectors live in flash: nothing runs until it is ready.
+        flash_stall_pending_ = false;
+        const Flash &flash = board_.flash();
+        if (flash.busy() && flash.busy_until() > core_.now()) {
+            // The operation began with the store; the core waits from the
+            // end of that instruction.
+            flash_stall_cycles_ += flash.busy_until() - flash_started_;
+            core_.advance(flash.busy_until() - core_.now());
+            sync_time();
+        }
+    }
+    switch (stop) {
+    case Stop::Limit:
+    case Stop::BusAccess:
+        return;
+    case Stop::Sleeping: {
+        Scheduler &sched = board_.scheduler();
+        if (!sched.has_events()) halted("the chip sleeps waiting for an interrupt that can never come");
+        core_.advance(sched.next_event_time() - core_.now());
+        sync_time();
+        return;
+    }
+    case Stop::Spinning:
+        if (core_.current_exception() == kHardFault) {
+            std::uint32_t stacked_pc = 0;
+            core_.peek(core_.reg(13) + 24, 4, stacked_pc);
+            halted("the chip is stuck in HardFault_Handler (the fault came at " + image_.describe(stacked_pc) + ")");
+        }
+        if (!core_.handler_mode() && core_.spin_address() == rx_byte_f_) {
+            main_loop_waiting_ = true;
+            main_loop_ = {core_.pc(), core_.spin_loop_end()};
+            if (board_.idle_hook_) board_.idle_hook_();
+        }
+        skip_idle(core_.spin_period());
+        return;
+    case Stop::Breakpoint:
+        halted("the chip stopped at a breakpoint at " + image_.describe(core_.pc()));
+    case Stop::Lockup:
+        halted("the chip locked up (a fault while handling a fault) at " + image_.describe(core_.pc()));
+    }
+}
+
+void ChipCpu::skip_idle(Cycles period)
+{
+    // The loop can only end through an event: let whole iterations pass
+    // until the one during which the next event falls due.
+    Scheduler &sched = board_.scheduler();
+    if (!sched.has_events()) {
+        halted("the chip waits for an event that can never come, at " + std::to_string(core_.now()) + " cycles");
+    }
+    if (period == 0 || sched.next_event_time() <= core_.now()) return;
+    const Cycles iterations = (sched.next_event_time() - core_.now()) / period;
+    if (iterations > 0) core_.advance(iterations * period);
+}
+
+void ChipCpu::halted(const std::string &why) const { throw BoardError(why); }
+
+bool ChipCpu::idle() const
+{
+    std::uint32_t line_pending = 1;
+    core_.peek(rx_byte_f_, decltype(kLineFlag)::chip_size(), line_pending);
+    // Waiting means standing in the loop that polls the line flag: once the
+    // main loop has left it to take a line, it is busy, bus access or not.
+    const bool in_loop = core_.pc() >= main_loop_.first && core_.pc() <= main_loop_.second;
+    return main_loop_waiting_ && in_loop && !core_.handler_mode() && board_.nvic().next_to_take(kThreadPriority) < 0 &&
+        line_pending == 0 && board_.usart().tx_idle();
+}
+
+// ------------------------------------------------------------ the core's bus
+
+std::uint32_t ChipCpu::read(std::uint32_t address, unsigned size)
+{
+    sync_time();
+    try {
+        return board_.bus_read(address, size);
+    } catch (const BoardError &e) {
+        halted(std::string(e.what()) + ", read by the instruction at " + image_.describe(core_.pc()));
+    }
+}
+
+void ChipCpu::write(std::uint32_t address, std::uint32_t value, unsigned size)
+{
+    sync_time();
+    const bool was_busy = board_.flash().busy();
+    try {
+        board_.bus_write(address, value, size);
+    } catch (const BoardError &e) {
+        halted(std::string(e.what()) + ", written by the instruction at " + image_.describe(core_.pc()));
+    }
+    if (!was_busy && board_.flash().busy()) {
+        flash_stall_pending_ = true;
+        flash_started_ = core_.now();
+    }
+}
+
+int ChipCpu::next_to_take(int execution_priority) { return board_.nvic().next_to_take(execution_priority); }
+
+int ChipCpu::priority_of(int exception)
+{
+    if (exception == kSvCall) return static_cast<int>(board_.inspect(kShpr2) >> 24);
+    if (exception == kPendSv) return static_cast<int>((board_.inspect(kShpr3) >> 16) & 0xFF);
+    return board_.nvic().priority_of(exception);
+}
+
+void ChipCpu::activate(int exception)
+{
+    if (exception >= kSysTickException) board_.nvic().activate(exception);
+}
+
+void ChipCpu::deactivate(int exception)
+{
+    if (exception >= kSysTickException) board_.nvic().deactivate(exception);
+}
+
+} // namespace sim

@@ -1,0 +1,69 @@
+// The Cortex-M0 interrupt controller (NVIC) and the system control block's
+// priority registers, with level-sensitive lines as the devices drive them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "board/peripherals/peripheral.h"
+
+namespace sim {
+
+constexpr int kSysTickException = 15;
+constexpr int kIrqBase = 16; // exception number of IRQ 0
+constexpr int kIrqCount = 32;
+constexpr int kThreadPriority = 256; // below every exception
+
+class Nvic : public Peripheral, public IrqSink {
+public:
+    // Register offsets from 0xE000E100; kIpr + n is the priority byte of IRQ n.
+    static constexpr std::uint32_t kIser = 0x000, kIcer = 0x080, kIspr = 0x100, kIcpr = 0x180, kIpr = 0x300;
+
+    std::string name() const override { return "NVIC"; }
+    void reset() override;
+    std::uint32_t read(std::uint32_t offset, unsigned size) override;
+    void write(std::uint32_t offset, std::uint32_t value, unsigned size) override;
+
+    // Level-sensitive line: a rising edge pends the interrupt, and so does a
+    // line held high while the interrupt is not active.
+    void set_irq_level(int irq, bool high) override;
+    void pend_systick() override { systick_pending_ = true; }
+
+    // The exception to take next when the core runs at `current_priority`,
+    // or -1. Ties go to the lower exception number.
+    int next_to_take(int current_priority) const;
+    int priority_of(int exception) const;
+    void activate(int exception);
+    void deactivate(int exception);
+
+    bool irq_enabled(int irq) const { return (enabled_ >> irq) & 1u; }
+    bool irq_pending(int irq) const { return (pending_ >> irq) & 1u; }
+    std::uint8_t irq_priority(int irq) const { return priority_[irq]; }
+    std::uint8_t systick_priority() const { return static_cast<std::uint8_t>(shpr3_ >> 24); }
+
+    // System control block registers (SHPR2, SHPR3), mapped separately.
+    class Scb : public Peripheral {
+    public:
+        // Register offsets from 0xE000ED00
+        static constexpr std::uint32_t kIcsr = 0x04, kShpr2 = 0x1C, kShpr3 = 0x20;
+
+        explicit Scb(Nvic &nvic) : nvic_(nvic) {}
+        std::string name() const override { return "SCB"; }
+        void reset() override {}
+        std::uint32_t read(std::uint32_t offset, unsigned size) override;
+        void write(std::uint32_t offset, std::uint32_t value, unsigned size) override;
+
+    private:
+        Nvic &nvic_;
+    };
+    Scb &scb() { return scb_; }
+
+private:
+    std::uint32_t enabled_ = 0, pending_ = 0, active_ = 0, level_ = 0;
+    std::array<std::uint8_t, kIrqCount> priority_{};
+    std::uint32_t shpr2_ = 0, shpr3_ = 0;
+    bool systick_pending_ = false, systick_active_ = false;
+    Scb scb_{*this};
+};
+
+} // namespace sim

@@ -1,0 +1,342 @@
+// snt-sim: the virtual board, with the firmware's host build on it and its
+// serial port on standard input/output or on a pseudo-terminal.
+#include <CLI/CLI.hpp>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "board/bench/dut_text.h"
+#include "board/board.h"
+#include "board/cpu/elf_image.h"
+#include "protocol.h"
+#include "shells/sim/bus_log.h"
+#include "shells/sim/output_file.h"
+#include "shells/sim/serial_host.h"
+#include "shells/sim/stop_signals.h"
+#include "shells/sim/vcd_writer.h"
+
+namespace {
+
+// The board runs in slices of this much virtual time; between two slices
+// the program looks for a stop signal. (Waits for input or output watch for
+// one themselves.)
+constexpr sim::Cycles kSliceCycles = sim::kCoreHz / 100;
+
+// Exit status for a bad option or value.
+constexpr int kUsageStatus = 2;
+
+// Prints "snt-sim: " and `message` as one line: control characters (a
+// newline in a file name) show as '?'.
+void complain(const std::string &message)
+{
+    std::string line = "snt-sim: ";
+    for (const char c : message) line += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    line += '\n';
+    std::fputs(line.c_str(), stderr);
+}
+
+struct Options {
+    bool stream = false;
+    std::string pty;
+    std::string vcd;
+    std::string bus_log;
+    std::string flash;
+    double xtal = XTAL_DEFAULT;
+    std::string dut = "thru";
+    double noise = sim::AnalogFrontEnd::kDefaultNoise;
+    std::uint64_t seed = 1;
+    std::string image;
+    bool stats = false;
+};
+
+// A path option given an empty value is a mistake, not "no file".
+const CLI::Validator
+    kPath([](std::string &text) { return text.empty() ? std::string("an empty path") : std::string(); }, "");
+
+// A number of hertz within the synthesizer's crystal range.
+const CLI::Validator kCrystalHz(
+    [](std::string &text) {
+        std::string range = "must be a frequency from 1000000 to 50000000 Hz, not \"" + text + "\"";
+        double v = 0;
+        try {
+            std::size_t used = 0;
+            v = std::stod(text, &used);
+            if (used != text.size()) return range;
+        } catch (const std::exception &) {
+            return range;
+        }
+        return std::isfinite(v) && v >= 1e6 && v <= 50e6 ? std::string() : range;
+    },
+    "");
+
+// Why an input file cannot be read as one, or "" when it can: it must be a
+// regular file (a FIFO or a device is refused without waiting on it).
+std::string unreadable(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::strerror(errno);
+    struct stat st {};
+    const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return ok ? std::string() : "not a regular file";
+}
+
+// A standard deviation in ADC counts: a number of 0 or more.
+const CLI::Validator kNoiseCounts(
+    [](std::string &text) {
+        double v = 0;
+        try {
+            std::size_t used = 0;
+            v = std::stod(text, &used);
+            if (used != text.size()) return std::string("not a number: ") + text;
+        } catch (const std::exception &) {
+            return std::string("not a number: ") + text;
+        }
+        return v >= 0 && std::isfinite(v) ? std::string() : "must be a number of 0 or more, not " + text;
+    },
+    "");
+
+// A seed: a whole number that fits 64 bits.
+const CLI::Validator kSeed(
+    [](std::string &text) {
+        const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+        errno = 0;
+        if (digits) std::strtoull(text.c_str(), nullptr, 10);
+        return digits && errno == 0 ? std::string() : "not a whole number from 0 to 2^64 - 1: " + text;
+    },
+    "");
+
+void add_options(CLI::App &app, Options &o)
+{
+    app.set_help_flag("-h,--help", "Show this help and exit");
+    auto *stream = app.add_flag("--stream", o.stream,
+                                "Send all input at the line's byte rate as soon as the receiver is on, "
+                                "instead of one line each time the firmware is idle");
+    app.add_option("--pty", o.pty,
+                   "Serial port on a new pseudo-terminal linked at PATH, which must not exist yet; runs until "
+                   "SIGINT/SIGTERM and removes the link")
+        ->type_name("PATH")
+        ->check(kPath)
+        ->excludes(stream);
+    app.add_option("--vcd", o.vcd, "Write a value-change dump of PA2 and the bus pins to FILE")
+        ->type_name("FILE")
+        ->check(kPath);
+    app.add_option("--bus-log", o.bus_log,
+                   "Write one line per bus transaction to FILE: the time of its stop condition in "
+                   "microseconds, then its bytes in hex, address byte first")
+        ->type_name("FILE")
+        ->check(kPath);
+    app.add_option("--flash", o.flash,
+                   "Keep the 1 KB settings page in FILE, byte for byte as on the chip; a missing file is an "
+                   "erased page, created on the first write; a read-only page is refused")
+        ->type_name("FILE")
+        ->check(kPath);
+    app.add_option("--xtal", o.xtal,
+                   "The synthesizer's real crystal frequency in Hz (default " + std::to_string(XTAL_DEFAULT) + ")")
+        ->type_name("HZ")
+        ->check(kCrystalHz);
+    app.add_option("--dut", o.dut,
+                   std::string("The device under test between output 1 and the mixer (default thru): ") +
+                       sim::dut_kinds() +
+                       ". Frequencies take k, M or G (10.7M); FILE is a Touchstone version 1 two-port file")
+        ->type_name("DEVICE");
+    app.add_option("--noise", o.noise,
+                   "Standard deviation of the white noise on the ADC input, in counts (default 2: the detector's "
+                   "noise floor about 75 dB below a thru)")
+        ->type_name("COUNTS")
+        ->check(kNoiseCounts);
+    app.add_option("--seed", o.seed, "Seed of the noise sequence (default 1); the same seed gives the same samples")
+        ->type_name("N")
+        ->check(kSeed);
+    app.add_option("--image", o.image,
+                   "Run this chip image (the ELF file the chip build writes, snt-fw.elf) on the board's "
+                   "Cortex-M0 core, with the chip's own instruction timing, instead of the firmware's host build")
+        ->type_name("FILE.elf")
+        ->check(kPath);
+    app.add_flag("--stats", o.stats,
+                 "At exit, print statistics of the run on standard error, one 'name value' a line: cycles, "
+                 "instructions, per interrupt handler irq.NAME.count/.cycles_max/.cycles_mean, adc.overruns, "
+                 "usart.overruns, flash.stall_cycles");
+}
+
+// The files and the device the options name, checked before the board is
+// built; throws what parse() reports.
+void check_inputs(const Options &o)
+{
+    if (!o.image.empty()) {
+        if (const std::string why = unreadable(o.image); !why.empty()) throw sim::ImageError(o.image + ": " + why);
+        sim::ElfImage{o.image};
+    }
+    if (!o.flash.empty()) sim::Flash::check_page_file(o.flash);
+    sim::parse_dut(o.dut);
+}
+
+// Parses the command line; exits 0 after --help and 2 with a one-line
+// message on an unknown option or a bad value.
+Options parse(int argc, char **argv)
+{
+    Options o;
+    CLI::App app{"snt-sim: a virtual scalar network tester. The serial port is on standard input and output "
+                 "(raw bytes, lines ended by a carriage return) unless --pty is given."};
+    add_options(app, o);
+    try {
+        app.parse(argc, argv);
+        check_inputs(o);
+    } catch (const CLI::CallForHelp &) {
+        std::fputs(app.help().c_str(), stdout);
+        std::exit(0);
+    } catch (const CLI::ParseError &e) {
+        complain(e.what());
+        std::exit(2);
+    } catch (const sim::PageFileError &e) {
+        complain(std::string("--flash: ") + e.what());
+        std::exit(2);
+    } catch (const sim::DutError &e) {
+        complain(std::string("--dut: ") + e.what());
+        std::exit(2);
+    } catch (const sim::ImageError &e) {
+        complain(std::string("--image: ") + e.what());
+        std::exit(2);
+    }
+    return o;
+}
+
+// Prints the board's statistics when the run ends, however it ends.
+class StatisticsPrinter {
+public:
+    explicit StatisticsPrinter(const sim::Board *board) : board_(board) {}
+    ~StatisticsPrinter()
+    {
+        if (board_ == nullptr) return;
+        for (const auto &[name, value] : board_->statistics()) {
+            std::fprintf(stderr, "%s %s\n", name.c_str(), value.c_str());
+        }
+    }
+    StatisticsPrinter(const StatisticsPrinter &) = delete;
+    StatisticsPrinter &operator=(const StatisticsPrinter &) = delete;
+
+private:
+    const sim::Board *board_;
+};
+
+// The file a path names, if it exists: to tell whether two options name one
+// file.
+bool same_file(const std::string &path, const sim::OutputFile &out)
+{
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && st.st_dev == out.device() && st.st_ino == out.inode();
+}
+
+// The files the run reads, by option, that no output may overwrite.
+std::vector<std::pair<std::string, std::string>> inputs_of(const Options &opt)
+{
+    std::vector<std::pair<std::string, std::string>> in{{"--flash", opt.flash}, {"--image", opt.image}};
+    if (const std::size_t colon = opt.dut.find(':'); colon != std::string::npos) {
+        std::string kind = opt.dut.substr(0, colon);
+        for (char &c : kind) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (kind == "touchstone") in.emplace_back("--dut", opt.dut.substr(colon + 1));
+    }
+    return in;
+}
+
+int run(const Options &opt, sim::StopSignals &stop)
+{
+    // Every output is opened, and the port's link made, before any file is
+    // emptied: a run refused here leaves every file as it was (a file made
+    // by opening it goes again).
+    std::unique_ptr<sim::OutputFile> vcd_file, bus_log_file;
+    std::unique_ptr<sim::SerialHost> host;
+    try {
+        if (!opt.vcd.empty()) vcd_file = std::make_unique<sim::OutputFile>("--vcd", opt.vcd);
+        if (!opt.bus_log.empty()) bus_log_file = std::make_unique<sim::OutputFile>("--bus-log", opt.bus_log);
+        if (vcd_file && bus_log_file && vcd_file->device() == bus_log_file->device() &&
+            vcd_file->inode() == bus_log_file->inode()) {
+            throw sim::OutputError(bus_log_file->label() + ": the same file as --vcd");
+        }
+        for (const sim::OutputFile *out : {vcd_file.get(), bus_log_file.get()}) {
+            if (out == nullptr) continue;
+            for (const auto &[option, path] : inputs_of(opt)) {
+                if (same_file(path, *out)) throw sim::OutputError(out->label() + ": the same file as " + option);
+            }
+        }
+        if (!opt.pty.empty()) host = std::make_unique<sim::PtyHost>(opt.pty, stop);
+    } catch (const sim::OutputError &e) {
+        complain(e.what());
+        return kUsageStatus;
+    } catch (const sim::PortLinkError &e) {
+        complain(std::string("--pty ") + e.what());
+        return kUsageStatus;
+    }
+    if (!host) {
+        host = std::make_unique<sim::StdioHost>(
+            opt.stream ? sim::StdioHost::Mode::Stream : sim::StdioHost::Mode::Careful, 0, 1, stop);
+    }
+    sim::BoardOptions board_options;
+    board_options.synth_xtal_hz = opt.xtal;
+    board_options.flash_file = opt.flash;
+    board_options.dut = opt.dut;
+    board_options.noise = opt.noise;
+    board_options.seed = opt.seed;
+    board_options.image = opt.image;
+    sim::Board board(board_options);
+    // As an emulator logs guest errors: one line for each register the
+    // firmware reaches that the models do not implement, and the run goes on.
+    board.set_guest_error_handler([](const sim::GuestError &e) { complain("guest error: " + sim::describe(e)); });
+    StatisticsPrinter stats(opt.stats ? &board : nullptr);
+    std::unique_ptr<sim::BusLogWriter> bus_log;
+    std::unique_ptr<sim::BusMonitor> bus_monitor;
+    if (bus_log_file) {
+        bus_log_file->commit();
+        bus_log_file->watch(stop);
+        bus_log = std::make_unique<sim::BusLogWriter>(std::move(bus_log_file));
+        bus_monitor = std::make_unique<sim::BusMonitor>(board.scheduler(), board.gpiof(), bus_log->sink());
+    }
+    std::unique_ptr<sim::VcdWriter> vcd;
+    if (vcd_file) {
+        vcd_file->commit();
+        vcd_file->watch(stop);
+        vcd = std::make_unique<sim::VcdWriter>(std::move(vcd_file), board.scheduler(),
+                                               std::vector<std::string>{"pa2", "scl", "sda"});
+        vcd->follow(board.gpioa(), 2, 0);
+        vcd->follow(board.gpiof(), 0, 1);
+        vcd->follow(board.gpiof(), 1, 2);
+    }
+    host->attach(board);
+    const auto done = [&host] { return host->finished(); };
+    while (!host->finished() && stop.check() == 0) {
+        board.run_until(done, kSliceCycles);
+    }
+    const int signal = stop.check();
+    host->finish();
+    if (vcd) vcd->close();
+    if (bus_log) bus_log->close();
+    // A pseudo-terminal serves until it is told to stop: that is its end,
+    // not an interruption.
+    return signal != 0 && opt.pty.empty() ? sim::StopSignals::exit_status(signal) : 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    try {
+        const Options opt = parse(argc, argv);
+        sim::StopSignals stop;
+        return run(opt, stop);
+    } catch (const std::exception &e) {
+        complain(e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,86 @@
+#include "shells/snt/line_reader.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "core/analysis/frequency.h"
+#include "core/text/text.h"
+#include "shells/snt/interrupt.h"
+
+namespace snt {
+
+LineReader::LineReader(const std::string &path, Limits limits) : path_(path), limits_(limits)
+{
+    // Non-blocking: opening a FIFO must not wait for a writer here, where
+    // a signal could not end the wait.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd_ < 0) throw InputError("cannot read " + printable(path) + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd_);
+        throw InputError("cannot read " + printable(path) + ": it is a folder");
+    }
+}
+
+LineReader::~LineReader() { ::close(fd_); }
+
+bool LineReader::fill()
+{
+    char buf[65536];
+    for (;;) {
+        check_interrupt();
+        // A FIFO without a writer yet reports nothing here; one whose
+        // writer has gone reports a hang-up, and read() then gives 0.
+        pollfd p{fd_, POLLIN, 0};
+        const int r = ::poll(&p, 1, kInterruptPollMs);
+        if (r < 0 && errno != EINTR) throw InputError("cannot read " + printable(path_) + ": " + std::strerror(errno));
+        if (r <= 0) continue;
+        const ssize_t n = ::read(fd_, buf, sizeof buf);
+        if (n > 0) {
+            total_ += static_cast<std::uint64_t>(n);
+            if (total_ > limits_.file_bytes)
+                throw InputError(printable(path_) + " is larger than " + std::to_string(limits_.file_bytes) + " bytes");
+            if (begin_ > 0) {
+                buffer_.erase(0, begin_);
+                begin_ = 0;
+            }
+            buffer_.append(buf, static_cast<std::size_t>(n));
+            return true;
+        }
+        if (n == 0) return false;
+        if (errno == EAGAIN || errno == EINTR) continue;
+        throw InputError("cannot read " + printable(path_) + ": " + std::strerror(errno));
+    }
+}
+
+std::optional<std::string> LineReader::next()
+{
+    std::size_t scanned = 0; // bytes after begin_ known to hold no line end
+    for (;;) {
+        const auto end = buffer_.find('\n', begin_ + scanned);
+        const std::size_t length = (end == std::string::npos ? buffer_.size() : end) - begin_;
+        if (length > limits_.line_bytes + 1) // room for a "\r" before the "\n"
+            throw InputError(printable(path_) + " line " + std::to_string(line_ + 1) + " is longer than " +
+                             std::to_string(limits_.line_bytes) + " bytes");
+        if (end != std::string::npos || (eof_ && begin_ < buffer_.size())) {
+            std::string line = buffer_.substr(begin_, length);
+            begin_ += length + (end == std::string::npos ? 0 : 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.size() > limits_.line_bytes)
+                throw InputError(printable(path_) + " line " + std::to_string(line_ + 1) + " is longer than " +
+                                 std::to_string(limits_.line_bytes) + " bytes");
+            ++line_;
+            return line;
+        }
+        if (eof_) return std::nullopt;
+        scanned = buffer_.size() - begin_;
+        if (!fill()) eof_ = true;
+    }
+}
+
+} // namespace snt

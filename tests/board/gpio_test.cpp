@@ -1,0 +1,36 @@
+// The GPIO model on its own: pin levels from mode, output type and what
+// the board wires to a pin.
+#include <gtest/gtest.h>
+
+#include "board/peripherals/gpio.h"
+
+namespace snt_test {
+namespace {
+
+using sim::Gpio;
+
+TEST(GpioModel, OpenDrainLinesAreWiredAnd)
+{
+    Gpio port('F', 0, 0);
+    port.reset();
+    port.set_external(1, Gpio::External::PullUp);
+    port.write(Gpio::kBsrr, 1u << 1, 4);   // release
+    port.write(Gpio::kModer, 1u << 2, 4);  // pin 1 output
+    port.write(Gpio::kOtyper, 1u << 1, 4); // open drain
+    EXPECT_EQ(port.level(1), sim::Level::High);
+    port.write(Gpio::kBrr, 1u << 1, 4); // pull low
+    EXPECT_EQ(port.level(1), sim::Level::Low);
+    port.write(Gpio::kBsrr, 1u << 1, 4);
+    port.set_external(1, Gpio::External::DriveLow); // a device holds the line
+    EXPECT_EQ(port.read(Gpio::kIdr, 4) & 2u, 0u);
+    port.set_external(1, Gpio::External::PullUp);
+    EXPECT_EQ(port.read(Gpio::kIdr, 4) & 2u, 2u);
+
+    port.write(Gpio::kModer, (1u << 2) | (1u << 4), 4); // pin 2 push-pull output
+    port.write(Gpio::kBsrr, (1u << 2) | (1u << (16 + 2)), 4);
+    EXPECT_EQ(port.level(2), sim::Level::High) << "set wins over reset in BSRR";
+    EXPECT_EQ(port.level(5), sim::Level::Floating);
+}
+
+} // namespace
+} // namespace snt_test
