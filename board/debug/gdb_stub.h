@@ -3,7 +3,8 @@
 // what it produced (take_output), runs the target while running() and
 // reports where it stopped (report_stop). The stub answers each packet from
 // the target at once, except the resumes (c, s, vCont;c, vCont;s), whose
-// answer is the stop reply.
+// answer is the stop reply. GDB finds the target halted when it attaches:
+// a new connection gets a new stub, over a halted target.
 //
 // One thread (id 1), all-stop mode. Supported: `?`, g/G, p/P, m/M/X,
 // Z0..Z4 and z0..z4 (software and hardware breakpoints, write, read and
