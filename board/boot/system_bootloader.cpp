@@ -189,8 +189,8 @@ void SystemBootloader::command(std::uint8_t code, Cycles now)
 {
     const auto c = static_cast<Command>(code);
     const bool reaches_memory = c == Command::ReadMemory || c == Command::Go || c == Command::WriteMemory ||
-                                c == Command::ExtendedErase || c == Command::Erase || c == Command::WriteProtect ||
-                                c == Command::WriteUnprotect || c == Command::ReadoutProtect;
+        c == Command::ExtendedErase || c == Command::Erase || c == Command::WriteProtect ||
+        c == Command::WriteUnprotect || c == Command::ReadoutProtect;
     const bool offered = config_.legacy_erase ? c != Command::ExtendedErase : c != Command::Erase;
     if (!offered || (reaches_memory && read_protected_)) return nack(now);
     std::vector<std::uint8_t> options;
@@ -246,8 +246,8 @@ void SystemBootloader::get(Cycles now)
 {
     const std::uint8_t erase = boot::code(config_.legacy_erase ? Command::Erase : Command::ExtendedErase);
     std::vector<std::uint8_t> r{boot::kAck, 0, boot::kProtocolVersion};
-    for (const Command c : {Command::Get, Command::GetVersion, Command::GetId, Command::ReadMemory, Command::Go,
-                            Command::WriteMemory}) {
+    for (const Command c :
+         {Command::Get, Command::GetVersion, Command::GetId, Command::ReadMemory, Command::Go, Command::WriteMemory}) {
         r.push_back(boot::code(c));
     }
     r.push_back(erase);
@@ -301,8 +301,8 @@ void SystemBootloader::write_address(Cycles now)
     if (!check_address(now)) return;
     // Program flash in whole words, RAM above the bootloader's own, and the
     // option bytes from their start.
-    const bool ok = (kFlash.holds(address_) && address_ % 4 == 0) || kUserRam.holds(address_) ||
-                    address_ == kOptionBytes.base;
+    const bool ok =
+        (kFlash.holds(address_) && address_ % 4 == 0) || kUserRam.holds(address_) || address_ == kOptionBytes.base;
     if (!ok) return nack(now);
     ack(now);
     collect(1, &SystemBootloader::write_count);

@@ -138,12 +138,12 @@ private:
     State state_ = State::WaitSync;
     bool read_protected_ = false;
 
-    std::uint8_t code_ = 0;               // the command being taken
-    std::vector<std::uint8_t> frame_;     // bytes collected for the current stage
-    std::size_t want_ = 0;                // how many the stage takes
-    Handler then_ = nullptr;              // what takes them
-    std::uint32_t address_ = 0;           // the command's address
-    std::uint16_t count_ = 0;             // its count (N), as sent
+    std::uint8_t code_ = 0;           // the command being taken
+    std::vector<std::uint8_t> frame_; // bytes collected for the current stage
+    std::size_t want_ = 0;            // how many the stage takes
+    Handler then_ = nullptr;          // what takes them
+    std::uint32_t address_ = 0;       // the command's address
+    std::uint16_t count_ = 0;         // its count (N), as sent
 
     std::vector<FlashOp> ops_;
     std::size_t op_ = 0;

@@ -194,7 +194,8 @@ void BootClient::sync_timeout(Micros now)
 void BootClient::send(std::vector<std::uint8_t> bytes, std::vector<Part> parts, Micros now, Micros busy)
 {
     std::size_t answer = 0;
-    for (const Part &p : parts) answer += p.kind == Part::Kind::Ack ? 1 : p.kind == Part::Kind::Bytes ? p.n : kLongestCounted;
+    for (const Part &p : parts)
+        answer += p.kind == Part::Kind::Ack ? 1 : p.kind == Part::Kind::Bytes ? p.n : kLongestCounted;
     Exchange x;
     x.parts = std::move(parts);
     x.deadline = now + wire_time(bytes.size() + answer) + busy + options_.reply_margin;
@@ -313,13 +314,15 @@ void BootClient::after_get(Micros now)
         return std::find(info_.commands.begin(), info_.commands.end(), code(c)) != info_.commands.end();
     };
     for (const Command c : {Command::GetId, Command::WriteMemory, Command::ReadMemory, Command::Go}) {
-        if (!offers(c)) return fail("the bootloader offers no " + command_name(c) + " command (" + hex(code(c), 2) + ")");
+        if (!offers(c))
+            return fail("the bootloader offers no " + command_name(c) + " command (" + hex(code(c), 2) + ")");
     }
     extended_erase_ = offers(Command::ExtendedErase);
-    if (!extended_erase_ && !offers(Command::Erase)) return fail("the bootloader offers no erase command (0x43 or 0x44)");
-    step_done(Step::Get, "bootloader protocol " + std::to_string(info_.version >> 4) + "." +
-                             std::to_string(info_.version & 0xF) + ", erasing with " +
-                             command_name(extended_erase_ ? Command::ExtendedErase : Command::Erase));
+    if (!extended_erase_ && !offers(Command::Erase))
+        return fail("the bootloader offers no erase command (0x43 or 0x44)");
+    step_done(Step::Get,
+              "bootloader protocol " + std::to_string(info_.version >> 4) + "." + std::to_string(info_.version & 0xF) +
+                  ", erasing with " + command_name(extended_erase_ ? Command::ExtendedErase : Command::Erase));
     begin(Phase::GetId, now);
 }
 
@@ -328,7 +331,8 @@ void BootClient::after_get_id(Micros now)
     if (reply_.size() != 2) return fail("an answer to Get ID of " + std::to_string(reply_.size()) + " bytes, not 2");
     info_.chip_id = static_cast<std::uint16_t>(reply_[0] << 8 | reply_[1]);
     if (info_.chip_id != boot::kChipId) {
-        return fail("chip ID " + hex(info_.chip_id, 3) + ", not the STM32F030x6's 0x444: refusing to flash another chip");
+        return fail("chip ID " + hex(info_.chip_id, 3) +
+                    ", not the STM32F030x6's 0x444: refusing to flash another chip");
     }
     step_done(Step::GetId, "chip ID 0x444 (STM32F030x6)");
     begin(Phase::Erase, now);
@@ -341,9 +345,9 @@ void BootClient::erase_next(Micros now)
         ++item_;
         progress(kFlashBase + pages_[++done_ - 1] * kPageSize);
         if (item_ == pages_.size()) {
-            step_done(Step::Erase, std::to_string(pages_.size()) + " pages erased" +
-                                       (options_.erase_settings ? ", the settings page among them"
-                                                                : "; the settings page is kept"));
+            step_done(Step::Erase,
+                      std::to_string(pages_.size()) + " pages erased" +
+                          (options_.erase_settings ? ", the settings page among them" : "; the settings page is kept"));
             return begin(Phase::Write, now);
         }
     }
@@ -436,9 +440,9 @@ void BootClient::go_next(Micros now)
     e.kind = FlashEvent::Kind::Finished;
     e.step = Step::Go;
     e.address = kFlashBase;
-    e.message = "flashed and verified " + std::to_string(blocks_.back().address + blocks_.back().length -
-                                                         blocks_.front().address) +
-                " bytes; the image runs";
+    e.message = "flashed and verified " +
+        std::to_string(blocks_.back().address + blocks_.back().length - blocks_.front().address) +
+        " bytes; the image runs";
     events_.push_back(std::move(e));
 }
 
@@ -514,7 +518,7 @@ void BootClient::fail(std::string message, std::string_view hint)
     e.message = std::string(step_name(e.step)) + ": " + message;
     if (e.step == Step::Erase || e.step == Step::Write || e.step == Step::Verify) {
         e.message += "; stopped at " + hex(e.address, 8) + " with " + std::to_string(done_) + " of " +
-                     std::to_string(e.total) + (e.step == Step::Erase ? " pages" : " bytes") + " done";
+            std::to_string(e.total) + (e.step == Step::Erase ? " pages" : " bytes") + " done";
     }
     if (!hint.empty()) e.message += "; " + std::string(hint);
     events_.push_back(std::move(e));
@@ -536,7 +540,7 @@ void BootClient::fail_nack()
         m = exchange == 0   ? "the bootloader refused Write Memory: is the flash read-protected?"
             : exchange == 1 ? "the bootloader refused the address " + hex(block.address, 8)
                             : "the bootloader refused the " + std::to_string(block.length) +
-                                  " bytes for it (damaged on the line, or the flash would not take them)";
+                " bytes for it (damaged on the line, or the flash would not take them)";
         break;
     case Phase::Verify:
         m = exchange == 0   ? "the bootloader refused Read Memory: is the flash read-protected?"
@@ -556,7 +560,8 @@ void BootClient::fail_nack()
 void BootClient::fail_timeout(std::string_view what)
 {
     const Step s = step();
-    if (s == Step::Go) return fail(std::string(what), "the image is written and verified: reset the chip with BOOT0 low to start it");
+    if (s == Step::Go)
+        return fail(std::string(what), "the image is written and verified: reset the chip with BOOT0 low to start it");
     if (s == Step::Erase || s == Step::Write || s == Step::Verify) {
         return fail(std::string(what), "the chip stays in its bootloader until it is reset: flash again to finish");
     }

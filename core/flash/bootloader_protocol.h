@@ -76,7 +76,7 @@ constexpr std::uint8_t kRdpLevel0 = 0xAA;
 // ---- this tester's layout: the image and the settings page
 constexpr unsigned kSettingsPageIndex = 15;
 constexpr std::uint32_t kSettingsPage = kFlashBase + kSettingsPageIndex * kPageSize; // 0x08003C00
-constexpr std::uint32_t kImageLimit = kSettingsPage - kFlashBase;                   // 15 KB
+constexpr std::uint32_t kImageLimit = kSettingsPage - kFlashBase;                    // 15 KB
 
 // XOR of `n` bytes: every checksum of the protocol is one. (A single byte's
 // checksum is its complement: the XOR with 0xFF.)

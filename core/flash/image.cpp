@@ -44,7 +44,8 @@ public:
         }
         const auto offset = static_cast<std::size_t>(address - kFlashBase);
         for (std::size_t i = 0; i < n; ++i) {
-            if (loaded_[offset + i]) throw ImageError(where + " overlaps bytes already loaded at " + hex32(address + i));
+            if (loaded_[offset + i])
+                throw ImageError(where + " overlaps bytes already loaded at " + hex32(address + i));
         }
         std::fill(loaded_.begin() + static_cast<std::ptrdiff_t>(offset),
                   loaded_.begin() + static_cast<std::ptrdiff_t>(offset + n), true);
@@ -93,7 +94,8 @@ std::vector<std::uint8_t> record_bytes(std::string_view text, const std::string 
         if (hi < 0 || lo < 0) throw ImageError(where + ": a character that is not a hex digit");
         bytes.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
     }
-    if (bytes.size() < 5) throw ImageError(where + ": a record too short to hold its length, address, type and checksum");
+    if (bytes.size() < 5)
+        throw ImageError(where + ": a record too short to hold its length, address, type and checksum");
     if (bytes.size() != bytes[0] + 5u) {
         throw ImageError(where + ": the record says " + std::to_string(bytes[0]) + " data bytes but holds " +
                          std::to_string(bytes.size() - 5));
@@ -180,7 +182,8 @@ void check_elf_header(const std::vector<std::uint8_t> &f)
     if (!is_elf(f)) throw ImageError("not an ELF file (no ELF magic at its start)");
     if (f.size() < kElfHeaderSize) throw ImageError("an ELF file too short for its header");
     if (f[4] != kElfClass32) throw ImageError("a 64-bit ELF file; the chip takes a 32-bit ARM executable");
-    if (f[5] != kElfLittleEndian) throw ImageError("a big-endian ELF file; the chip takes a little-endian ARM executable");
+    if (f[5] != kElfLittleEndian)
+        throw ImageError("a big-endian ELF file; the chip takes a little-endian ARM executable");
     const std::uint32_t type = little_endian(f, 16, 2), machine = little_endian(f, 18, 2);
     if (machine != kMachineArm) {
         throw ImageError("an ELF file for machine " + std::to_string(machine) + ", not ARM (" +
@@ -210,7 +213,8 @@ bool looks_like_hex(const std::vector<std::uint8_t> &f)
 {
     const auto first = std::find_if(f.begin(), f.end(), [](std::uint8_t b) { return !is_space(char(b)) && b != '\n'; });
     if (first == f.end() || *first != ':') return false;
-    return std::all_of(f.begin(), f.end(), [](std::uint8_t b) { return (b >= 0x20 && b < 0x7F) || b == '\n' || is_space(char(b)); });
+    return std::all_of(f.begin(), f.end(),
+                       [](std::uint8_t b) { return (b >= 0x20 && b < 0x7F) || b == '\n' || is_space(char(b)); });
 }
 
 std::optional<ImageFormat> format_by_extension(const std::string &ext)
