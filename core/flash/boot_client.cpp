@@ -385,7 +385,8 @@ void BootClient::write_next(Micros now)
         std::vector<std::uint8_t> b{std::uint8_t(block.length - 1)};
         for (std::uint32_t i = 0; i < block.length; ++i) b.push_back(image_byte(block.address - kFlashBase + i));
         b.push_back(boot::xor_of(b.data(), b.size()));
-        const auto busy = static_cast<Micros>(std::ceil(2 * options_.program_half_word * (block.length / 2)));
+        const std::uint32_t half_words = block.length / 2;
+        const auto busy = static_cast<Micros>(std::ceil(2 * options_.program_half_word * half_words));
         return send(std::move(b), {{Part::Kind::Ack}}, now, busy);
     }
     }
@@ -507,7 +508,7 @@ void BootClient::progress(std::uint32_t address)
     events_.push_back(std::move(e));
 }
 
-void BootClient::fail(std::string message, std::string_view hint)
+void BootClient::fail(const std::string &message, std::string_view hint)
 {
     FlashEvent e;
     e.kind = FlashEvent::Kind::Failed;

@@ -142,7 +142,7 @@ private:
     std::uint8_t image_byte(std::uint32_t offset) const;
     // Ends the job with a Failed event: the step, the message, where it
     // stopped, then the hint.
-    void fail(std::string message, std::string_view hint = {});
+    void fail(const std::string &message, std::string_view hint = {});
     void fail_nack();
     void fail_timeout(std::string_view what);
 

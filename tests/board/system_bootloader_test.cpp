@@ -172,8 +172,8 @@ TEST(SystemBootloader, ErasesWritesAndStartsAsAsked)
     chip.send(cmd(0x44));
     ASSERT_EQ(chip.send({0x00, 0x01, 0x00, 0x02, 0x00, 0x05, 0x06}), Bytes{A});
     EXPECT_EQ(chip.mem.erased_pages, (std::vector<unsigned>{2, 5}));
-    EXPECT_EQ(chip.mem.flash[2 * 1024], 0xFF);
-    EXPECT_EQ(chip.mem.flash[3 * 1024], 0x00) << "only the pages named";
+    EXPECT_EQ(chip.mem.flash[0x800], 0xFF);
+    EXPECT_EQ(chip.mem.flash[0xC00], 0x00) << "only the pages named";
 
     chip.send(cmd(0x31));
     chip.send(addr(0x08000800));

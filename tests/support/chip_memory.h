@@ -88,7 +88,7 @@ private:
     Outcome erase_page(unsigned page)
     {
         if (protected_page(page)) return Outcome::Protected;
-        std::fill_n(flash.begin() + page * 1024, 1024, 0xFF);
+        std::fill_n(flash.begin() + std::ptrdiff_t{page} * 1024, 1024, 0xFF);
         erased_pages.push_back(page);
         return Outcome::Done;
     }
