@@ -121,10 +121,9 @@ void BootClient::receive(const std::uint8_t *data, std::size_t n, Micros now)
 void BootClient::wake(Micros now)
 {
     if ((phase_ == Phase::Sync || phase_ == Phase::Settle) && now >= quiet_until_) {
-        if (phase_ == Phase::Sync)
-            sync_timeout(now);
-        else
-            begin(Phase::Get, now);
+        if (phase_ == Phase::Sync) return sync_timeout(now);
+        step_done(Step::Sync, "resynchronised: the bootloader was in the middle of a command, or slow to answer");
+        begin(Phase::Get, now);
     } else if (running() && exchange_ && now >= exchange_->deadline) {
         fail_timeout("no answer from the bootloader");
     }

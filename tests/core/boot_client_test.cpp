@@ -224,10 +224,26 @@ TEST_F(FlashJob, ALostConnectionSaysWhereAndTheNextRunFinishes)
 
     Line again(boot, line.now()); // the same bootloader, still in the middle of a command
     BootClient second(image());
-    again.run(second);
+    const auto second_events = again.run(second);
     ASSERT_TRUE(second.finished());
+    EXPECT_NE(second_events.at(0).message.find("resynchronised"), std::string::npos) << second_events[0].message;
     EXPECT_TRUE(second.bootloader().was_synchronised);
     EXPECT_EQ(flash(0, image_bytes.size()), image_bytes);
+}
+
+TEST_F(FlashJob, APortThatGoesAwayEndsTheJobWhereItStands)
+{
+    BootClient client(image());
+    client.start(0);
+    EXPECT_EQ(client.take_output(), Bytes{0x7F});
+    client.lost("unplugged");
+    EXPECT_TRUE(client.failed());
+    EXPECT_FALSE(client.wake_at());
+    const auto events = client.take_events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].message, "sync: the connection was lost (unplugged)");
+    client.receive({0x79}, 10);
+    EXPECT_TRUE(client.take_output().empty()) << "nothing more once it has failed";
 }
 
 TEST_F(FlashJob, FindsABootloaderSynchronisedBefore)
