@@ -106,7 +106,7 @@ struct ClientEvent {
 class TesterClient {
 public:
     // `port_name` names the device's port in messages ("the device on ...").
-    explicit TesterClient(std::string port_name, const Timing &timing = Timing{});
+    explicit TesterClient(std::string_view port_name, const Timing &timing = Timing{});
 
     // ---- commands: each returns false, and does nothing, while another runs
     // Makes sure a tester is there: sends `w` and waits for the

@@ -219,15 +219,14 @@ void DeviceController::connect()
 
 void DeviceController::lost(const std::string &why)
 {
-    const std::string reason = why;
     link_.reset();
     std::lock_guard<std::mutex> lock(mutex_);
     state_.connected = false;
-    state_.error = reason;
+    state_.error = why;
     state_.job.clear();
     if (sweep_.status == SweepStatus::Running) {
         sweep_.status = SweepStatus::Failed;
-        sweep_.message = reason;
+        sweep_.message = why;
     }
     changed();
 }
