@@ -69,7 +69,8 @@ bool read_level(std::string_view line, std::optional<double> &level)
 
 std::string unexpected_reply(std::string_view line) { return "unexpected reply during a sweep: " + in_quotes(line); }
 
-TesterClient::TesterClient(std::string_view port_name, const Timing &timing) : port_(printable(port_name)), timing_(timing)
+TesterClient::TesterClient(std::string_view port_name, const Timing &timing)
+    : port_(printable(port_name)), timing_(timing)
 {}
 
 // ---------------------------------------------------------------- commands
