@@ -10,6 +10,7 @@ packages=(
   cmake ninja-build g++ make          # host build
   libcli11-dev                        # command-line options of snt-sim and snt
   libfmt-dev                          # text formatting in the host tools
+  libfast-float-dev                   # the core's float reading (fast_float::from_chars), on every platform
   libplplot-dev plplot-driver-cairo   # snt's plots: PLplot, PNG through its cairo driver
   pkg-config                          # finds PLplot for the build
   libcpp-httplib-dev                  # snt serve: its HTTP server (cpp-httplib)

@@ -1,34 +1,23 @@
 #include "core/analysis/sweep.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <limits>
-#include <ostream>
-#include <sstream>
 
 #include "core/analysis/frequency.h"
-#include "core/text/text.h"
-#include "shells/snt/line_reader.h"
 
 namespace snt {
 
 namespace {
 
-std::optional<double> db_of(std::optional<double> level, double reference)
+std::string range_text() { return format_frequency(kMinFrequency) + " to " + format_frequency(kMaxFrequency); }
+
+} // namespace
+
+std::optional<double> decibels(std::optional<double> level, double reference)
 {
     if (!level || *level <= 0 || reference <= 0) return std::nullopt;
     return 10.0 * std::log10(*level / reference);
 }
-
-// A reference line is at most a frequency, a level and dB (about 45
-// bytes from write_csv); the file at most a sweep's worth of them.
-constexpr std::size_t kMaxReferenceLine = 1024;
-constexpr std::uint64_t kMaxReferenceBytes = std::uint64_t{128} << 20;
-
-std::string range_text() { return format_frequency(kMinFrequency) + " to " + format_frequency(kMaxFrequency); }
-
-} // namespace
 
 void check_frequency(std::uint32_t hz, const std::string &what)
 {
@@ -221,7 +210,7 @@ SweepResult::SweepResult(const SweepPlan &plan, const std::vector<std::optional<
 {
     points_.reserve(levels.size());
     for (std::uint32_t i = 0; i < levels.size(); ++i)
-        points_.push_back({plan.frequency(i), levels[i], db_of(levels[i], kFullScaleLevel)});
+        points_.push_back({plan.frequency(i), levels[i], decibels(levels[i], kFullScaleLevel)});
 }
 
 void SweepResult::normalise(const SweepResult &reference)
@@ -243,93 +232,30 @@ void SweepResult::normalise(const SweepResult &reference)
                          which);
     }
     for (std::size_t i = 0; i < n; ++i)
-        points_[i].db = ref[i].level ? db_of(points_[i].level, *ref[i].level) : std::nullopt;
-}
-
-void SweepResult::write_csv(std::ostream &out) const
-{
-    out << "frequency_hz,level,db\n";
-    char buf[128];
-    for (const auto &p : points_) {
-        out << p.frequency << ',';
-        if (p.level) {
-            std::snprintf(buf, sizeof buf, "%.2f", *p.level);
-            out << buf;
-        }
-        out << ',';
-        if (p.db) {
-            std::snprintf(buf, sizeof buf, "%.3f", *p.db);
-            out << buf;
-        }
-        out << '\n';
-    }
+        points_[i].db = ref[i].level ? decibels(points_[i].level, *ref[i].level) : std::nullopt;
 }
 
 std::string SweepResult::csv() const
 {
-    std::ostringstream out;
-    write_csv(out);
-    return out.str();
-}
-
-SweepResult SweepResult::read_csv(const std::string &path) { return read_file(path, true); }
-
-SweepResult SweepResult::read_saved(const std::string &path) { return read_file(path, false); }
-
-SweepResult SweepResult::read_file(const std::string &path, bool as_reference)
-{
-    LineReader in(path, {kMaxReferenceLine, kMaxReferenceBytes});
-    const std::string name = printable(path);
-    const auto header = in.next();
-    if (!header) throw InputError(name + " is empty: not a sweep CSV");
-    if (*header != "frequency_hz,level,db")
-        throw InputError(name + " is not a sweep CSV (its first line is not frequency_hz,level,db)");
-    std::vector<SweepPoint> points;
-    while (const auto line = in.next()) {
-        // Lines starting with '#' are comments, as pandas' read_csv(comment='#') takes them.
-        if (line->empty() || (*line)[0] == '#') continue;
-        const std::string at = name + " line " + std::to_string(in.line_number()) + ": ";
-        const auto bad = [&] { return InputError(at + "cannot read " + in_quotes(*line)); };
-        const auto c1 = line->find(',');
-        const auto c2 = c1 == std::string::npos ? c1 : line->find(',', c1 + 1);
-        if (c2 == std::string::npos || line->find(',', c2 + 1) != std::string::npos) throw bad();
-        const char *text = line->data();
-        SweepPoint p;
-        const auto fr = std::from_chars(text, text + c1, p.frequency);
-        if (c1 == 0 || fr.ec != std::errc() || fr.ptr != text + c1) throw bad();
-        if (c2 > c1 + 1) {
-            double v = 0;
-            const auto lr = std::from_chars(text + c1 + 1, text + c2, v);
-            if (lr.ptr != text + c2 || (lr.ec != std::errc() && lr.ec != std::errc::result_out_of_range)) throw bad();
-            const std::string level = line->substr(c1 + 1, c2 - c1 - 1);
-            if (lr.ec != std::errc()) throw InputError(at + "the level " + in_quotes(level) + " is out of range");
-            if (!std::isfinite(v)) throw InputError(at + "the level " + in_quotes(level) + " is not a finite number");
-            if (v < 0 || (as_reference && v == 0))
-                throw InputError(at + "the level " + in_quotes(level) +
-                                 " is not above 0: a reference needs a positive level at every point (or an empty "
-                                 "field where the tester could not make the frequency)");
-            // A tester reports at most the largest float: dB of any level
-            // against this one must stay finite.
-            if (as_reference && !std::isfinite(static_cast<double>(std::numeric_limits<float>::max()) / v))
-                throw InputError(at + "the level " + in_quotes(level) + " is too small to take dB against");
-            p.level = v;
+    std::string out = "frequency_hz,level,db\n";
+    out.reserve(out.size() + points_.size() * 32);
+    // "%.2f" of the largest double has 309 digits before the point.
+    char buf[320];
+    for (const auto &p : points_) {
+        out += std::to_string(p.frequency);
+        out += ',';
+        if (p.level) {
+            std::snprintf(buf, sizeof buf, "%.2f", *p.level);
+            out += buf;
         }
-        std::optional<double> db;
-        if (c2 + 1 < line->size()) {
-            // For a reference the dB are recomputed; the column only has to be a number.
-            double v = 0;
-            const auto dr = std::from_chars(text + c2 + 1, text + line->size(), v);
-            if (dr.ec != std::errc() || dr.ptr != text + line->size() || !std::isfinite(v)) throw bad();
-            db = v;
+        out += ',';
+        if (p.db) {
+            std::snprintf(buf, sizeof buf, "%.3f", *p.db);
+            out += buf;
         }
-        if (points.size() == kMaxPoints)
-            throw InputError(name + " has more than " + std::to_string(kMaxPoints) +
-                             " points, more than a sweep can have");
-        p.db = as_reference ? db_of(p.level, kFullScaleLevel) : db;
-        points.push_back(p);
+        out += '\n';
     }
-    if (points.empty()) throw InputError(name + " has no points");
-    return SweepResult(std::move(points));
+    return out;
 }
 
 } // namespace snt

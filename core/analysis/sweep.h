@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -81,6 +80,10 @@ struct SweepPoint {
     std::optional<double> db;    // nullopt where the level or the reference is missing or not positive
 };
 
+// 10 log10(level / reference); nullopt where the level is missing or either
+// is not positive.
+std::optional<double> decibels(std::optional<double> level, double reference);
+
 class SweepResult {
 public:
     // The levels the device sent for `plan`, in dB against kFullScaleLevel.
@@ -94,22 +97,11 @@ public:
     // point without a positive level leaves a gap.
     void normalise(const SweepResult &reference);
 
-    // frequency_hz,level,db; gaps as empty fields.
-    void write_csv(std::ostream &out) const;
+    // frequency_hz,level,db; gaps as empty fields (read back by
+    // core/analysis/sweep_csv.h).
     std::string csv() const;
-    // Reads a reference that write_csv wrote (the db column is
-    // recomputed). Every level must be a finite number above 0, or empty
-    // for a gap; the file is read within bounds (line length, size,
-    // kMaxPoints rows) and Ctrl-C stops the read. Throws InputError with
-    // the line number.
-    static SweepResult read_csv(const std::string &path);
-    // Reads a sweep that write_csv wrote, to draw it again: the db column as
-    // it is in the file; a level may be 0. Same bounds and errors.
-    static SweepResult read_saved(const std::string &path);
 
 private:
-    static SweepResult read_file(const std::string &path, bool as_reference);
-
     std::vector<SweepPoint> points_;
 };
 

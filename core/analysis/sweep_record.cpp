@@ -1,22 +1,12 @@
 #include "core/analysis/sweep_record.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
-#include <ctime>
 
 #include "core/analysis/version.h"
 
 namespace snt {
 
 std::string record_path(const std::string &csv_path) { return csv_path + ".json"; }
-
-bool gets_record(const std::string &csv_path)
-{
-    struct stat st {};
-    if (::stat(csv_path.c_str(), &st) == 0) return S_ISREG(st.st_mode);
-    return csv_path.rfind("/dev/", 0) != 0 && csv_path.rfind("/proc/", 0) != 0;
-}
 
 std::string json_string(std::string_view text)
 {
@@ -37,13 +27,26 @@ std::string json_string(std::string_view text)
     return out + "\"";
 }
 
-std::string SweepRecord::now_utc()
+std::string SweepRecord::utc(std::int64_t unix_seconds)
 {
-    const std::time_t t = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&t, &utc);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    // The civil date of a day count (proleptic Gregorian calendar), as
+    // gmtime gives it, in eras of 400 years.
+    const std::int64_t days = (unix_seconds >= 0 ? unix_seconds : unix_seconds - 86399) / 86400;
+    const std::int64_t second_of_day = unix_seconds - days * 86400;
+    const std::int64_t z = days + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t day_of_era = z - era * 146097;
+    const std::int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const std::int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const std::int64_t mp = (5 * day_of_year + 2) / 153;
+    const std::int64_t day = day_of_year - (153 * mp + 2) / 5 + 1;
+    const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const std::int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", static_cast<long long>(year),
+                  static_cast<long long>(month), static_cast<long long>(day),
+                  static_cast<long long>(second_of_day / 3600), static_cast<long long>(second_of_day / 60 % 60),
+                  static_cast<long long>(second_of_day % 60));
     return buf;
 }
 

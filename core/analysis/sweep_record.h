@@ -25,18 +25,15 @@ struct SweepRecord {
     std::uint32_t measured = 0; // points measured (fewer than planned when partial)
     bool partial = false;       // interrupted or lost device: FILE.partial
 
-    // The current time, as `created` wants it.
-    static std::string now_utc();
+    // A time as `created` wants it, from whole seconds since 1970-01-01
+    // 00:00 UTC (the caller reads the clock).
+    static std::string utc(std::int64_t unix_seconds);
     // A JSON object, one key a line, ending with a line feed.
     std::string json() const;
 };
 
 // Where the record of the CSV at `csv_path` goes: the same name plus ".json".
 std::string record_path(const std::string &csv_path);
-
-// Whether the CSV at `csv_path` gets a record: a regular file does (or a
-// path that does not exist yet), a device or a pipe does not.
-bool gets_record(const std::string &csv_path);
 
 // `text` as a JSON string, quotes included; bytes that are not printable
 // ASCII become \uXXXX escapes (a byte above 0x7f as U+0080..U+00FF).

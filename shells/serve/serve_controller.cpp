@@ -1,9 +1,12 @@
 #include "shells/serve/serve_controller.h"
 
+#include <cstdio>
+
 #include "core/analysis/frequency.h"
+#include "core/text/text.h"
+#include "shells/serve/virtual_link.h"
 #include "shells/snt/interrupt.h"
 #include "shells/snt/serial_port.h"
-#include "shells/snt/sim_process.h"
 
 namespace snt {
 
@@ -24,11 +27,10 @@ struct DeviceController::Job {
     std::uint32_t hz = 0;
 };
 
-// The port and the device on it (and the virtual board behind it), in the
-// order they must end: device, port, board.
-struct DeviceController::Link {
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<SerialPort> port;
+// The link (a serial port, or the virtual board) and the device on it, in
+// the order they must end: device, link.
+struct DeviceController::Connection {
+    std::unique_ptr<snt::Link> port;
     std::unique_ptr<Device> device;
 };
 
@@ -192,14 +194,18 @@ Changes DeviceController::changes_since(WatchCursor &cursor, std::chrono::millis
 
 void DeviceController::connect()
 {
-    auto link = std::make_unique<Link>();
-    std::string path = address_.port;
-    if (path.empty()) {
-        link->sim = std::make_unique<SimProcess>(
-            address_.sim_program.empty() ? SimProcess::default_program() : address_.sim_program, address_.sim_args);
-        path = link->sim->port();
+    auto link = std::make_unique<Connection>();
+    if (address_.port.empty()) {
+        auto board = open_virtual_board(address_.sim_args);
+        // As snt-sim does: one line for each register the firmware reaches
+        // that the models do not implement, and the board runs on.
+        board->board().set_guest_error_handler([](const sim::GuestError &e) {
+            std::fprintf(stderr, "snt: virtual board: guest error: %s\n", printable(sim::describe(e)).c_str());
+        });
+        link->port = std::move(board);
+    } else {
+        link->port = std::make_unique<SerialPort>(address_.port);
     }
-    link->port = std::make_unique<SerialPort>(path);
     link->device = std::make_unique<Device>(*link->port);
     const auto crystal = link->device->banner_crystal();
     link_ = std::move(link);
@@ -213,18 +219,14 @@ void DeviceController::connect()
 
 void DeviceController::lost(const std::string &why)
 {
-    std::string reason = why;
-    if (link_ && link_->sim) {
-        if (auto failure = link_->sim->failure(std::chrono::milliseconds(0))) reason = failure->what();
-    }
     link_.reset();
     std::lock_guard<std::mutex> lock(mutex_);
     state_.connected = false;
-    state_.error = reason;
+    state_.error = why;
     state_.job.clear();
     if (sweep_.status == SweepStatus::Running) {
         sweep_.status = SweepStatus::Failed;
-        sweep_.message = reason;
+        sweep_.message = why;
     }
     changed();
 }

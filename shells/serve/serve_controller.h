@@ -22,9 +22,8 @@ namespace snt {
 
 // Where the tester is: a serial port, or the virtual board with its options.
 struct DeviceAddress {
-    std::string port;                  // empty: start snt-sim
-    std::vector<std::string> sim_args; // for snt-sim
-    std::string sim_program;           // empty: SimProcess::default_program()
+    std::string port;                  // empty: a virtual board in this process
+    std::vector<std::string> sim_args; // its options, as snt-sim takes them
 };
 
 struct DeviceState {
@@ -70,7 +69,7 @@ public:
     static constexpr std::uint32_t kPointsPerCommand = 25;
 
     explicit DeviceController(DeviceAddress address);
-    // Ends the job at its next point and stops the thread (and snt-sim).
+    // Ends the job at its next point and stops the thread (and the virtual board).
     ~DeviceController();
     DeviceController(const DeviceController &) = delete;
     DeviceController &operator=(const DeviceController &) = delete;
@@ -95,7 +94,7 @@ public:
 
 private:
     struct Job;
-    struct Link;
+    struct Connection;
 
     Answer submit(std::unique_ptr<Job> job, const std::string &name);
     void run();
@@ -105,7 +104,7 @@ private:
     void changed(); // with mutex_ held
 
     DeviceAddress address_;
-    std::unique_ptr<Link> link_; // the worker's own
+    std::unique_ptr<Connection> link_; // the worker's own
 
     mutable std::mutex mutex_;
     std::condition_variable cv_;

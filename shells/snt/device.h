@@ -1,9 +1,10 @@
-// The tester as seen over its serial port: one command line at a time,
-// never two in flight. A command the firmware does not answer is followed
-// by `w`, whose identification reply comes only once the command is done.
+// The tester over a link, blocking: a small loop that feeds the protocol
+// client (core/client/tester_client.h) with what the link receives and the
+// link's time, sends what the client asks, and turns its failures into
+// exceptions. Every wait ends at a deadline the client sets, and Ctrl-C
+// (Interrupted) ends any of them.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -11,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol.h"
-#include "shells/snt/serial_port.h"
+#include "core/client/tester_client.h"
+#include "shells/snt/link.h"
 
 namespace snt {
 
@@ -22,55 +23,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Time-outs, each derived from what the firmware needs plus a margin. Every
-// wait also has an overall limit, so a device that keeps talking cannot
-// keep us waiting either.
-struct Timing {
-    using milliseconds = std::chrono::milliseconds;
-    // `w` is answered within a millisecond of being taken; a board that has
-    // just started also sends its banner first.
-    milliseconds identify{500};
-    // The whole greeting (banner, identification), and again the quiet
-    // after it: a device still talking after this is refused.
-    milliseconds greeting{2000};
-    // After a banner the answer to our own `w` may follow: the line must
-    // be quiet this long before we go on.
-    milliseconds settle{200};
-    // `f` takes a few ms, 100 ms more when the outputs were off; `x` writes a
-    // flash page (tens of ms); then the `w` behind them.
-    milliseconds silent_command{1000};
-    // While `x` erases and programs its flash page (30 ms, then 53.5 us per
-    // half-word) the core stalls and the receiver keeps one byte: the `w`
-    // behind it waits this long, and is sent once more when its answer does
-    // not come within silent_command.
-    milliseconds flash_write{200};
-    int flash_confirmations{2};
-    // One sweep point: about 20 ms, about 70 ms after a PLL reset.
-    milliseconds point{500};
-    // The whole sweep: this much per point, plus sweep_slack.
-    milliseconds per_point_budget{100};
-    milliseconds sweep_slack{1000};
-    // `raw`: collect replies until the line has been quiet this long, for
-    // at most raw_limit.
-    milliseconds raw_quiet{500};
-    milliseconds raw_limit{60000};
-};
-
-constexpr const char *kIdentification = ID_TEXT;
-// Points per `r` command; longer sweeps are split.
-constexpr std::uint32_t kMaxPointsPerCommand = 10000;
-
 class Device {
 public:
     using Level = std::optional<double>; // nullopt: the synthesizer cannot make that frequency
     using Progress = std::function<void(std::uint32_t done, std::uint32_t total)>;
 
-    // Takes over an open port and makes sure a tester is on it: sends `w` and
+    // Takes over an open link and makes sure a tester is on it: sends `w` and
     // waits for the identification, taking a start-up banner on the way.
-    explicit Device(SerialPort &port, const Timing &timing = Timing{});
+    explicit Device(Link &link, const Timing &timing = Timing{});
 
     // The crystal frequency the start-up banner announced, if we saw one.
-    std::optional<std::uint32_t> banner_crystal() const { return banner_crystal_; }
+    std::optional<std::uint32_t> banner_crystal() const { return client_.banner_crystal(); }
 
     // Sends `w`; returns the identification line.
     std::string identify();
@@ -107,17 +70,14 @@ public:
     void raw(const std::string &line, const std::function<void(const std::string &)> &on_line);
 
 private:
-    void connect();
-    void send(const std::string &line);
-    // A silent command, then (after `pause`) `w` to know it has finished;
-    // `w` goes out up to `attempts` times before the silence is an error.
-    void silent(const std::string &line, std::chrono::milliseconds pause = std::chrono::milliseconds(0),
-                int attempts = 1);
-    void expect_identification(std::chrono::milliseconds timeout, const std::string &after);
+    using EventSink = std::function<void(const ClientEvent &)>;
 
-    SerialPort &port_;
-    Timing timing_;
-    std::optional<std::uint32_t> banner_crystal_;
+    // Runs the command just started to its end; returns its Done event.
+    ClientEvent run(bool started, const EventSink &on_event = {});
+    std::uint32_t run_sweep(bool started, const PointSink &on_point);
+
+    Link &link_;
+    TesterClient client_;
 };
 
 // Parses one sweep reply: "*" gives nullopt, a number its value; anything

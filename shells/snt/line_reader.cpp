@@ -14,7 +14,7 @@
 
 namespace snt {
 
-LineReader::LineReader(const std::string &path, Limits limits) : path_(path), limits_(limits)
+LineReader::LineReader(const std::string &path, Limits limits) : path_(path), lines_(path, limits)
 {
     // Non-blocking: opening a FIFO must not wait for a writer here, where
     // a signal could not end the wait.
@@ -42,14 +42,7 @@ bool LineReader::fill()
         if (r <= 0) continue;
         const ssize_t n = ::read(fd_, buf, sizeof buf);
         if (n > 0) {
-            total_ += static_cast<std::uint64_t>(n);
-            if (total_ > limits_.file_bytes)
-                throw InputError(printable(path_) + " is larger than " + std::to_string(limits_.file_bytes) + " bytes");
-            if (begin_ > 0) {
-                buffer_.erase(0, begin_);
-                begin_ = 0;
-            }
-            buffer_.append(buf, static_cast<std::size_t>(n));
+            lines_.feed(std::string_view(buf, static_cast<std::size_t>(n)));
             return true;
         }
         if (n == 0) return false;
@@ -60,26 +53,13 @@ bool LineReader::fill()
 
 std::optional<std::string> LineReader::next()
 {
-    std::size_t scanned = 0; // bytes after begin_ known to hold no line end
     for (;;) {
-        const auto end = buffer_.find('\n', begin_ + scanned);
-        const std::size_t length = (end == std::string::npos ? buffer_.size() : end) - begin_;
-        if (length > limits_.line_bytes + 1) // room for a "\r" before the "\n"
-            throw InputError(printable(path_) + " line " + std::to_string(line_ + 1) + " is longer than " +
-                             std::to_string(limits_.line_bytes) + " bytes");
-        if (end != std::string::npos || (eof_ && begin_ < buffer_.size())) {
-            std::string line = buffer_.substr(begin_, length);
-            begin_ += length + (end == std::string::npos ? 0 : 1);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.size() > limits_.line_bytes)
-                throw InputError(printable(path_) + " line " + std::to_string(line_ + 1) + " is longer than " +
-                                 std::to_string(limits_.line_bytes) + " bytes");
-            ++line_;
-            return line;
-        }
+        if (auto line = lines_.next()) return line;
         if (eof_) return std::nullopt;
-        scanned = buffer_.size() - begin_;
-        if (!fill()) eof_ = true;
+        if (!fill()) {
+            eof_ = true;
+            lines_.end();
+        }
     }
 }
 

@@ -1,21 +1,20 @@
 // A text file read line by line within bounds: no file (/dev/zero, an
 // endless pipe, a FIFO nobody writes to) can take unbounded memory, and
-// Ctrl-C or SIGTERM stops the wait for a slow one.
+// Ctrl-C or SIGTERM stops the wait for a slow one. The lines and their
+// bounds are LineSplitter's (core/analysis/line_splitter.h); this reads.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <optional>
 #include <string>
+
+#include "core/analysis/line_splitter.h"
 
 namespace snt {
 
 class LineReader {
 public:
-    struct Limits {
-        std::size_t line_bytes;   // longest line, without its end
-        std::uint64_t file_bytes; // the whole file
-    };
+    using Limits = LineSplitter::Limits;
 
     // Opens `path` (a regular file, a device or a pipe; not a folder).
     // Throws InputError "cannot read PATH: reason".
@@ -30,18 +29,14 @@ public:
     std::optional<std::string> next();
 
     // The number of the line next() returned last, from 1.
-    std::size_t line_number() const { return line_; }
+    std::size_t line_number() const { return lines_.line_number(); }
 
 private:
     bool fill();
 
     std::string path_;
-    Limits limits_;
     int fd_ = -1;
-    std::string buffer_;
-    std::size_t begin_ = 0; // where the next line starts in buffer_
-    std::uint64_t total_ = 0;
-    std::size_t line_ = 0;
+    LineSplitter lines_;
     bool eof_ = false;
 };
 

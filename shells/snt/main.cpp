@@ -25,6 +25,7 @@
 #include "shells/snt/serial_port.h"
 #include "shells/snt/sim_process.h"
 #include "shells/snt/sweep_files.h"
+#include "shells/snt/sweep_io.h"
 
 namespace {
 
@@ -98,7 +99,7 @@ void run_sweep(Device &device, const Invocation &inv, SweepFiles &files)
 {
     const SweepOptions &s = inv.sweep;
     SweepRecord record;
-    record.created = SweepRecord::now_utc();
+    record.created = now_utc();
     record.command = inv.command_line;
     record.device = inv.port.empty() ? "virtual (snt-sim)" : inv.port;
     record.identification = kIdentification;
@@ -158,7 +159,7 @@ void run_plot(const Invocation &inv)
     std::vector<Trace> traces;
     for (const auto &path : inv.plot_files) {
         try {
-            traces.push_back({path, SweepResult::read_saved(path)});
+            traces.push_back({path, read_sweep_csv(path, SweepCsv::Saved)});
         } catch (const InputError &e) {
             throw InputError(std::string("plot: ") + e.what());
         }

@@ -6,10 +6,11 @@
 
 #include "core/analysis/sweep_record.h"
 #include "core/analysis/version.h"
+#include "core/client/tester_client.h"
 #include "core/text/text.h"
-#include "shells/snt/device.h"
 #include "shells/snt/file_identity.h"
-#include "shells/snt/plotter.h"
+#include "shells/snt/plot_layout.h"
+#include "shells/snt/sweep_io.h"
 
 namespace snt {
 
@@ -255,10 +256,10 @@ void take_sweep(const Raw &r, SweepOptions &s)
     s.plot = r.plot;
     s.ref = r.ref;
     s.save_ref = r.save_ref;
-    if (!s.plot.empty()) Plotter::format_of(s.plot);
+    if (!s.plot.empty()) plot_format_of(s.plot);
     if (!s.ref.empty()) {
         try {
-            s.reference = SweepResult::read_csv(s.ref);
+            s.reference = read_sweep_csv(s.ref, SweepCsv::Reference);
         } catch (const InputError &e) {
             throw InputError(std::string("--ref: ") + e.what());
         }
@@ -299,7 +300,7 @@ void take_command(const Subcommands &c, const Raw &r, Invocation &inv)
         inv.plot_files = r.plot_files;
         inv.sweep.plot = r.plot;
         inv.sweep.log = r.log;
-        Plotter::format_of(r.plot);
+        plot_format_of(r.plot);
         if (!r.ylim.empty()) inv.sweep.ylim = parse_ylim(r.ylim);
     }
 }

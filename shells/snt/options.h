@@ -10,7 +10,7 @@
 
 #include "core/analysis/frequency.h"
 #include "core/analysis/sweep.h"
-#include "shells/serve/serve.h"
+#include "shells/snt/listen_address.h"
 
 namespace snt {
 

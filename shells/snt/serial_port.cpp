@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "core/text/text.h"
@@ -73,7 +74,7 @@ SerialPort::~SerialPort()
 void SerialPort::write(const std::string &bytes)
 {
     std::size_t done = 0;
-    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (done < bytes.size()) {
         check_interrupt();
         const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
@@ -82,54 +83,41 @@ void SerialPort::write(const std::string &bytes)
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) throw PortError("cannot write to " + path_ + ": " + reason());
-        if (Clock::now() > deadline) throw PortError("cannot write to " + path_ + ": the port does not take data");
+        if (std::chrono::steady_clock::now() > deadline)
+            throw PortError("cannot write to " + path_ + ": the port does not take data");
         pollfd p{fd_, POLLOUT, 0};
         ::poll(&p, 1, kInterruptPollMs);
     }
 }
 
-bool SerialPort::fill(Clock::time_point deadline)
+ClientTime SerialPort::now()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string SerialPort::read(ClientTime deadline)
 {
     for (;;) {
         check_interrupt();
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left < 0) return false;
+        // A deadline that has passed still gets one look at what is there.
+        const ClientTime left = deadline - now();
+        const ClientTime wait_ms = left <= 0 ? 0 : std::min<ClientTime>((left + 999) / 1000, kInterruptPollMs);
         pollfd p{fd_, POLLIN, 0};
-        const int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, kInterruptPollMs)));
+        const int r = ::poll(&p, 1, static_cast<int>(wait_ms));
         if (r < 0 && errno != EINTR) throw PortError("cannot read from " + path_ + ": " + reason());
-        if (r <= 0) continue;
-        char buf[512];
-        const ssize_t n = ::read(fd_, buf, sizeof buf);
-        if (n > 0) {
-            pending_.append(buf, static_cast<std::size_t>(n));
-            return true;
+        if (r > 0) {
+            char buf[512];
+            const ssize_t n = ::read(fd_, buf, sizeof buf);
+            if (n > 0) return std::string(buf, static_cast<std::size_t>(n));
+            if ((n == 0 && (p.revents & (POLLHUP | POLLERR))) || (n < 0 && errno == EIO)) {
+                // The far end has gone (an unplugged adapter, a closed pseudo-terminal).
+                throw PortClosed("serial port " + path_ + " was closed at the device's end");
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                throw PortError("cannot read from " + path_ + ": " + reason());
         }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-        if ((n == 0 && (p.revents & (POLLHUP | POLLERR))) || (n < 0 && errno == EIO)) {
-            // The far end has gone (an unplugged adapter, a closed pseudo-terminal).
-            throw PortClosed("serial port " + path_ + " was closed at the device's end");
-        }
-        if (n == 0) continue;
-        throw PortError("cannot read from " + path_ + ": " + reason());
-    }
-}
-
-std::optional<std::string> SerialPort::read_line(Clock::time_point deadline)
-{
-    for (;;) {
-        pending_.erase(std::remove(pending_.begin(), pending_.end(), '\n'), pending_.end());
-        const auto cr = pending_.find('\r');
-        // However long the device goes on without a carriage return, we
-        // hold no more than one line's worth.
-        if ((cr == std::string::npos ? pending_.size() : cr) > kMaxLine)
-            throw PortError("the device on " + path_ + " sent a line of more than " + std::to_string(kMaxLine) +
-                            " bytes: " + in_quotes(pending_.substr(0, 40)));
-        if (cr != std::string::npos) {
-            std::string line = pending_.substr(0, cr);
-            pending_.erase(0, cr + 1);
-            return line;
-        }
-        if (!fill(deadline)) return std::nullopt;
+        if (left <= 0) return {};
     }
 }
 

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "shells/snt/interrupt.h"
+#include "shells/snt/sweep_io.h"
 
 namespace snt {
 

@@ -1,7 +1,8 @@
-// Reference sweeps as `snt sweep --ref FILE` reads them, on the input
-// written to a file in memory. A file is refused with a one-line message,
-// or gives points that a sweep can be normalised against: at most a
-// sweep's worth, every level present finite and above 0.
+// Reference sweeps as `snt sweep --ref FILE` reads them, the input as the
+// text of the file (the reader's bounds and refusals are the file's). A
+// text is refused with a one-line message, or gives points that a sweep can
+// be normalised against: at most a sweep's worth, every level present
+// finite and above 0.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -9,11 +10,12 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "core/analysis/frequency.h"
 #include "core/analysis/sweep.h"
-#include "memory_file.h"
+#include "core/analysis/sweep_csv.h"
 
 namespace {
 
@@ -27,10 +29,9 @@ namespace {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    static snt_fuzz::MemoryFile file;
-    file.assign(data, size);
+    const std::string_view text(reinterpret_cast<const char *>(data), size);
     try {
-        snt::SweepResult ref = snt::SweepResult::read_csv(file.path());
+        snt::SweepResult ref = snt::parse_sweep_csv(text, "ref.csv", snt::SweepCsv::Reference);
         const auto &points = ref.points();
         if (points.empty() || points.size() > snt::kMaxPoints) fail("the point count is out of bounds", points.size());
         for (std::size_t i = 0; i < points.size(); ++i) {

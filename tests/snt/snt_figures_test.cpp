@@ -22,6 +22,7 @@
 #include "shells/snt/options.h"
 #include "shells/snt/plotter.h"
 #include "shells/snt/serial_port.h"
+#include "shells/snt/sweep_io.h"
 #include "sweep_points.h"
 #include "temp_dir.h"
 
@@ -373,7 +374,7 @@ TEST(SntRecord, SaysWhenAndHowASweepWasMade)
     const snt_test::TempDir dir("snt_figures");
     EXPECT_TRUE(gets_record(dir / "new.csv"));
     EXPECT_FALSE(gets_record("/dev/null"));
-    const auto now = SweepRecord::now_utc();
+    const auto now = now_utc();
     EXPECT_EQ(now.size(), 20u);
     EXPECT_EQ(now.back(), 'Z');
 }
@@ -387,16 +388,16 @@ TEST(SntSavedSweep, KeepsItsDecibelsAndSkipsCommentLines)
                            "1000000,368640000.00,-3.500\n"
                            "2000000,,\n"
                            "3000000,0.00,\n";
-    const SweepResult r = SweepResult::read_saved(path);
+    const SweepResult r = read_sweep_csv(path, SweepCsv::Saved);
     ASSERT_EQ(r.points().size(), 3u);
     EXPECT_DOUBLE_EQ(*r.points()[0].db, -3.5) << "the file's dB, not recomputed against full scale";
     EXPECT_FALSE(r.points()[1].level);
     EXPECT_DOUBLE_EQ(*r.points()[2].level, 0.0);
     EXPECT_FALSE(r.points()[2].db);
     // As a reference, the level 0 is still refused, the comment still skipped.
-    EXPECT_THROW(SweepResult::read_csv(path), InputError);
+    EXPECT_THROW(read_sweep_csv(path, SweepCsv::Reference), InputError);
     std::ofstream(path) << "frequency_hz,level,db\n# made by snt\n1000000,5.0,\n";
-    EXPECT_EQ(SweepResult::read_csv(path).points().size(), 1u);
+    EXPECT_EQ(read_sweep_csv(path, SweepCsv::Reference).points().size(), 1u);
 }
 
 // --- Confirming `x` on a tester whose receiver overran ----------------------
