@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -331,14 +332,21 @@ public:
 
     bool answer(httplib::Stream &stream, bool last)
     {
-        bool closed = false;
-        const bool ok = process_request(stream, last, closed, nullptr);
-        return ok && !closed && !last;
+        bool closed = false, parsed = false;
+        const bool ok = process_request(stream, last, closed, [&](httplib::Request &) { parsed = true; });
+        // After a request the parser could not read, the connection ends.
+        return ok && parsed && !closed && !last;
     }
+
+    // cpp-httplib listens with a backlog of 5: a burst of connections would
+    // wait for the client's second try, a second or more later.
+    void widen_backlog() { ::listen(svr_sock_, kBacklog); }
 
     std::function<void(int)> take;
 
 private:
+    static constexpr int kBacklog = 512;
+
     bool process_and_close_socket(socket_t sock) override
     {
         take(sock);
@@ -392,7 +400,7 @@ std::size_t Router::event_streams() const { return *streams_; }
 
 void Router::advertise_keep_alive(std::chrono::milliseconds idle, std::size_t requests)
 {
-    engine_->set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(idle).count());
+    engine_->set_keep_alive_timeout(std::chrono::ceil<std::chrono::seconds>(idle).count());
     engine_->set_keep_alive_max_count(requests);
 }
 
@@ -400,8 +408,10 @@ bool Router::answer(httplib::Stream &stream, bool last) { return engine_->answer
 
 int Router::bind(const std::string &host, int port)
 {
-    if (port == 0) return std::max(engine_->bind_to_any_port(host), 0);
-    return engine_->bind_to_port(host, port) ? port : 0;
+    const int bound =
+        port == 0 ? std::max(engine_->bind_to_any_port(host), 0) : (engine_->bind_to_port(host, port) ? port : 0);
+    if (bound > 0) engine_->widen_backlog();
+    return bound;
 }
 
 void Router::listen(const std::function<void(int)> &take)

@@ -418,6 +418,115 @@ TEST_F(ServeTest, CalibrationAndCrystalThroughThePage)
     EXPECT_TRUE(s["device"]["connected"]);
 }
 
+// The event streams beyond the limit are refused with a message; a stream
+// dropped by its client frees its place.
+TEST_F(ServeTest, EventStreamsBeyondTheLimitAreRefusedWithAMessage)
+{
+    const std::string request =
+        "GET /api/events HTTP/1.1\r\nHost: " + serve_.host() + "\r\nX-SNT-Token: " + serve_.token() + "\r\n\r\n";
+    std::vector<std::unique_ptr<RawConnection>> streams;
+    for (int i = 0; i < 6; ++i) {
+        streams.push_back(std::make_unique<RawConnection>(serve_.port()));
+        streams.back()->send(request);
+        EXPECT_EQ(status_of(streams.back()->receive(kPatience, 12)), 200) << "stream " << i;
+    }
+    RawConnection seventh(serve_.port());
+    seventh.send(request);
+    std::string refusal = seventh.receive(kPatience, 12);
+    refusal += seventh.receive(std::chrono::milliseconds(500));
+    EXPECT_EQ(status_of(refusal), 503) << refusal;
+    const json why = json::parse(body_of(refusal), nullptr, false);
+    EXPECT_NE(why["error"].get<std::string>().find("at most 6"), std::string::npos) << refusal;
+    // The rest of the server answers all the while.
+    EXPECT_EQ(get("/api/state").status, 200);
+    // A client that goes away is noticed at the stream's next write (within
+    // a second or two); then the next stream opens.
+    streams.pop_back();
+    const auto deadline = Clock::now() + kPatience;
+    int status = 0;
+    while (status != 200 && Clock::now() < deadline) {
+        RawConnection again(serve_.port());
+        again.send(request);
+        status = status_of(again.receive(kPatience, 12));
+        if (status != 200) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_EQ(status, 200);
+}
+
+// What no client of ours sends is refused with a message (in JSON, as every
+// refusal), and the connection closed.
+TEST_F(ServeTest, OversizedAndUnframedRequestsAreRefusedWithAMessage)
+{
+    const std::string host = "Host: " + serve_.host() + "\r\nX-SNT-Token: " + serve_.token() + "\r\n";
+    const std::string posting = "POST /api/analyse HTTP/1.1\r\n" + host + "Content-Type: application/json\r\n";
+    struct Case {
+        std::string request;
+        int status;
+        std::string says;
+    };
+    const std::vector<Case> cases{
+        {"GET /api/state HTTP/1.1\r\n" + host + "X-Padding: " + std::string(17000, 'x') + "\r\n\r\n", 431, "16 KiB"},
+        {"GET /api/state HTTP/1.1\r\n" + host + std::string(40, '\n') + std::string(20000, 'y'), 431, "16 KiB"},
+        {posting + "Content-Length: 200000000\r\n\r\n", 413, "96 MiB"},
+        {posting + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", 411, "Content-Length"},
+        {posting + "Content-Encoding: gzip\r\nContent-Length: 2\r\n\r\n{}", 415, "uncompressed"},
+        {posting + "Content-Length: 12x\r\n\r\n", 400, "Content-Length"},
+        {posting + "Content-Length: 2\r\nContent-Length: 3\r\n\r\n{}", 400, "Content-Length"},
+        {"GET /" + std::string(9000, 'a') + " HTTP/1.1\r\n" + host + "\r\n", 414, "too long"},
+        {"GET / HTTP/1.1 and more\r\n" + host + "\r\n", 400, "HTTP"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.request.substr(0, 60));
+        RawConnection raw(serve_.port());
+        raw.send(c.request);
+        const std::string answer = raw.receive(kPatience);
+        EXPECT_EQ(status_of(answer), c.status) << answer.substr(0, 300);
+        const json body = json::parse(body_of(answer), nullptr, false);
+        ASSERT_TRUE(body.is_object() && body["error"].is_string()) << answer.substr(0, 300);
+        EXPECT_NE(body["error"].get<std::string>().find(c.says), std::string::npos) << body.dump();
+    }
+    // A body that is merely large is taken.
+    json pts = json::array();
+    for (int i = 0; i < 100000; ++i) pts.push_back({5000000 + i, 1e9});
+    EXPECT_EQ(post("/api/analyse", {{"points", pts}}).status, 200);
+}
+
+// A hundred idle event streams and fifty clients that send a request line
+// and then nothing: the server still answers at once, and a sweep started
+// meanwhile runs to its end. (benchmarks/serve_bench measures the times.)
+TEST_F(ServeTest, IdleStreamsAndSlowClientsLeaveTheServerAnswering)
+{
+    const std::string stream_request =
+        "GET /api/events HTTP/1.1\r\nHost: " + serve_.host() + "\r\nX-SNT-Token: " + serve_.token() + "\r\n\r\n";
+    std::vector<std::unique_ptr<RawConnection>> idle, slow;
+    for (int i = 0; i < 100; ++i) {
+        idle.push_back(std::make_unique<RawConnection>(serve_.port()));
+        idle.back()->send(stream_request); // and never read
+    }
+    for (int i = 0; i < 50; ++i) {
+        slow.push_back(std::make_unique<RawConnection>(serve_.port()));
+        slow.back()->send("GET /api/state HTTP/1.1\r\n");
+    }
+    ASSERT_EQ(post("/api/sweep", sweep_settings("221")).status, 202);
+    for (int i = 0; i < 20; ++i) {
+        const auto t0 = Clock::now();
+        EXPECT_EQ(get("/api/state").status, 200);
+        EXPECT_LT(Clock::now() - t0, std::chrono::seconds(5)) << "a generous bound; the figure is in the README";
+    }
+    const json done = wait_for([](const json &st) { return st["sweep"]["status"] != "running"; });
+    EXPECT_EQ(done["sweep"]["status"], "done");
+    EXPECT_EQ(points_so_far(), 221u);
+    // Six of the streams were taken, the others refused.
+    int taken = 0, refused = 0;
+    for (auto &c : idle) {
+        const int status = status_of(c->receive(kPatience, 12));
+        taken += status == 200;
+        refused += status == 503;
+    }
+    EXPECT_EQ(taken, 6);
+    EXPECT_EQ(refused, 94);
+}
+
 // snt-sim on a pseudo-terminal linked at `path`, as a real tester on a
 // serial port would be; ended with SIGTERM, after which the path is gone.
 class BoardOnPty {
@@ -502,13 +611,28 @@ TEST(ServeDevice, ALostDeviceShowsAndTheServerKeepsRunning)
     board.reset();
 }
 
-TEST_F(ServeTest, EndsOnSigtermWhileAPageWatches)
+// SIGTERM, or a hang-up (the terminal or the ssh connection gone): the
+// sweep stops at its next point, the server closes, the virtual board goes.
+TEST(ServeSignals, EndsOnSigtermOrSighupWhileAPageWatches)
 {
-    ASSERT_EQ(post("/api/sweep", sweep_settings("50000")).status, 202);
-    std::thread watcher([port = serve_.port(), token = serve_.token()] { follow_sweep(port, token, 1); });
-    while (points_so_far() < 5) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(serve_.terminate(), 143);
-    watcher.join();
+    for (const int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        ServeProcess serve({"--noise", "0"});
+        httplib::Client c("127.0.0.1", serve.port());
+        c.set_read_timeout(60);
+        const httplib::Headers token{{"X-SNT-Token", serve.token()}};
+        auto started =
+            c.Post("/api/sweep", token, R"({"start": "5M", "stop": "16M", "points": "50000"})", "application/json");
+        ASSERT_TRUE(started && started->status == 202);
+        std::thread watcher([&] { follow_sweep(serve.port(), serve.token(), 1); });
+        const auto points = [&] { return json::parse(c.Get("/api/sweep", token)->body)["points"].size(); };
+        while (points() < 5) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto t0 = Clock::now();
+        EXPECT_EQ(serve.terminate(sig), 128 + sig);
+        EXPECT_LT(Clock::now() - t0, std::chrono::seconds(20));
+        watcher.join();
+        EXPECT_FALSE(c.Get("/api/state", token)) << "the server is closed";
+    }
 }
 
 // Listening on every address, snt serve answers to any address of this
