@@ -14,12 +14,21 @@ namespace snt_test {
 
 class FakeController : public snt::Tester {
 public:
-    explicit FakeController(bool connected = true)
+    explicit FakeController(bool connected = true) { reset(connected); }
+
+    // As new: no sweep yet, nothing closed.
+    void reset(bool connected)
     {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        state_ = snt::DeviceState{};
         state_.connected = connected;
         state_.identification = "1.3;VORN";
         state_.crystal = 25000000;
         if (!connected) state_.error = "no tester (fake)";
+        ++version_;
+        sweep_ = snt::SweepInfo{};
+        levels_.clear();
+        closing_ = false;
     }
 
     Answer start_sweep(const snt::SweepPlan &plan) override
