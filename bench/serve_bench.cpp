@@ -155,6 +155,7 @@ int main(int argc, char **argv)
 
         const auto t0 = Clock::now();
         std::vector<std::unique_ptr<Holder>> held;
+        held.reserve(150);
         const std::string host = "Host: 127.0.0.1:" + std::to_string(s.port) + "\r\n";
         for (int i = 0; i < 100; ++i)
             held.push_back(std::make_unique<Holder>(

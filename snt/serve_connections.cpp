@@ -393,8 +393,11 @@ void Connections::read_loop()
             fds.push_back(pollfd{(*it)->fd, POLLIN, 0});
             at.push_back(it);
         }
-        if (::poll(fds.data(), fds.size(), poll_timeout(Clock::now())) < 0 && errno != EINTR)
-            throw std::runtime_error(std::string("snt serve cannot wait for its clients: ") + std::strerror(errno));
+        if (::poll(fds.data(), fds.size(), poll_timeout(Clock::now())) < 0) {
+            // Interrupted, or short of memory for a moment: look again.
+            if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
         if (fds[0].revents & POLLIN) drain_eventfd(wake_fd_);
         for (std::size_t i = 0; i < at.size(); ++i) {
             if (fds[i + 1].revents == 0) continue;
