@@ -1,7 +1,5 @@
 #include "shells/serve/serve.h"
 
-#include <signal.h>
-
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -15,26 +13,6 @@
 namespace snt {
 
 namespace {
-
-// Signals are the main thread's: threads started while this lives do not
-// take them, so only the main thread's waits are cut short.
-class SignalsBlocked {
-public:
-    SignalsBlocked()
-    {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &set, &old_);
-    }
-    ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
-    SignalsBlocked(const SignalsBlocked &) = delete;
-    SignalsBlocked &operator=(const SignalsBlocked &) = delete;
-
-private:
-    sigset_t old_;
-};
 
 // The server's thread, stopped and joined on every way out.
 class ServerThread {
@@ -60,7 +38,8 @@ void serve(const ServeConfig &config)
     std::string device_name = config.port.empty()
         ? "virtual board (" + (config.dut.empty() ? std::string("thru") : config.dut) + ")"
         : config.port;
-    std::optional<SignalsBlocked> blocked(std::in_place);
+    // Signals are the main thread's: none of the threads started here takes them.
+    std::optional<StopSignalsBlocked> blocked(std::in_place);
     DeviceController controller(DeviceAddress{config.port, config.sim_args});
     WebServer server(controller, config.listen, new_token(), device_name);
     ServerThread thread(server);

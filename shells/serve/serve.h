@@ -18,7 +18,7 @@ struct ServeConfig {
 };
 
 // Connects to the tester, listens, prints the page's address (with this
-// run's token) and serves until SIGINT or SIGTERM (Interrupted). Throws as
+// run's token) and serves until SIGINT, SIGTERM or SIGHUP (Interrupted). Throws as
 // the other commands do when the device or the address cannot be used.
 void serve(const ServeConfig &config);
 

@@ -34,21 +34,6 @@ struct DeviceController::Connection {
     std::unique_ptr<Device> device;
 };
 
-const char *to_string(SweepStatus status)
-{
-    switch (status) {
-    case SweepStatus::Running:
-        return "running";
-    case SweepStatus::Done:
-        return "done";
-    case SweepStatus::Stopped:
-        return "stopped";
-    case SweepStatus::Failed:
-        return "failed";
-    }
-    return "failed";
-}
-
 DeviceController::DeviceController(DeviceAddress address) : address_(std::move(address))
 {
     // The first connection is made here, so a refused option or a missing

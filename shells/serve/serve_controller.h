@@ -61,36 +61,59 @@ struct Changes {
     bool empty() const { return !state && !sweep_started && points.empty() && !sweep_ended; }
 };
 
-class DeviceController {
+// What the web server asks of the tester: a DeviceController, or a fake
+// one in the fuzz target and the tests of the server's limits.
+class Tester {
 public:
     enum class Answer { Started, Busy, Offline };
 
+    Tester() = default;
+    virtual ~Tester() = default;
+    Tester(const Tester &) = delete;
+    Tester &operator=(const Tester &) = delete;
+
+    virtual Answer start_sweep(const SweepPlan &plan) = 0;
+    virtual Answer calibrate() = 0;
+    // Throws InputError for a frequency the tester would refuse.
+    virtual Answer store_crystal(std::uint32_t hz) = 0;
+    virtual Answer off() = 0;
+    // Asks the running sweep to end at its next point; false when none runs.
+    virtual bool stop() = 0;
+
+    virtual DeviceState state() const = 0;
+    virtual SweepInfo sweep() const = 0;
+    virtual std::vector<Device::Level> levels() const = 0;
+
+    // Waits until something has changed for `cursor`, at most `wait`, or
+    // until close(); then what has changed, with the cursor moved on.
+    virtual Changes changes_since(WatchCursor &cursor, std::chrono::milliseconds wait) = 0;
+    // Wakes every watcher for good (the server is stopping).
+    virtual void close() = 0;
+    virtual bool closed() const = 0;
+};
+
+class DeviceController : public Tester {
+public:
     // Points per `r` command: a Stop takes effect after at most this many.
     static constexpr std::uint32_t kPointsPerCommand = 25;
 
     explicit DeviceController(DeviceAddress address);
     // Ends the job at its next point and stops the thread (and the virtual board).
-    ~DeviceController();
-    DeviceController(const DeviceController &) = delete;
-    DeviceController &operator=(const DeviceController &) = delete;
+    ~DeviceController() override;
 
-    Answer start_sweep(const SweepPlan &plan);
-    Answer calibrate();
-    Answer store_crystal(std::uint32_t hz);
-    Answer off();
-    // Asks the running sweep to end at its next point; false when none runs.
-    bool stop();
+    Answer start_sweep(const SweepPlan &plan) override;
+    Answer calibrate() override;
+    Answer store_crystal(std::uint32_t hz) override;
+    Answer off() override;
+    bool stop() override;
 
-    DeviceState state() const;
-    SweepInfo sweep() const;
-    std::vector<Device::Level> levels() const;
+    DeviceState state() const override;
+    SweepInfo sweep() const override;
+    std::vector<Device::Level> levels() const override;
 
-    // Waits until something has changed for `cursor`, at most `wait`, or
-    // until close(); then what has changed, with the cursor moved on.
-    Changes changes_since(WatchCursor &cursor, std::chrono::milliseconds wait);
-    // Wakes every watcher for good (the server is stopping).
-    void close();
-    bool closed() const;
+    Changes changes_since(WatchCursor &cursor, std::chrono::milliseconds wait) override;
+    void close() override;
+    bool closed() const override;
 
 private:
     struct Job;
@@ -118,6 +141,19 @@ private:
     std::thread thread_;
 };
 
-const char *to_string(SweepStatus status);
+inline const char *to_string(SweepStatus status)
+{
+    switch (status) {
+    case SweepStatus::Running:
+        return "running";
+    case SweepStatus::Done:
+        return "done";
+    case SweepStatus::Stopped:
+        return "stopped";
+    case SweepStatus::Failed:
+        return "failed";
+    }
+    return "failed";
+}
 
 } // namespace snt

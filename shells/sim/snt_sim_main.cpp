@@ -126,7 +126,7 @@ void add_options(CLI::App &app, Options &o)
                                 "instead of one line each time the firmware is idle");
     app.add_option("--pty", o.pty,
                    "Serial port on a new pseudo-terminal linked at PATH, which must not exist yet; runs until "
-                   "SIGINT/SIGTERM and removes the link")
+                   "SIGINT/SIGTERM/SIGHUP and removes the link")
         ->type_name("PATH")
         ->check(kPath)
         ->excludes(stream);

@@ -18,14 +18,15 @@ StopSignals::StopSignals()
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     if (const int err = pthread_sigmask(SIG_BLOCK, &set, &old_mask_); err != 0) {
-        throw std::runtime_error(std::string("cannot block SIGINT and SIGTERM: ") + std::strerror(err));
+        throw std::runtime_error(std::string("cannot block SIGINT, SIGTERM and SIGHUP: ") + std::strerror(err));
     }
     fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
     if (fd_ < 0) {
         const int err = errno;
         pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
-        throw std::runtime_error(std::string("cannot watch for SIGINT and SIGTERM: ") + std::strerror(err));
+        throw std::runtime_error(std::string("cannot watch for SIGINT, SIGTERM and SIGHUP: ") + std::strerror(err));
     }
 }
 

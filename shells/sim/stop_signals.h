@@ -1,4 +1,5 @@
-// The signals that end snt-sim (SIGINT and SIGTERM), taken as data instead
+// The signals that end snt-sim (SIGINT, SIGTERM, and SIGHUP when its
+// terminal or ssh connection goes away), taken as data instead
 // of by asynchronous handlers: they are blocked in every thread and read
 // from a signal descriptor, so each wait of the program watches for them
 // next to its own descriptor and no signal can slip in between a check and
@@ -13,7 +14,7 @@ class StopSignals {
 public:
     enum class Wait { Ready, Timeout, Stopped };
 
-    // Blocks SIGINT and SIGTERM in the calling thread, and so in every thread
+    // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread, and so in every thread
     // it starts afterwards: construct it before the board starts the
     // firmware's thread. Throws std::runtime_error.
     StopSignals();

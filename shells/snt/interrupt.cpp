@@ -7,6 +7,8 @@
 namespace snt {
 
 namespace {
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 // The one piece of global state: the number of the signal that asked us to stop.
 std::atomic<int> g_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
@@ -14,9 +16,21 @@ static_assert(std::atomic<int>::is_always_lock_free);
 extern "C" void on_signal(int number) { g_signal.store(number); }
 } // namespace
 
-Interrupted::Interrupted(int signal_number)
-    : std::runtime_error(signal_number == SIGTERM ? "terminated" : "interrupted"), signal_(signal_number)
-{}
+namespace {
+const char *what_stopped(int signal_number)
+{
+    switch (signal_number) {
+    case SIGTERM:
+        return "terminated";
+    case SIGHUP:
+        return "hung up";
+    default:
+        return "interrupted";
+    }
+}
+} // namespace
+
+Interrupted::Interrupted(int signal_number) : std::runtime_error(what_stopped(signal_number)), signal_(signal_number) {}
 
 void install_interrupt_handlers()
 {
@@ -24,10 +38,19 @@ void install_interrupt_handlers()
     sa.sa_handler = on_signal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    for (const int s : kStopSignals) sigaction(s, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
+
+StopSignalsBlocked::StopSignalsBlocked()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int s : kStopSignals) sigaddset(&set, s);
+    pthread_sigmask(SIG_BLOCK, &set, &old_);
+}
+
+StopSignalsBlocked::~StopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
 
 void check_interrupt()
 {

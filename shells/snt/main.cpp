@@ -4,7 +4,8 @@
 // (time-out, wrong identification, port missing or busy, a file or
 // standard output that could not be written), 2 the command line was
 // refused (nothing was sent and nothing started), 128+N after signal N
-// (Ctrl-C: 130).
+// (Ctrl-C: 130, SIGTERM: 143, SIGHUP: 129; an interrupted sweep keeps its
+// points so far in FILE.partial).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>

@@ -54,13 +54,8 @@ std::string message_in(const std::string &text)
 PipeCollector::PipeCollector(int fd) : fd_(fd)
 {
     // Signals are for the main thread: its waits are the ones to cut short.
-    sigset_t block, old;
-    sigemptyset(&block);
-    sigaddset(&block, SIGINT);
-    sigaddset(&block, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &block, &old);
+    const StopSignalsBlocked blocked;
     thread_ = std::thread([this] { run(); });
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
 PipeCollector::~PipeCollector()

@@ -183,6 +183,32 @@ TEST_F(FlashModel, PageEraseIsBusyForTheEraseTimeThenThePageReadsErased)
     EXPECT_FALSE(f.busy());
 }
 
+TEST_F(FlashModel, APageEraseHitsTheSettingsPageOnlyForAnAddressInsideIt)
+{
+    struct Case {
+        std::uint32_t address;
+        bool hits;
+    };
+    const std::uint32_t first = Flash::kPageAddress, end = Flash::kPageAddress + Flash::kPageSize;
+    const Case cases[] = {
+        {first, true},        {first + 1, true},   {end - 2, true}, {end - 1, true},
+        {first - 1, false},   {first - 4, false},  {end, false},    {end + 1, false},
+        {end + 0x400, false}, {0x08000000, false}, {0, false},      {0xFFFFFFFF, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "erase at 0x" << std::hex << c.address);
+        Flash f(sched);
+        f.load(pattern());
+        unlock(f);
+        start_erase(f, c.address);
+        EXPECT_TRUE(f.busy()) << "any page erase takes the erase time";
+        sched.advance_to(sched.now() + Flash::kEraseCycles);
+        EXPECT_FALSE(f.busy());
+        EXPECT_EQ(f.contents(), c.hits ? erased() : pattern());
+        EXPECT_EQ(f.erases(), c.hits ? 1u : 0u);
+    }
+}
+
 TEST_F(FlashModel, ProgramsErasedHalfWordsAndRefusesProgrammedOnes)
 {
     Flash f(sched);

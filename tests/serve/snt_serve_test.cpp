@@ -24,6 +24,7 @@
 
 #include "board_fixture.h"
 #include "protocol.h"
+#include "serve_process.h"
 #include "temp_dir.h"
 
 namespace snt_test {
@@ -32,95 +33,7 @@ namespace {
 using json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kPatience = std::chrono::seconds(60);
-
-// snt serve as a child process: started with its options, its address and
-// token read from what it prints, stopped with SIGTERM (and SIGKILL if it
-// does not go) when the test ends, or by the kernel if the test dies.
-class ServeProcess {
-public:
-    explicit ServeProcess(std::vector<std::string> options)
-    {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-        std::vector<std::string> argv{built_program("snt")};
-        argv.insert(argv.end(), options.begin(), options.end());
-        argv.insert(argv.end(), {"serve", "--listen", "127.0.0.1:0"});
-        pid_ = fork();
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            dup2(out[1], 1);
-            exec_program(argv);
-        }
-        close(out[1]);
-        fd_ = out[0];
-        read_address();
-    }
-    ~ServeProcess()
-    {
-        if (fd_ >= 0) close(fd_);
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        for (int i = 0; i < 200; ++i) { // 20 s
-            if (waitpid(pid_, &status_, WNOHANG) == pid_) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status_, 0);
-    }
-    ServeProcess(const ServeProcess &) = delete;
-    ServeProcess &operator=(const ServeProcess &) = delete;
-
-    int port() const { return port_; }
-    pid_t pid() const { return pid_; }
-    const std::string &token() const { return token_; }
-    const std::string &printed() const { return printed_; }
-    std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
-
-    // Ends it with SIGTERM and returns its exit status.
-    int terminate()
-    {
-        kill(pid_, SIGTERM);
-        const auto deadline = Clock::now() + kPatience;
-        while (Clock::now() < deadline) {
-            if (waitpid(pid_, &status_, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return -1;
-    }
-
-private:
-    void read_address()
-    {
-        const auto deadline = Clock::now() + kPatience;
-        const std::string key = "http://127.0.0.1:";
-        while (printed_.find('\n', printed_.find(key) == std::string::npos ? printed_.size() : printed_.find(key)) ==
-               std::string::npos) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) throw std::runtime_error("snt serve printed no address: " + printed_);
-            pollfd p{fd_, POLLIN, 0};
-            poll(&p, 1, static_cast<int>(left));
-            char buf[512];
-            const ssize_t n = read(fd_, buf, sizeof buf);
-            if (n == 0) throw std::runtime_error("snt serve ended: " + printed_);
-            if (n > 0) printed_.append(buf, static_cast<std::size_t>(n));
-        }
-        const auto at = printed_.find(key) + key.size();
-        port_ = std::stoi(printed_.substr(at));
-        const auto t = printed_.find("token=", at);
-        if (t == std::string::npos) throw std::runtime_error("no token in " + printed_);
-        token_ = printed_.substr(t + 6, printed_.find('\n', t) - t - 6);
-    }
-
-    pid_t pid_ = -1;
-    int fd_ = -1;
-    int status_ = 0;
-    int port_ = 0;
-    std::string token_, printed_;
-};
+constexpr auto kPatience = ServeProcess::kPatience;
 
 struct Reply {
     int status = 0;
@@ -138,8 +51,9 @@ protected:
         client_.set_write_timeout(30);
     }
 
-    Reply get(const std::string &path, const httplib::Headers &headers = {})
+    Reply get(const std::string &path, httplib::Headers headers = {}, bool with_token = true)
     {
+        if (with_token) headers.emplace("X-SNT-Token", serve_.token());
         auto r = client_.Get(path, headers);
         if (!r) throw std::runtime_error("GET " + path + " failed: " + httplib::to_string(r.error()));
         return {r->status, r->body.empty() ? json() : json::parse(r->body, nullptr, false)};
@@ -193,7 +107,7 @@ struct Stream {
     bool saw_sweep = false;
 };
 
-Stream follow_sweep(int port, std::uint64_t id)
+Stream follow_sweep(int port, const std::string &token, std::uint64_t id)
 {
     httplib::Client c("127.0.0.1", port);
     c.set_read_timeout(60);
@@ -204,7 +118,7 @@ Stream follow_sweep(int port, std::uint64_t id)
     bool saw_sweep = false;
     std::string pending;
     const auto deadline = Clock::now() + kPatience;
-    c.Get("/api/events", [&](const char *data, std::size_t n) {
+    c.Get("/api/events", {{"X-SNT-Token", token}}, [&](const char *data, std::size_t n) {
         pending.append(data, n);
         for (auto blank = pending.find("\n\n"); blank != std::string::npos; blank = pending.find("\n\n")) {
             const std::string ev = pending.substr(0, blank);
@@ -281,7 +195,7 @@ TEST_F(ServeTest, SweepPointsArriveInOrderAndMatchTheCommandLine)
     ASSERT_EQ(r.status, 202) << r.body.dump();
     const std::uint64_t id = r.body["id"];
     EXPECT_EQ(r.body["plan"]["step"], 50000);
-    const Stream s = follow_sweep(serve_.port(), id);
+    const Stream s = follow_sweep(serve_.port(), serve_.token(), id);
     ASSERT_TRUE(s.saw_sweep);
     ASSERT_EQ(s.end["status"], "done") << s.end.dump();
 
@@ -312,7 +226,7 @@ TEST_F(ServeTest, SweepPointsArriveInOrderAndMatchTheCommandLine)
     // The summary of the served points, computed as the command line does.
     json pts = json::array();
     for (const auto &[f, level] : served) pts.push_back({f, level});
-    const Reply a = post("/api/analyse", {{"points", pts}}, false);
+    const Reply a = post("/api/analyse", {{"points", pts}});
     ASSERT_EQ(a.status, 200) << a.body.dump();
     // The peak's neighbours lie 0.04 dB below it: the maximum is at 10.7 MHz
     // or next to it.
@@ -327,22 +241,22 @@ TEST_F(ServeTest, SweepPointsArriveInOrderAndMatchTheCommandLine)
 TEST_F(ServeTest, ReferenceNormalisesToZeroDecibels)
 {
     json pts = json::array({{5000000, 1.5e9}, {5050000, 3e9}, {5100000, nullptr}});
-    const Reply a = post("/api/analyse", {{"points", pts}, {"reference", pts}}, false);
+    const Reply a = post("/api/analyse", {{"points", pts}, {"reference", pts}});
     ASSERT_EQ(a.status, 200) << a.body.dump();
     EXPECT_EQ(a.body["db"][0], 0.0);
     EXPECT_EQ(a.body["db"][1], 0.0);
     EXPECT_TRUE(a.body["db"][2].is_null());
-    const Reply full = post("/api/analyse", {{"points", pts}}, false);
+    const Reply full = post("/api/analyse", {{"points", pts}});
     EXPECT_NEAR(full.body["db"][0].get<double>(), 10 * std::log10(1.5e9 / 3.6864e10), 1e-9);
 
     const Reply shifted =
         post("/api/analyse",
-             {{"points", pts}, {"reference", json::array({{5000001, 1.0}, {5050000, 1.0}, {5100000, 1.0}})}}, false);
+             {{"points", pts}, {"reference", json::array({{5000001, 1.0}, {5050000, 1.0}, {5100000, 1.0}})}});
     EXPECT_EQ(shifted.status, 400);
     EXPECT_NE(shifted.body["error"].get<std::string>().find("does not fit"), std::string::npos);
     const Reply zero =
         post("/api/analyse",
-             {{"points", pts}, {"reference", json::array({{5000000, 0.0}, {5050000, 1.0}, {5100000, 1.0}})}}, false);
+             {{"points", pts}, {"reference", json::array({{5000000, 0.0}, {5050000, 1.0}, {5100000, 1.0}})}});
     EXPECT_EQ(zero.status, 400);
     EXPECT_NE(zero.body["error"].get<std::string>().find("not above 0"), std::string::npos);
 }
@@ -418,13 +332,13 @@ TEST_F(ServeTest, BadSettingsAreRefusedWithTheCommandLinesMessage)
         const ProcessResult cli = run_process(argv, "", 60);
         EXPECT_EQ(cli.exit_code, 2);
         EXPECT_EQ(cli.err, "snt: " + r.body["error"].get<std::string>() + "\n") << c.body.dump();
-        const Reply checked = post("/api/check", c.body, false);
+        const Reply checked = post("/api/check", c.body);
         EXPECT_EQ(checked.status, 200);
         EXPECT_EQ(checked.body["ok"], false);
         EXPECT_EQ(checked.body["error"], r.body["error"]);
         EXPECT_EQ(checked.body["field"], r.body["field"]);
     }
-    EXPECT_EQ(post("/api/check", sweep_settings("221"), false).body["ok"], true);
+    EXPECT_EQ(post("/api/check", sweep_settings("221")).body["ok"], true);
     EXPECT_EQ(post("/api/sweep", json::array({1, 2})).status, 400);
     EXPECT_EQ(post("/api/xtal", {{"hz", "1000"}}).status, 400);
     EXPECT_EQ(post("/api/xtal", {{"hz", "1000"}}).body["field"], "hz");
@@ -455,16 +369,40 @@ TEST_F(ServeTest, ForeignHostAndOriginAreRefused)
     wait_for([](const json &st) { return st["sweep"]["status"] != "running"; });
 }
 
-TEST_F(ServeTest, CommandsWithoutTheTokenAreRefused)
+// Every request under /api/, reads included, needs this run's token: a
+// page of another site can then do nothing at all, not even hold a stream.
+TEST_F(ServeTest, EveryApiRequestNeedsThisRunsToken)
 {
-    EXPECT_EQ(post("/api/sweep", sweep_settings("11"), false).status, 401);
-    EXPECT_EQ(
-        post("/api/sweep", sweep_settings("11"), false, {{"X-SNT-Token", "0123456789abcdef0123456789abcdef"}}).status,
-        401);
-    EXPECT_EQ(post("/api/sweep", sweep_settings("11"), false, {{"X-SNT-Token", serve_.token() + "0"}}).status, 401);
-    EXPECT_EQ(post("/api/xtal", {{"hz", "25000123"}}, false).status, 401);
-    EXPECT_EQ(post("/api/cal", json::object(), false).status, 401);
-    EXPECT_EQ(post("/api/stop", json::object(), false).status, 401);
+    const std::string t = serve_.token();
+    // Not this run's token: none, another, one character more or less, and
+    // this one changed in each position in turn.
+    std::vector<std::string> wrong{"", "0123456789abcdef0123456789abcdef", t + "0", t.substr(0, t.size() - 1)};
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        std::string w = t;
+        w[i] = w[i] == '0' ? '1' : '0';
+        wrong.push_back(w);
+    }
+    const std::vector<std::string> reads{"/api/state", "/api/sweep", "/api/events", "/api/nothing"};
+    const std::vector<std::string> posts{"/api/check", "/api/analyse", "/api/sweep", "/api/stop",
+                                         "/api/cal",   "/api/off",     "/api/xtal",  "/api/nothing"};
+    for (const std::string &w : wrong) {
+        SCOPED_TRACE("token \"" + w + "\"");
+        httplib::Headers headers;
+        if (!w.empty()) headers.emplace("X-SNT-Token", w);
+        for (const std::string &path : reads) {
+            const Reply r = get(path, headers, false);
+            EXPECT_EQ(r.status, 401) << path;
+            EXPECT_TRUE(r.body["error"].is_string()) << path;
+        }
+        for (const std::string &path : posts) EXPECT_EQ(post(path, sweep_settings("11"), false, headers).status, 401);
+        // In the address, only the event stream takes it.
+        EXPECT_EQ(get("/api/events?token=" + w, {}, false).status, 401);
+    }
+    EXPECT_EQ(get("/api/state?token=" + t, {}, false).status, 401) << "only the event stream takes ?token=";
+    RawConnection stream(serve_.port());
+    stream.send("GET /api/events?token=" + t + " HTTP/1.1\r\nHost: " + serve_.host() + "\r\n\r\n");
+    EXPECT_EQ(status_of(stream.receive(kPatience, 12)), 200);
+    // Nothing of this reached the device.
     EXPECT_EQ(get("/api/state").body["sweep"]["id"], 0);
     EXPECT_EQ(get("/api/state").body["device"]["job"], "");
 }
@@ -478,6 +416,115 @@ TEST_F(ServeTest, CalibrationAndCrystalThroughThePage)
     s = wait_for(device_idle);
     EXPECT_EQ(s["device"]["crystal"], 25000123);
     EXPECT_TRUE(s["device"]["connected"]);
+}
+
+// The event streams beyond the limit are refused with a message; a stream
+// dropped by its client frees its place.
+TEST_F(ServeTest, EventStreamsBeyondTheLimitAreRefusedWithAMessage)
+{
+    const std::string request =
+        "GET /api/events HTTP/1.1\r\nHost: " + serve_.host() + "\r\nX-SNT-Token: " + serve_.token() + "\r\n\r\n";
+    std::vector<std::unique_ptr<RawConnection>> streams;
+    for (int i = 0; i < 6; ++i) {
+        streams.push_back(std::make_unique<RawConnection>(serve_.port()));
+        streams.back()->send(request);
+        EXPECT_EQ(status_of(streams.back()->receive(kPatience, 12)), 200) << "stream " << i;
+    }
+    RawConnection seventh(serve_.port());
+    seventh.send(request);
+    std::string refusal = seventh.receive(kPatience, 12);
+    refusal += seventh.receive(std::chrono::milliseconds(500));
+    EXPECT_EQ(status_of(refusal), 503) << refusal;
+    const json why = json::parse(body_of(refusal), nullptr, false);
+    EXPECT_NE(why["error"].get<std::string>().find("at most 6"), std::string::npos) << refusal;
+    // The rest of the server answers all the while.
+    EXPECT_EQ(get("/api/state").status, 200);
+    // A client that goes away is noticed at the stream's next write (within
+    // a second or two); then the next stream opens.
+    streams.pop_back();
+    const auto deadline = Clock::now() + kPatience;
+    int status = 0;
+    while (status != 200 && Clock::now() < deadline) {
+        RawConnection again(serve_.port());
+        again.send(request);
+        status = status_of(again.receive(kPatience, 12));
+        if (status != 200) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_EQ(status, 200);
+}
+
+// What no client of ours sends is refused with a message (in JSON, as every
+// refusal), and the connection closed.
+TEST_F(ServeTest, OversizedAndUnframedRequestsAreRefusedWithAMessage)
+{
+    const std::string host = "Host: " + serve_.host() + "\r\nX-SNT-Token: " + serve_.token() + "\r\n";
+    const std::string posting = "POST /api/analyse HTTP/1.1\r\n" + host + "Content-Type: application/json\r\n";
+    struct Case {
+        std::string request;
+        int status;
+        std::string says;
+    };
+    const std::vector<Case> cases{
+        {"GET /api/state HTTP/1.1\r\n" + host + "X-Padding: " + std::string(17000, 'x') + "\r\n\r\n", 431, "16 KiB"},
+        {"GET /api/state HTTP/1.1\r\n" + host + std::string(40, '\n') + std::string(20000, 'y'), 431, "16 KiB"},
+        {posting + "Content-Length: 200000000\r\n\r\n", 413, "96 MiB"},
+        {posting + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", 411, "Content-Length"},
+        {posting + "Content-Encoding: gzip\r\nContent-Length: 2\r\n\r\n{}", 415, "uncompressed"},
+        {posting + "Content-Length: 12x\r\n\r\n", 400, "Content-Length"},
+        {posting + "Content-Length: 2\r\nContent-Length: 3\r\n\r\n{}", 400, "Content-Length"},
+        {"GET /" + std::string(9000, 'a') + " HTTP/1.1\r\n" + host + "\r\n", 414, "too long"},
+        {"GET / HTTP/1.1 and more\r\n" + host + "\r\n", 400, "HTTP"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.request.substr(0, 60));
+        RawConnection raw(serve_.port());
+        raw.send(c.request);
+        const std::string answer = raw.receive(kPatience);
+        EXPECT_EQ(status_of(answer), c.status) << answer.substr(0, 300);
+        const json body = json::parse(body_of(answer), nullptr, false);
+        ASSERT_TRUE(body.is_object() && body["error"].is_string()) << answer.substr(0, 300);
+        EXPECT_NE(body["error"].get<std::string>().find(c.says), std::string::npos) << body.dump();
+    }
+    // A body that is merely large is taken.
+    json pts = json::array();
+    for (int i = 0; i < 100000; ++i) pts.push_back({5000000 + i, 1e9});
+    EXPECT_EQ(post("/api/analyse", {{"points", pts}}).status, 200);
+}
+
+// A hundred idle event streams and fifty clients that send a request line
+// and then nothing: the server still answers at once, and a sweep started
+// meanwhile runs to its end. (benchmarks/serve_bench measures the times.)
+TEST_F(ServeTest, IdleStreamsAndSlowClientsLeaveTheServerAnswering)
+{
+    const std::string stream_request =
+        "GET /api/events HTTP/1.1\r\nHost: " + serve_.host() + "\r\nX-SNT-Token: " + serve_.token() + "\r\n\r\n";
+    std::vector<std::unique_ptr<RawConnection>> idle, slow;
+    for (int i = 0; i < 100; ++i) {
+        idle.push_back(std::make_unique<RawConnection>(serve_.port()));
+        idle.back()->send(stream_request); // and never read
+    }
+    for (int i = 0; i < 50; ++i) {
+        slow.push_back(std::make_unique<RawConnection>(serve_.port()));
+        slow.back()->send("GET /api/state HTTP/1.1\r\n");
+    }
+    ASSERT_EQ(post("/api/sweep", sweep_settings("221")).status, 202);
+    for (int i = 0; i < 20; ++i) {
+        const auto t0 = Clock::now();
+        EXPECT_EQ(get("/api/state").status, 200);
+        EXPECT_LT(Clock::now() - t0, std::chrono::seconds(5)) << "a generous bound; the figure is in the README";
+    }
+    const json done = wait_for([](const json &st) { return st["sweep"]["status"] != "running"; });
+    EXPECT_EQ(done["sweep"]["status"], "done");
+    EXPECT_EQ(points_so_far(), 221u);
+    // Six of the streams were taken, the others refused.
+    int taken = 0, refused = 0;
+    for (auto &c : idle) {
+        const int status = status_of(c->receive(kPatience, 12));
+        taken += status == 200;
+        refused += status == 503;
+    }
+    EXPECT_EQ(taken, 6);
+    EXPECT_EQ(refused, 94);
 }
 
 // snt-sim on a pseudo-terminal linked at `path`, as a real tester on a
@@ -525,7 +572,7 @@ TEST(ServeDevice, ALostDeviceShowsAndTheServerKeepsRunning)
     httplib::Client c("127.0.0.1", serve.port());
     c.set_read_timeout(60);
     const auto state = [&] {
-        auto r = c.Get("/api/state");
+        auto r = c.Get("/api/state", {{"X-SNT-Token", serve.token()}});
         if (!r) throw std::runtime_error("snt serve does not answer");
         return json::parse(r->body);
     };
@@ -564,13 +611,51 @@ TEST(ServeDevice, ALostDeviceShowsAndTheServerKeepsRunning)
     board.reset();
 }
 
-TEST_F(ServeTest, EndsOnSigtermWhileAPageWatches)
+// SIGTERM, or a hang-up (the terminal or the ssh connection gone): the
+// sweep stops at its next point, the server closes, the virtual board goes.
+TEST(ServeSignals, EndsOnSigtermOrSighupWhileAPageWatches)
 {
-    ASSERT_EQ(post("/api/sweep", sweep_settings("50000")).status, 202);
-    std::thread watcher([port = serve_.port()] { follow_sweep(port, 1); });
-    while (points_so_far() < 5) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(serve_.terminate(), 143);
-    watcher.join();
+    for (const int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        ServeProcess serve({"--noise", "0"});
+        httplib::Client c("127.0.0.1", serve.port());
+        c.set_read_timeout(60);
+        const httplib::Headers token{{"X-SNT-Token", serve.token()}};
+        auto started =
+            c.Post("/api/sweep", token, R"({"start": "5M", "stop": "16M", "points": "50000"})", "application/json");
+        ASSERT_TRUE(started && started->status == 202);
+        std::thread watcher([&] { follow_sweep(serve.port(), serve.token(), 1); });
+        const auto points = [&] { return json::parse(c.Get("/api/sweep", token)->body)["points"].size(); };
+        while (points() < 5) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto t0 = Clock::now();
+        EXPECT_EQ(serve.terminate(sig), 128 + sig);
+        EXPECT_LT(Clock::now() - t0, std::chrono::seconds(20));
+        watcher.join();
+        EXPECT_FALSE(c.Get("/api/state", token)) << "the server is closed";
+    }
+}
+
+// Listening on every address, snt serve answers to any address of this
+// machine in the Host header, and still to no name: a name could be
+// pointed at us by someone else's DNS.
+TEST(ServeListen, OnEveryAddressNamesAreStillRefused)
+{
+    ServeProcess serve({"--noise", "0"}, "0.0.0.0:0");
+    httplib::Client c("127.0.0.1", serve.port());
+    c.set_read_timeout(60);
+    const std::string port = ":" + std::to_string(serve.port());
+    const auto status = [&](const std::string &host) {
+        auto r = c.Get("/api/state", {{"Host", host}, {"X-SNT-Token", serve.token()}});
+        return r ? r->status : -1;
+    };
+    for (const char *name : {"evil.example", "rebound.example", "127.0.0.1.evil.example", "localhost.", "10.0.0",
+                             "1.2.3.4.5", "300.1.2.3", "127.0.0.1x", "", "[::1]"}) {
+        EXPECT_EQ(status(name + port), 403) << name;
+    }
+    EXPECT_EQ(status("127.0.0.1"), 403) << "the port must be named too";
+    EXPECT_EQ(status("127.0.0.1:1"), 403);
+    for (const char *address : {"127.0.0.1", "10.0.0.7", "192.168.1.5", "0.0.0.0"})
+        EXPECT_EQ(status(address + port), 200) << address;
 }
 
 TEST(ServeOptions, ListenAddressesAreChecked)

@@ -573,6 +573,8 @@ TEST(HostileSignals, EndASweepOfTwoToTheThirtyOnePointsInEveryMode)
         {{"--stats"}, SIGTERM, 143, false},
         {{"--stream", "--stats"}, SIGTERM, 143, true},
         {{"--stream"}, SIGINT, 130, true},
+        {{"--stats"}, SIGHUP, 129, false},
+        {{"--stream"}, SIGHUP, 129, true},
     };
 #ifdef SNT_CHIP_IMAGE
     if (fs::exists(SNT_CHIP_IMAGE)) cases.push_back({{"--image", SNT_CHIP_IMAGE, "--stats"}, SIGINT, 130, false});
@@ -635,7 +637,7 @@ class HostilePtySignals : public Scratch {};
 
 TEST_F(HostilePtySignals, APseudoTerminalSessionEndsCleanlyDuringASweep)
 {
-    for (const int signal : {SIGTERM, SIGINT}) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal));
         const std::string link = at("port");
         Child child({"--pty", link, "--stats"});

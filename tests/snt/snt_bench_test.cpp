@@ -254,46 +254,52 @@ TEST_F(SntBench, ALostDeviceLeavesThePointsSoFarInAPartialFile)
     EXPECT_NE(read_file(csv + ".partial.json").find("\"partial\": true"), std::string::npos);
 }
 
-TEST_F(SntBench, CtrlCKeepsThePointsSoFarInAPartialFile)
+// Ctrl-C, and a hang-up: the terminal or the ssh connection went away in
+// the middle of a long sweep.
+TEST_F(SntBench, AStopSignalKeepsThePointsSoFarInAPartialFile)
 {
-    const TempDir dir("snt_bench");
-    const std::string csv = dir / "long.csv";
-    int err_pipe[2];
-    ASSERT_EQ(pipe(err_pipe), 0);
-    const std::string exe = built_program("snt");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 1);
-        dup2(err_pipe[1], 2);
-        execl(exe.c_str(), exe.c_str(), "sweep", "--start", "1M", "--stop", "100M", "--points", "2000", "--csv",
-              csv.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
+    for (const int sig : {SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        const TempDir dir("snt_bench");
+        const std::string csv = dir / "long.csv";
+        int err_pipe[2];
+        ASSERT_EQ(pipe(err_pipe), 0);
+        const std::string exe = built_program("snt");
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 1);
+            dup2(err_pipe[1], 2);
+            execl(exe.c_str(), exe.c_str(), "sweep", "--start", "1M", "--stop", "100M", "--points", "2000", "--csv",
+                  csv.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        close(err_pipe[1]);
+        // Once the progress says a tenth is done, there are points to keep.
+        std::string err;
+        char buf[256];
+        ssize_t n = 0;
+        while (err.find("sweep: 10%") == std::string::npos && (n = read(err_pipe[0], buf, sizeof buf)) > 0)
+            err.append(buf, static_cast<std::size_t>(n));
+        kill(pid, sig);
+        while ((n = read(err_pipe[0], buf, sizeof buf)) > 0) err.append(buf, static_cast<std::size_t>(n));
+        close(err_pipe[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << err;
+        EXPECT_EQ(WEXITSTATUS(status), 128 + sig) << err;
+        EXPECT_FALSE(exists(csv));
+        const auto rows = lines_of(read_file(csv + ".partial"));
+        ASSERT_GE(rows.size(), 201u) << err;
+        EXPECT_LT(rows.size(), 2001u);
+        EXPECT_EQ(rows[0], "frequency_hz,level,db");
+        EXPECT_EQ(rows[1].rfind("1000000,", 0), 0u) << rows[1];
+        EXPECT_NE(
+            err.find("kept the " + std::to_string(rows.size() - 1) + " of 2000 points measured in " + csv + ".partial"),
+            std::string::npos)
+            << err;
+        EXPECT_NE(err.find(sig == SIGHUP ? "snt: hung up\n" : "snt: interrupted\n"), std::string::npos) << err;
     }
-    close(err_pipe[1]);
-    // Once the progress says a tenth is done, there are points to keep.
-    std::string err;
-    char buf[256];
-    ssize_t n = 0;
-    while (err.find("sweep: 10%") == std::string::npos && (n = read(err_pipe[0], buf, sizeof buf)) > 0)
-        err.append(buf, static_cast<std::size_t>(n));
-    kill(pid, SIGINT);
-    while ((n = read(err_pipe[0], buf, sizeof buf)) > 0) err.append(buf, static_cast<std::size_t>(n));
-    close(err_pipe[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << err;
-    EXPECT_EQ(WEXITSTATUS(status), 130) << err;
-    EXPECT_FALSE(exists(csv));
-    const auto rows = lines_of(read_file(csv + ".partial"));
-    ASSERT_GE(rows.size(), 201u) << err;
-    EXPECT_LT(rows.size(), 2001u);
-    EXPECT_EQ(rows[0], "frequency_hz,level,db");
-    EXPECT_EQ(rows[1].rfind("1000000,", 0), 0u) << rows[1];
-    EXPECT_NE(
-        err.find("kept the " + std::to_string(rows.size() - 1) + " of 2000 points measured in " + csv + ".partial"),
-        std::string::npos)
-        << err;
 }
 
 TEST_F(SntBench, ASweepOfNothingButGapsFailsButKeepsItsFiles)

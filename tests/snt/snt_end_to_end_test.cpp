@@ -372,33 +372,69 @@ TEST_F(SntEndToEnd, HelpOnEveryCommand)
     EXPECT_NE(top.out.find("--port"), std::string::npos);
 }
 
-TEST_F(SntEndToEnd, CtrlCStopsTheVirtualDeviceToo)
+// Ctrl-C, SIGTERM and a hang-up (the terminal or the ssh connection gone)
+// all stop the virtual device with snt, whatever snt is waiting for.
+TEST_F(SntEndToEnd, AStopSignalStopsTheVirtualDeviceToo)
 {
+    const std::string exe = built_program("snt");
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 1);
+            dup2(null, 2);
+            execl(exe.c_str(), exe.c_str(), "sweep", "--start", "1M", "--stop", "100M", "--points", "2000",
+                  static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        kill(pid, sig);
+        const auto t0 = Clock::now();
+        int status = 0;
+        pid_t got = 0;
+        while ((got = waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() - t0 < std::chrono::seconds(10))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (got == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "snt did not stop";
+            continue;
+        }
+        EXPECT_LT(Clock::now() - t0, std::chrono::seconds(8));
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + sig);
+        EXPECT_TRUE(no_children_left());
+    }
+}
+
+// `snt sweep | head -1`: standard output closed under it is a failed
+// write, said as such, and the virtual device goes with snt.
+TEST_F(SntEndToEnd, AClosedPipeOnStandardOutputStopsTheVirtualDeviceToo)
+{
+    const TempDir dir("snt_end_to_end");
+    const std::string err_path = dir / "err";
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
     const std::string exe = built_program("snt");
     const pid_t pid = fork();
     if (pid == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 1);
-        dup2(null, 2);
-        execl(exe.c_str(), exe.c_str(), "sweep", "--start", "1M", "--stop", "100M", "--points", "2000",
+        close(out[0]); // nobody will ever read
+        dup2(out[1], 1);
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(err, 2);
+        execl(exe.c_str(), exe.c_str(), "sweep", "--start", "1M", "--stop", "2M", "--points", "5",
               static_cast<char *>(nullptr));
         _exit(127);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    kill(pid, SIGINT);
-    const auto t0 = Clock::now();
+    close(out[0]);
+    close(out[1]);
     int status = 0;
-    pid_t got = 0;
-    while ((got = waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() - t0 < std::chrono::seconds(10))
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (got == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        FAIL() << "snt did not stop on SIGINT";
-    }
-    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(8));
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
+    waitpid(pid, &status, 0);
+    const std::string err = read_file(err_path);
+    ASSERT_TRUE(WIFEXITED(status)) << err;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << err;
+    EXPECT_NE(err.find("snt: cannot write to standard output: Broken pipe\n"), std::string::npos) << err;
     EXPECT_TRUE(no_children_left());
 }
 

@@ -194,7 +194,7 @@ bool has_open(pid_t pid, const std::string &program, const std::string &path)
     return found;
 }
 
-TEST_F(SntHostile, CtrlCAndSigtermEndAWaitForAReference)
+TEST_F(SntHostile, StopSignalsEndAWaitForAReference)
 {
     const TempDir dir("snt_hostile");
     const std::string fifo = dir / "slow.csv";
@@ -202,7 +202,7 @@ TEST_F(SntHostile, CtrlCAndSigtermEndAWaitForAReference)
     const int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC); // a writer that never writes
     ASSERT_GE(writer, 0);
     const std::string exe = built_program("snt");
-    for (const int sig : {SIGINT, SIGTERM}) {
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
         const pid_t pid = fork();
         if (pid == 0) {
             const int null = open("/dev/null", O_RDWR);

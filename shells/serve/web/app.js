@@ -397,17 +397,65 @@
   });
 
   // --- the live stream ----------------------------------------------------
-  function listen() {
-    const events = new EventSource('/api/events');
-    events.addEventListener('state', (e) => deviceChanged(JSON.parse(e.data)));
-    events.addEventListener('sweep', (e) => sweepStarted(JSON.parse(e.data)));
-    events.addEventListener('points', (e) => pointsArrived(JSON.parse(e.data)));
-    events.addEventListener('end', (e) => sweepEnded(JSON.parse(e.data)));
-    events.addEventListener('open', () => { $('dev-dot').classList.remove('off'); });
-    events.addEventListener('error', () => {
-      $('dev-dot').className = 'dot off';
-      $('dev-state').textContent = 'snt serve is not answering';
-    });
+  // Server-sent events, read with fetch so that the token goes in a header
+  // and a refusal (too many pages follow the tester already) can be read and
+  // shown. A stream that ends or is refused is opened again after 1 s, then
+  // 2, 4 ... up to 30 s; one that opens starts the count again.
+  const HANDLERS = { state: deviceChanged, sweep: sweepStarted, points: pointsArrived, end: sweepEnded };
+  const FIRST_RETRY = 1000, LAST_RETRY = 30000;
+  let retry = FIRST_RETRY;
+
+  function notFollowing(text) {
+    $('dev-dot').className = 'dot off';
+    $('dev-state').textContent = text;
+  }
+
+  function dispatch(block) {
+    let name = 'message', data = '';
+    for (const line of block.split('\n')) {
+      if (line.startsWith('event:')) name = line.slice(6).trim();
+      else if (line.startsWith('data:')) data += (data ? '\n' : '') + line.slice(5).replace(/^ /, '');
+    }
+    if (HANDLERS[name] && data) HANDLERS[name](JSON.parse(data));
+  }
+
+  // Follows one stream to its end; false when it was refused for good.
+  async function follow() {
+    const res = await fetch('/api/events', { headers: { 'X-SNT-Token': token }, cache: 'no-store' });
+    if (res.status !== 200) {
+      let data = {};
+      try { data = await res.json(); } catch (e) { data = {}; }
+      notFollowing(data.error || 'snt serve refused the live view (' + res.status + ')');
+      return res.status !== 401 && res.status !== 403;
+    }
+    retry = FIRST_RETRY;
+    $('dev-dot').classList.remove('off');
+    const reader = res.body.getReader();
+    const decoder = new TextDecoder();
+    let pending = '';
+    for (;;) {
+      const { done, value } = await reader.read();
+      if (done) break;
+      pending += decoder.decode(value, { stream: true });
+      for (let end = pending.indexOf('\n\n'); end >= 0; end = pending.indexOf('\n\n')) {
+        dispatch(pending.slice(0, end));
+        pending = pending.slice(end + 2);
+      }
+    }
+    notFollowing('snt serve is not answering');
+    return true;
+  }
+
+  async function listen() {
+    let again = true;
+    try {
+      again = await follow();
+    } catch (e) {
+      notFollowing('snt serve is not answering');
+    }
+    if (!again) return;
+    setTimeout(listen, retry);
+    retry = Math.min(retry * 2, LAST_RETRY);
   }
 
   $('readonly').hidden = !!token;
