@@ -535,7 +535,7 @@ TEST(HostileInput, EachModeReadsOnlyWhatTheLineTakes)
         std::string serial;
         {
             sim::StopSignals stop;
-            sim::Board board;
+            sim::SimBoard board;
             sim::StdioHost host(mode, in[0], out, stop);
             host.attach(board);
             board.run_for(ms(2000));
