@@ -1,0 +1,23 @@
+// The summary of a saved sweep as the native core gives it, for the
+// WebAssembly module's test to hold its own against:
+//   saved_summary FILE.csv
+#include <cstdio>
+#include <exception>
+
+#include "core/analysis/summary.h"
+#include "core/analysis/sweep.h"
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fputs("usage: saved_summary FILE.csv\n", stderr);
+        return 2;
+    }
+    try {
+        std::fputs(snt::Summary::of(snt::SweepResult::read_saved(argv[1])).text().c_str(), stdout);
+        return 0;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "saved_summary: %s\n", e.what());
+        return 1;
+    }
+}
