@@ -11,7 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const std::string text(reinterpret_cast<const char *>(data), size);
+    std::string text(reinterpret_cast<const char *>(data), size);
     snt_fuzz::check_parse("touchstone:fuzz.s2p", [&text](const std::string &) { return text; });
     return 0;
 }
