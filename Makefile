@@ -11,7 +11,7 @@ OUT := out
 # The main job's sweep: a 10.7 MHz filter with 1 MHz bandwidth, 5 to 16 MHz.
 SWEEP := --start 5M --stop 16M --points 221
 
-.PHONY: all deps deps-run host release chip bench run test lint install clean fuzz fuzz-build
+.PHONY: all deps deps-run host release chip wasm bench run test lint install clean fuzz fuzz-build
 
 all: host chip
 
@@ -39,6 +39,14 @@ host: deps build/host/build.ninja
 chip: deps build/chip/build.ninja
 	cmake --build --preset chip
 
+# The core and the board as a WebAssembly module (emscripten), for the
+# browser; its test runs it under Node.js against the host build's tools.
+build/wasm/build.ninja: | deps
+	cmake --preset wasm
+
+wasm: deps build/wasm/build.ninja
+	cmake --build --preset wasm
+
 # The main job: sweep a through connection as the reference, then the
 # virtual board's bandpass filter against it; writes $(OUT)/sweep.csv and
 # $(OUT)/sweep.png and prints the summary.
@@ -55,12 +63,14 @@ lint: host
 	scripts/lint.sh build/host
 
 # Every test: lint, the host suites (under AddressSanitizer and UBSan), the
-# chip image with its size and layout checks, and the fuzz smoke runs.
-test: host chip fuzz-build
+# chip image with its size and layout checks, the fuzz smoke runs and the
+# WebAssembly module under Node.js.
+test: host chip fuzz-build wasm
 	scripts/lint.sh build/host
 	ctest --preset host
 	ctest --preset chip
 	ctest --preset fuzz
+	ctest --preset wasm
 
 # The fuzz targets (clang's libFuzzer, ASan + UBSan) in build/fuzz. `make
 # test` gives each a few seconds; `make fuzz` runs each for FUZZ_SECONDS,

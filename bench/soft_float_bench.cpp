@@ -23,6 +23,7 @@
 #include "board/cpu/cortex_m0.h"
 #include "board/cpu/elf_image.h"
 #include "float_bits.h"
+#include "shells/sim/input_files.h"
 
 namespace {
 
@@ -169,7 +170,7 @@ int main(int argc, char **argv)
 {
     const long pairs = argc > 1 ? std::atol(argv[1]) : 1000000000L;
     const std::string path = argc > 2 ? argv[2] : SNT_CHIP_IMAGE;
-    const sim::ElfImage image(path);
+    const sim::ElfImage image = sim::read_image_file(path);
     constexpr int kThreads = 2;
     std::printf("%s: %ld pairs per routine, %d threads\n", path.c_str(), pairs, kThreads);
     long failures = 0;

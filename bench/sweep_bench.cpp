@@ -9,7 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "board/board.h"
+#include "board/statistics.h"
+#include "shells/sim/sim_board.h"
 
 int main(int argc, char **argv)
 {
@@ -17,7 +18,7 @@ int main(int argc, char **argv)
     sim::BoardOptions options;
     if (argc > 2) options.dut = argv[2];
     if (argc > 3) options.image = argv[3];
-    sim::Board board(options);
+    sim::SimBoard board(options);
     std::size_t lines = 0;
     board.usart().set_tx_sink([&lines](std::uint8_t b) { lines += b == '\r'; });
     // Start-up, then the measurement it starts, during which an image whose
@@ -51,6 +52,6 @@ int main(int argc, char **argv)
         std::printf("register accesses: %llu (%.1f million per wall second)\n",
                     static_cast<unsigned long long>(board.accesses()), board.accesses() / wall / 1e6);
     }
-    for (const auto &[name, value] : board.statistics()) std::printf("%s %s\n", name.c_str(), value.c_str());
+    for (const auto &[name, value] : sim::statistics(board)) std::printf("%s %s\n", name.c_str(), value.c_str());
     return 0;
 }

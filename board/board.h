@@ -1,13 +1,15 @@
-// The virtual board: the firmware's host build wired to models of the
-// chip's peripherals, in virtual time.
+// The virtual board: the chip's peripherals, the synthesizer and the analog
+// front end wired together in virtual time, and a CPU that runs the firmware
+// on them (board/cpu/cpu.h: the firmware's host build or the chip image on
+// the Cortex-M0 core).
 //
-// Every register access of the firmware costs a few core cycles, lets the
-// events that have come due run, and is an instruction boundary at which
-// pending interrupts are taken with the core's priorities and nesting. A
-// busy-wait that can only end on an event skips straight to that event.
+// Portable: the board reads no file and keeps no thread. What it needs from
+// outside comes in made (the device under test, the store of the settings
+// page, the CPU), and what it shows leaves through callbacks (serial bytes,
+// pin changes, bus transactions, guest errors).
 #pragma once
 
-#include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -15,9 +17,12 @@
 #include <vector>
 
 #include "board/bench/analog.h"
+#include "board/bench/dut.h"
 #include "board/bench/si5351.h"
+#include "board/cpu/cpu.h"
 #include "board/peripherals/adc.h"
 #include "board/peripherals/flash.h"
+#include "board/peripherals/flash_store.h"
 #include "board/peripherals/gpio.h"
 #include "board/peripherals/guest_error.h"
 #include "board/peripherals/memory_map.h"
@@ -27,10 +32,7 @@
 #include "board/peripherals/systick.h"
 #include "board/peripherals/tim.h"
 #include "board/peripherals/usart.h"
-#include "host_port.h"
 #include "protocol.h"
-#include "shells/sim/cpu_thread.h"
-#include "shells/sim/firmware_module.h"
 
 namespace sim {
 
@@ -40,67 +42,52 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// How a board is put together.
-struct BoardOptions {
-    std::string firmware = FirmwareModule::default_path();
+// What goes on the board besides its CPU.
+struct BoardSetup {
     // The synthesizer's real crystal, which may differ from the value the
     // firmware has stored for it.
     double synth_xtal_hz = XTAL_DEFAULT;
-    // File holding the settings page, byte for byte; empty: kept in memory.
-    std::string flash_file;
-    // What is connected between output 1 and the mixer (board/bench/dut_text.h).
-    std::string dut = "thru";
+    // What is connected between output 1 and the mixer; nullptr: a thru.
+    std::unique_ptr<Dut> dut;
     // Noise on PA0: standard deviation in ADC counts, and the seed of its
     // sequence (board/bench/analog.h).
     double noise = AnalogFrontEnd::kDefaultNoise;
     std::uint64_t seed = 1;
-    // A chip image (ELF) to run on the board's Cortex-M0 core instead of the
-    // firmware's host build; empty: the host build.
-    std::string image;
+    // Where the settings page is kept; nullptr: in memory, starting erased.
+    std::unique_ptr<FlashStore> settings_store;
 };
 
-constexpr int kAdcIrq = 12;
-constexpr int kTim3Irq = 16;
-constexpr int kUsart1Irq = 27;
-
-class ChipCpu;
-
-// What the board tells of a run: one name and one value a line.
-using Statistics = std::vector<std::pair<std::string, std::string>>;
-
-class Board final : public snt_host::Port, private GuestErrorSink {
+class Board : private GuestErrorSink {
 public:
-    // Core cycles one peripheral access takes.
-    static constexpr Cycles kAccessCycles = 2;
-
-    // Throws DutError for a device text it cannot use, and ImageError for a
-    // chip image it cannot run.
-    explicit Board(const BoardOptions &options = BoardOptions{});
-    ~Board();
+    // Builds the models, then the CPU with `make_cpu`. Throws what the
+    // store or the CPU's factory throws.
+    Board(BoardSetup setup, const CpuFactory &make_cpu);
+    virtual ~Board();
     Board(const Board &) = delete;
     Board &operator=(const Board &) = delete;
 
     Scheduler &scheduler() { return sched_; }
     Cycles now() const { return sched_.now(); }
     Nvic &nvic() { return nvic_; }
+    const Nvic &nvic() const { return nvic_; }
     SysTick &systick() { return systick_; }
     Usart &usart() { return usart_; }
+    const Usart &usart() const { return usart_; }
     Gpio &gpioa() { return gpioa_; }
     Gpio &gpiof() { return gpiof_; }
     Rcc &rcc() { return rcc_; }
     Adc &adc() { return adc_; }
+    const Adc &adc() const { return adc_; }
     Timer &tim3() { return tim3_; }
     AnalogFrontEnd &analog() { return analog_; }
     Si5351Model &si5351() { return si5351_; }
     Flash &flash() { return flash_; }
-    // The host build of the firmware; throws BoardError when the board runs
-    // a chip image instead.
-    FirmwareModule &firmware();
-    // The Cortex-M0 core running the chip image, or nullptr on the host build.
-    ChipCpu *chip() { return chip_.get(); }
+    const Flash &flash() const { return flash_; }
+    Cpu &cpu() { return *cpu_; }
+    const Cpu &cpu() const { return *cpu_; }
 
     // ---- running the firmware from reset
-    // Runs main() until `done` holds or `max_cycles` of virtual time have
+    // Runs the CPU until `done` holds or `max_cycles` of virtual time have
     // passed; true when `done` held. Later calls continue where it paused.
     bool run_until(const std::function<bool()> &done, Cycles max_cycles);
     void run_for(Cycles cycles);
@@ -110,24 +97,18 @@ public:
     {
         return run_until([this] { return firmware_idle(); }, max_cycles);
     }
-    bool firmware_idle() const;
-    // Asks a running firmware to pause at its next access (from a callback).
+    bool firmware_idle() const { return cpu_->waiting_for_line() && usart_.tx_idle(); }
+    // Asks a running CPU to pause at its next instruction boundary (from a
+    // callback).
     void request_pause() { pause_requested_ = true; }
 
     // Called each time the firmware's main loop waits for a line.
     void set_idle_hook(std::function<void()> hook) { idle_hook_ = std::move(hook); }
 
-    std::uint64_t accesses() const { return accesses_; }
-
-    // The run so far: cycles, instructions (on the core), every handler that
-    // ran (irq.NAME.count, .cycles_max, .cycles_mean, NAME as in the vector
-    // table), overruns of the ADC and the serial receiver, flash stalls.
-    Statistics statistics() const;
-
-    // A register access from outside the firmware (tests, tools, the core):
-    // the device's own side effects happen, but no time passes and no
-    // interrupt is taken. A peripheral whose clock is off reads 0 and ignores
-    // writes; an unmapped address throws BoardError.
+    // A register access from outside the firmware (tests, tools): the
+    // device's own side effects happen, but no time passes and no interrupt
+    // is taken. A peripheral whose clock is off reads 0 and ignores writes;
+    // an unmapped address throws BoardError.
     std::uint32_t inspect(std::uint32_t address, unsigned size = 4);
     void poke(std::uint32_t address, std::uint32_t value, unsigned size = 4);
 
@@ -145,50 +126,45 @@ public:
     const std::vector<GuestError> &guest_errors() const { return guest_errors_.first_of_each_register(); }
     std::uint64_t guest_error_count() const { return guest_errors_.count(); }
 
-    // ---- snt_host::Port, called by the firmware module
-    std::uint32_t read(std::uint32_t address, unsigned size, const void *site) override;
-    void write(std::uint32_t address, std::uint32_t value, unsigned size) override;
-    void wait_hint(const volatile void *watched) override;
+    // ---- for the CPU
+    // The firmware's access to a register or the settings page, at the
+    // board's current time: as inspect() and poke(). The CPU lets the time
+    // pass that the access takes.
+    std::uint32_t cpu_read(std::uint32_t address, unsigned size) { return inspect(address, size); }
+    void cpu_write(std::uint32_t address, std::uint32_t value, unsigned size) { poke(address, value, size); }
+    // True once after request_pause(): the CPU then returns from run_until.
+    bool take_pause_request()
+    {
+        const bool requested = pause_requested_;
+        pause_requested_ = false;
+        return requested;
+    }
+    // The firmware's main loop has begun to wait for a line.
+    void main_loop_waits()
+    {
+        if (idle_hook_) idle_hook_();
+    }
 
 private:
-    friend class ChipCpu;
-
-    struct HandlerFigures {
-        std::uint64_t count = 0;
-        Cycles cycles_max = 0, cycles_total = 0;
-    };
     struct Mapping {
         std::uint32_t base, size;
         Peripheral *device;
-        std::uint32_t enable_reg; // RCC register gating its clock, 0 for none
-        unsigned enable_bit;
-    };
-    struct PollState {
-        const void *site = nullptr;
-        std::uint32_t address = 0, value = 0;
-        int repeats = 0;
+        ClockGate clock;
     };
 
     const Mapping &map(std::uint32_t address);
-    bool clocked(const Mapping &m) const { return m.enable_reg == 0 || rcc_.enabled(m.enable_reg, m.enable_bit); }
-    void boundary();
-    void take_interrupts();
-    int current_priority() const;
-    PollState &poll_state();
-    void after_read(const void *site, std::uint32_t address, std::uint32_t value);
-    void skip_to_next_event();
-    void maybe_pause();
-    void stall_while_flash_busy();
+    bool clocked(const Mapping &m) const
+    {
+        return m.clock.rcc_offset == 0 || rcc_.enabled(m.clock.rcc_offset, m.clock.bit);
+    }
     void guest_error(const GuestError &e) override;
-    std::uint32_t bus_read(std::uint32_t address, unsigned size) { return inspect(address, size); }
-    void bus_write(std::uint32_t address, std::uint32_t value, unsigned size) { poke(address, value, size); }
 
     Scheduler sched_;
     Nvic nvic_;
     SysTick systick_{sched_, nvic_};
     Usart usart_{sched_, nvic_, kUsart1Irq};
-    Gpio gpioa_{'A', 0x28000000, 0x24000000};
-    Gpio gpiof_{'F', 0, 0};
+    Gpio gpioa_{'A', kGpioaReset.moder, kGpioaReset.pupdr};
+    Gpio gpiof_{'F', kGpiofReset.moder, kGpiofReset.pupdr};
     Rcc rcc_{sched_};
     Adc adc_{sched_, nvic_, kAdcIrq};
     Flash flash_;
@@ -198,25 +174,11 @@ private:
     Si5351Model si5351_;
     AnalogFrontEnd analog_;
 
-    std::unique_ptr<FirmwareModule> firmware_; // the host build, or
-    std::unique_ptr<ChipCpu> chip_;            // the chip image on the core
-    // What the host build handed over when the board attached: main, the
-    // vectors, the main loop's line flag.
-    const snt_host::Firmware *parts_ = nullptr;
-
-    std::vector<int> active_;                // exceptions being handled, innermost last
-    std::array<PollState, 8> poll_states_{}; // one per nesting depth
-    bool main_loop_waiting_ = false;
     bool pause_requested_ = false;
-    Cycles pause_at_ = 0;
-    const std::function<bool()> *done_ = nullptr;
     std::function<void()> idle_hook_;
-    std::uint64_t accesses_ = 0;
-    Cycles flash_stall_cycles_ = 0;
     GuestErrorLog guest_errors_;
     std::function<void(const GuestError &)> guest_error_handler_;
-    std::array<HandlerFigures, 48> handlers_{};
-    std::unique_ptr<CpuThread> cpu_;
+    std::unique_ptr<Cpu> cpu_; // last: made when every model exists, gone before any
 };
 
 } // namespace sim

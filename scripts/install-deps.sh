@@ -15,6 +15,7 @@ packages=(
   pkg-config                          # finds PLplot for the build
   libcpp-httplib-dev                  # snt serve: its HTTP server (cpp-httplib)
   nlohmann-json3-dev                  # snt serve: JSON of its requests and events
+  libfast-float-dev                   # decimal numbers read alike on every platform (fast_float)
   libjs-chart.js                      # snt serve: Chart.js, embedded in snt for the page's chart
 )
 if [ "${1:-all}" != run ]; then
@@ -26,6 +27,7 @@ if [ "${1:-all}" != run ]; then
   gcc-arm-none-eabi binutils-arm-none-eabi picolibc-arm-none-eabi   # chip build
   clang libclang-rt-14-dev            # fuzz targets: clang and its libFuzzer and sanitizer runtimes
   clang-format clang-tidy python3     # make lint: the house style and the static checks
+  emscripten                          # the board as a WebAssembly module, and Node.js for its test
   )
 fi
 

@@ -3,7 +3,8 @@
 # formatted as .clang-format says, and clang-tidy finds nothing in the
 # translation units of the host build (compile_commands.json of BUILD_DIR).
 # The fuzz targets, built only by clang's fuzz preset, are checked through
-# FUZZ_BUILD_DIR's database when it exists.
+# FUZZ_BUILD_DIR's database when it exists. The portable rooms are checked
+# for what they include (scripts/check_portable.py).
 # Exits non-zero on the first kind of problem it finds, listing them all.
 set -eu
 build_dir=${1:-build/host}
@@ -17,6 +18,10 @@ if ! clang-format --dry-run --Werror $files; then
     echo "lint: formatting differs; run: clang-format -i \$(git ls-files '*.cpp' '*.h' '*.c')" >&2
     exit 1
 fi
+
+# The portable rooms include nothing of a system or a shell. (core/analysis
+# joins the list once it reads no file itself.)
+python3 scripts/check_portable.py board core/text
 
 if [ ! -f "$build_dir/compile_commands.json" ]; then
     echo "lint: $build_dir/compile_commands.json is missing; configure the build first (make host)" >&2

@@ -1,13 +1,13 @@
 #include "board/bench/dut_text.h"
 
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <system_error>
 
 #include "board/bench/touchstone.h"
 #include "core/text/frequency_text.h"
+#include "core/text/from_chars.h"
 
 namespace sim {
 
@@ -44,7 +44,7 @@ bool parse_real(const std::string &text, double &out)
         if (b != e && *b == '-') return false;
     }
     if (b == e) return false;
-    const auto r = std::from_chars(b, e, out, std::chars_format::general);
+    const auto r = snt_text::from_chars(b, e, out);
     return r.ec == std::errc() && r.ptr == e && std::isfinite(out);
 }
 
@@ -102,7 +102,7 @@ double scaled(const std::string &text, const std::string &field, bool frequency)
 }
 
 // The device named by `device`, as written; its response is not checked.
-std::unique_ptr<Dut> make_dut(const std::string &device)
+std::unique_ptr<Dut> make_dut(const std::string &device, const TouchstoneSource &source)
 {
     const std::size_t colon = device.find(':');
     const std::string kind = lower(device.substr(0, colon));
@@ -110,7 +110,10 @@ std::unique_ptr<Dut> make_dut(const std::string &device)
         if (colon == std::string::npos || colon + 1 == device.size()) {
             throw DutError("touchstone: expected touchstone:FILE, not " + quoted(device));
         }
-        return load_touchstone(device.substr(colon + 1));
+        const std::string file = device.substr(colon + 1);
+        touchstone::check_name(file);
+        if (!source) throw DutError(touchstone::where(file) + ": no file can be read here");
+        return touchstone::parse(file, source(file));
     }
     const std::vector<std::string> args =
         colon == std::string::npos ? std::vector<std::string>{} : split(device.substr(colon + 1), ':');
@@ -207,9 +210,9 @@ const char *dut_kinds()
 
 double parse_frequency(const std::string &text, const std::string &what) { return scaled(text, what, true); }
 
-std::unique_ptr<Dut> parse_dut(const std::string &device)
+std::unique_ptr<Dut> parse_dut(const std::string &device, const TouchstoneSource &source)
 {
-    std::unique_ptr<Dut> dut = make_dut(device);
+    std::unique_ptr<Dut> dut = make_dut(device, source);
     check_response(*dut, device);
     return dut;
 }

@@ -20,6 +20,7 @@
 // 455k, 10.7M, 1.2GHz; they must be above 0. The kind is not case-sensitive.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,10 +29,16 @@
 
 namespace sim {
 
+// The text of the Touchstone file FILE names, for touchstone:FILE: a
+// file's content as the caller reads it (snt-sim: from the file system,
+// within bounds), or a text handed over with the name. Throws DutError,
+// its message starting as touchstone::where(FILE) does.
+using TouchstoneSource = std::function<std::string(const std::string &file)>;
+
 // The device named by `device` (one of the texts above), its response
 // checked across every frequency the synthesizer can make and far beyond;
-// throws DutError.
-std::unique_ptr<Dut> parse_dut(const std::string &device);
+// throws DutError. Without a source, touchstone:FILE is refused.
+std::unique_ptr<Dut> parse_dut(const std::string &device, const TouchstoneSource &source = nullptr);
 
 // A frequency as device texts write it, e.g. "10.7M", in hertz; throws
 // DutError for anything else, naming `what`.

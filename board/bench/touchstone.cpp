@@ -1,21 +1,15 @@
 #include "board/bench/touchstone.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <utility>
 #include <vector>
 
 #include "board/bench/dut_text.h"
 
-namespace sim {
+namespace sim::touchstone {
 
 using text::lower;
 using text::number;
@@ -42,48 +36,6 @@ std::vector<std::string> words(const std::string &line)
     return out;
 }
 
-// What a Touchstone file may hold here: anything larger is not a two-port
-// measurement but a mistake (a device, an endless file) that would only eat
-// memory.
-constexpr std::size_t kMaxFileBytes = 16u << 20;
-constexpr std::size_t kMaxLineChars = 4096;
-constexpr std::size_t kMaxPoints = 100'000;
-
-std::string read_whole_file(const std::string &path, const std::string &where)
-{
-    // Not blocking on the open: a FIFO is refused at once, not waited on.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) throw DutError(where + ": cannot open it: " + std::strerror(errno));
-    std::string text;
-    std::string error;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        error = std::string("cannot read it: ") + std::strerror(errno);
-    } else if (S_ISDIR(st.st_mode)) {
-        error = std::string("cannot read it: ") + std::strerror(EISDIR);
-    } else if (!S_ISREG(st.st_mode)) {
-        error = "not a regular file";
-    } else if (static_cast<std::uintmax_t>(st.st_size) > kMaxFileBytes) {
-        error =
-            std::to_string(st.st_size) + " bytes; a Touchstone file may have at most " + std::to_string(kMaxFileBytes);
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    char buf[65536];
-    while (error.empty()) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) error = std::string("cannot read it: ") + std::strerror(errno);
-        if (n <= 0) break;
-        text.append(buf, static_cast<std::size_t>(n));
-        if (text.size() > kMaxFileBytes) {
-            error = "more than the " + std::to_string(kMaxFileBytes) + " bytes a Touchstone file may have";
-        }
-    }
-    ::close(fd);
-    if (!error.empty()) throw DutError(where + ": " + error);
-    return text;
-}
-
 // True for a file name ending in .sNp with N other than 2.
 bool other_port_count(const std::string &path)
 {
@@ -107,6 +59,10 @@ public:
 
     void read(const std::string &text)
     {
+        if (text.size() > kMaxBytes) {
+            throw DutError(where_ + ": more than the " + std::to_string(kMaxBytes) +
+                           " bytes a Touchstone file may have");
+        }
         for (std::size_t pos = 0; pos < text.size();) {
             std::size_t end = text.find('\n', pos);
             if (end == std::string::npos) end = text.size();
@@ -239,13 +195,19 @@ private:
 
 } // namespace
 
-std::unique_ptr<Dut> load_touchstone(const std::string &path)
+std::string where(const std::string &path) { return "touchstone: " + printable(path); }
+
+void check_name(const std::string &path)
 {
-    const std::string where = "touchstone: " + printable(path);
-    if (other_port_count(path)) throw DutError(where + ": only two-port files (.s2p) are read");
-    TouchstoneReader reader(where);
-    reader.read(read_whole_file(path, where));
+    if (other_port_count(path)) throw DutError(where(path) + ": only two-port files (.s2p) are read");
+}
+
+std::unique_ptr<Dut> parse(const std::string &path, const std::string &text)
+{
+    check_name(path);
+    TouchstoneReader reader(where(path));
+    reader.read(text);
     return reader.finish();
 }
 
-} // namespace sim
+} // namespace sim::touchstone

@@ -18,18 +18,34 @@
 // - Between points the gain is interpolated linearly in dB against
 //   frequency; below the first point and above the last it is that point's
 //   value. A magnitude of 0 counts as -300 dB.
+//
+// The text is parsed here; reading a file is the caller's (snt-sim's:
+// shells/sim/input_files.h). A file is bounded: at most kMaxBytes, lines of
+// at most kMaxLineChars, at most kMaxPoints points.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
 #include "board/bench/dut.h"
 
-namespace sim {
+namespace sim::touchstone {
 
-// |S21| of the file at `path`; throws DutError naming the file (and the
-// line) for what cannot be read. The response is not checked here: parse_dut
-// does that for every device.
-std::unique_ptr<Dut> load_touchstone(const std::string &path);
+constexpr std::size_t kMaxBytes = 16u << 20;
+constexpr std::size_t kMaxLineChars = 4096;
+constexpr std::size_t kMaxPoints = 100'000;
 
-} // namespace sim
+// How messages about the file at `path` begin: "touchstone: PATH".
+std::string where(const std::string &path);
+
+// Throws DutError when the name says the file has another number of ports
+// (.s1p, .s3p, ...): checked before the file is read.
+void check_name(const std::string &path);
+
+// |S21| of the file at `path`, whose content is `text`; throws DutError
+// naming the file (and the line) for what cannot be read. The response is
+// not checked here: parse_dut does that for every device.
+std::unique_ptr<Dut> parse(const std::string &path, const std::string &text);
+
+} // namespace sim::touchstone

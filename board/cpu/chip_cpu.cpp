@@ -4,7 +4,8 @@
 #include <stdexcept>
 
 #include "board/board.h"
-#include "shells/sim/firmware_symbols.h"
+#include "board/cpu/firmware_symbol.h"
+#include "board/peripherals/memory_map.h"
 
 namespace sim {
 
@@ -12,7 +13,7 @@ namespace {
 
 // System handler priority registers of the SCB: SVCall in SHPR2, PendSV in
 // SHPR3, each in the top byte of its field.
-constexpr std::uint32_t kShpr2 = 0xE000ED1C, kShpr3 = 0xE000ED20;
+constexpr std::uint32_t kShpr2 = kScbBase + Nvic::Scb::kShpr2, kShpr3 = kScbBase + Nvic::Scb::kShpr3;
 constexpr int kSvCall = 11, kPendSv = 14, kHardFault = 3;
 
 // The main loop's line flag, as the firmware declares it.
@@ -28,23 +29,23 @@ std::string hex(std::uint32_t v)
 CortexM0::Memory chip_memory()
 {
     CortexM0::Memory m;
-    m.flash_base = 0x08000000;
-    m.flash_size = Flash::kPageAddress - m.flash_base; // the settings page is the flash model's
-    m.ram_base = 0x20000000;
-    m.ram_size = 0x1000;
+    m.flash_base = kFlashMemoryBase;
+    m.flash_size = kSettingsPageBase - m.flash_base; // the settings page is the flash model's
+    m.ram_base = kRamBase;
+    m.ram_size = kRamSize;
     return m;
 }
 
 } // namespace
 
-ChipCpu::ChipCpu(Board &board, const std::string &image_path)
-    : board_(board), image_(image_path), core_(*this, *this, chip_memory())
+ChipCpu::ChipCpu(Board &board, ElfImage image)
+    : board_(board), image_(std::move(image)), core_(*this, *this, chip_memory())
 {
     for (const auto &segment : image_.segments()) {
         try {
             core_.load(segment.address, segment.bytes.data(), segment.bytes.size());
         } catch (const std::out_of_range &) {
-            throw ImageError(image_path + ": " + std::to_string(segment.bytes.size()) + " bytes at " +
+            throw ImageError(image_.name() + ": " + std::to_string(segment.bytes.size()) + " bytes at " +
                              hex(segment.address) + " do not fit the chip's flash below the settings page");
         }
     }
@@ -52,6 +53,17 @@ ChipCpu::ChipCpu(Board &board, const std::string &image_path)
     rx_byte_f_ = image_.require(kLineFlag.name);
     core_.advance(board_.now());
     core_.reset();
+}
+
+CpuFactory ChipCpu::factory(ElfImage image)
+{
+    return [image = std::move(image)](Board &board) { return std::make_unique<ChipCpu>(board, image); };
+}
+
+HandlerFigures ChipCpu::handler(int exception) const
+{
+    const CortexM0::HandlerStats &h = core_.handler_stats(exception);
+    return {h.count, h.cycles_max, h.cycles_total};
 }
 
 // ----------------------------------------------------------------- running
@@ -66,10 +78,7 @@ bool ChipCpu::run_until(const std::function<bool()> &done, Cycles until)
 {
     Scheduler &sched = board_.scheduler();
     while (!done()) {
-        if (board_.pause_requested_) {
-            board_.pause_requested_ = false;
-            break;
-        }
+        if (board_.take_pause_request()) break;
         if (core_.now() >= until) break;
         Cycles limit = until;
         if (sched.has_events() && sched.next_event_time() < limit) limit = sched.next_event_time();
@@ -115,7 +124,7 @@ void ChipCpu::after_stop(CortexM0::Stop stop)
         if (!core_.handler_mode() && core_.spin_address() == rx_byte_f_) {
             main_loop_waiting_ = true;
             main_loop_ = {core_.pc(), core_.spin_loop_end()};
-            if (board_.idle_hook_) board_.idle_hook_();
+            board_.main_loop_waits();
         }
         skip_idle(core_.spin_period());
         return;
@@ -141,7 +150,7 @@ void ChipCpu::skip_idle(Cycles period)
 
 void ChipCpu::halted(const std::string &why) const { throw BoardError(why); }
 
-bool ChipCpu::idle() const
+bool ChipCpu::waiting_for_line() const
 {
     std::uint32_t line_pending = 1;
     core_.peek(rx_byte_f_, decltype(kLineFlag)::chip_size(), line_pending);
@@ -149,7 +158,7 @@ bool ChipCpu::idle() const
     // main loop has left it to take a line, it is busy, bus access or not.
     const bool in_loop = core_.pc() >= main_loop_.first && core_.pc() <= main_loop_.second;
     return main_loop_waiting_ && in_loop && !core_.handler_mode() && board_.nvic().next_to_take(kThreadPriority) < 0 &&
-        line_pending == 0 && board_.usart().tx_idle();
+        line_pending == 0;
 }
 
 // ------------------------------------------------------------ the core's bus
@@ -158,7 +167,7 @@ std::uint32_t ChipCpu::read(std::uint32_t address, unsigned size)
 {
     sync_time();
     try {
-        return board_.bus_read(address, size);
+        return board_.cpu_read(address, size);
     } catch (const BoardError &e) {
         halted(std::string(e.what()) + ", read by the instruction at " + image_.describe(core_.pc()));
     }
@@ -169,7 +178,7 @@ void ChipCpu::write(std::uint32_t address, std::uint32_t value, unsigned size)
     sync_time();
     const bool was_busy = board_.flash().busy();
     try {
-        board_.bus_write(address, value, size);
+        board_.cpu_write(address, value, size);
     } catch (const BoardError &e) {
         halted(std::string(e.what()) + ", written by the instruction at " + image_.describe(core_.pc()));
     }

@@ -6,10 +6,12 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "board/cpu/cortex_m0.h"
+#include "board/cpu/cpu.h"
 #include "board/cpu/elf_image.h"
 #include "board/peripherals/scheduler.h"
 
@@ -17,26 +19,28 @@ namespace sim {
 
 class Board;
 
-class ChipCpu final : CortexM0::Bus, CortexM0::ExceptionSource {
+class ChipCpu final : public Cpu, CortexM0::Bus, CortexM0::ExceptionSource {
 public:
     // Loads the image into the core's flash and resets the core. Throws
     // ImageError when the image does not fit the chip's flash and RAM or
     // lacks what the board needs to know of it.
-    ChipCpu(Board &board, const std::string &image_path);
+    ChipCpu(Board &board, ElfImage image);
 
+    // A factory for Board: the chip image on the core.
+    static CpuFactory factory(ElfImage image);
+
+    // ---- Cpu
     // Runs the image until `done` holds, `until` is reached or the board
     // asks for a pause; true when `done` held.
-    bool run_until(const std::function<bool()> &done, Cycles until);
-
-    // Waiting in its main loop with no line pending and the transmitter empty.
-    bool idle() const;
+    bool run_until(const std::function<bool()> &done, Cycles until) override;
+    bool waiting_for_line() const override;
+    std::optional<std::uint64_t> instructions() const override { return core_.instructions(); }
+    HandlerFigures handler(int exception) const override;
+    Cycles flash_stall_cycles() const override { return flash_stall_cycles_; }
 
     CortexM0 &core() { return core_; }
     const CortexM0 &core() const { return core_; }
     const ElfImage &image() const { return image_; }
-
-    // The cycles the core stood still while the flash was busy.
-    Cycles flash_stall_cycles() const { return flash_stall_cycles_; }
 
 private:
     // CortexM0::Bus

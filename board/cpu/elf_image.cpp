@@ -1,87 +1,96 @@
 #include "board/cpu/elf_image.h"
 
-#include <elf.h>
-
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <utility>
 
 namespace sim {
 
 namespace {
 
-// Images are small; a file larger than this is not one.
-constexpr std::size_t kMaxFileSize = 16u << 20;
+// The parts of the ELF format (32-bit, little-endian) an image is read by:
+// the sizes of its records and where their fields sit.
+namespace elf {
+constexpr std::size_t kHeaderSize = 52, kProgramHeaderSize = 32, kSectionHeaderSize = 40, kSymbolSize = 16;
+constexpr unsigned char kMagic[4] = {0x7F, 'E', 'L', 'F'};
+constexpr std::size_t kClass = 4, kData = 5; // in e_ident
+constexpr std::uint8_t kClass32 = 1, kLittleEndian = 1;
+constexpr std::uint16_t kExecutable = 2, kArm = 40;                     // e_type, e_machine
+constexpr std::uint32_t kLoad = 1;                                      // p_type
+constexpr std::uint32_t kSymbolTable = 2;                               // sh_type
+constexpr unsigned kNoType = 0, kObject = 1, kFunction = 2, kLocal = 0; // st_info
+constexpr std::uint16_t kUndefined = 0;                                 // st_shndx
+} // namespace elf
 
-template <typename T>
-T at(const std::vector<std::uint8_t> &file, std::size_t offset, const std::string &what)
-{
-    if (offset > file.size() || file.size() - offset < sizeof(T)) throw ImageError(what + " lies outside the file");
-    T value;
-    std::memcpy(&value, file.data() + offset, sizeof value);
-    return value;
-}
+// A record of `size` bytes at `offset`, all inside the file.
+class Record {
+public:
+    Record(const std::vector<std::uint8_t> &file, std::size_t offset, std::size_t size, const std::string &what)
+    {
+        if (offset > file.size() || file.size() - offset < size) throw ImageError(what + " lies outside the file");
+        p_ = file.data() + offset;
+    }
+    std::uint8_t u8(std::size_t at) const { return p_[at]; }
+    std::uint16_t u16(std::size_t at) const { return static_cast<std::uint16_t>(p_[at] | p_[at + 1] << 8); }
+    std::uint32_t u32(std::size_t at) const
+    {
+        return std::uint32_t(p_[at]) | std::uint32_t(p_[at + 1]) << 8 | std::uint32_t(p_[at + 2]) << 16 |
+            std::uint32_t(p_[at + 3]) << 24;
+    }
+    const std::uint8_t *bytes() const { return p_; }
+
+private:
+    const std::uint8_t *p_ = nullptr;
+};
 
 } // namespace
 
-ElfImage::ElfImage(const std::string &path) : path_(path)
+ElfImage::ElfImage(const std::vector<std::uint8_t> &file, std::string name) : name_(std::move(name))
 {
-    // Only a regular file of an image's size is read: a FIFO or a device
-    // would block or never end.
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::exists(status)) throw ImageError("cannot read " + path + ": no such file");
-    if (!std::filesystem::is_regular_file(status)) throw ImageError(path + ": not a regular file");
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec) throw ImageError("cannot read " + path + ": " + ec.message());
-    if (size > kMaxFileSize) throw ImageError(path + ": larger than any chip image");
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> file(static_cast<std::size_t>(size));
-    if (!in || !in.read(reinterpret_cast<char *>(file.data()), static_cast<std::streamsize>(file.size()))) {
-        throw ImageError("cannot read " + path);
-    }
-    const std::string where = path + ": ";
-
-    const auto eh = at<Elf32_Ehdr>(file, 0, where + "the ELF header");
-    if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0) throw ImageError(where + "not an ELF file");
-    if (eh.e_ident[EI_CLASS] != ELFCLASS32 || eh.e_ident[EI_DATA] != ELFDATA2LSB || eh.e_machine != EM_ARM) {
+    const std::string where = name_ + ": ";
+    const Record eh(file, 0, elf::kHeaderSize, where + "the ELF header");
+    if (std::memcmp(eh.bytes(), elf::kMagic, sizeof elf::kMagic) != 0) throw ImageError(where + "not an ELF file");
+    if (eh.u8(elf::kClass) != elf::kClass32 || eh.u8(elf::kData) != elf::kLittleEndian || eh.u16(18) != elf::kArm) {
         throw ImageError(where + "not a 32-bit little-endian ARM image");
     }
-    if (eh.e_type != ET_EXEC) throw ImageError(where + "not a linked executable");
-    entry_ = eh.e_entry;
+    if (eh.u16(16) != elf::kExecutable) throw ImageError(where + "not a linked executable");
+    entry_ = eh.u32(24);
+    const std::uint32_t phoff = eh.u32(28), shoff = eh.u32(32);
+    const std::uint16_t phentsize = eh.u16(42), phnum = eh.u16(44), shentsize = eh.u16(46), shnum = eh.u16(48);
 
-    for (unsigned i = 0; i < eh.e_phnum; ++i) {
-        const auto ph = at<Elf32_Phdr>(file, eh.e_phoff + std::size_t(i) * eh.e_phentsize, where + "a program header");
-        if (ph.p_type != PT_LOAD || ph.p_filesz == 0) continue;
-        if (ph.p_offset > file.size() || file.size() - ph.p_offset < ph.p_filesz) {
+    for (unsigned i = 0; i < phnum; ++i) {
+        const Record ph(file, phoff + std::size_t(i) * phentsize, elf::kProgramHeaderSize, where + "a program header");
+        const std::uint32_t offset = ph.u32(4), filesz = ph.u32(16);
+        if (ph.u32(0) != elf::kLoad || filesz == 0) continue;
+        if (offset > file.size() || file.size() - offset < filesz) {
             throw ImageError(where + "a segment lies outside the file");
         }
         Segment s;
-        s.address = ph.p_paddr;
-        s.bytes.assign(file.begin() + ph.p_offset, file.begin() + ph.p_offset + ph.p_filesz);
+        s.address = ph.u32(12); // p_paddr: where it is loaded
+        s.bytes.assign(file.begin() + offset, file.begin() + offset + filesz);
         segments_.push_back(std::move(s));
     }
     if (segments_.empty()) throw ImageError(where + "no loadable segment");
 
-    for (unsigned i = 0; i < eh.e_shnum; ++i) {
-        const auto sh = at<Elf32_Shdr>(file, eh.e_shoff + std::size_t(i) * eh.e_shentsize, where + "a section header");
-        if (sh.sh_type != SHT_SYMTAB || sh.sh_entsize != sizeof(Elf32_Sym)) continue;
-        const auto strtab =
-            at<Elf32_Shdr>(file, eh.e_shoff + std::size_t(sh.sh_link) * eh.e_shentsize, where + "a string table");
-        for (std::size_t off = 0; off + sizeof(Elf32_Sym) <= sh.sh_size; off += sizeof(Elf32_Sym)) {
-            const auto sym = at<Elf32_Sym>(file, sh.sh_offset + off, where + "a symbol");
-            const int type = ELF32_ST_TYPE(sym.st_info);
-            if ((type != STT_FUNC && type != STT_OBJECT && type != STT_NOTYPE) || sym.st_name == 0) continue;
-            if (sym.st_shndx == SHN_UNDEF) continue;
-            const std::size_t name_at = std::size_t(strtab.sh_offset) + sym.st_name;
+    for (unsigned i = 0; i < shnum; ++i) {
+        const Record sh(file, shoff + std::size_t(i) * shentsize, elf::kSectionHeaderSize, where + "a section header");
+        if (sh.u32(4) != elf::kSymbolTable || sh.u32(36) != elf::kSymbolSize) continue;
+        const std::uint32_t symbols_at = sh.u32(16), symbols_size = sh.u32(20), link = sh.u32(24);
+        const Record strtab(file, shoff + std::size_t(link) * shentsize, elf::kSectionHeaderSize,
+                            where + "a string table");
+        for (std::size_t off = 0; off + elf::kSymbolSize <= symbols_size; off += elf::kSymbolSize) {
+            const Record sym(file, symbols_at + off, elf::kSymbolSize, where + "a symbol");
+            const std::uint32_t name_offset = sym.u32(0), value = sym.u32(4);
+            const unsigned type = sym.u8(12) & 0xF, bind = sym.u8(12) >> 4;
+            if ((type != elf::kFunction && type != elf::kObject && type != elf::kNoType) || name_offset == 0) continue;
+            if (sym.u16(14) == elf::kUndefined) continue;
+            const std::size_t name_at = std::size_t(strtab.u32(16)) + name_offset;
             if (name_at >= file.size()) throw ImageError(where + "a symbol name lies outside the file");
-            const char *name = reinterpret_cast<const char *>(file.data() + name_at);
-            const std::string n(name, strnlen(name, file.size() - name_at));
+            const char *text = reinterpret_cast<const char *>(file.data() + name_at);
+            const std::string n(text, strnlen(text, file.size() - name_at));
             // A global definition wins over a local one of the same name.
-            if (ELF32_ST_BIND(sym.st_info) != STB_LOCAL || !symbols_.count(n)) symbols_[n] = sym.st_value;
-            if (type == STT_FUNC) functions_.emplace(sym.st_value & ~1u, n);
+            if (bind != elf::kLocal || !symbols_.count(n)) symbols_[n] = value;
+            if (type == elf::kFunction) functions_.emplace(value & ~1u, n);
         }
     }
 }
@@ -96,7 +105,7 @@ std::optional<std::uint32_t> ElfImage::symbol(const std::string &name) const
 std::uint32_t ElfImage::require(const std::string &name) const
 {
     if (auto v = symbol(name)) return *v;
-    throw ImageError(path_ + ": the image has no symbol " + name);
+    throw ImageError(name_ + ": the image has no symbol " + name);
 }
 
 std::string ElfImage::function_at(std::uint32_t address) const
@@ -104,10 +113,6 @@ std::string ElfImage::function_at(std::uint32_t address) const
     auto it = functions_.find(address & ~1u);
     return it == functions_.end() ? std::string() : it->second;
 }
-
-} // namespace sim
-
-namespace sim {
 
 std::string ElfImage::describe(std::uint32_t address) const
 {

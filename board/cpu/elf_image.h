@@ -1,9 +1,11 @@
 // A chip image as the linker wrote it: a 32-bit little-endian ARM ELF file.
 // Holds the bytes of its loadable segments at their load addresses (where
 // they sit in flash: initialised data is copied to RAM by the start-up code)
-// and its symbol table.
+// and its symbol table. Parsed from the file's bytes: reading the file is
+// the shell's (shells/sim/input_files.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -26,11 +28,15 @@ public:
         std::vector<std::uint8_t> bytes;
     };
 
-    // Throws ImageError with the reason when the file cannot be read or is
-    // not a 32-bit little-endian ARM executable.
-    explicit ElfImage(const std::string &path);
+    // Images are small: a file larger than this is not one.
+    static constexpr std::size_t kMaxFileSize = 16u << 20;
 
-    const std::string &path() const { return path_; }
+    // The file's bytes; `name` (its path) starts every message. Throws
+    // ImageError with the reason when they are not a 32-bit little-endian
+    // ARM executable.
+    ElfImage(const std::vector<std::uint8_t> &file, std::string name);
+
+    const std::string &name() const { return name_; }
     std::uint32_t entry() const { return entry_; }
     const std::vector<Segment> &segments() const { return segments_; }
 
@@ -47,7 +53,7 @@ public:
     std::string describe(std::uint32_t address) const;
 
 private:
-    std::string path_;
+    std::string name_;
     std::uint32_t entry_ = 0;
     std::vector<Segment> segments_;
     std::map<std::string, std::uint32_t> symbols_;

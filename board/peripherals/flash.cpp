@@ -1,13 +1,6 @@
 #include "board/peripherals/flash.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
-#include <cstring>
-#include <vector>
+#include <utility>
 
 namespace sim {
 
@@ -27,143 +20,16 @@ constexpr std::uint32_t kSrClearable = Flash::kPGERR | Flash::kWRPRTERR | Flash:
 constexpr std::uint32_t kPageSectorBit = 1u << 3;
 } // namespace
 
-// --------------------------------------------------------------- the file
-
-namespace {
-
-std::string directory_of(const std::string &path)
-{
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string name_of(const std::string &path) { return path.substr(path.rfind('/') + 1); }
-
-// The file a chain of symbolic links ends at (which need not exist): the
-// page is written there, so a link keeps leading to the page.
-std::string final_target(const std::string &path)
-{
-    std::string p = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
-        std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
-        const ssize_t n = ::readlink(p.c_str(), target.data(), target.size());
-        if (n < 0 || static_cast<std::size_t>(n) >= target.size()) return p; // changed meanwhile: stat will tell
-        const std::string t(target.data(), static_cast<std::size_t>(n));
-        if (t[0] == '/') {
-            p = t;
-        } else {
-            p = directory_of(p);
-            p += '/';
-            p += t;
-        }
-    }
-    throw PageFileError("settings page file " + path + ": " + std::strerror(ELOOP));
-}
-
-} // namespace
-
-void Flash::check_page_file(const std::string &path)
-{
-    const std::string where = "settings page file " + path;
-    if (path.empty()) throw PageFileError("settings page file: an empty path");
-    const std::string real = final_target(path);
-    const std::string dir = directory_of(real);
-    struct stat st {};
-    if (::stat(real.c_str(), &st) != 0) {
-        if (errno != ENOENT) throw PageFileError(where + ": " + std::strerror(errno));
-        // Made by the first erase or program.
-        if (::access(dir.c_str(), W_OK | X_OK) != 0) {
-            throw PageFileError(where + " cannot be made in " + dir + ": " + std::strerror(errno));
-        }
-        return;
-    }
-    if (!S_ISREG(st.st_mode)) throw PageFileError(where + " is not a regular file");
-    if (st.st_size != static_cast<off_t>(kPageSize)) {
-        throw PageFileError(where + " has " + std::to_string(st.st_size) + " bytes; a flash page has exactly " +
-                            std::to_string(kPageSize));
-    }
-    // A page nobody may write (even one only root could) stays as it is.
-    if ((st.st_mode & 0222) == 0) throw PageFileError(where + " is read-only");
-    if (::access(real.c_str(), W_OK) != 0) throw PageFileError(where + " is read-only: " + std::strerror(errno));
-    // It is replaced by a file written beside it.
-    if (::access(dir.c_str(), W_OK | X_OK) != 0) {
-        throw PageFileError(where + " cannot be replaced in " + dir + ": " + std::strerror(errno));
-    }
-}
-
-Flash::Flash(Scheduler &sched, std::string page_file) : sched_(sched), path_(std::move(page_file))
+Flash::Flash(Scheduler &sched, std::unique_ptr<FlashStore> store) : sched_(sched), store_(std::move(store))
 {
     data_.fill(0xFF);
-    if (!path_.empty()) {
-        check_page_file(path_);
-        real_path_ = final_target(path_);
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        new_file_mode_ = 0666 & ~mask;
-        const std::string where = "settings page file " + path_;
-        // Not blocking on the open: a FIFO put there meanwhile is refused.
-        const int fd = ::open(real_path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-        if (fd >= 0) {
-            struct stat st {};
-            std::size_t got = 0;
-            int err = 0;
-            if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != static_cast<off_t>(kPageSize)) {
-                err = EINVAL;
-            }
-            while (err == 0 && got < kPageSize) {
-                const ssize_t n = ::read(fd, data_.data() + got, kPageSize - got);
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0)
-                    err = n < 0 ? errno : EINVAL;
-                else
-                    got += static_cast<std::size_t>(n);
-            }
-            ::close(fd);
-            if (err != 0) throw PageFileError(where + " could not be read as one page");
-        } else if (errno != ENOENT) {
-            throw PageFileError(where + ": " + std::strerror(errno));
-        }
-    }
+    if (store_ && !store_->load(data_.data(), data_.size())) data_.fill(0xFF);
     reset_interface();
 }
 
 void Flash::write_through()
 {
-    if (path_.empty()) return;
-    // The whole page goes to a new file beside the real one (through any
-    // links), which then takes its place: the file holds either the old page
-    // or the new one, never a part of either, and keeps its mode and owner.
-    const std::string where = "settings page file " + path_;
-    struct stat st {};
-    const bool exists = ::stat(real_path_.c_str(), &st) == 0;
-    std::string temp = directory_of(real_path_) + "/." + name_of(real_path_) + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC); // made new, never an existing file or link
-    if (fd < 0) throw PageFileError(where + ": cannot make a file beside it: " + std::strerror(errno));
-    int err = 0;
-    if (::fchmod(fd, exists ? (st.st_mode & 07777) : new_file_mode_) != 0) err = errno;
-    if (err == 0 && exists && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
-        if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
-            // Only root may give a file away; the page itself is still right.
-        }
-    }
-    std::size_t done = 0;
-    while (err == 0 && done < kPageSize) {
-        const ssize_t n = ::write(fd, data_.data() + done, kPageSize - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            err = n < 0 ? errno : EIO;
-        else
-            done += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && ::rename(temp.c_str(), real_path_.c_str()) != 0) err = errno;
-    if (err != 0) {
-        ::unlink(temp.c_str());
-        throw PageFileError(where + " could not be written: " + std::strerror(err));
-    }
+    if (store_) store_->store(data_.data(), data_.size());
 }
 
 void Flash::load(const PageData &data)

@@ -6,30 +6,24 @@
 // Two register windows, as on the chip: the interface's registers at
 // 0x40022000 (`regs()`) and the page itself (`page()`). Erase and program
 // take effect at their end, in virtual time; until then the page reads as
-// before. With a page file, every erase and program that completes is
-// written through to the file before anything else happens, so stopping the
-// process at any point leaves in the file what the chip would hold. The
-// file is replaced as a whole by a new one written beside it (where any
-// symbolic link leads), with the mode and owner it had.
+// before. With a store (board/peripherals/flash_store.h), the page comes
+// from it and every erase and program that completes is handed to it before
+// anything else happens, so a store that keeps what it is given holds what
+// the chip would hold at any point.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <stdexcept>
+#include <memory>
 #include <string>
 
+#include "board/peripherals/flash_store.h"
 #include "board/peripherals/memory_map.h"
 #include "board/peripherals/peripheral.h"
 #include "board/peripherals/scheduler.h"
 
 namespace sim {
-
-// A page file that cannot be used (wrong size, unreadable, unwritable).
-class PageFileError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 class Flash {
 public:
@@ -59,20 +53,12 @@ public:
 
     enum class Operation { Erase, Program };
 
-    // Without a file the page lives in memory and starts erased. With one,
-    // the file must pass check_page_file() (else PageFileError, and the file
-    // is left alone); a missing one means an erased page, and the file
-    // appears with the first erase or program that completes.
-    explicit Flash(Scheduler &sched, std::string page_file = "");
+    // Without a store the page lives in memory and starts erased. With one,
+    // the page is what the store holds (erased when it holds nothing yet);
+    // what its load() throws, the constructor throws.
+    explicit Flash(Scheduler &sched, std::unique_ptr<FlashStore> store = nullptr);
     Flash(const Flash &) = delete;
     Flash &operator=(const Flash &) = delete;
-
-    // Throws PageFileError, with the reason, when the page in `path` could
-    // not be kept there: it exists but is not a regular file of exactly one
-    // page, is read-only (no write permission bit, or not writable by us),
-    // or its folder (the one any symbolic link leads to) takes no new file.
-    // Reads nothing and writes nothing.
-    static void check_page_file(const std::string &path);
 
     // ---- the two register windows
     class Registers : public Peripheral {
@@ -102,12 +88,11 @@ public:
 
     // ---- the page content, for tests and tools
     const PageData &contents() const { return data_; }
-    // Replaces the content (written through to the file, if there is one).
+    // Replaces the content (handed to the store, if there is one).
     void load(const PageData &data);
-    const std::string &page_file() const { return path_; }
 
     // Called right after an erase or program of the page has completed and
-    // been written through. Not called for an erase of another page nor for
+    // been handed to the store. Not called for an erase of another page nor for
     // an operation refused with PGERR or WRPRTERR.
     void set_on_operation_done(std::function<void(Operation)> cb) { on_done_ = std::move(cb); }
 
@@ -151,9 +136,7 @@ private:
     void completed(Operation op);
 
     Scheduler &sched_;
-    std::string path_;
-    std::string real_path_;      // where path_'s symbolic links lead
-    unsigned new_file_mode_ = 0; // 0666 less the umask, for a page file made new
+    std::unique_ptr<FlashStore> store_;
     PageData data_;
 
     std::uint32_t acr_ = 0, sr_ = 0, cr_ = 0, ar_ = 0, wrpr_ = 0xFFFFFFFFu;

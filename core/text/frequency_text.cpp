@@ -1,9 +1,10 @@
 #include "core/text/frequency_text.h"
 
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <system_error>
+
+#include "core/text/from_chars.h"
 
 namespace snt_text {
 
@@ -44,7 +45,7 @@ Reading read_unsigned(std::string_view text, bool hertz)
         return {Verdict::no_number, 0};
     }
     double v = 0;
-    const auto r = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::general);
+    const auto r = from_chars(text.data(), text.data() + text.size(), v);
     if (r.ec != std::errc() || !std::isfinite(v)) return {Verdict::no_number, 0};
     std::string_view unit = text.substr(static_cast<std::size_t>(r.ptr - text.data()));
     if (hertz && ends_in_hz(unit)) unit.remove_suffix(2);

@@ -12,6 +12,7 @@
 #include "board/bench/dut.h"
 #include "board/cpu/elf_image.h"
 #include "core/analysis/frequency.h"
+#include "shells/sim/page_file.h"
 
 namespace snt {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "board/board.h"
+#include "shells/sim/sim_board.h"
 #include "shells/snt/link.h"
 
 namespace snt {
@@ -23,7 +23,7 @@ public:
     VirtualLink(const VirtualLink &) = delete;
     VirtualLink &operator=(const VirtualLink &) = delete;
 
-    sim::Board &board() { return board_; }
+    sim::SimBoard &board() { return board_; }
 
     const std::string &name() const override { return name_; }
     void write(const std::string &bytes) override;
@@ -32,7 +32,7 @@ public:
     ClientTime now() override;
 
 private:
-    sim::Board board_;
+    sim::SimBoard board_;
     std::string name_;
     std::string received_;
 };

@@ -1,52 +1,23 @@
-// The firmware's globals and functions, named from outside it with the types
-// its own headers declare.
+// The firmware's globals and functions in a loaded host build, with the
+// types its own headers declare (board/cpu/firmware_symbol.h):
 //
-//   SNT_FW(module, name)   the global or function `name` in a loaded host
-//                          build: an lvalue of its declared type (`T &`, an
-//                          array reference, or a function to call)
-//   SNT_FW_SYMBOL(name)    the same as a value: FirmwareSymbol<T>, its C
-//                          name and type, for either CPU
-//   SNT_FW_NAME(name)      its symbol name, for look-ups in the chip image
-//
-// Each expands to `decltype(::name)`: a name the firmware no longer declares
-// fails to compile, and a changed type changes what is read. Only the
-// headers below are seen, which need nothing but <stdint.h>; the firmware's
-// device header stays out of the board's code.
+//   SNT_FW(module, name)   the global or function `name` in the module: an
+//                          lvalue of its declared type (`T &`, an array
+//                          reference, or a function to call)
 #pragma once
 
-#include <type_traits>
-
-#include "level_text.h"
-#include "main_state.h"
+#include "board/cpu/firmware_symbol.h"
 #include "shells/sim/firmware_module.h"
-#include "si5351a.h"
-#include "stm32f0xx_it.h"
-#include "stm32f0xx_ll_utils.h"
-#include "system_stm32f0xx.h"
 
 namespace sim {
 
+// Where `symbol` is in a loaded host build.
 template <typename T>
-struct FirmwareSymbol {
-    using Type = T;
-    const char *name;
-
-    // Where it is in a loaded host build.
-    T &in(const FirmwareModule &module) const { return *module.get<T>(name); }
-
-    // Bytes it takes in the chip image. Only scalars have the same width on
-    // the chip as on the host (a pointer or a long does not).
-    static constexpr unsigned chip_size()
-    {
-        static_assert(std::is_arithmetic_v<std::remove_cv_t<T>> && sizeof(T) <= 4,
-                      "only a scalar of at most 32 bits reads alike from both builds");
-        return sizeof(T);
-    }
-};
+T &in_module(FirmwareSymbol<T> symbol, const FirmwareModule &module)
+{
+    return *module.get<T>(symbol.name);
+}
 
 } // namespace sim
 
-// (The parameter is not called `name`: it would replace the member's.)
-#define SNT_FW_SYMBOL(symbol)  (::sim::FirmwareSymbol<decltype(::symbol)>{#symbol})
-#define SNT_FW(module, symbol) (SNT_FW_SYMBOL(symbol).in(module))
-#define SNT_FW_NAME(symbol)    (SNT_FW_SYMBOL(symbol).name)
+#define SNT_FW(module, symbol) (::sim::in_module(SNT_FW_SYMBOL(symbol), module))

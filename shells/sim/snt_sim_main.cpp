@@ -20,10 +20,14 @@
 #include "board/bench/dut_text.h"
 #include "board/board.h"
 #include "board/cpu/elf_image.h"
+#include "board/statistics.h"
 #include "protocol.h"
 #include "shells/sim/bus_log.h"
+#include "shells/sim/input_files.h"
 #include "shells/sim/output_file.h"
+#include "shells/sim/page_file.h"
 #include "shells/sim/serial_host.h"
+#include "shells/sim/sim_board.h"
 #include "shells/sim/stop_signals.h"
 #include "shells/sim/vcd_writer.h"
 
@@ -177,10 +181,10 @@ void check_inputs(const Options &o)
 {
     if (!o.image.empty()) {
         if (const std::string why = unreadable(o.image); !why.empty()) throw sim::ImageError(o.image + ": " + why);
-        sim::ElfImage{o.image};
+        sim::read_image_file(o.image);
     }
-    if (!o.flash.empty()) sim::Flash::check_page_file(o.flash);
-    sim::parse_dut(o.dut);
+    if (!o.flash.empty()) sim::PageFile::check(o.flash);
+    sim::parse_dut(o.dut, sim::read_touchstone_file);
 }
 
 // Parses the command line; exits 0 after --help and 2 with a one-line
@@ -220,7 +224,7 @@ public:
     ~StatisticsPrinter()
     {
         if (board_ == nullptr) return;
-        for (const auto &[name, value] : board_->statistics()) {
+        for (const auto &[name, value] : sim::statistics(*board_)) {
             std::fprintf(stderr, "%s %s\n", name.c_str(), value.c_str());
         }
     }
@@ -290,7 +294,7 @@ int run(const Options &opt, sim::StopSignals &stop)
     board_options.noise = opt.noise;
     board_options.seed = opt.seed;
     board_options.image = opt.image;
-    sim::Board board(board_options);
+    sim::SimBoard board(board_options);
     // As an emulator logs guest errors: one line for each register the
     // firmware reaches that the models do not implement, and the run goes on.
     board.set_guest_error_handler([](const sim::GuestError &e) { complain("guest error: " + sim::describe(e)); });

@@ -63,15 +63,15 @@ TEST(BoardOptions, DeviceNoiseAndSeedReachTheFrontEnd)
     options.dut = "atten:20";
     options.noise = 0.5;
     options.seed = 42;
-    sim::Board board(options);
+    sim::SimBoard board(options);
     EXPECT_NEAR(board.analog().dut().gain(1e6), 0.1, 1e-12);
     EXPECT_EQ(board.analog().noise(), 0.5);
 
     options.dut = "bandpass:1M";
-    EXPECT_THROW(sim::Board{options}, sim::DutError);
+    EXPECT_THROW(sim::SimBoard{options}, sim::DutError);
     options.dut = "thru";
     options.noise = -1;
-    EXPECT_THROW(sim::Board{options}, std::invalid_argument);
+    EXPECT_THROW(sim::SimBoard{options}, std::invalid_argument);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include "board/bench/dut_text.h"
 #include "decibels.h"
+#include "shells/sim/input_files.h"
 #include "temp_dir.h"
 
 namespace snt_test {
@@ -97,7 +98,7 @@ TEST(DutText, EveryMistakeHasAOneLineMessage)
     };
     for (const Case &c : cases) {
         try {
-            sim::parse_dut(c.device);
+            sim::parse_dut(c.device, sim::read_touchstone_file); // files as snt-sim reads them
             ADD_FAILURE() << "accepted: " << c.device;
         } catch (const sim::DutError &e) {
             const std::string what = e.what();

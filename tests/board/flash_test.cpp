@@ -2,70 +2,22 @@
 // windows as the firmware drives them.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
-#include <string>
-#include <type_traits>
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "board/peripherals/flash.h"
+#include "board/peripherals/flash_store.h"
 #include "board/peripherals/scheduler.h"
-#include "temp_dir.h"
+#include "flash_model.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using sim::Flash;
-
-static_assert(std::is_base_of_v<std::runtime_error, sim::PageFileError>);
-
-class FlashModel : public ::testing::Test {
-protected:
-    sim::Scheduler sched;
-
-    static std::uint32_t rd(Flash &f, std::uint32_t offset) { return f.regs().read(offset, 4); }
-    static void wr(Flash &f, std::uint32_t offset, std::uint32_t value) { f.regs().write(offset, value, 4); }
-    static void unlock(Flash &f)
-    {
-        wr(f, Flash::kKeyr, Flash::kKey1);
-        wr(f, Flash::kKeyr, Flash::kKey2);
-    }
-    // Page erase as the firmware starts it; returns once the interface is busy.
-    static void start_erase(Flash &f, std::uint32_t address = Flash::kPageAddress)
-    {
-        wr(f, Flash::kCr, Flash::kPER);
-        wr(f, Flash::kAr, address);
-        wr(f, Flash::kCr, Flash::kPER | Flash::kSTRT);
-    }
-    void erase(Flash &f)
-    {
-        start_erase(f);
-        sched.advance_to(sched.now() + Flash::kEraseCycles);
-        wr(f, Flash::kCr, 0);
-    }
-    void program(Flash &f, std::uint32_t offset, std::uint16_t value)
-    {
-        wr(f, Flash::kCr, Flash::kPG);
-        f.page().write(offset, value, 2);
-        sched.advance_to(sched.now() + Flash::kProgramCycles);
-        wr(f, Flash::kCr, 0);
-    }
-    static Flash::PageData pattern()
-    {
-        Flash::PageData d;
-        for (std::size_t i = 0; i < d.size(); ++i) d[i] = static_cast<std::uint8_t>(i * 7 + 3);
-        return d;
-    }
-    static Flash::PageData erased()
-    {
-        Flash::PageData d;
-        d.fill(0xFF);
-        return d;
-    }
-};
+using snt_test::FlashModel;
 
 TEST_F(FlashModel, UnlocksWithTheTwoKeysInOrderAndLocksAgainOnLock)
 {
@@ -301,125 +253,51 @@ TEST_F(FlashModel, WritesThatDoNotProgramChangeNothing)
     EXPECT_EQ(rd(f, Flash::kSr), 0u) << "writing 1 clears WRPRTERR";
 }
 
-// ------------------------------------------------------------ page file
-
-class FlashPageFile : public FlashModel {
-protected:
-    snt_test::TempDir folder{"flash_test"};
-    std::string dir = folder.path();
-    std::string path = folder / "settings.bin";
-
-    static std::vector<std::uint8_t> file_bytes(const std::string &p)
+// A store in memory, as the browser keeps the page: what it is given and
+// when.
+class PageStore final : public sim::FlashStore {
+public:
+    explicit PageStore(std::vector<std::uint8_t> kept) : kept_(std::move(kept)) {}
+    bool load(std::uint8_t *bytes, std::size_t size) override
     {
-        std::ifstream in(p, std::ios::binary);
-        return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (kept_.empty()) return false;
+        if (kept_.size() != size) throw std::invalid_argument("not one page");
+        std::copy(kept_.begin(), kept_.end(), bytes);
+        return true;
     }
-    static void make_file(const std::string &p, const std::vector<std::uint8_t> &bytes)
+    void store(const std::uint8_t *bytes, std::size_t size) override
     {
-        std::ofstream out(p, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        kept_.assign(bytes, bytes + size);
+        ++stores;
     }
-    static std::vector<std::uint8_t> bytes_of(const Flash::PageData &d) { return {d.begin(), d.end()}; }
-    std::vector<std::string> directory() const { return folder.entries(); }
+    const std::vector<std::uint8_t> &kept() const { return kept_; }
+    int stores = 0;
+
+private:
+    std::vector<std::uint8_t> kept_;
 };
 
-TEST_F(FlashPageFile, AMissingFileStartsErasedAndIsWrittenByEveryOperation)
+TEST_F(FlashModel, TheStoreGivesThePageAndKeepsEveryCompletedChange)
 {
-    EXPECT_NO_THROW(Flash::check_page_file(path));
-    EXPECT_FALSE(fs::exists(path)) << "checking makes no file";
-    {
-        Flash f(sched, path);
-        EXPECT_EQ(f.contents(), erased());
-        unlock(f);
-        EXPECT_FALSE(fs::exists(path)) << "the file appears with the first operation";
-        erase(f);
-        EXPECT_EQ(file_bytes(path), bytes_of(erased()));
-        program(f, 0, 0xBBAA);
-        program(f, 2, 0xDDCC);
-        std::vector<std::uint8_t> expected(1024, 0xFF);
-        expected[0] = 0xAA, expected[1] = 0xBB, expected[2] = 0xCC, expected[3] = 0xDD;
-        EXPECT_EQ(file_bytes(path), expected);
-        EXPECT_EQ(directory(), std::vector<std::string>{"settings.bin"}) << "no temporary file is left";
-
-        program(f, 0, 0x1234); // refused: the file keeps what the page keeps
-        EXPECT_EQ(file_bytes(path), expected);
-    }
-    Flash again(sched, path);
-    EXPECT_EQ(again.page().read(0, 4), 0xDDCCBBAAu) << "the page survives the power cycle";
-    EXPECT_EQ(again.page().read(4, 4), 0xFFFFFFFFu);
-}
-
-TEST_F(FlashPageFile, AnExistingPageIsLoadedAndOnlyPagesOfExactlyOnePageAreAccepted)
-{
-    make_file(path, bytes_of(pattern()));
-    EXPECT_NO_THROW(Flash::check_page_file(path));
-    Flash f(sched, path);
-    EXPECT_EQ(f.contents(), pattern());
-    EXPECT_EQ(f.page().read(0x3FC, 4),
-              static_cast<std::uint32_t>(pattern()[0x3FC] | pattern()[0x3FD] << 8 | pattern()[0x3FE] << 16 |
-                                         pattern()[0x3FF] << 24));
-
-    for (std::size_t size : {0u, 1023u, 1025u}) {
-        SCOPED_TRACE(size);
-        const std::string bad = dir + "/bad" + std::to_string(size) + ".bin";
-        std::vector<std::uint8_t> bytes(size);
-        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 13 + 1);
-        make_file(bad, bytes);
-        const auto mtime = fs::last_write_time(bad);
-
-        auto expect_refused = [&](const char *who, const std::function<void()> &open) {
-            try {
-                open();
-                ADD_FAILURE() << who << " accepted it";
-            } catch (const sim::PageFileError &e) {
-                const std::string msg = e.what();
-                EXPECT_NE(msg.find(bad), std::string::npos) << who << ": " << msg;
-                EXPECT_NE(msg.find(" " + std::to_string(size) + " bytes"), std::string::npos) << who << ": " << msg;
-                EXPECT_EQ(msg.find('\n'), std::string::npos) << who << ": " << msg;
-            }
-        };
-        expect_refused("check_page_file", [&] { Flash::check_page_file(bad); });
-        expect_refused("the constructor", [&] { Flash g(sched, bad); });
-        EXPECT_EQ(file_bytes(bad), bytes) << "the file is left byte for byte";
-        EXPECT_EQ(fs::last_write_time(bad), mtime);
-        EXPECT_FALSE(fs::exists(bad + ".tmp"));
-    }
-}
-
-TEST_F(FlashPageFile, TheOperationHookSeesTheFileAlreadyWritten)
-{
-    make_file(path, bytes_of(pattern()));
-    Flash f(sched, path);
-    struct Seen {
-        Flash::Operation op;
-        std::vector<std::uint8_t> file;
-        std::uint32_t sr;
-        std::uint64_t erases, programs;
-    };
-    std::vector<Seen> seen;
-    f.set_on_operation_done([&](Flash::Operation op) {
-        seen.push_back({op, file_bytes(path), f.sr(), f.erases(), f.programs()});
-    });
+    const Flash::PageData first = pattern(), blank = erased();
+    auto owned = std::make_unique<PageStore>(std::vector<std::uint8_t>(first.begin(), first.end()));
+    PageStore &store = *owned;
+    Flash f(sched, std::move(owned));
+    EXPECT_EQ(f.contents(), pattern()) << "the page is what the store holds";
     unlock(f);
     erase(f);
-    program(f, 0x20, 0x0201);
-    program(f, 0x22, 0x0403);
+    EXPECT_EQ(store.stores, 1);
+    EXPECT_EQ(store.kept(), std::vector<std::uint8_t>(blank.begin(), blank.end()));
+    program(f, 4, 0xBEEF);
+    EXPECT_EQ(store.stores, 2);
+    EXPECT_EQ(store.kept()[4], 0xEF);
+    EXPECT_EQ(store.kept()[5], 0xBE);
+    program(f, 4, 0x1234); // refused: not erased
+    EXPECT_EQ(store.stores, 2) << "a refused program changes nothing to keep";
 
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[0].op, Flash::Operation::Erase);
-    EXPECT_EQ(seen[0].file, bytes_of(erased()));
-    EXPECT_EQ(seen[0].sr, Flash::kEOP) << "not busy any more";
-    EXPECT_EQ(seen[0].erases, 1u);
-
-    Flash::PageData after = erased();
-    after[0x20] = 1, after[0x21] = 2;
-    EXPECT_EQ(seen[1].op, Flash::Operation::Program);
-    EXPECT_EQ(seen[1].file, bytes_of(after));
-    EXPECT_EQ(seen[1].programs, 1u);
-    after[0x22] = 3, after[0x23] = 4;
-    EXPECT_EQ(seen[2].op, Flash::Operation::Program);
-    EXPECT_EQ(seen[2].file, bytes_of(after));
-    EXPECT_EQ(seen[2].programs, 2u);
+    Flash empty(sched, std::make_unique<PageStore>(std::vector<std::uint8_t>{}));
+    EXPECT_EQ(empty.contents(), erased()) << "a store holding nothing gives an erased page";
+    EXPECT_THROW(Flash(sched, std::make_unique<PageStore>(std::vector<std::uint8_t>(10))), std::invalid_argument);
 }
 
 } // namespace

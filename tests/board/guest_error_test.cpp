@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "board/board.h"
 #include "board/peripherals/adc.h"
 #include "board/peripherals/flash.h"
 #include "board/peripherals/gpio.h"
@@ -20,6 +19,7 @@
 #include "board/peripherals/tim.h"
 #include "board/peripherals/usart.h"
 #include "model_probes.h"
+#include "shells/sim/sim_board.h"
 
 namespace snt_test {
 namespace {
@@ -152,7 +152,7 @@ constexpr std::uint32_t kUsart1Reserved = sim::kUsart1Base + 0x30;
 
 TEST(BoardGuestErrors, TheHandlerHearsTheFirstOfEachRegisterAndTheRunGoesOn)
 {
-    sim::Board board;
+    sim::SimBoard board;
     std::vector<std::string> heard;
     board.set_guest_error_handler([&heard](const sim::GuestError &e) { heard.push_back(describe(e)); });
     board.poke(sim::kRccBase + sim::Rcc::kApb2enr, (1u << 14) | (1u << 9)); // USART1's and the ADC's clocks
@@ -160,11 +160,12 @@ TEST(BoardGuestErrors, TheHandlerHearsTheFirstOfEachRegisterAndTheRunGoesOn)
     board.poke(kUsart1Reserved, 0x1);
     board.poke(kUsart1Reserved, 0x2);
     EXPECT_EQ(board.inspect(kUsart1Reserved), 0u);
-    // As the firmware reaches it: through the board's port, in virtual time.
+    // As the firmware reaches it: through the host CPU's port, in virtual time.
+    sim::HostCpu &cpu = *board.host_cpu();
     const sim::Cycles before = board.now();
-    EXPECT_EQ(board.read(sim::kAdcBase + 0x44, 4, nullptr), 0u);
+    EXPECT_EQ(cpu.read(sim::kAdcBase + 0x44, 4, nullptr), 0u);
     EXPECT_GT(board.now(), before);
-    board.write(sim::kNvicBase + 0x200, 0x80, 4);
+    cpu.write(sim::kNvicBase + 0x200, 0x80, 4);
 
     const std::vector<std::string> expected = {
         "USART1 write of 0x1 to unimplemented offset 0x30",
@@ -189,7 +190,7 @@ TEST(BoardGuestErrors, TheHandlerHearsTheFirstOfEachRegisterAndTheRunGoesOn)
 
 TEST(BoardGuestErrors, WithoutAHandlerAGuestErrorStopsTheBoard)
 {
-    sim::Board board;
+    sim::SimBoard board;
     board.poke(sim::kRccBase + sim::Rcc::kApb2enr, 1u << 14);
     try {
         board.poke(kUsart1Reserved, 0x1);
@@ -198,7 +199,7 @@ TEST(BoardGuestErrors, WithoutAHandlerAGuestErrorStopsTheBoard)
         EXPECT_NE(std::string(e.what()).find("USART1 write of 0x1 to unimplemented offset 0x30"), std::string::npos)
             << e.what();
     }
-    EXPECT_THROW(board.read(sim::kScbBase + 0x08, 4, nullptr), sim::BoardError);
+    EXPECT_THROW(board.host_cpu()->read(sim::kScbBase + 0x08, 4, nullptr), sim::BoardError);
     ASSERT_EQ(board.guest_errors().size(), 2u) << "recorded all the same";
     EXPECT_EQ(board.guest_errors()[1].device, "SCB");
 }

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "board/board.h"
 #include "board/peripherals/memory_map.h"
 #include "board/peripherals/rcc.h"
+#include "shells/sim/sim_board.h"
 
 namespace snt_test {
 namespace {
@@ -31,7 +31,7 @@ TEST(RccClockGating, APeripheralWithItsClockOffReadsZeroAndIgnoresWrites)
         {"ADC (APB2ENR.ADCEN), TR", Rcc::kApb2enr, 9, sim::kAdcBase + 0x20, 0x0F000100, 0x0E000200},
         {"TIM3 (APB1ENR.TIM3EN), PSC", Rcc::kApb1enr, 1, sim::kTim3Base + 0x28, 15, 31},
     };
-    sim::Board board;
+    sim::SimBoard board;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const std::uint32_t en = sim::kRccBase + c.enable_reg;
@@ -57,7 +57,7 @@ TEST(RccClockGating, APeripheralWithItsClockOffReadsZeroAndIgnoresWrites)
 
 TEST(RccClockGating, ThePeripheralClocksStartOffAndTheAlwaysOnBlocksAnswer)
 {
-    sim::Board board;
+    sim::SimBoard board;
     EXPECT_EQ(board.inspect(sim::kRccBase + Rcc::kAhbenr), 0x14u) << "SRAM and flash interface clocks only";
     EXPECT_EQ(board.inspect(sim::kRccBase + Rcc::kApb2enr), 0u);
     EXPECT_EQ(board.inspect(sim::kRccBase + Rcc::kApb1enr), 0u);

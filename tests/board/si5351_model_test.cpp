@@ -3,18 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "board/bench/bus_monitor.h"
 #include "board/bench/si5351.h"
 #include "board/bench/two_wire.h"
 #include "board/peripherals/gpio.h"
 #include "board/peripherals/scheduler.h"
-#include "shells/sim/bus_log.h"
-#include "temp_dir.h"
 
 namespace {
 
@@ -497,36 +493,6 @@ TEST_F(Si5351Bus, PowerDownAndTheOtherSources)
     EXPECT_TRUE(chip.output_enabled(1));
     EXPECT_THROW(chip.output_hz(3), std::out_of_range);
     EXPECT_THROW(chip.pll_hz(2), std::out_of_range);
-}
-
-// ------------------------------------------------------------ the log file
-
-TEST(BusLogWriter, OneLineATransactionInMicrosecondsAndHex)
-{
-    EXPECT_EQ(sim::BusLogWriter::format(52018 * 8 + 7, {0xC0, 0x10, 0x80}), "52018 C0 10 80");
-    EXPECT_EQ(sim::BusLogWriter::format(7, {0x0A, 0xFF}), "0 0A FF");
-    EXPECT_EQ(sim::BusLogWriter::format(80, {}), "10");
-
-    const snt_test::TempDir folder("si5351_test");
-    const std::string path = folder / "bus.log";
-    {
-        sim::BusLogWriter w(path);
-        w.write(416151, {0xC0, 0x10, 0x80});
-        auto sink = w.sink();
-        sink(1'000'000, {0xC0, 0xB1, 0xA0});
-    }
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), "52018 C0 10 80\n125000 C0 B1 A0\n");
-
-    const std::string bad = folder / "no/such/dir/log.txt";
-    try {
-        sim::BusLogWriter w(bad);
-        FAIL() << "opened " << bad;
-    } catch (const std::runtime_error &e) {
-        EXPECT_NE(std::string(e.what()).find(bad), std::string::npos) << e.what();
-    }
 }
 
 } // namespace

@@ -1,32 +1,25 @@
 // Touchstone files as devices under test: formats, units, wrapped records,
-// interpolation, and what is refused.
+// interpolation, and what is refused. The files' texts are handed over as
+// the board takes them; reading files is the shell's (tests/sim).
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
 #include <string>
 
 #include "board/bench/dut_text.h"
 #include "decibels.h"
-#include "temp_dir.h"
 
 namespace snt_test {
 namespace {
 
 class TouchstoneFile : public ::testing::Test {
 protected:
-    TempDir folder{"touchstone_test"};
-
-    std::string path(const std::string &name) { return folder / name; }
-    std::string write(const std::string &name, const std::string &text)
-    {
-        std::string p = path(name);
-        std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
-        return p;
-    }
     std::unique_ptr<sim::Dut> load(const std::string &name, const std::string &text)
     {
-        return sim::parse_dut("touchstone:" + write(name, text));
+        return sim::parse_dut("touchstone:" + name, [&](const std::string &file) {
+            EXPECT_EQ(file, name);
+            return text;
+        });
     }
     std::string error(const std::string &name, const std::string &text)
     {
@@ -153,6 +146,25 @@ TEST_F(TouchstoneFile, RefusesWhatItCannotRead)
     for (const char *name : {"empty.s2p", "word.s2p", "down.s2p", "y.s2p"}) {
         EXPECT_EQ(error(name, "\n\n1 0 0 1\n").find('\n'), std::string::npos);
     }
+    EXPECT_NE(error("long.s2p", "# MHz S MA R 50\n" + std::string(4097, ' ') + "\n")
+                  .find("long.s2p line 2: longer than 4096"),
+              std::string::npos);
+}
+
+TEST(TouchstoneText, WithoutASourceNoFileIsRead)
+{
+    try {
+        sim::parse_dut("touchstone:filter.s2p");
+        FAIL() << "accepted a file nobody read";
+    } catch (const sim::DutError &e) {
+        EXPECT_STREQ(e.what(), "touchstone: filter.s2p: no file can be read here");
+    }
+    EXPECT_THROW(sim::parse_dut("touchstone:ports.s3p",
+                                [](const std::string &) -> std::string {
+                                    ADD_FAILURE() << "a file of another port count was read";
+                                    return "";
+                                }),
+                 sim::DutError);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "board/cpu/chip_cpu.h"
+#include "board/statistics.h"
 #include "board_fixture.h"
 #include "protocol.h"
 #include "shells/sim/bus_log.h"
@@ -23,7 +24,7 @@ using snt_test::ms;
 const std::string kImage = SNT_CHIP_IMAGE;
 
 // Where the linker puts the vector table: the start of main flash.
-constexpr std::uint32_t kVectorTable = 0x08000000;
+constexpr std::uint32_t kVectorTable = sim::kFlashMemoryBase;
 
 // One board, host build or chip image, with everything it shows recorded.
 class Session {
@@ -35,7 +36,7 @@ public:
                [this](Cycles, const std::vector<std::uint8_t> &bytes) { transactions_.push_back(bytes); })
     {}
 
-    sim::Board &board() { return board_; }
+    sim::SimBoard &board() { return board_; }
     const std::string &serial() const { return serial_.text(); }
     const std::vector<std::vector<std::uint8_t>> &transactions() const { return transactions_; }
 
@@ -61,7 +62,7 @@ public:
 
     std::string statistic(const std::string &name) const
     {
-        for (const auto &[n, v] : board_.statistics()) {
+        for (const auto &[n, v] : sim::statistics(board_)) {
             if (n == name) return v;
         }
         return "(missing)";
@@ -74,7 +75,7 @@ private:
         return o;
     }
 
-    sim::Board board_;
+    sim::SimBoard board_;
     snt_test::SerialCapture serial_;
     std::vector<std::vector<std::uint8_t>> transactions_;
     sim::BusMonitor bus_;
@@ -103,8 +104,8 @@ TEST(ChipImage, VectorTableAndResetAsLinked)
                                                      {11, SNT_FW_NAME(SVC_Handler)},
                                                      {14, SNT_FW_NAME(PendSV_Handler)},
                                                      {15, SNT_FW_NAME(SysTick_Handler)},
-                                                     {16 + 12, SNT_FW_NAME(ADC1_IRQHandler)},
-                                                     {16 + 27, SNT_FW_NAME(USART1_IRQHandler)}};
+                                                     {sim::kIrqBase + sim::kAdcIrq, SNT_FW_NAME(ADC1_IRQHandler)},
+                                                     {sim::kIrqBase + sim::kUsart1Irq, SNT_FW_NAME(USART1_IRQHandler)}};
     for (const auto &[exception, name] : handlers) {
         ASSERT_TRUE(core.peek(kVectorTable + 4 * exception, 4, word));
         EXPECT_EQ(word, image.require(name)) << name;
@@ -243,7 +244,7 @@ TEST(ChipImage, AChangedImageChangesWhatRuns)
 
     sim::BoardOptions options;
     options.image = path;
-    sim::Board board(options);
+    sim::SimBoard board(options);
     snt_test::SerialCapture serial(board);
     ASSERT_TRUE(board.run_until_idle(ms(500)));
     EXPECT_EQ(serial.text(), "25000000\r9.9;TEST\r");
@@ -253,12 +254,12 @@ TEST(ChipImage, ImagesThatCannotRunAreRefusedWithTheReason)
 {
     sim::BoardOptions options;
     options.image = "/nonexistent/snt-fw.elf";
-    EXPECT_THROW(sim::Board{options}, sim::ImageError);
+    EXPECT_THROW(sim::SimBoard{options}, sim::ImageError);
     options.image = "/dev/zero"; // never ends: refused without reading
-    EXPECT_THROW(sim::Board{options}, sim::ImageError);
+    EXPECT_THROW(sim::SimBoard{options}, sim::ImageError);
     options.image = "/usr/bin/true"; // an ELF, but not for the chip
     try {
-        sim::Board board(options);
+        sim::SimBoard board(options);
         FAIL() << "a host executable was accepted as a chip image";
     } catch (const sim::ImageError &e) {
         EXPECT_NE(std::string(e.what()).find("ARM"), std::string::npos) << e.what();

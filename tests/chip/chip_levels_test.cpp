@@ -27,7 +27,7 @@ constexpr std::uint32_t kStageDone = 3;
 // Reads a 32-bit firmware global of either CPU: its bits, as declared.
 class Globals {
 public:
-    explicit Globals(sim::Board &board) : board_(board) {}
+    explicit Globals(sim::SimBoard &board) : board_(board) {}
     template <typename T>
     std::uint32_t word(sim::FirmwareSymbol<T> global) const
     {
@@ -37,13 +37,13 @@ public:
             chip->core().peek(chip->image().require(global.name), global.chip_size(), v);
             return v;
         }
-        const std::remove_cv_t<T> value = global.in(board_.firmware());
+        const std::remove_cv_t<T> value = sim::in_module(global, board_.firmware());
         std::memcpy(&v, &value, sizeof v);
         return v;
     }
 
 private:
-    sim::Board &board_;
+    sim::SimBoard &board_;
 };
 
 // Samples tied to the detector's restarts rather than to time: while the
@@ -95,7 +95,7 @@ Measured measure(bool chip, const RestartSynchronisedSource::Signal &signal, int
 {
     sim::BoardOptions options;
     if (chip) options.image = kImage;
-    sim::Board board(options);
+    sim::SimBoard board(options);
     snt_test::SerialCapture serial(board);
     Globals globals(board);
     EXPECT_TRUE(board.run_until_idle(ms(500)));
@@ -176,7 +176,7 @@ TEST(ChipLevels, SweepsOfRealDevicesAgreeWithTheHostBuild)
         sim::BoardOptions options;
         options.dut = c.dut;
         if (chip) options.image = kImage;
-        sim::Board board(options);
+        sim::SimBoard board(options);
         snt_test::SerialCapture serial(board);
         EXPECT_TRUE(board.run_until_idle(ms(500)));
         board.run_for(ms(40));

@@ -26,7 +26,7 @@ using snt_test::ms;
 using Access = sim::CortexM0::MemAccess;
 
 const std::string kImage = SNT_CHIP_IMAGE;
-constexpr std::uint32_t kFlash = 0x08000000, kRam = 0x20000000, kRamSize = 0x1000;
+constexpr std::uint32_t kFlash = sim::kFlashMemoryBase, kRam = sim::kRamBase, kRamSize = sim::kRamSize;
 // The device regions: APB and AHB1 peripherals, the GPIO ports on AHB2, and
 // the core's system control space (SysTick, NVIC, SCB).
 constexpr std::uint32_t kPeripherals = 0x40000000, kPeripheralsSize = 0x30000;
@@ -208,7 +208,7 @@ TEST(ChipLockStep, TheFirstMillionInstructionsMatchUnicorn)
 {
     sim::BoardOptions options;
     options.image = kImage;
-    sim::Board board(options);
+    sim::SimBoard board(options);
     sim::CortexM0 &core = board.chip()->core();
     Oracle oracle(core);
 

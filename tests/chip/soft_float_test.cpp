@@ -15,8 +15,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -24,10 +26,10 @@
 
 #include "board/cpu/cortex_m0.h"
 #include "board/cpu/elf_image.h"
+#include "board/cpu/firmware_symbol.h"
 #include "board/peripherals/adc.h"
 #include "board/peripherals/memory_map.h"
 #include "float_bits.h"
-#include "shells/sim/firmware_symbols.h"
 
 namespace {
 
@@ -35,6 +37,12 @@ using sim::CortexM0;
 using Cycles = CortexM0::Cycles;
 
 const std::string kImage = SNT_CHIP_IMAGE;
+
+std::vector<std::uint8_t> image_bytes()
+{
+    std::ifstream in(kImage, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 // Operand pairs per two-operand routine in the random sweep.
 constexpr long kPairs = 10'000'000;
@@ -75,7 +83,8 @@ public:
     static constexpr std::uint32_t kBreakpoint = 0x20000FF8;
     static constexpr std::uint32_t kStackTop = 0x20000FF0;
 
-    explicit Chip(CortexM0::Bus &bus, CortexM0::ExceptionSource &exceptions) : image_(kImage), core_(bus, exceptions)
+    explicit Chip(CortexM0::Bus &bus, CortexM0::ExceptionSource &exceptions)
+        : image_(image_bytes(), kImage), core_(bus, exceptions)
     {
         for (const auto &segment : image_.segments()) {
             core_.load(segment.address, segment.bytes.data(), segment.bytes.size());

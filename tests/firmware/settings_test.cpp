@@ -22,7 +22,7 @@ std::uint32_t word0(const Page &p) { return p[0] | p[1] << 8 | p[2] << 16 | std:
 
 // A fresh board, as after power-on, with the page as the last one left it.
 struct PoweredBoard {
-    sim::Board board;
+    sim::SimBoard board;
     SerialCapture serial{board};
     explicit PoweredBoard(const Page &page) { board.flash().load(page); }
     std::string banner_crystal()
@@ -104,7 +104,7 @@ TEST_F(Settings, PowerLostDuringAWriteNeverLeavesAWrongCrystal)
 {
     // Cut after the erase, then after the first half-word.
     for (std::uint64_t programs_done : {0u, 1u}) {
-        sim::Board first;
+        sim::SimBoard first;
         first.flash().load(page_holding(24000000));
         ASSERT_TRUE(first.run_until_idle(ms(200)));
         const std::string line = "x 30000000\r";

@@ -85,7 +85,7 @@ class PoweredBoard {
 public:
     explicit PoweredBoard(const Page &page) { board.flash().load(page); }
 
-    sim::Board board;
+    sim::SimBoard board;
     SerialCapture serial{board};
 
     // Start-up to the main loop; the crystal announced in the banner.

@@ -118,7 +118,7 @@ TEST_F(StartUp, MillisecondDelayWaitsNToNPlusOneMilliseconds)
             const Cycles took = board.now() - start;
             EXPECT_GE(took, ms(n)) << "LL_mDelay(" << n << ")";
             // plus the few cycles of the poll that sees the last wrap
-            EXPECT_LE(took, ms(n + 1) + 4 * sim::Board::kAccessCycles) << "LL_mDelay(" << n << ")";
+            EXPECT_LE(took, ms(n + 1) + 4 * sim::HostCpu::kAccessCycles) << "LL_mDelay(" << n << ")";
         }
     }
 }

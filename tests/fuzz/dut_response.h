@@ -45,13 +45,14 @@ inline void check_message(const char *message)
     }
 }
 
-// Parses a --dut text: a refusal must be one clean line, a device must
-// answer every frequency with a finite, non-negative gain.
-inline void check_parse(const std::string &text)
+// Parses a --dut text (touchstone:FILE from `source`): a refusal must be one
+// clean line, a device must answer every frequency with a finite,
+// non-negative gain.
+inline void check_parse(const std::string &text, const sim::TouchstoneSource &source = nullptr)
 {
     std::unique_ptr<sim::Dut> dut;
     try {
-        dut = sim::parse_dut(text);
+        dut = sim::parse_dut(text, source);
     } catch (const sim::DutError &e) {
         check_message(e.what());
         return;

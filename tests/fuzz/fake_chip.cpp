@@ -12,22 +12,22 @@ namespace snt_fuzz {
 
 namespace {
 
-constexpr std::uint32_t kGpioA = 0x48000000, kGpioF = 0x48001400;
+constexpr std::uint32_t kGpioA = sim::kGpioaBase, kGpioF = sim::kGpiofBase;
 constexpr std::uint32_t kGpioIdr = 0x10, kGpioOdr = 0x14, kGpioBsrr = 0x18, kGpioBrr = 0x28;
-constexpr std::uint32_t kUsart = 0x40013800;
+constexpr std::uint32_t kUsart = sim::kUsart1Base;
 constexpr std::uint32_t kUsartCr1 = 0x00, kUsartCr3 = 0x08, kUsartRqr = 0x18, kUsartIsr = 0x1C, kUsartIcr = 0x20,
                         kUsartRdr = 0x24, kUsartTdr = 0x28;
 constexpr std::uint32_t kRxneie = 1u << 5, kTcie = 1u << 6, kTxeie = 1u << 7, kIdleie = 1u << 4, kCmie = 1u << 14,
                         kEie = 1u << 0;
-constexpr std::uint32_t kRccCr = 0x40021000, kRccCfgr = 0x40021004, kRccCr2 = 0x40021034;
-constexpr std::uint32_t kFlash = 0x40022000;
+constexpr std::uint32_t kRccCr = sim::kRccBase, kRccCfgr = sim::kRccBase + 0x04, kRccCr2 = sim::kRccBase + 0x34;
+constexpr std::uint32_t kFlash = sim::kFlashBase;
 constexpr std::uint32_t kFlashKeyr = 0x04, kFlashSr = 0x0C, kFlashCr = 0x10, kFlashAr = 0x14;
 constexpr std::uint32_t kFlashPg = 1u << 0, kFlashPer = 1u << 1, kFlashMer = 1u << 2, kFlashStrt = 1u << 6,
                         kFlashLock = 1u << 7, kFlashEop = 1u << 5, kFlashErrors = (1u << 2) | (1u << 4);
 constexpr std::uint32_t kKey1 = 0x45670123, kKey2 = 0xCDEF89AB;
-constexpr std::uint32_t kAdcIsr = 0x40012400, kAdcCr = 0x40012408, kAdcDr = 0x40012440;
+constexpr std::uint32_t kAdcIsr = sim::kAdcBase, kAdcCr = sim::kAdcBase + 0x08, kAdcDr = sim::kAdcBase + 0x40;
 constexpr std::uint32_t kAdcEoc = 1u << 2, kAdcal = 1u << 31;
-constexpr std::uint32_t kSysTickCtrl = 0xE000E010, kCountFlag = 1u << 16;
+constexpr std::uint32_t kSysTickCtrl = sim::kSysTickBase, kCountFlag = 1u << 16;
 
 // A measurement that has not finished after this many samples never will
 // (the detector needs at most 32 to find a crest and 256 to accumulate).
@@ -134,8 +134,9 @@ void FakeChip::count_access()
 
 std::uint32_t &FakeChip::plain(std::uint32_t address)
 {
-    for (std::size_t i = 0; i < kBlocks.size(); ++i) {
-        if (address - kBlocks[i].base < kBlocks[i].size) return state_.plain[i][(address - kBlocks[i].base) / 4];
+    for (std::size_t i = 0; i < sim::kBlocks.size(); ++i) {
+        const sim::Block &b = sim::kBlocks[i];
+        if (address - b.base < b.size) return state_.plain[i][(address - b.base) / 4];
     }
     fail("access to the unmapped address 0x%08X", static_cast<unsigned>(address));
 }

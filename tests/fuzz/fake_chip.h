@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "board/peripherals/memory_map.h"
 #include "host_port.h"
 
 namespace snt_fuzz {
@@ -41,31 +42,19 @@ public:
     // USART ISR bits
     static constexpr std::uint32_t kFE = 1u << 1, kNE = 1u << 2, kORE = 1u << 3, kIDLE = 1u << 4, kRXNE = 1u << 5,
                                    kTC = 1u << 6, kTXE = 1u << 7, kCMF = 1u << 17;
-    static constexpr std::uint32_t kPageAddress = 0x08003C00;
+    static constexpr std::uint32_t kPageAddress = sim::kSettingsPageBase;
     static constexpr std::size_t kPageSize = 1024;
     using Page = std::array<std::uint8_t, kPageSize>;
 
-    // The register blocks the virtual board maps: RCC, flash interface,
-    // GPIOA, GPIOF, USART1, ADC, TIM3, SysTick, NVIC, SCB.
-    struct Block {
-        std::uint32_t base, size;
-    };
-    static constexpr std::array<Block, 10> kBlocks = {{{0x40021000, 0x400},
-                                                       {0x40022000, 0x400},
-                                                       {0x48000000, 0x400},
-                                                       {0x48001400, 0x400},
-                                                       {0x40013800, 0x400},
-                                                       {0x40012400, 0x400},
-                                                       {0x40000400, 0x400},
-                                                       {0xE000E010, 0x010},
-                                                       {0xE000E100, 0x400},
-                                                       {0xE000ED00, 0x040}}};
-    static constexpr std::uint32_t kBlockSize = 0x400;
+    // The register blocks the virtual board maps (the chip's map: RCC, flash
+    // interface, GPIOA, GPIOF, USART1, ADC, TIM3, SysTick, NVIC, SCB; the
+    // settings page is served apart).
+    static constexpr std::uint32_t kBlockSize = 0x400; // the largest block
 
     // What the chip holds; copied whole to save and restore it.
     struct State {
         // Registers that are plain memory, by block and word.
-        std::array<std::array<std::uint32_t, kBlockSize / 4>, kBlocks.size()> plain{};
+        std::array<std::array<std::uint32_t, kBlockSize / 4>, sim::kBlocks.size()> plain{};
         std::uint32_t odr_a = 0, odr_f = 0;
         std::uint32_t usart_cr1 = 0, usart_cr3 = 0, usart_isr = 0, usart_rdr = 0;
         std::uint32_t flash_cr = 0x80, flash_sr = 0; // locked at reset

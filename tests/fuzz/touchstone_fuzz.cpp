@@ -1,20 +1,17 @@
-// Touchstone files as `snt-sim --dut touchstone:FILE` reads them: the bounds
+// Touchstone files as `snt-sim --dut touchstone:FILE` takes them: the bounds
 // on size and lines, the option line, records wrapped over lines, noise
-// parameters, and the check of the response, on the input written to a
-// file in memory.
+// parameters, and the check of the response, on the input as the file's
+// text.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <string>
 
 #include "board/bench/dut_text.h"
 #include "dut_response.h"
-#include "memory_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    static snt_fuzz::MemoryFile file;
-    file.assign(data, size);
-    const std::string text = "touchstone:" + file.path();
-    snt_fuzz::check_parse(text);
+    std::string text(reinterpret_cast<const char *>(data), size);
+    snt_fuzz::check_parse("touchstone:fuzz.s2p", [&text](const std::string &) { return text; });
     return 0;
 }

@@ -1,206 +1,26 @@
 // snt-sim used as a careless or hostile user would: values that must be
-// refused, files that must not be clobbered or waited on, outputs that
-// fail, endless input, and stop signals at any moment.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
+// refused, files that must not be clobbered or waited on, and outputs that
+// fail. (Endless input and stop signals: snt_sim_signals_test.)
+#include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <limits>
-#include <sstream>
-#include <thread>
+#include <string>
+#include <vector>
 
 #include "board/bench/analog.h"
 #include "board/bench/dut_text.h"
-#include "board_fixture.h"
-#include "child_processes.h"
-#include "files.h"
-#include "protocol.h"
-#include "pseudo_terminal.h"
-#include "shells/sim/serial_host.h"
-#include "shells/sim/stop_signals.h"
-#include "temp_dir.h"
+#include "shells/sim/input_files.h"
+#include "sim_child.h"
 
 namespace snt_test {
 namespace {
 
+using namespace hostile;
 namespace fs = std::filesystem;
-using std::chrono::seconds;
-using Clock = std::chrono::steady_clock;
-
-const std::string kBanner = "25000000\r" ID_TEXT "\r";
-const std::string kEndlessSweep = "r 1 2147483647\r";
-
-std::string link_target(const std::string &path)
-{
-    std::error_code ec;
-    return fs::read_symlink(path, ec).string();
-}
-
-unsigned mode_of(const std::string &path)
-{
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-// A refusal at start: status 2, one line on standard error that starts
-// with the program's name and says `says`, and nothing on the serial port.
-void expect_refused(const ProcessResult &r, const std::string &says, const std::string &context)
-{
-    EXPECT_EQ(r.exit_code, 2) << context << ": " << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << context << ": " << r.err;
-    EXPECT_EQ(r.err.rfind("snt-sim: ", 0), 0u) << context << ": " << r.err;
-    EXPECT_NE(r.err.find(says), std::string::npos) << context << ": " << r.err;
-    EXPECT_EQ(r.out, "") << context;
-}
-
-// A folder of its own for each test.
-class Scratch : public ::testing::Test {
-protected:
-    TempDir folder{"snt_sim_hostile"};
-    std::string dir = folder.path();
-
-    std::string at(const std::string &name) const { return folder / name; }
-    std::vector<std::string> names() const { return folder.entries(); }
-};
-
-// snt-sim as a child process the test talks to and signals. Standard input
-// is a pipe the test holds open; standard output is a pipe the test reads
-// (or `out_fd`); standard error is collected.
-class Child {
-public:
-    explicit Child(const std::vector<std::string> &args, int out_fd = -1)
-    {
-        int in[2], out[2], err[2];
-        if (::pipe2(in, O_CLOEXEC) || ::pipe2(out, O_CLOEXEC) || ::pipe2(err, O_CLOEXEC))
-            throw std::runtime_error("pipe");
-        std::vector<std::string> argv{built_program("snt-sim")};
-        argv.insert(argv.end(), args.begin(), args.end());
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(in[0], 0);
-            ::dup2(out_fd >= 0 ? out_fd : out[1], 1);
-            ::dup2(err[1], 2);
-            std::vector<char *> a;
-            a.reserve(argv.size() + 1);
-            for (auto &s : argv) a.push_back(s.data());
-            a.push_back(nullptr);
-            ::execv(a[0], a.data());
-            ::_exit(127);
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        ::close(err[1]);
-        in_ = in[1];
-        out_ = out[0];
-        err_ = err[0];
-        ::fcntl(out_, F_SETFL, O_NONBLOCK);
-        ::fcntl(err_, F_SETFL, O_NONBLOCK);
-    }
-    ~Child()
-    {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        for (int fd : {in_, out_, err_}) {
-            if (fd >= 0) ::close(fd);
-        }
-    }
-    Child(const Child &) = delete;
-    Child &operator=(const Child &) = delete;
-
-    pid_t pid() const { return pid_; }
-    int output_fd() const { return out_; }
-    const std::string &out() const { return out_text_; }
-    const std::string &err() const { return err_text_; }
-
-    void send(const std::string &bytes) const
-    {
-        ASSERT_EQ(::write(in_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    void close_input()
-    {
-        ::close(in_);
-        in_ = -1;
-    }
-
-    // Reads standard output until it holds more than `bytes` bytes; false
-    // when that takes longer than `limit`.
-    bool read_beyond(std::size_t bytes, seconds limit)
-    {
-        const auto deadline = Clock::now() + limit;
-        while (out_text_.size() <= bytes && Clock::now() < deadline) {
-            pollfd p{out_, POLLIN, 0};
-            if (::poll(&p, 1, 50) > 0) drain(out_, out_text_);
-        }
-        return out_text_.size() > bytes;
-    }
-
-    // Waits for the child to end; its wait status, or -1 (and the child is
-    // killed) when it is still running after `limit`. Standard output is
-    // read meanwhile unless `read_output` is false.
-    int wait(seconds limit, bool read_output = true)
-    {
-        const auto deadline = Clock::now() + limit;
-        int status = 0;
-        for (;;) {
-            drain(err_, err_text_);
-            if (read_output) drain(out_, out_text_);
-            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) break;
-            if (Clock::now() > deadline) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
-                pid_ = -1;
-                return -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        pid_ = -1;
-        drain(err_, err_text_);
-        drain(out_, out_text_);
-        return status;
-    }
-
-private:
-    static void drain(int fd, std::string &text)
-    {
-        char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n <= 0) return;
-            text.append(buf, static_cast<std::size_t>(n));
-        }
-    }
-
-    pid_t pid_ = -1;
-    int in_ = -1, out_ = -1, err_ = -1;
-    std::string out_text_, err_text_;
-};
-
-// The status a program has when it exits with `code` by itself.
-::testing::AssertionResult exited_with(int status, int code)
-{
-    if (status == -1) return ::testing::AssertionFailure() << "still running: killed";
-    if (WIFSIGNALED(status)) return ::testing::AssertionFailure() << "killed by signal " << WTERMSIG(status);
-    if (WEXITSTATUS(status) != code) return ::testing::AssertionFailure() << "exit status " << WEXITSTATUS(status);
-    return ::testing::AssertionSuccess();
-}
-
-// Generous: only proves that the program does not hang.
-constexpr seconds kPrompt{20};
 
 // ======================================== gains that are no usable number
 
@@ -233,7 +53,7 @@ TEST(HostileDevices, GainsThatAreNoFiniteNumberAreRefusedAtStart)
     };
     for (const Case &c : cases) {
         try {
-            sim::parse_dut(c.device);
+            sim::parse_dut(c.device, sim::read_touchstone_file);
             ADD_FAILURE() << "accepted " << c.device;
         } catch (const sim::DutError &e) {
             EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << c.device << ": " << e.what();
@@ -241,8 +61,11 @@ TEST(HostileDevices, GainsThatAreNoFiniteNumberAreRefusedAtStart)
         expect_refused(snt_sim({"--dut", c.device}), "snt-sim: --dut: ", c.device);
     }
     // What is allowed stays allowed: a gain of 0 and an amplifier.
-    EXPECT_DOUBLE_EQ(sim::parse_dut(s2p("zero.s2p", "# MHz S MA R 50\n1 0 0 0 0 0 0 0 0\n"))->gain(1e6), 1e-15);
-    EXPECT_NEAR(sim::parse_dut(s2p("amp.s2p", "# MHz S DB R 50\n1 0 0 100 0 0 0 0 0\n"))->gain(1e6), 1e5, 1e-6);
+    const auto file = [&](const std::string &name, const std::string &text) {
+        return sim::parse_dut(s2p(name, text), sim::read_touchstone_file);
+    };
+    EXPECT_DOUBLE_EQ(file("zero.s2p", "# MHz S MA R 50\n1 0 0 0 0 0 0 0 0\n")->gain(1e6), 1e-15);
+    EXPECT_NEAR(file("amp.s2p", "# MHz S DB R 50\n1 0 0 100 0 0 0 0 0\n")->gain(1e6), 1e5, 1e-6);
 }
 
 TEST(HostileDevices, TheFrontEndNeverMakesASampleOfANonFiniteLevel)
@@ -476,196 +299,6 @@ TEST(HostileValues, EveryBadValueExitsTwoNamingTheOption)
     // The edges of the range are values like any other.
     EXPECT_EQ(snt_sim({"--xtal", "1e6"}, "w\r").exit_code, 0);
     EXPECT_EQ(snt_sim({"--xtal", "50000000"}, "w\r").exit_code, 0);
-}
-
-// ============================================================ endless input
-
-// Writes `a` bytes (never a carriage return) into a pipe as fast as the
-// pipe takes them, up to a limit, then closes it.
-class EndlessWriter {
-public:
-    EndlessWriter(int fd, std::size_t limit) : fd_(fd), limit_(limit)
-    {
-        ::fcntl(fd_, F_SETFL, O_NONBLOCK);
-        thread_ = std::thread([this] { run(); });
-    }
-    ~EndlessWriter() { stop(); }
-    // Stops writing; what was written up to now stays written.
-    std::size_t stop()
-    {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-        return written_;
-    }
-
-private:
-    void run()
-    {
-        const std::string block(4096, 'a');
-        while (!stop_ && written_ < limit_) {
-            const ssize_t n = ::write(fd_, block.data(), std::min(block.size(), limit_ - written_));
-            if (n > 0) {
-                written_ += static_cast<std::size_t>(n);
-            } else {
-                pollfd p{fd_, POLLOUT, 0};
-                ::poll(&p, 1, 10);
-            }
-        }
-        ::close(fd_);
-    }
-
-    int fd_;
-    std::size_t limit_;
-    std::atomic<bool> stop_{false};
-    std::atomic<std::size_t> written_{0};
-    std::thread thread_;
-};
-
-TEST(HostileInput, EachModeReadsOnlyWhatTheLineTakes)
-{
-    // Two seconds of the line carry 23 kB. A host that read its input ahead
-    // of the line would take all 8 MB the writer offers.
-    constexpr std::size_t kOffered = 8u << 20;
-    for (const auto mode : {sim::StdioHost::Mode::Careful, sim::StdioHost::Mode::Stream}) {
-        SCOPED_TRACE(mode == sim::StdioHost::Mode::Careful ? "careful" : "stream");
-        int in[2];
-        ASSERT_EQ(::pipe2(in, O_CLOEXEC), 0);
-        const int out = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        EndlessWriter writer(in[1], kOffered);
-        std::string serial;
-        {
-            sim::StopSignals stop;
-            sim::Board board;
-            sim::StdioHost host(mode, in[0], out, stop);
-            host.attach(board);
-            board.run_for(ms(2000));
-        }
-        const std::size_t written = writer.stop();
-        ::close(in[0]);
-        ::close(out);
-        // What the host read, the pipe's own 64 kB, and a block or two.
-        EXPECT_LT(written, 200'000u);
-        EXPECT_GT(written, 20'000u) << "the line kept taking bytes";
-    }
-}
-
-TEST(HostileInput, AnOverlongLineReachesTheFirmwareInPiecesAndTheNextLineStillRuns)
-{
-    const std::size_t long_line = 5 * sim::StdioHost::kMaxLine + 17;
-    const ProcessResult r = snt_sim({}, std::string(long_line, 'x') + "\rw\r");
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.out, kBanner + ID_TEXT "\r");
-}
-
-// ==================================================== stop signals, any time
-
-TEST(HostileSignals, EndASweepOfTwoToTheThirtyOnePointsInEveryMode)
-{
-    // A streaming host sends what it has read as if all of it had been there
-    // at once, so it waits for the end of its input before the sweep can run.
-    struct Case {
-        std::vector<std::string> args;
-        int signal, status;
-        bool end_input;
-    };
-    std::vector<Case> cases = {
-        {{"--stats"}, SIGINT, 130, false},
-        {{"--stats"}, SIGTERM, 143, false},
-        {{"--stream", "--stats"}, SIGTERM, 143, true},
-        {{"--stream"}, SIGINT, 130, true},
-        {{"--stats"}, SIGHUP, 129, false},
-        {{"--stream"}, SIGHUP, 129, true},
-    };
-#ifdef SNT_CHIP_IMAGE
-    if (fs::exists(SNT_CHIP_IMAGE)) cases.push_back({{"--image", SNT_CHIP_IMAGE, "--stats"}, SIGINT, 130, false});
-#endif
-    for (const Case &c : cases) {
-        std::string context;
-        for (const auto &a : c.args) context += a + " ";
-        SCOPED_TRACE(context + strsignal(c.signal));
-        Child child(c.args);
-        child.send(kEndlessSweep);
-        if (c.end_input) child.close_input();
-        ASSERT_TRUE(child.read_beyond(kBanner.size() + 50, seconds(60))) << "no sweep: " << child.out();
-        const auto sent = Clock::now();
-        ::kill(child.pid(), c.signal);
-        const int status = child.wait(kPrompt);
-        EXPECT_TRUE(exited_with(status, c.status)) << child.err();
-        EXPECT_LT(Clock::now() - sent, kPrompt);
-        if (std::find(c.args.begin(), c.args.end(), "--stats") != c.args.end()) {
-            EXPECT_EQ(child.err().rfind("cycles ", 0), 0u) << "statistics at exit: " << child.err();
-        } else {
-            EXPECT_EQ(child.err(), "");
-        }
-    }
-}
-
-TEST(HostileSignals, EndAWaitForInputOrForRoomToWrite)
-{
-    {
-        SCOPED_TRACE("careful: waiting for the next line");
-        Child child({});
-        ASSERT_TRUE(child.read_beyond(kBanner.size() - 1, seconds(60)));
-        ::kill(child.pid(), SIGTERM);
-        EXPECT_TRUE(exited_with(child.wait(kPrompt), 143)) << child.err();
-    }
-    {
-        SCOPED_TRACE("stream: waiting for the first input");
-        Child child({"--stream"});
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        ::kill(child.pid(), SIGINT);
-        EXPECT_TRUE(exited_with(child.wait(kPrompt), 130)) << child.err();
-    }
-    {
-        // A pipe of one page that nobody reads: the sweep's output fills it
-        // within 4096 bytes (about 450 points), and the board then waits for
-        // room to write.
-        SCOPED_TRACE("careful: standard output full");
-        Child child({});
-        ASSERT_EQ(::fcntl(child.output_fd(), F_SETPIPE_SZ, 4096), 4096);
-        child.send(kEndlessSweep);
-        std::this_thread::sleep_for(seconds(5));
-        int queued = 0;
-        ASSERT_EQ(::ioctl(child.output_fd(), FIONREAD, &queued), 0);
-        EXPECT_LE(queued, 4096);
-        ::kill(child.pid(), SIGINT);
-        EXPECT_TRUE(exited_with(child.wait(kPrompt, false), 130)) << child.err();
-    }
-}
-
-class HostilePtySignals : public Scratch {};
-
-TEST_F(HostilePtySignals, APseudoTerminalSessionEndsCleanlyDuringASweep)
-{
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        SCOPED_TRACE(strsignal(signal));
-        const std::string link = at("port");
-        Child child({"--pty", link, "--stats"});
-        int fd = -1;
-        for (int i = 0; i < 500 && fd < 0; ++i) {
-            fd = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-            if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        ASSERT_GE(fd, 0) << "the link never appeared";
-        make_raw(fd);
-        ASSERT_EQ(::write(fd, kEndlessSweep.data(), kEndlessSweep.size()), static_cast<ssize_t>(kEndlessSweep.size()));
-        std::string got;
-        const auto deadline = Clock::now() + seconds(60);
-        while (std::count(got.begin(), got.end(), '\r') < 10 && Clock::now() < deadline) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 50) > 0) {
-                char buf[256];
-                const ssize_t n = ::read(fd, buf, sizeof buf);
-                if (n > 0) got.append(buf, static_cast<std::size_t>(n));
-            }
-        }
-        ASSERT_GE(std::count(got.begin(), got.end(), '\r'), 10) << "no sweep: " << got;
-        ::kill(child.pid(), signal);
-        EXPECT_TRUE(exited_with(child.wait(kPrompt), 0)) << child.err();
-        ::close(fd);
-        EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << "the link is removed";
-        EXPECT_EQ(child.err().rfind("cycles ", 0), 0u) << child.err();
-    }
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include "board/board.h"
 #include "shells/sim/firmware_symbols.h"
+#include "shells/sim/sim_board.h"
 
 namespace snt_test {
 
@@ -49,7 +50,7 @@ private:
 // A board with the firmware loaded; nothing has run yet.
 class BoardTest : public ::testing::Test {
 protected:
-    sim::Board board;
+    sim::SimBoard board;
     SerialCapture serial{board};
 
     // Runs start-up to the first wait of the main loop.

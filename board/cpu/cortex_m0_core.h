@@ -1,0 +1,150 @@
+// The Cortex-M0 core's own vocabulary, shared by the files it is split
+// into (decode, execution, exceptions, the rest): the operations of the
+// decode table, little-endian memory, and the accesses of the fast path,
+// inlined into the interpreter's loop. Not for use outside the core.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "board/cpu/cortex_m0.h"
+
+namespace sim {
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "flash and RAM are kept in the host's byte order");
+
+namespace m0 {
+
+constexpr int kNmi = 2, kHardFault = 3, kSvCall = 11;
+constexpr int kThreadPriority = 256;
+constexpr std::uint32_t kReturnToHandler = 0xFFFFFFF1, kReturnToMain = 0xFFFFFFF9, kReturnToProcess = 0xFFFFFFFD;
+
+// What the decode table maps a halfword to. The register fields and the
+// immediate of each are in Decoded; see decode() for which is which.
+// The operations stay grouped as the decoder groups them.
+// clang-format off
+enum class Op : std::uint8_t {
+    MovsReg, LslImm, LsrImm, LsrImm32, AsrImm, AsrImm32,
+    AddReg, SubReg, AddImm3, SubImm3,
+    MovImm, CmpImm, AddImm8, SubImm8,
+    And, Eor, LslReg, LsrReg, AsrReg, Adc, Sbc, Ror, Tst, Rsb, Cmp, Cmn, Orr, Mul, Bic, Mvn,
+    AddHigh, AddHighSp, AddHighPc, CmpHigh, MovHigh, MovHighSp, MovHighPc, Bx, Blx, HighPcOperand,
+    LdrLiteral,
+    StrReg, StrhReg, StrbReg, LdrsbReg, LdrReg, LdrhReg, LdrbReg, LdrshReg,
+    StrImm, LdrImm, StrbImm, LdrbImm, StrhImm, LdrhImm, StrSp, LdrSp,
+    Adr, AddSpImm, AdjustSp,
+    Sxth, Sxtb, Uxth, Uxtb, Rev, Rev16, Revsh,
+    Push, Pop, Stm, Ldm,
+    Cpsie, Cpsid, Bkpt, Nop, Wfe, Wfi, Sev,
+    Beq, Bne, Bcs, Bcc, Bmi, Bpl, Bvs, Bvc, Bhi, Bls, Bge, Blt, Bgt, Ble,
+    Svc, B, Wide, Undefined,
+};
+// clang-format on
+
+template <unsigned kSize>
+inline std::uint32_t read_le(const std::uint8_t *p)
+{
+    if constexpr (kSize == 1) {
+        return *p;
+    } else if constexpr (kSize == 2) {
+        std::uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
+    } else {
+        std::uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+}
+
+template <unsigned kSize>
+inline void write_le(std::uint8_t *p, std::uint32_t value)
+{
+    if constexpr (kSize == 1) {
+        *p = static_cast<std::uint8_t>(value);
+    } else if constexpr (kSize == 2) {
+        const auto v = static_cast<std::uint16_t>(value);
+        std::memcpy(p, &v, 2);
+    } else {
+        std::memcpy(p, &value, 4);
+    }
+}
+
+inline std::uint32_t sign_extend(std::uint32_t value, unsigned bits)
+{
+    const std::uint32_t sign = 1u << (bits - 1);
+    return (value ^ sign) - sign;
+}
+
+inline std::uint32_t arithmetic_shift_right(std::uint32_t x, unsigned amount) // amount 0..31
+{
+    return static_cast<std::uint32_t>(static_cast<std::int32_t>(x) >> amount);
+}
+
+// SysTick and the IRQs belong to the ExceptionSource; NMI, HardFault and
+// SVCall to the core.
+inline bool from_source(int exception) { return exception > kHardFault && exception != kSvCall; }
+
+} // namespace m0
+
+struct CortexM0::Decoded {
+    m0::Op op;
+    std::uint8_t a, b, c; // register numbers
+    std::int32_t imm;
+};
+
+// ------------------------------------------------------------------ memory
+
+template <bool kTrace>
+inline void CortexM0::record(std::uint32_t address, std::uint32_t value, unsigned size, bool write)
+{
+    if constexpr (kTrace) {
+        trace_record_.accesses.push_back(MemAccess{address, value, static_cast<std::uint8_t>(size), write});
+    }
+}
+
+template <unsigned kSize, bool kTrace>
+inline std::uint32_t CortexM0::load(std::uint32_t address)
+{
+    if (address & (kSize - 1)) fault();
+    std::uint32_t value;
+    std::uint32_t offset = address - memory_.ram_base;
+    if (offset < memory_.ram_size) {
+        value = m0::read_le<kSize>(ram_.data() + offset);
+        spin_load_ = address;
+    } else if ((offset = address - memory_.flash_base) < memory_.flash_size) {
+        value = m0::read_le<kSize>(flash_.data() + offset);
+    } else {
+        value = load_outside(address, kSize);
+    }
+    record<kTrace>(address, value, kSize, false);
+    return value;
+}
+
+template <unsigned kSize, bool kTrace>
+inline void CortexM0::store(std::uint32_t address, std::uint32_t value)
+{
+    if (address & (kSize - 1)) fault();
+    spin_dirty_ = true;
+    const std::uint32_t offset = address - memory_.ram_base;
+    if (offset < memory_.ram_size) {
+        m0::write_le<kSize>(ram_.data() + offset, value);
+    } else {
+        store_outside(address, value, kSize); // flash too: its controller owns writes
+    }
+    if constexpr (kSize == 4) {
+        record<kTrace>(address, value, kSize, true);
+    } else {
+        record<kTrace>(address, value & ((1u << (8 * kSize)) - 1), kSize, true);
+    }
+}
+
+template <bool kTrace>
+inline std::uint16_t CortexM0::fetch(std::uint32_t address)
+{
+    const std::uint32_t offset = address - memory_.flash_base;
+    if (offset < fetch_limit_) return static_cast<std::uint16_t>(m0::read_le<2>(flash_.data() + offset));
+    return fetch_outside(address);
+}
+
+} // namespace sim

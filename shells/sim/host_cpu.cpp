@@ -1,0 +1,188 @@
+#include "shells/sim/host_cpu.h"
+
+#include <utility>
+
+#include "shells/sim/firmware_symbols.h"
+
+namespace sim {
+
+namespace {
+
+// The firmware's vectors cover every exception the NVIC can raise.
+static_assert(snt_host::kExceptionCount == kExceptionCount, "one vector per exception of the Cortex-M0");
+
+// Busy-wait detection: the same read, made from the same place in the
+// firmware, returning the same value this many times in a row at one nesting
+// depth is a polling loop. (A chain of flag tests reads one register from
+// several places and is not.)
+constexpr int kPollRepeats = 2;
+
+} // namespace
+
+HostCpu::HostCpu(Board &board, const std::string &module_path)
+    : board_(board), sched_(board.scheduler()), module_(std::make_unique<FirmwareModule>(module_path))
+{
+    parts_ = SNT_FW(*module_, host_attach)(this);
+}
+
+HostCpu::~HostCpu()
+{
+    thread_.reset(); // unwinds a firmware thread that is still running main()
+}
+
+CpuFactory HostCpu::factory(std::string module_path)
+{
+    return [path = std::move(module_path)](Board &board) { return std::make_unique<HostCpu>(board, path); };
+}
+
+// ----------------------------------------------------------------- running
+
+bool HostCpu::run_until(const std::function<bool()> &done, Cycles until)
+{
+    if (done()) return true;
+    if (thread_ && thread_->finished()) throw BoardError("the firmware has stopped");
+    pause_at_ = until;
+    done_ = &done;
+    if (!thread_) {
+        auto main_fn = parts_->main_entry;
+        thread_ = std::make_unique<CpuThread>([main_fn] { main_fn(); });
+    }
+    try {
+        thread_->resume();
+    } catch (...) {
+        done_ = nullptr;
+        throw;
+    }
+    done_ = nullptr;
+    if (thread_->finished()) throw BoardError("main() returned");
+    return done();
+}
+
+bool HostCpu::waiting_for_line() const
+{
+    return main_loop_waiting_ && active_.empty() && board_.nvic().next_to_take(kThreadPriority) < 0 &&
+        *parts_->line_flag == 0;
+}
+
+void HostCpu::maybe_pause()
+{
+    if (!thread_ || !thread_->on_cpu_thread()) return;
+    if (board_.take_pause_request() || sched_.now() >= pause_at_ || (done_ != nullptr && (*done_)())) {
+        thread_->yield();
+    }
+}
+
+// ------------------------------------------------------------- the core side
+
+int HostCpu::current_priority() const
+{
+    return active_.empty() ? kThreadPriority : board_.nvic().priority_of(active_.back());
+}
+
+void HostCpu::take_interrupts()
+{
+    Nvic &nvic = board_.nvic();
+    for (;;) {
+        const int exception = nvic.next_to_take(current_priority());
+        if (exception < 0) return;
+        const snt_host::Handler handler = parts_->vectors[exception];
+        if (handler == nullptr) {
+            throw BoardError("exception " + std::to_string(exception) +
+                             " has no handler: the chip would halt in Default_Handler");
+        }
+        if (active_.size() + 1 >= poll_states_.size()) throw BoardError("interrupts nested too deeply");
+        nvic.activate(exception);
+        active_.push_back(exception);
+        poll_states_[active_.size()] = PollState{};
+        const Cycles entered = sched_.now();
+        handler();
+        active_.pop_back();
+        nvic.deactivate(exception);
+        HandlerFigures &h = handlers_[exception];
+        const Cycles spent = sched_.now() - entered;
+        ++h.count;
+        h.cycles_total += spent;
+        if (spent > h.cycles_max) h.cycles_max = spent;
+    }
+}
+
+void HostCpu::boundary()
+{
+    ++accesses_;
+    sched_.advance_to(sched_.now() + kAccessCycles);
+    take_interrupts();
+}
+
+void HostCpu::stall_while_flash_busy()
+{
+    // Code and vectors live in flash: while it erases or programs, the core
+    // fetches nothing, so no instruction and no interrupt runs.
+    const Flash &flash = board_.flash();
+    if (!flash.busy() || flash.busy_until() <= sched_.now()) return;
+    flash_stall_cycles_ += flash.busy_until() - sched_.now();
+    sched_.advance_to(flash.busy_until());
+}
+
+HostCpu::PollState &HostCpu::poll_state() { return poll_states_[active_.size()]; }
+
+void HostCpu::skip_to_next_event()
+{
+    if (!sched_.has_events()) {
+        throw BoardError("the firmware waits for an event that can never come, at " + std::to_string(sched_.now()) +
+                         " cycles");
+    }
+    sched_.advance_to_next_event();
+}
+
+void HostCpu::after_read(const void *site, std::uint32_t address, std::uint32_t value)
+{
+    PollState &p = poll_state();
+    if (p.site == site && p.address == address && p.value == value) {
+        if (++p.repeats >= kPollRepeats) skip_to_next_event();
+    } else {
+        p = PollState{site, address, value, 0};
+    }
+}
+
+std::uint32_t HostCpu::read(std::uint32_t address, unsigned size, const void *site)
+{
+    boundary();
+    if (active_.empty()) main_loop_waiting_ = false;
+    const std::uint32_t value = board_.cpu_read(address, size);
+    after_read(site, address, value);
+    maybe_pause();
+    return value;
+}
+
+void HostCpu::write(std::uint32_t address, std::uint32_t value, unsigned size)
+{
+    boundary();
+    if (active_.empty()) main_loop_waiting_ = false;
+    poll_state() = PollState{};
+    board_.cpu_write(address, value, size);
+    stall_while_flash_busy();
+    maybe_pause();
+}
+
+void HostCpu::wait_hint(const volatile void *watched)
+{
+    // The loop polls a 32-bit word; it ends as soon as that word changes.
+    const volatile std::uint32_t *word = static_cast<const volatile std::uint32_t *>(watched);
+    const std::uint32_t before = *word;
+    take_interrupts();
+    if (*word != before) {
+        maybe_pause();
+        return;
+    }
+    if (active_.empty() && word == parts_->line_flag) {
+        main_loop_waiting_ = true;
+        board_.main_loop_waits();
+        maybe_pause();
+        if (*word != before) return;
+    }
+    skip_to_next_event();
+    take_interrupts();
+    maybe_pause();
+}
+
+} // namespace sim

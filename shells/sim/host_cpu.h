@@ -1,0 +1,93 @@
+// The firmware's host build as the board's CPU: a private copy of the
+// module (FirmwareModule), its main() on a thread of its own that takes
+// turns with the board's (CpuThread), and the Port its register cells and
+// wait hints call (firmware/platform/host/host_port.h).
+//
+// Every register access of the firmware costs a few core cycles, lets the
+// events that have come due run, and is an instruction boundary at which
+// pending interrupts are taken with the core's priorities and nesting: the
+// handler the firmware gave for the exception is called right there. A
+// busy-wait that can only end on an event skips straight to that event.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "board/board.h"
+#include "board/cpu/cpu.h"
+#include "host_port.h"
+#include "shells/sim/cpu_thread.h"
+#include "shells/sim/firmware_module.h"
+
+namespace sim {
+
+class HostCpu final : public Cpu, public snt_host::Port {
+public:
+    // Core cycles one peripheral access takes.
+    static constexpr Cycles kAccessCycles = 2;
+
+    // Loads its own copy of the module at `module_path` and attaches to it;
+    // main() starts with the first run_until.
+    HostCpu(Board &board, const std::string &module_path);
+    ~HostCpu() override;
+    HostCpu(const HostCpu &) = delete;
+    HostCpu &operator=(const HostCpu &) = delete;
+
+    // A factory for Board: the host build in `module_path`.
+    static CpuFactory factory(std::string module_path);
+
+    FirmwareModule &firmware() { return *module_; }
+    // Register accesses the firmware has made.
+    std::uint64_t accesses() const { return accesses_; }
+
+    // ---- Cpu
+    bool run_until(const std::function<bool()> &done, Cycles until) override;
+    bool waiting_for_line() const override;
+    std::optional<std::uint64_t> instructions() const override { return std::nullopt; }
+    HandlerFigures handler(int exception) const override { return handlers_.at(exception); }
+    Cycles flash_stall_cycles() const override { return flash_stall_cycles_; }
+
+    // ---- snt_host::Port, called by the firmware module
+    std::uint32_t read(std::uint32_t address, unsigned size, const void *site) override;
+    void write(std::uint32_t address, std::uint32_t value, unsigned size) override;
+    void wait_hint(const volatile void *watched) override;
+
+private:
+    struct PollState {
+        const void *site = nullptr;
+        std::uint32_t address = 0, value = 0;
+        int repeats = 0;
+    };
+
+    void boundary();
+    void take_interrupts();
+    int current_priority() const;
+    PollState &poll_state();
+    void after_read(const void *site, std::uint32_t address, std::uint32_t value);
+    void skip_to_next_event();
+    void maybe_pause();
+    void stall_while_flash_busy();
+
+    Board &board_;
+    Scheduler &sched_;
+    std::unique_ptr<FirmwareModule> module_;
+    // What the module handed over when it was attached: main, the vectors,
+    // the main loop's line flag.
+    const snt_host::Firmware *parts_ = nullptr;
+
+    std::vector<int> active_;                // exceptions being handled, innermost last
+    std::array<PollState, 8> poll_states_{}; // one per nesting depth
+    bool main_loop_waiting_ = false;
+    Cycles pause_at_ = 0;
+    const std::function<bool()> *done_ = nullptr;
+    std::uint64_t accesses_ = 0;
+    Cycles flash_stall_cycles_ = 0;
+    std::array<HandlerFigures, kExceptionCount> handlers_{};
+    std::unique_ptr<CpuThread> thread_; // last: it runs code of the module
+};
+
+} // namespace sim
