@@ -11,7 +11,7 @@ OUT := out
 # The main job's sweep: a 10.7 MHz filter with 1 MHz bandwidth, 5 to 16 MHz.
 SWEEP := --start 5M --stop 16M --points 221
 
-.PHONY: all deps deps-run host release chip wasm bench run test lint install clean fuzz fuzz-build
+.PHONY: all deps deps-run host release chip wasm web bench run test lint install clean fuzz fuzz-build
 
 all: host chip
 
@@ -47,6 +47,12 @@ build/wasm/build.ninja: | deps
 wasm: deps build/wasm/build.ninja
 	cmake --build --preset wasm
 
+# The static site in build/web: the page, Chart.js, the WebAssembly module
+# and the chip image; any static web server serves it
+# (python3 -m http.server -d build/web).
+web: chip wasm
+	cmake --build --preset wasm --target snt_web
+
 # The main job: sweep a through connection as the reference, then the
 # virtual board's bandpass filter against it; writes $(OUT)/sweep.csv and
 # $(OUT)/sweep.png and prints the summary.
@@ -63,9 +69,9 @@ lint: host
 	scripts/lint.sh build/host
 
 # Every test: lint, the host suites (under AddressSanitizer and UBSan), the
-# chip image with its size and layout checks, the fuzz smoke runs and the
-# WebAssembly module under Node.js.
-test: host chip fuzz-build wasm
+# chip image with its size and layout checks, the fuzz smoke runs, the
+# WebAssembly module under Node.js and the static site in headless Chromium.
+test: host chip fuzz-build wasm web
 	scripts/lint.sh build/host
 	ctest --preset host
 	ctest --preset chip

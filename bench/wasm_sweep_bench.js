@@ -1,14 +1,14 @@
 // A sweep on the chip image in the board's WebAssembly module under Node.js:
 // simulated seconds against wall seconds, as sweep_bench does natively.
 //
-//   node bench/wasm_sweep_bench.js [points] [build/wasm/shells/wasm/snt_board.js] [snt-fw.elf]
+//   node bench/wasm_sweep_bench.js [points] [build/wasm/shells/wasm/snt.js] [snt-fw.elf]
 "use strict";
 const fs = require("node:fs");
 const path = require("node:path");
 
 const root = path.join(__dirname, "..");
 const points = Number(process.argv[2] || 1000);
-const modulePath = path.resolve(process.argv[3] || path.join(root, "build/wasm/shells/wasm/snt_board.js"));
+const modulePath = path.resolve(process.argv[3] || path.join(root, "build/wasm/shells/wasm/snt.js"));
 const imagePath = process.argv[4] || path.join(root, "build/chip/firmware/snt-fw.elf");
 
 require(modulePath)({ wasmBinary: fs.readFileSync(modulePath.replace(/\.js$/, ".wasm")) }).then((M) => {

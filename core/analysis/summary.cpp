@@ -16,13 +16,6 @@ double crossing(double f0, double d0, double f1, double d1, double level)
     return f0 + (level - d0) * (f1 - f0) / (d1 - d0);
 }
 
-std::string db_text(double db)
-{
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2f dB", std::abs(db) < 0.005 ? 0.0 : db); // no "-0.00"
-    return buf;
-}
-
 // From point `from`, walks outwards while `inside` holds for each point's
 // dB; gives the interpolated crossing of `level` on either side, and the
 // first and last index of the stretch walked.
@@ -60,6 +53,13 @@ std::string ratio_text(double v, const char *format)
 }
 
 } // namespace
+
+std::string db_text(double db)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f dB", std::abs(db) < 0.005 ? 0.0 : db); // no "-0.00"
+    return buf;
+}
 
 Summary Summary::of(const SweepResult &result)
 {

@@ -91,4 +91,8 @@ struct Summary {
     std::string text() const;
 };
 
+// "-1.58 dB", to two decimals as every text of ours gives dB ("0.00 dB",
+// never "-0.00 dB").
+std::string db_text(double db);
+
 } // namespace snt

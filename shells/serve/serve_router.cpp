@@ -15,6 +15,9 @@
 #include "shells/serve/serve_controller.h"
 #include "core/analysis/summary.h"
 #include "core/analysis/sweep.h"
+#include "core/analysis/sweep_csv.h"
+#include "core/analysis/sweep_settings.h"
+#include "core/analysis/trace.h"
 #include "shells/serve/web_assets.h"
 
 namespace snt {
@@ -51,60 +54,25 @@ std::string text_field(const json &body, const char *name)
     throw InputError(std::string(name) + " must be text or a number");
 }
 
-// An error in one of the sweep's fields, named for the page.
-struct FieldError : InputError {
-    FieldError(const std::string &what, std::string f) : InputError(what), field(std::move(f)) {}
-    std::string field;
-};
-
-template <typename F>
-auto in_field(const std::string &field, F &&f) -> decltype(f())
-{
-    try {
-        return f();
-    } catch (const FieldError &) {
-        throw;
-    } catch (const InputError &e) {
-        throw FieldError(e.what(), field);
-    }
-}
-
 // The sweep settings of a request, checked as the command line checks
 // --start, --stop, --points and --step, with the same messages.
 SweepPlan plan_of(const json &body)
 {
     if (!body.is_object()) throw InputError("expected a JSON object with start, stop and points or step");
-    const std::string start_text = in_field("start", [&] { return text_field(body, "start"); });
-    const std::string stop_text = in_field("stop", [&] { return text_field(body, "stop"); });
-    const std::string points_text = in_field("points", [&] { return text_field(body, "points"); });
-    const std::string step_text = in_field("step", [&] { return text_field(body, "step"); });
-    if (start_text.empty()) throw FieldError("give the start frequency", "start");
-    if (stop_text.empty()) throw FieldError("give the stop frequency", "stop");
-    const std::uint32_t start = in_field("start", [&] { return parse_frequency(start_text, "--start"); });
-    const std::uint32_t stop = in_field("stop", [&] { return parse_frequency(stop_text, "--stop"); });
-    in_field("start", [&] {
-        check_frequency(start, "start frequency");
-        return 0;
-    });
-    in_field("stop", [&] {
-        check_frequency(stop, "stop frequency");
-        return 0;
-    });
-    if (stop < start) throw FieldError("the stop frequency is below the start frequency", "stop");
-    if (!points_text.empty() && !step_text.empty())
-        throw FieldError("give either --points or --step, not both", "points");
-    if (points_text.empty() && step_text.empty()) throw FieldError("give --points or --step", "points");
-    std::optional<std::uint32_t> n, st;
-    const std::string which = points_text.empty() ? "step" : "points";
-    if (!points_text.empty()) n = in_field("points", [&] { return parse_count(points_text, "--points"); });
-    if (!step_text.empty()) st = in_field("step", [&] { return parse_frequency(step_text, "--step"); });
-    const std::string scale = in_field("scale", [&] { return text_field(body, "scale"); });
-    if (scale == "log") {
-        if (!n) throw FieldError("--log spaces the points by a ratio: give --points, not --step", "step");
-        return in_field("points", [&] { return SweepPlan::make_log(start, stop, *n); });
+    SweepSettings settings;
+    const std::pair<const char *, std::string *> fields[] = {{"start", &settings.start},
+                                                             {"stop", &settings.stop},
+                                                             {"points", &settings.points},
+                                                             {"step", &settings.step},
+                                                             {"scale", &settings.scale}};
+    for (const auto &[name, text] : fields) {
+        try {
+            *text = text_field(body, name);
+        } catch (const InputError &e) {
+            throw SettingsError(e.what(), name);
+        }
     }
-    if (!scale.empty() && scale != "linear") throw FieldError("the scale is linear or log", "scale");
-    return in_field(which, [&] { return SweepPlan::make(start, stop, n, st); });
+    return snt::plan_of(settings);
 }
 
 json plan_json(const SweepPlan &p)
@@ -150,7 +118,8 @@ std::string event(const char *name, const json &data)
         "\n\n";
 }
 
-// Points as the page sends them: [[frequency_hz, level or null], ...].
+// Points as the page sends them: [[frequency_hz, level or null], ...],
+// their levels checked as the core checks a trace or a reference.
 std::vector<SweepPoint> points_of(const json &j, const std::string &what, bool reference)
 {
     if (!j.is_array()) throw InputError(what + " must be a list of [frequency_hz, level] pairs");
@@ -168,49 +137,75 @@ std::vector<SweepPoint> points_of(const json &j, const std::string &what, bool r
         sp.frequency = static_cast<std::uint32_t>(p[0].get<std::uint64_t>());
         if (!p[1].is_null()) {
             if (!p[1].is_number()) throw InputError(at + "the level must be a number or null");
-            const double v = p[1].get<double>();
-            if (!std::isfinite(v)) throw InputError(at + "the level is not a finite number");
-            if (v < 0 || (reference && v <= 0))
-                throw InputError(at +
-                                 (reference ? "the level is not above 0: a reference needs a positive level at "
-                                              "every point (or none where the tester could not make the "
-                                              "frequency)"
-                                            : "the level is below 0"));
-            sp.level = v;
+            sp.level = p[1].get<double>();
         }
         pts.push_back(sp);
     }
+    check_trace(pts, what, reference);
     return pts;
 }
 
-// The dB, the summary and the CSV of a trace, against a reference or full
-// scale, computed by the same code as `snt sweep`.
-json analyse(const json &body)
-{
-    if (!body.is_object() || !body.contains("points")) throw InputError("expected {\"points\": [...]}");
-    std::vector<SweepPoint> pts = points_of(body["points"], "the trace", false);
-    if (pts.empty()) throw InputError("the trace has no points");
-    // Full scale first, as a reference of its own: the same arithmetic.
-    std::vector<SweepPoint> full = pts;
-    for (auto &p : full) p.level = kFullScaleLevel;
-    SweepResult result(std::move(pts));
-    result.normalise(SweepResult(std::move(full)));
-    if (body.contains("reference") && !body["reference"].is_null())
-        result.normalise(SweepResult(points_of(body["reference"], "the reference", true)));
+json optional_json(const std::optional<double> &v) { return v ? json(*v) : json(nullptr); }
 
-    const Summary s = Summary::of(result);
-    json db = json::array();
-    for (const auto &p : result.points()) db.push_back(p.db ? json(*p.db) : json(nullptr));
+json summary_json(const Summary &s)
+{
     json summary{{"text", s.text()}, {"several_peaks", s.several_peaks}};
     const auto extreme = [](const std::optional<Summary::Extreme> &e) {
         return e ? json{{"frequency", e->frequency}, {"db", e->db}} : json(nullptr);
     };
     summary["max"] = extreme(s.max);
     summary["min"] = extreme(s.min);
-    summary["lower_3db"] = s.lower_3db ? json(*s.lower_3db) : json(nullptr);
-    summary["upper_3db"] = s.upper_3db ? json(*s.upper_3db) : json(nullptr);
-    summary["bandwidth"] = s.bandwidth() ? json(*s.bandwidth()) : json(nullptr);
-    return {{"db", db}, {"summary", summary}, {"csv", result.csv()}};
+    summary["lower_3db"] = optional_json(s.several_peaks ? std::nullopt : s.lower_3db);
+    summary["upper_3db"] = optional_json(s.several_peaks ? std::nullopt : s.upper_3db);
+    summary["bandwidth"] = optional_json(s.bandwidth());
+    const MarkerTexts m = marker_texts(s);
+    summary["texts"] = {{"max", m.max},
+                        {"min", m.min},
+                        {"lower_3db", m.lower_3db},
+                        {"upper_3db", m.upper_3db},
+                        {"bandwidth", m.bandwidth},
+                        {"centre", m.centre},
+                        {"q", m.q}};
+    return summary;
+}
+
+// The dB of a trace against a reference (or full scale), a readout for
+// each point and, unless only those are asked for ("summary": false), the
+// summary and the CSV: computed by the same code as `snt sweep`.
+json analyse(const json &body)
+{
+    if (!body.is_object() || !body.contains("points")) throw InputError("expected {\"points\": [...]}");
+    std::vector<SweepPoint> pts = points_of(body["points"], "the trace", false);
+    if (pts.empty()) throw InputError("the trace has no points");
+    std::optional<std::vector<SweepPoint>> reference;
+    if (body.contains("reference") && !body["reference"].is_null())
+        reference = points_of(body["reference"], "the reference", true);
+    const SweepResult result = trace_db(std::move(pts), reference ? &*reference : nullptr);
+
+    json db = json::array(), texts = json::array();
+    for (const auto &p : result.points()) {
+        db.push_back(optional_json(p.db));
+        texts.push_back(point_text(p));
+    }
+    json out{{"db", db}, {"texts", texts}};
+    if (body.contains("summary") && body["summary"].is_boolean() && !body["summary"].get<bool>()) return out;
+    out["summary"] = summary_json(Summary::of(result));
+    out["csv"] = result.csv();
+    return out;
+}
+
+// A reference CSV's text as the page read it from a file, parsed by the
+// command line's reader of --ref.
+json reference(const json &body)
+{
+    if (!body.is_object() || !body.contains("text") || !body["text"].is_string())
+        throw InputError("expected {\"name\": ..., \"text\": ...}");
+    const std::string name =
+        body.contains("name") && body["name"].is_string() ? body["name"].get<std::string>() : "the reference";
+    const SweepResult r = parse_sweep_csv(body["text"].get<std::string>(), name, SweepCsv::Reference);
+    json pts = json::array();
+    for (const auto &p : r.points()) pts.push_back(json::array({p.frequency, optional_json(p.level)}));
+    return {{"points", pts}};
 }
 
 json parse_body(const httplib::Request &req)
@@ -231,6 +226,7 @@ constexpr ApiRoute kApiRoutes[] = {
     {"/api/state", true, false}, {"/api/sweep", true, true},    {"/api/events", true, false},
     {"/api/check", false, true}, {"/api/analyse", false, true}, {"/api/stop", false, true},
     {"/api/cal", false, true},   {"/api/off", false, true},     {"/api/xtal", false, true},
+    {"/api/reference", false, true},
 };
 
 const ApiRoute *api_route(const std::string &path)
@@ -493,8 +489,8 @@ void Router::guard_routes()
     s.set_exception_handler([](const httplib::Request &, httplib::Response &res, const std::exception_ptr &ep) {
         try {
             std::rethrow_exception(ep);
-        } catch (const FieldError &e) {
-            refuse(res, 400, e.what(), e.field);
+        } catch (const SettingsError &e) {
+            refuse(res, 400, e.what(), e.field());
         } catch (const InputError &e) {
             refuse(res, 400, e.what());
         } catch (const std::exception &e) {
@@ -527,7 +523,9 @@ void Router::state_routes()
     Engine &s = *engine_;
     s.Get("/api/state", [this](const httplib::Request &, httplib::Response &res) {
         send_json(res, 200,
-                  {{"device", state_json(tester_.state(), device_name_)}, {"sweep", sweep_json(tester_.sweep())}});
+                  {{"device", state_json(tester_.state(), device_name_)},
+                   {"sweep", sweep_json(tester_.sweep())},
+                   {"analysis", {{"full_scale", full_scale_text()}}}});
     });
     s.Get("/api/sweep", [this](const httplib::Request &, httplib::Response &res) {
         const SweepInfo info = tester_.sweep();
@@ -585,14 +583,17 @@ void Router::command_routes()
             json plan = plan_json(plan_of(body));
             plan["ok"] = true;
             send_json(res, 200, plan);
-        } catch (const FieldError &e) {
-            send_json(res, 200, {{"ok", false}, {"error", e.what()}, {"field", e.field}});
+        } catch (const SettingsError &e) {
+            send_json(res, 200, {{"ok", false}, {"error", e.what()}, {"field", e.field()}});
         } catch (const InputError &e) {
             send_json(res, 200, {{"ok", false}, {"error", e.what()}});
         }
     });
     s.Post("/api/analyse",
            [](const httplib::Request &req, httplib::Response &res) { send_json(res, 200, analyse(parse_body(req))); });
+    s.Post("/api/reference", [](const httplib::Request &req, httplib::Response &res) {
+        send_json(res, 200, reference(parse_body(req)));
+    });
 
     const auto answer = [](httplib::Response &res, Tester::Answer a, const json &ok) {
         switch (a) {
@@ -623,16 +624,13 @@ void Router::command_routes()
     });
     s.Post("/api/xtal", [this, answer](const httplib::Request &req, httplib::Response &res) {
         const json body = parse_body(req);
-        const std::string text = in_field("hz", [&] {
-            if (!body.is_object()) throw InputError("expected {\"hz\": ...}");
-            return text_field(body, "hz");
-        });
-        if (text.empty()) throw FieldError("give the crystal frequency you counted", "hz");
-        const std::uint32_t hz = in_field("hz", [&] {
-            const std::uint32_t v = parse_frequency(text, "crystal frequency");
-            check_crystal(v);
-            return v;
-        });
+        if (!body.is_object()) throw SettingsError("expected {\"hz\": ...}", "hz");
+        std::uint32_t hz = 0;
+        try {
+            hz = parse_crystal(text_field(body, "hz"));
+        } catch (const InputError &e) {
+            throw SettingsError(e.what(), "hz");
+        }
         answer(res, tester_.store_crystal(hz), json::object());
     });
 }

@@ -1,6 +1,7 @@
-// The page of `snt serve`, its script, style and charting library: files
-// from snt/web (and Chart.js from Debian) made into byte arrays when snt is
-// built, so the page needs nothing from the network.
+// The page of `snt serve`, its scripts, style and charting library: the
+// static site's files (shells/web, without the WebAssembly module) and
+// Chart.js from Debian, made into byte arrays when snt is built, so the page
+// needs nothing from the network.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +10,7 @@
 namespace snt {
 
 struct Asset {
-    const char *path; // "/index.html", "/app.js", ...
+    const char *path; // "/index.html", "/js/app.js", ...
     const char *type; // its Content-Type
     const unsigned char *data;
     std::size_t size;

@@ -1,9 +1,8 @@
-// The virtual board as a WebAssembly module for JavaScript (a browser's Web
-// Worker, or Node.js): the chip image, handed over as bytes, on the board's
-// Cortex-M0 core, with its serial line driven from JavaScript in virtual
-// time. No thread, no file: the image, a Touchstone file's text and the
-// settings page come in as bytes, serial bytes and the page go out as
-// bytes. Also the core's summary of a sweep, the same text as snt's.
+// The virtual board for JavaScript (a page's Web Worker, or Node.js): the
+// chip image, handed over as bytes, on the board's Cortex-M0 core, with its
+// serial line driven from JavaScript in virtual time. No thread, no file:
+// the image, a Touchstone file's text and the settings page come in as
+// bytes, serial bytes and the page go out as bytes.
 //
 //   const board = new Module.Board(options, imageBytes);
 //   options: {dut: "bandpass:10.7M:1M", touchstone: TEXT, noise: 2, seed: 1,
@@ -14,6 +13,8 @@
 //                                its standard input)
 //   board.runFor(cycles)         lets virtual time pass
 //   board.runUntilOutput(max)    true once output is waiting
+//   board.runUntilLine(max)      true once a whole line (or more than a
+//                                reply's longest) is waiting
 //   board.runUntilIdle(max)      true once the firmware waits idle with no
 //                                line left to send
 //   board.takeOutput()           the bytes the firmware sent since the last call
@@ -21,8 +22,9 @@
 //   board.settingsPage()         the settings page's 1024 bytes
 //   board.statistics()           "name value" lines, as snt-sim --stats
 //   board.delete()               frees the board
-//   Module.summary(frequencies, levels, dbs)   the summary text of a sweep
-//                                (NaN: no level or no dB at that point)
+//   Module.checkBoard(options)   "" when a board could be built with these
+//                                options, else the message it would throw
+//                                (the --dut parser's, the Touchstone reader's)
 //   Module.CORE_HZ
 // Every call that fails throws an Error with the board's message.
 #include <emscripten/bind.h>
@@ -46,23 +48,13 @@
 #include "board/cpu/elf_image.h"
 #include "board/peripherals/flash_store.h"
 #include "board/statistics.h"
-#include "core/analysis/summary.h"
+#include "core/client/tester_client.h"
+#include "shells/wasm/js_values.h"
 
 namespace {
 
 using emscripten::val;
-
-[[noreturn]] void throw_to_js(const std::exception &e)
-{
-    val::global("Error").new_(std::string(e.what())).throw_();
-    __builtin_unreachable();
-}
-
-val bytes_to_js(const std::string &bytes)
-{
-    const auto view = emscripten::typed_memory_view(bytes.size(), reinterpret_cast<const std::uint8_t *>(bytes.data()));
-    return val::global("Uint8Array").new_(view); // a copy: the view dies with `bytes`
-}
+using namespace snt_wasm;
 
 // The settings page held in memory: what the page was given, and every change.
 class PageInMemory final : public sim::FlashStore {
@@ -88,14 +80,50 @@ template <typename T>
 T option(const val &options, const char *name, T fallback)
 {
     const val v = options[name];
-    return v.isUndefined() || v.isNull() ? fallback : v.as<T>();
+    return !present(v) ? fallback : v.as<T>();
+}
+
+// The board's setup from the options; throws the board's refusals.
+sim::BoardSetup setup(const val &options)
+{
+    sim::BoardSetup s;
+    const val touchstone = options["touchstone"];
+    const std::string text = present(touchstone) ? touchstone.as<std::string>() : "";
+    sim::TouchstoneSource source;
+    if (present(touchstone)) source = [&text](const std::string &) { return text; };
+    s.dut = sim::parse_dut(option<std::string>(options, "dut", "thru"), source);
+    s.noise = option<double>(options, "noise", s.noise);
+    if (!(s.noise >= 0 && std::isfinite(s.noise))) throw std::invalid_argument("noise: must be a number of 0 or more");
+    const double seed = option<double>(options, "seed", 1);
+    if (!(seed >= 0 && seed <= 9007199254740991.0) || seed != std::floor(seed))
+        throw std::invalid_argument("seed: a whole number from 0 to 2^53 - 1");
+    s.seed = static_cast<std::uint64_t>(seed);
+    s.synth_xtal_hz = option<double>(options, "xtal", s.synth_xtal_hz);
+    if (!(s.synth_xtal_hz >= 1e6 && s.synth_xtal_hz <= 50e6))
+        throw std::invalid_argument("xtal: must be a frequency from 1000000 to 50000000 Hz");
+    const std::string settings = option<std::string>(options, "settings", "");
+    if (!settings.empty()) s.settings_store = std::make_unique<PageInMemory>(settings);
+    return s;
+}
+
+std::string check_board(const val &options)
+{
+    try {
+        setup(options);
+        return "";
+    } catch (const std::exception &e) {
+        return e.what();
+    }
 }
 
 class WebBoard {
 public:
     WebBoard(const val &options, const std::string &image)
     try : board_(setup(options), sim::ChipCpu::factory(sim::ElfImage(bytes(image), "the chip image"))) {
-        board_.usart().set_tx_sink([this](std::uint8_t b) { output_.push_back(static_cast<char>(b)); });
+        board_.usart().set_tx_sink([this](std::uint8_t b) {
+            output_.push_back(static_cast<char>(b));
+            line_waiting_ = line_waiting_ || b == '\r' || output_.size() > snt::kMaxReplyLine;
+        });
         board_.set_idle_hook([this] { send_next_line(); });
     } catch (const std::exception &e) {
         throw_to_js(e);
@@ -126,6 +154,11 @@ public:
     {
         return run([this] { return !output_.empty(); }, max_cycles);
     }
+    // As snt serve's link to its board: the client acts only on whole lines.
+    bool run_until_line(double max_cycles)
+    {
+        return run([this] { return line_waiting_; }, max_cycles);
+    }
     bool run_until_idle(double max_cycles)
     {
         return run([this] { return lines_.empty() && !board_.usart().host_sending() && board_.firmware_idle(); },
@@ -136,6 +169,7 @@ public:
     {
         const val out = bytes_to_js(output_);
         output_.clear();
+        line_waiting_ = false;
         return out;
     }
     double now() const { return static_cast<double>(board_.now()); }
@@ -153,20 +187,6 @@ public:
 
 private:
     static std::vector<std::uint8_t> bytes(const std::string &s) { return {s.begin(), s.end()}; }
-
-    static sim::BoardSetup setup(const val &options)
-    {
-        sim::BoardSetup s;
-        const std::string touchstone = option<std::string>(options, "touchstone", "");
-        s.dut = sim::parse_dut(option<std::string>(options, "dut", "thru"),
-                               [&touchstone](const std::string &) { return touchstone; });
-        s.noise = option<double>(options, "noise", s.noise);
-        s.seed = static_cast<std::uint64_t>(option<double>(options, "seed", 1));
-        s.synth_xtal_hz = option<double>(options, "xtal", s.synth_xtal_hz);
-        const std::string settings = option<std::string>(options, "settings", "");
-        if (!settings.empty()) s.settings_store = std::make_unique<PageInMemory>(settings);
-        return s;
-    }
 
     // As a careful host: the next line once the firmware waits for one.
     void send_next_line()
@@ -189,26 +209,9 @@ private:
 
     sim::Board board_;
     std::string output_;
+    bool line_waiting_ = false; // output_ holds a whole line, or more than a reply's longest
     std::deque<std::string> lines_;
 };
-
-std::optional<double> present(const val &array, unsigned i)
-{
-    const double v = array[i].isNull() ? NAN : array[i].as<double>();
-    return std::isnan(v) ? std::nullopt : std::optional<double>(v);
-}
-
-std::string summary(const val &frequencies, const val &levels, const val &dbs)
-{
-    const unsigned n = frequencies["length"].as<unsigned>();
-    std::vector<snt::SweepPoint> points(n);
-    for (unsigned i = 0; i < n; ++i) {
-        points[i].frequency = frequencies[i].as<std::uint32_t>();
-        points[i].level = present(levels, i);
-        points[i].db = present(dbs, i);
-    }
-    return snt::Summary::of(snt::SweepResult(std::move(points))).text();
-}
 
 } // namespace
 
@@ -221,11 +224,12 @@ EMSCRIPTEN_BINDINGS(snt_board)
         .function("queueLines", &WebBoard::queue_lines)
         .function("runFor", &WebBoard::run_for)
         .function("runUntilOutput", &WebBoard::run_until_output)
+        .function("runUntilLine", &WebBoard::run_until_line)
         .function("runUntilIdle", &WebBoard::run_until_idle)
         .function("takeOutput", &WebBoard::take_output)
         .function("now", &WebBoard::now)
         .function("settingsPage", &WebBoard::settings_page)
         .function("statistics", &WebBoard::statistics);
-    emscripten::function("summary", &summary);
+    emscripten::function("checkBoard", &check_board);
     emscripten::constant("CORE_HZ", static_cast<double>(sim::kCoreHz));
 }

@@ -33,7 +33,7 @@ const std::vector<Asset> &web_assets()
     static const unsigned char page[] = "<!DOCTYPE html><title>snt</title>";
     static const unsigned char script[] = "'use strict';";
     static const std::vector<Asset> assets{{"/index.html", "text/html", page, sizeof page - 1},
-                                           {"/app.js", "text/javascript", script, sizeof script - 1}};
+                                           {"/js/app.js", "text/javascript", script, sizeof script - 1}};
     return assets;
 }
 

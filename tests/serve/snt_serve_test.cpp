@@ -173,13 +173,16 @@ TEST_F(ServeTest, PrintsItsAddressWithTokenAndServesTheEmbeddedPage)
     EXPECT_EQ(page->status, 200);
     EXPECT_NE(page->body.find("<canvas id=\"chart\""), std::string::npos);
     EXPECT_NE(page->get_header_value("Content-Security-Policy").find("default-src 'self'"), std::string::npos);
-    for (const char *path : {"/app.js", "/style.css", "/chart.min.js"}) {
+    for (const char *path : {"/js/app.js", "/js/panels.js", "/style.css", "/chart.min.js"}) {
         auto r = client_.Get(path);
         ASSERT_TRUE(r) << path;
         EXPECT_EQ(r->status, 200) << path;
         EXPECT_GT(r->body.size(), 1000u) << path;
     }
     EXPECT_NE(client_.Get("/chart.min.js")->body.find("Chart.js v3"), std::string::npos);
+    // The page learns that the server owns the tester: no WebAssembly here.
+    EXPECT_EQ(json::parse(client_.Get("/site.json")->body)["server"], true);
+    EXPECT_EQ(client_.Get("/snt.wasm")->status, 404);
     EXPECT_EQ(client_.Get("/etc/passwd")->status, 404);
     EXPECT_EQ(client_.Get("/../CMakeLists.txt")->status, 404);
 
@@ -187,6 +190,7 @@ TEST_F(ServeTest, PrintsItsAddressWithTokenAndServesTheEmbeddedPage)
     EXPECT_TRUE(s["device"]["connected"]);
     EXPECT_EQ(s["device"]["identification"], ID_TEXT);
     EXPECT_EQ(s["device"]["crystal"], 25000000);
+    EXPECT_EQ(s["analysis"]["full_scale"], "full scale (3.6864e10)");
 }
 
 TEST_F(ServeTest, SweepPointsArriveInOrderAndMatchTheCommandLine)
@@ -236,6 +240,11 @@ TEST_F(ServeTest, SweepPointsArriveInOrderAndMatchTheCommandLine)
     EXPECT_EQ(a.body["summary"]["text"].get<std::string>().rfind("maximum ", 0), 0u);
     EXPECT_NE(a.body["summary"]["text"].get<std::string>().find("-3 dB bandwidth: "), std::string::npos);
     EXPECT_EQ(a.body["csv"].get<std::string>().substr(0, 22), "frequency_hz,level,db\n");
+    // The markers' texts and every point's readout, worded as the summary.
+    const std::string max = a.body["summary"]["texts"]["max"];
+    EXPECT_EQ(a.body["summary"]["text"].get<std::string>().rfind("maximum " + max + "\n", 0), 0u) << max;
+    ASSERT_EQ(a.body["texts"].size(), 221u);
+    EXPECT_NE(a.body["texts"][0].get<std::string>().find(" dB at 5 MHz"), std::string::npos);
 }
 
 TEST_F(ServeTest, ReferenceNormalisesToZeroDecibels)
@@ -259,6 +268,35 @@ TEST_F(ServeTest, ReferenceNormalisesToZeroDecibels)
              {{"points", pts}, {"reference", json::array({{5000000, 0.0}, {5050000, 1.0}, {5100000, 1.0}})}});
     EXPECT_EQ(zero.status, 400);
     EXPECT_NE(zero.body["error"].get<std::string>().find("not above 0"), std::string::npos);
+
+    // Only the dB and readouts, as the page asks while the points come.
+    const Reply live = post("/api/analyse", {{"points", pts}, {"summary", false}});
+    ASSERT_EQ(live.status, 200) << live.body.dump();
+    EXPECT_FALSE(live.body.contains("summary"));
+    EXPECT_FALSE(live.body.contains("csv"));
+    EXPECT_EQ(live.body["db"], full.body["db"]);
+    EXPECT_EQ(live.body["texts"][2], "no level at 5.1 MHz");
+}
+
+TEST_F(ServeTest, AReferenceCsvFromThePageIsReadAsTheCommandLineReadsIt)
+{
+    const Reply ok = post("/api/reference", {{"name", "thru.csv"},
+                                             {"text", "frequency_hz,level,db\n# a comment\n5000000,1.5e9,-13.9\n"
+                                                      "5050000,,\n"}});
+    ASSERT_EQ(ok.status, 200) << ok.body.dump();
+    EXPECT_EQ(ok.body["points"], json::parse("[[5000000, 1.5e9], [5050000, null]]"));
+    const std::pair<std::string, std::string> refused[] = {
+        {"", "thru.csv is empty: not a sweep CSV"},
+        {"f,l,d\n", "thru.csv is not a sweep CSV (its first line is not frequency_hz,level,db)"},
+        {"frequency_hz,level,db\n5000000,0,\n", "thru.csv line 2: the level \"0\" is not above 0"},
+        {"frequency_hz,level,db\n5000000;1\n", "thru.csv line 2: cannot read \"5000000;1\""},
+    };
+    for (const auto &[text, message] : refused) {
+        const Reply r = post("/api/reference", {{"name", "thru.csv"}, {"text", text}});
+        EXPECT_EQ(r.status, 400) << text;
+        EXPECT_EQ(r.body["error"].get<std::string>().rfind(message, 0), 0u) << r.body.dump();
+    }
+    EXPECT_EQ(post("/api/reference", {{"name", "thru.csv"}}).status, 400);
 }
 
 TEST_F(ServeTest, StopEndsTheSweepAndTheDeviceTakesTheNextOne)
@@ -384,7 +422,8 @@ TEST_F(ServeTest, EveryApiRequestNeedsThisRunsToken)
     }
     const std::vector<std::string> reads{"/api/state", "/api/sweep", "/api/events", "/api/nothing"};
     const std::vector<std::string> posts{"/api/check", "/api/analyse", "/api/sweep", "/api/stop",
-                                         "/api/cal",   "/api/off",     "/api/xtal",  "/api/nothing"};
+                                         "/api/cal",   "/api/off",     "/api/xtal",  "/api/reference",
+                                         "/api/nothing"};
     for (const std::string &w : wrong) {
         SCOPED_TRACE("token \"" + w + "\"");
         httplib::Headers headers;

@@ -1,0 +1,58 @@
+// The virtual board as the page's virtual transport reaches it: the
+// module's Board with its serial line read in the client's terms (bytes,
+// and microseconds of the board's own clock). The page runs it in a Web
+// Worker (board_worker.js); Node.js tests and benchmarks use it directly.
+// A classic script, so that a worker can importScripts() it.
+'use strict';
+
+(function (root) {
+  class BoardHost {
+    // `M` is the module (createSnt()).
+    constructor(M) {
+      this.M = M;
+      this.board = null;
+      this.perMicrosecond = M.CORE_HZ / 1e6;
+    }
+
+    // A new board from the options (as Module.Board takes them) and the
+    // chip image's bytes, started as a board powered up before the port
+    // is opened: its banner waits to be read. Returns the board's time.
+    open(options, image) {
+      this.close();
+      this.board = new this.M.Board(options, image);
+      this.board.runUntilIdle(this.M.CORE_HZ);
+      return this.now();
+    }
+
+    now() { return Math.floor(this.board.now() / this.perMicrosecond); }
+
+    write(bytes) { this.board.send(bytes); }
+
+    // Runs the board until a whole line has come or its clock reaches
+    // `until` (microseconds); what came, and the time.
+    read(until) {
+      const left = until * this.perMicrosecond - this.board.now();
+      if (left > 0) this.board.runUntilLine(left);
+      return { bytes: this.board.takeOutput(), now: this.now() };
+    }
+
+    // Runs the board until its clock reaches `until`, whatever comes: for a
+    // board paced by a wall clock, as a real one is.
+    runTo(until) {
+      const left = until * this.perMicrosecond - this.board.now();
+      if (left > 0) this.board.runFor(left);
+      return { bytes: this.board.takeOutput(), now: this.now() };
+    }
+
+    settingsPage() { return this.board.settingsPage(); }
+    statistics() { return this.board.statistics(); }
+
+    close() {
+      if (this.board) this.board.delete();
+      this.board = null;
+    }
+  }
+
+  if (typeof module === 'object' && module.exports) module.exports = BoardHost;
+  else root.BoardHost = BoardHost;
+}(typeof self !== 'undefined' ? self : this));
