@@ -243,6 +243,34 @@ std::optional<double> find_parallel(const std::vector<CrystalReading> &readings,
     return p->vertex();
 }
 
+double fit_holder(const std::vector<CrystalReading> &readings, double fixture_ohms, CrystalModel m)
+{
+    // The power of each point less the model's; their mean is the floor.
+    const auto cost = [&](double c0) {
+        m.c0 = c0;
+        std::vector<double> excess;
+        double floor = 0;
+        for (const CrystalReading &r : readings) {
+            excess.push_back(std::pow(10.0, r.db / 10) - std::pow(10.0, m.db(r.hz, fixture_ohms) / 10));
+            floor += excess.back() / static_cast<double>(readings.size());
+        }
+        double s = 0;
+        for (double e : excess) s += (e - floor) * (e - floor);
+        return s;
+    };
+    const double around = m.c0;
+    double a = around * 0.8, b = around * 1.25;
+    for (int i = 0; i < 80; ++i) {
+        const double c = b - (b - a) * 0.618034, d = a + (b - a) * 0.618034;
+        if (cost(c) < cost(d)) {
+            b = d;
+        } else {
+            a = c;
+        }
+    }
+    return (a + b) / 2;
+}
+
 double holder_capacitance(double fp, double fs, double cm) { return cm / ((fp / fs) * (fp / fs) - 1); }
 
 std::optional<CrystalParameters> analyse_crystal(const std::vector<CrystalReading> &series,
@@ -250,15 +278,18 @@ std::optional<CrystalParameters> analyse_crystal(const std::vector<CrystalReadin
 {
     const auto start = estimate_series(series, fixture_ohms);
     if (!start) return std::nullopt;
-    CrystalModel m = fit_series(series, fixture_ohms, *start, parallel.empty());
+    CrystalModel m = fit_series(series, fixture_ohms, *start, true);
     std::optional<double> fp;
-    if (!parallel.empty()) {
-        fp = find_parallel(parallel, m.fs);
-        // C0 moves fs, and fs and Cm move C0: a few rounds settle both.
-        for (int round = 0; fp && round < 4; ++round) {
-            m.c0 = holder_capacitance(*fp, m.fs, m.cm());
+    if (!parallel.empty()) fp = find_parallel(parallel, m.fs);
+    if (fp) {
+        // C0 from the notch, fitted around the parabola's; C0 moves fs, and
+        // fs and Cm move C0: a few rounds settle both.
+        m.c0 = holder_capacitance(*fp, m.fs, m.cm());
+        for (int round = 0; round < 4; ++round) {
+            m.c0 = fit_holder(parallel, fixture_ohms, m);
             m = fit_series(series, fixture_ohms, m, false);
         }
+        fp = m.fs * std::sqrt(1 + m.cm() / m.c0);
     }
     CrystalParameters p;
     p.fixture_ohms = fixture_ohms;

@@ -11,14 +11,16 @@
 //   1/|H|^2, which is ((2R + Rm)^2 + X^2) / 4R^2 with X = 4 pi Lm (f - fs)
 //   near fs: its vertex gives fs, its lowest value Rm (|H| = 2R / (2R + Rm)
 //   at fs) and its curvature 4 pi^2 Lm^2 / R^2 gives Lm. Cm = 1 / (w_s^2 Lm).
-// - C0 shifts the peak away from fs (by several hertz for a few picofarads)
-//   and tilts it, so the fit takes C0 into account: from the parallel
-//   resonance when it was measured, fp = fs sqrt(1 + Cm / C0), and as a
-//   fourth fitted parameter otherwise (then only to place fs; it is not
-//   reported as measured).
-// - fp: the vertex of a parabola through the power |H|^2 around the notch,
-//   where the power falls as (f - fp)^2 to the noise floor, which only adds
-//   a constant.
+// - C0 shifts the peak away from fs (by tens of hertz for a few picofarads)
+//   and tilts it, so the fit takes C0 into account: as a fourth fitted
+//   parameter, and then from the parallel resonance when it was measured
+//   (the fitted C0 alone only places fs; it is not reported as measured).
+// - fp: first the vertex of a parabola through the power |H|^2 around the
+//   notch, where the power falls as (f - fp)^2 to the noise floor, which
+//   only adds a constant; then C0 fitted to the power around the notch
+//   (the floor as a constant of the fit), which the parabola's slight
+//   asymmetry would otherwise bias by a few tenths of a percent, and
+//   fp = fs sqrt(1 + Cm / C0).
 // - Loaded Q = the peak's frequency / its -3 dB bandwidth (of the fitted
 //   response); unloaded Q = 2 pi fs Lm / Rm.
 #pragma once
@@ -83,6 +85,11 @@ std::optional<double> find_parallel(const std::vector<CrystalReading> &readings,
 
 // C0 from fp, fs and Cm.
 double holder_capacitance(double fp, double fs, double cm);
+
+// C0 fitted to the power of points around the notch (least squares, the
+// noise floor a constant added to every point), the rest of `m` held,
+// within -20 % and +25 % of m.c0.
+double fit_holder(const std::vector<CrystalReading> &readings, double fixture_ohms, CrystalModel m);
 
 // Everything from the points around the series peak and, when measured,
 // those around the parallel resonance (empty: not measured). nullopt when

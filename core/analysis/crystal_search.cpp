@@ -16,6 +16,8 @@ constexpr std::uint32_t kFinePoints = 31;
 constexpr std::uint32_t kParallelPoints = 21;
 constexpr std::uint32_t kParallelLogPoints = 30;
 constexpr int kMaxCoarseMoves = 2;
+constexpr int kMaxCoarseWidenings = 2;
+constexpr double kWidening = 4;
 constexpr int kMaxFineRounds = 3;
 // The fine sweep covers this many -3 dB bandwidths.
 constexpr double kFineBandwidths = 3;
@@ -56,7 +58,7 @@ CrystalSearch::CrystalSearch(const CrystalSearchOptions &options) : options_(opt
     if (!(options.search_ppm > 0) || !(options.search_ppm <= 100000)) {
         throw InputError("search width: must be above 0 and at most 100000 ppm (10 %) each way");
     }
-    plan_coarse(nominal);
+    plan_coarse(nominal, nominal * options.search_ppm * 1e-6);
     if (done()) throw InputError(notes_.back());
 }
 
@@ -108,11 +110,11 @@ bool CrystalSearch::plan(double start, double stop, std::uint32_t points, bool l
     return true;
 }
 
-void CrystalSearch::plan_coarse(double centre)
+void CrystalSearch::plan_coarse(double centre, double half_width)
 {
     stage_ = Stage::Coarse;
-    const double half = options_.nominal_hz * options_.search_ppm * 1e-6;
-    plan(centre - half, centre + half, kCoarsePoints, false);
+    coarse_half_ = half_width;
+    plan(centre - half_width, centre + half_width, kCoarsePoints, false);
 }
 
 void CrystalSearch::feed(const std::vector<std::optional<double>> &levels)
@@ -153,6 +155,10 @@ void CrystalSearch::after_coarse()
     if (last_.size() < 3) return finish("the tester measured fewer than 3 points of the coarse sweep");
     const auto [low, high] = std::minmax_element(
         last_.begin(), last_.end(), [](const CrystalReading &a, const CrystalReading &b) { return a.db < b.db; });
+    if (high->db - low->db < kMinPeakDb && coarse_widenings_ < kMaxCoarseWidenings) {
+        ++coarse_widenings_;
+        return plan_coarse((last_.front().hz + last_.back().hz) / 2, coarse_half_ * kWidening);
+    }
     if (high->db - low->db < kMinPeakDb) {
         return finish("no resonance from " + format_frequency(last_.front().hz) + " to " +
                       format_frequency(last_.back().hz) + ": the response stays within " +
@@ -166,8 +172,7 @@ void CrystalSearch::after_coarse()
                           format_frequency(coarse_.back().hz) + ": the response rises towards the edge");
         }
         ++coarse_moves_;
-        const double width = last_.back().hz - last_.front().hz;
-        return plan_coarse(high->hz + (at_start ? -width / 2 : width / 2));
+        return plan_coarse(high->hz + (at_start ? -coarse_half_ : coarse_half_), coarse_half_);
     }
     const std::optional<CrystalModel> start = estimate_series(coarse_, options_.fixture_ohms);
     double centre = high->hz, bandwidth = 2 * static_cast<double>(plan_.step);

@@ -6,7 +6,9 @@
 // The sweeps:
 // 1. coarse: 25 points over the nominal frequency +- search_ppm; its
 //    highest point lies within half a step of fs. A peak at either end
-//    moves the window on (twice at most).
+//    moves the window on (twice at most); a response flatter than 6 dB
+//    widens it four times (twice at most: a crystal of low loaded Q, whose
+//    bandwidth is wider than the window).
 // 2. fine: 31 points over three -3 dB bandwidths around the parabola's fs
 //    (crystal.h); fitted with C0 as a fourth unknown, which also predicts
 //    fp. Repeated (twice at most) while fs or the bandwidth moves much.
@@ -70,7 +72,7 @@ public:
 private:
     enum class Stage { Coarse, Fine, ParallelFine, ParallelLog, Done };
 
-    void plan_coarse(double centre);
+    void plan_coarse(double centre, double half_width);
     void after_coarse();
     void after_fine();
     void plan_parallel_fine(double fp);
@@ -85,7 +87,8 @@ private:
     Stage stage_ = Stage::Coarse;
     SweepPlan plan_;
     std::vector<CrystalReading> coarse_, fine_, parallel_, last_;
-    int coarse_moves_ = 0, fine_rounds_ = 0;
+    int coarse_moves_ = 0, coarse_widenings_ = 0, fine_rounds_ = 0;
+    double coarse_half_ = 0;
     bool parallel_log_done_ = false;
     CrystalModel model_;
     std::optional<CrystalParameters> result_;
