@@ -18,6 +18,8 @@ using text::quoted;
 
 namespace {
 
+constexpr double kMaxP1dbDbm = 100;
+
 std::vector<std::string> split(const std::string &s, char sep)
 {
     std::vector<std::string> parts;
@@ -109,8 +111,14 @@ std::unique_ptr<Dut> make_amplifier_text(const std::string &device, const std::v
         throw DutError("amplifier: expected amplifier:GAIN_DB[:P1DB_DBM], not " + quoted(device));
     }
     const double gain = decibels(args[0], "db", "amplifier: gain");
+    if (std::fabs(gain) > kMaxGainDb) {
+        throw DutError("amplifier: gain " + quoted(args[0]) + ": must be from -100 to +100 dB");
+    }
     if (args.size() == 1) return make_amplifier(gain);
     const double p1db = decibels(args[1], "dbm", "amplifier: 1 dB compression point");
+    if (std::fabs(p1db) > kMaxP1dbDbm) {
+        throw DutError("amplifier: 1 dB compression point " + quoted(args[1]) + ": must be from -100 to +100 dBm");
+    }
     return make_amplifier(gain, &p1db);
 }
 
@@ -191,8 +199,8 @@ void check_response(const Dut &dut, const std::string &device)
         const double hz = kFirstHz * std::pow(10.0, static_cast<double>(i) / kPerDecade);
         const double g = dut.gain(hz);
         if (!(g >= 0) || !(g <= kMaxGain)) {
-            throw DutError(kind_of(device) + ": " + quoted(device) + " gives |S21| = " + number(g) + " at " +
-                           number(hz) + " Hz; the model takes finite gains up to +" + number(kMaxGainDb) +
+            throw DutError(text::printable(kind_of(device)) + ": " + quoted(device) + " gives |S21| = " + number(g) +
+                           " at " + number(hz) + " Hz; the model takes finite gains up to +" + number(kMaxGainDb) +
                            " dB (parameters out of range?)");
         }
     }

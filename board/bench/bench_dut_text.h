@@ -2,9 +2,10 @@
 //
 //   A+B+...                 the devices one after another (a cascade):
 //                           atten:20+amplifier:20, lowpass:10M:5+atten:6
-//   amplifier:GAIN[:P1DB]   an amplifier of GAIN dB (an optional "dB"),
-//                           compressing towards an output 1 dB compression
-//                           point of P1DB dBm (an optional "dBm"); without
+//   amplifier:GAIN[:P1DB]   an amplifier of GAIN dB (an optional "dB"; -100
+//                           to +100), compressing towards an output 1 dB
+//                           compression point of P1DB dBm (an optional
+//                           "dBm"; -100 to +100); without
 //                           P1DB it never compresses. The synthesizer drives
 //                           the device with 0 dBm (rf_devices.h).
 //   bridge:LOAD             a return-loss bridge (40 dB directivity) with

@@ -18,6 +18,7 @@ public:
     Amplifier(double gain_db, const double *p1db_dbm) : gain_(std::pow(10.0, gain_db / 20))
     {
         if (p1db_dbm == nullptr) return;
+        compresses_ = true;
         // At the 1 dB point the model's divisor is 10^(1/20): G v / Vsat = x.
         const double twice_p = 2 * kRappSmoothness;
         const double x = std::pow(std::pow(10.0, twice_p / 20) - 1, 1 / twice_p);
@@ -27,7 +28,7 @@ public:
     }
     double gain_driven(double, double input_mw) const override
     {
-        if (saturation_ == 0) return gain_;
+        if (!compresses_) return gain_;
         const double u = gain_ * std::sqrt(input_mw) / saturation_;
         const double twice_p = 2 * kRappSmoothness;
         return gain_ / std::pow(1 + std::pow(u, twice_p), 1 / twice_p);
@@ -35,7 +36,8 @@ public:
 
 private:
     double gain_;
-    double saturation_ = 0; // sqrt(mW) at the output; 0: no compression
+    bool compresses_ = false;
+    double saturation_ = 0; // sqrt(mW) at the output
 };
 
 class Cascade final : public DrivenDut {

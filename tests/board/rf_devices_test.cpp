@@ -130,6 +130,8 @@ TEST(BenchDutText, RefusesWhatItCannotUse)
         {"amplifier", "expected amplifier:GAIN_DB[:P1DB_DBM]"},
         {"amplifier:x", "gain \"x\": not a number of decibels"},
         {"amplifier:20:10:3", "expected amplifier:GAIN_DB"},
+        {"amplifier:101", "must be from -100 to +100 dB"},
+        {"amplifier:20:-1e308dBm", "must be from -100 to +100 dBm"},
         {"amplifier:60+amplifier:60", "the model takes finite gains up to +100 dB"},
         {"bridge:", "expected bridge:LOAD"},
         {"bridge:foo", "unknown load \"foo\""},
