@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -35,9 +36,7 @@ void print(const char *what, const std::optional<snt::CrystalParameters> &p, con
                 p->c0_f ? 100 * (*p->c0_f / sim::kCrystalC0Farads - 1) : NAN);
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int run(int argc, char **argv)
 {
     const double fs = argc > 1 ? std::atof(argv[1]) : 10e6, q = argc > 2 ? std::atof(argv[2]) : 50000;
     const double lm = q * sim::kCrystalR1Ohms / (2 * kPi * fs);
@@ -74,4 +73,16 @@ int main(int argc, char **argv)
               snt::SweepEstimate::of(plan).seconds);
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "crystal_bench: %s\n", e.what());
+        return 1;
+    }
 }

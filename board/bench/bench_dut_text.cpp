@@ -1,7 +1,9 @@
 #include "board/bench/bench_dut_text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -36,11 +38,9 @@ std::string kind_of(const std::string &device) { return lower(device.substr(0, d
 
 bool known_kind(const std::string &kind)
 {
-    for (const char *k : {"thru", "open", "atten", "lowpass", "highpass", "bandpass", "notch", "crystal", "touchstone",
-                          "amplifier", "bridge", "crystals"}) {
-        if (kind == k) return true;
-    }
-    return false;
+    static const char *const kKinds[] = {"thru",  "open",    "atten",      "lowpass",   "highpass", "bandpass",
+                                         "notch", "crystal", "touchstone", "amplifier", "bridge",   "crystals"};
+    return std::any_of(std::begin(kKinds), std::end(kKinds), [&](const char *k) { return kind == k; });
 }
 
 bool strip_suffix(std::string &s, const std::string &tail)

@@ -105,7 +105,7 @@ TEST(OnePortFile, ReadsEachFormatAndRenormalises)
     EXPECT_NEAR(std::abs(angle->reflection(2e6)), 0, 1e-12) << "real and imaginary parts interpolated";
     EXPECT_NEAR(std::abs(angle->reflection(5e6) - cd(0, -0.5)), 0, 1e-12) << "held beyond the last point";
 
-    const std::string file = "# MHz S MA\n1 0.2 0\n";
+    std::string file = "# MHz S MA\n1 0.2 0\n";
     const auto dut = sim::parse_bench_dut("bridge:ant.S1P", [&](const std::string &path) {
         EXPECT_EQ(path, "ant.S1P");
         return file;

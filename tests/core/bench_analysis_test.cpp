@@ -73,8 +73,9 @@ TEST(Markers, InterpolateInDecibelsAndRefuseOutsideOrAtAGap)
         {3.5e6, "no level at 3 MHz"},
         {NAN, "outside the sweep"},
     };
-    for (const auto &[hz, message] : refused) {
-        EXPECT_NE(refusal([&] { snt::read_marker(points, hz); }).find(message), std::string::npos) << hz;
+    for (const auto &r : refused) {
+        const double hz = r.first;
+        EXPECT_NE(refusal([&] { snt::read_marker(points, hz); }).find(r.second), std::string::npos) << hz;
     }
     // On a log sweep, halfway in log frequency is halfway in dB.
     const std::vector<snt::SweepPoint> log_points{{1000000, 1.0, 0.0}, {100000000, 1.0, -40.0}};
@@ -316,6 +317,7 @@ TEST(MatchCrystals, GroupsLargestFirstListedBestMatchedFirst)
     for (const MatchCase &c : cases) {
         const auto groups = snt::match_crystals(c.fs, c.tolerance);
         std::vector<std::vector<std::size_t>> members;
+        members.reserve(groups.size());
         for (const auto &g : groups) members.push_back(g.members);
         EXPECT_EQ(members, c.groups) << c.fs.size() << " crystals, tolerance " << c.tolerance;
     }
