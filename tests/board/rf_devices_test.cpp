@@ -8,7 +8,6 @@
 #include <string>
 
 #include "board/bench/bench_dut_text.h"
-#include "board/bench/one_port_file.h"
 #include "decibels.h"
 
 namespace snt_test {
@@ -87,91 +86,6 @@ TEST(Bridge, SeventyFiveOhmsReadSwrOnePointFiveAgainstAnOpen)
     const double swr = (1 + g) / (1 - g);
     EXPECT_EQ(std::lround(swr * 100), 150) << swr;
     EXPECT_NEAR(db(sim::parse_bench_dut("bridge:50")->gain(10e6) / open), -40, 0.01) << "the directivity";
-}
-
-TEST(OnePortFile, ReadsEachFormatAndRenormalises)
-{
-    const auto load = [](const std::string &text) { return sim::parse_one_port(text, "test.s1p"); };
-    // The same 75 ohm load (reflection 0.2 at 50 ohm) written three ways.
-    const auto ma = load("! a resistor\n# MHz S MA R 50\n1 0.2 0\n2 0.2 0\n");
-    const auto dbf = load("# khz s db\n1000 -13.979400086720377 0\n2000 -13.979400086720377 0\n");
-    const auto ri = load("#Hz S RI\n1e6 0.2\n 0\n2e6 0.2 0 ! wrapped above\n");
-    const auto z75 = load("# MHz S RI R 75\n1 0 0\n2 0 0\n");
-    for (const auto *p : {&ma, &dbf, &ri, &z75}) {
-        EXPECT_NEAR(std::abs((*p)->reflection(1.5e6) - cd(0.2, 0)), 0, 1e-12);
-    }
-    const auto angle = load("# MHz S MA\n1 0.5 90\n3 0.5 -90\n");
-    EXPECT_NEAR(std::abs(angle->reflection(1e6) - cd(0, 0.5)), 0, 1e-12);
-    EXPECT_NEAR(std::abs(angle->reflection(2e6)), 0, 1e-12) << "real and imaginary parts interpolated";
-    EXPECT_NEAR(std::abs(angle->reflection(5e6) - cd(0, -0.5)), 0, 1e-12) << "held beyond the last point";
-
-    std::string file = "# MHz S MA\n1 0.2 0\n";
-    const auto dut = sim::parse_bench_dut("bridge:ant.S1P", [&](const std::string &path) {
-        EXPECT_EQ(path, "ant.S1P");
-        return file;
-    });
-    EXPECT_NEAR(db(dut->gain(1e6)), bridge_db(0.2), 1e-9);
-}
-
-TEST(CrystalBatch, ListsItsCrystals)
-{
-    const sim::CrystalBatch batch = sim::parse_crystal_batch("crystals:10M,10.00012M,9.99995MHz:50k");
-    ASSERT_EQ(batch.size(), 3u);
-    EXPECT_EQ(batch.fs(1), 10.00012e6);
-    EXPECT_EQ(batch.q(), 50e3);
-    EXPECT_EQ(batch.make(2)->gain(9.99995e6), sim::make_crystal(9.99995e6, 50e3)->gain(9.99995e6));
-    EXPECT_EQ(sim::parse_bench_dut("crystals:10M,10.00012M:50k")->gain(10e6), batch.make(0)->gain(10e6));
-}
-
-TEST(BenchDutText, RefusesWhatItCannotUse)
-{
-    const std::string long_line = "# MHz S MA\n" + std::string(5000, ' ') + "1 0 0\n";
-    const std::pair<std::string, std::string> cases[] = {
-        {"amplifier", "expected amplifier:GAIN_DB[:P1DB_DBM]"},
-        {"amplifier:x", "gain \"x\": not a number of decibels"},
-        {"amplifier:20:10:3", "expected amplifier:GAIN_DB"},
-        {"amplifier:101", "must be from -100 to +100 dB"},
-        {"amplifier:20:-1e308dBm", "must be from -100 to +100 dBm"},
-        {"amplifier:60+amplifier:60", "the model takes finite gains up to +100 dB"},
-        {"bridge:", "expected bridge:LOAD"},
-        {"bridge:foo", "unknown load \"foo\""},
-        {"bridge:-5", "unknown load \"-5\""},
-        {"bridge:rlc:50:1u", "expected bridge:rlc:R:L:C"},
-        {"bridge:rlc:50:x:1p", "inductance \"x\""},
-        {"bridge:x.s1p", "no files can be read here"},
-        {"atten:20+", "a device is missing next to a '+'"},
-        {"+atten:20", "a device is missing next to a '+'"},
-        {"atten:20+foo", "atten: attenuation \"20+foo\""},
-        {"crystals:10M:50k:3", "a whole number from 1 to 1"},
-        {"crystals:10M,x:50k", "crystals: series resonance \"x\""},
-        {"crystals:10M", "expected crystals:FS,FS,...:Q[:N]"},
-        {"touchstone:/nonexistent/a+b.s2p", "/nonexistent/a+b.s2p"},
-    };
-    for (const auto &[device, message] : cases) {
-        try {
-            sim::parse_bench_dut(device);
-            ADD_FAILURE() << device << " was taken";
-        } catch (const sim::DutError &e) {
-            EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << device << ": " << e.what();
-        }
-    }
-    const std::pair<std::string, std::string> files[] = {
-        {long_line, "line 2: longer than 4096 characters"},
-        {"# MHz S MA\n2 0 0\n1 0 0\n", "line 3: frequencies must increase"},
-        {"# MHz S MA\n1 0\n", "the last record has 2 of its 3 numbers"},
-        {"# MHz Z MA\n1 0 0\n", "only S parameters are read"},
-        {"[Version] 2.0\n", "keywords of Touchstone 2 are not read"},
-        {"# MHz S MA\n1 1e6 0\n", "is above the +100 dB"},
-        {"! nothing\n", "no data"},
-    };
-    for (const auto &[text, message] : files) {
-        try {
-            sim::parse_one_port(text, "bridge: a.s1p");
-            ADD_FAILURE() << text << " was taken";
-        } catch (const sim::DutError &e) {
-            EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
-        }
-    }
 }
 
 } // namespace
