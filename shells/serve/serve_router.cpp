@@ -12,12 +12,12 @@
 #include <thread>
 
 #include "core/analysis/frequency.h"
-#include "shells/serve/serve_controller.h"
 #include "core/analysis/summary.h"
 #include "core/analysis/sweep.h"
 #include "core/analysis/sweep_csv.h"
 #include "core/analysis/sweep_settings.h"
 #include "core/analysis/trace.h"
+#include "shells/serve/serve_controller.h"
 #include "shells/serve/web_assets.h"
 
 namespace snt {
