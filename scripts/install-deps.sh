@@ -16,13 +16,13 @@ packages=(
   libcpp-httplib-dev                  # snt serve: its HTTP server (cpp-httplib)
   nlohmann-json3-dev                  # snt serve: JSON of its requests and events
   libfast-float-dev                   # decimal numbers read alike on every platform (fast_float)
-  libjs-chart.js                      # snt serve: Chart.js, embedded in snt for the page's chart
+  libjs-chart.js                      # the page's chart (Chart.js): embedded in snt, copied into the static site
 )
 if [ "${1:-all}" != run ]; then
   packages+=(
   libgtest-dev                        # unit and end-to-end tests
   libunicorn-dev                      # test oracle for the Cortex-M0 core
-  chromium chromium-driver            # the page of snt serve in a real, headless browser
+  chromium chromium-driver            # the pages (snt serve's, the static site) in a real, headless browser
   python3-selenium                    # drives that browser in the page's test
   gcc-arm-none-eabi binutils-arm-none-eabi picolibc-arm-none-eabi   # chip build
   clang libclang-rt-14-dev            # fuzz targets: clang and its libFuzzer and sanitizer runtimes

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/analysis/summary.h"
 #include "core/text/from_chars.h"
 
 namespace snt {
@@ -57,8 +58,6 @@ std::string fixed(double v, int decimals)
     std::snprintf(buf, sizeof buf, "%.*f", decimals, std::abs(v) < 0.5 * std::pow(10.0, -decimals) ? 0.0 : v);
     return buf;
 }
-
-std::string db_text(double db) { return fixed(db, 2) + " dB"; }
 
 } // namespace
 
