@@ -145,7 +145,12 @@ void ChipCpu::skip_idle(Cycles period)
     }
     if (period == 0 || sched.next_event_time() <= core_.now()) return;
     const Cycles iterations = (sched.next_event_time() - core_.now()) / period;
-    if (iterations > 0) core_.advance(iterations * period);
+    if (iterations == 0) return;
+    core_.advance(iterations * period);
+    // The board's clock follows at once: a run that ends here (its limit
+    // passed) must not leave it behind the core's, or the next short run
+    // would find its limit passed before it starts and never move on.
+    sync_time();
 }
 
 void ChipCpu::halted(const std::string &why) const { throw BoardError(why); }

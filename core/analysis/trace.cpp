@@ -8,7 +8,7 @@
 
 // A macro's value as the text it was written with.
 #define SNT_TEXT_OF(x) #x
-#define SNT_TEXT(x) SNT_TEXT_OF(x)
+#define SNT_TEXT(x)    SNT_TEXT_OF(x)
 
 namespace snt {
 

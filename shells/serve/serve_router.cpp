@@ -223,9 +223,9 @@ struct ApiRoute {
     bool get, post;
 };
 constexpr ApiRoute kApiRoutes[] = {
-    {"/api/state", true, false}, {"/api/sweep", true, true},    {"/api/events", true, false},
-    {"/api/check", false, true}, {"/api/analyse", false, true}, {"/api/stop", false, true},
-    {"/api/cal", false, true},   {"/api/off", false, true},     {"/api/xtal", false, true},
+    {"/api/state", true, false},     {"/api/sweep", true, true},    {"/api/events", true, false},
+    {"/api/check", false, true},     {"/api/analyse", false, true}, {"/api/stop", false, true},
+    {"/api/cal", false, true},       {"/api/off", false, true},     {"/api/xtal", false, true},
     {"/api/reference", false, true},
 };
 

@@ -124,9 +124,13 @@ val summary_to_js(const snt::Summary &s)
     out.set("bandwidth", optional_to_js(s.bandwidth()));
     const snt::MarkerTexts m = snt::marker_texts(s);
     val texts = val::object();
-    const std::pair<const char *, const std::string *> fields[] = {
-        {"max", &m.max},           {"min", &m.min},       {"lower_3db", &m.lower_3db}, {"upper_3db", &m.upper_3db},
-        {"bandwidth", &m.bandwidth}, {"centre", &m.centre}, {"q", &m.q}};
+    const std::pair<const char *, const std::string *> fields[] = {{"max", &m.max},
+                                                                   {"min", &m.min},
+                                                                   {"lower_3db", &m.lower_3db},
+                                                                   {"upper_3db", &m.upper_3db},
+                                                                   {"bandwidth", &m.bandwidth},
+                                                                   {"centre", &m.centre},
+                                                                   {"q", &m.q}};
     for (const auto &[name, text] : fields) texts.set(name, *text);
     out.set("texts", texts);
     return out;

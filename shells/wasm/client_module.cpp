@@ -83,14 +83,26 @@ class JsClient {
 public:
     explicit JsClient(const std::string &port_name) : client_(port_name) {}
 
-    bool connect(double now) { return or_throw([&] { return client_.connect(time_of(now)); }); }
-    bool identify(double now) { return or_throw([&] { return client_.identify(time_of(now)); }); }
+    bool connect(double now)
+    {
+        return or_throw([&] { return client_.connect(time_of(now)); });
+    }
+    bool identify(double now)
+    {
+        return or_throw([&] { return client_.identify(time_of(now)); });
+    }
     bool set_frequency(double now, double hz)
     {
         return or_throw([&] { return client_.set_frequency(time_of(now), whole(hz, "hz")); });
     }
-    bool off(double now) { return or_throw([&] { return client_.off(time_of(now)); }); }
-    bool calibrate(double now) { return or_throw([&] { return client_.calibrate(time_of(now)); }); }
+    bool off(double now)
+    {
+        return or_throw([&] { return client_.off(time_of(now)); });
+    }
+    bool calibrate(double now)
+    {
+        return or_throw([&] { return client_.calibrate(time_of(now)); });
+    }
     bool set_crystal(double now, double hz)
     {
         return or_throw([&] { return client_.set_crystal(time_of(now), whole(hz, "hz")); });
@@ -110,7 +122,10 @@ public:
             return client_.sweep_frequencies(time_of(now), std::move(f), whole(per_command, "perCommand"));
         });
     }
-    bool raw(double now, const std::string &line) { return or_throw([&] { return client_.raw(time_of(now), line); }); }
+    bool raw(double now, const std::string &line)
+    {
+        return or_throw([&] { return client_.raw(time_of(now), line); });
+    }
     void stop() { client_.stop(); }
 
     void receive(double now, const std::string &bytes)

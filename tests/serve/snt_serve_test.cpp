@@ -280,9 +280,11 @@ TEST_F(ServeTest, ReferenceNormalisesToZeroDecibels)
 
 TEST_F(ServeTest, AReferenceCsvFromThePageIsReadAsTheCommandLineReadsIt)
 {
-    const Reply ok = post("/api/reference", {{"name", "thru.csv"},
-                                             {"text", "frequency_hz,level,db\n# a comment\n5000000,1.5e9,-13.9\n"
-                                                      "5050000,,\n"}});
+    const Reply ok = post("/api/reference",
+                          {{"name", "thru.csv"},
+                           {"text",
+                            "frequency_hz,level,db\n# a comment\n5000000,1.5e9,-13.9\n"
+                            "5050000,,\n"}});
     ASSERT_EQ(ok.status, 200) << ok.body.dump();
     EXPECT_EQ(ok.body["points"], json::parse("[[5000000, 1.5e9], [5050000, null]]"));
     const std::pair<std::string, std::string> refused[] = {
@@ -421,9 +423,8 @@ TEST_F(ServeTest, EveryApiRequestNeedsThisRunsToken)
         wrong.push_back(w);
     }
     const std::vector<std::string> reads{"/api/state", "/api/sweep", "/api/events", "/api/nothing"};
-    const std::vector<std::string> posts{"/api/check", "/api/analyse", "/api/sweep", "/api/stop",
-                                         "/api/cal",   "/api/off",     "/api/xtal",  "/api/reference",
-                                         "/api/nothing"};
+    const std::vector<std::string> posts{"/api/check", "/api/analyse", "/api/sweep",     "/api/stop",   "/api/cal",
+                                         "/api/off",   "/api/xtal",    "/api/reference", "/api/nothing"};
     for (const std::string &w : wrong) {
         SCOPED_TRACE("token \"" + w + "\"");
         httplib::Headers headers;

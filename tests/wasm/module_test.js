@@ -91,6 +91,26 @@ test("a device from a Touchstone text and a settings page both come in as bytes"
   assert.throws(() => new M.Board({ settings: new Uint8Array(10) }, image), /settings: a page has exactly 1024/);
 });
 
+test("the board's clock moves on with every run, however short, a flash write's stall included", async () => {
+  const M = await modulePromise;
+  const board = new M.Board({}, image);
+  board.runUntilIdle(M.CORE_HZ);
+  board.takeOutput();
+  board.send(new TextEncoder().encode("x 25000123\r"));
+  // 50 ms in runs of 100 cycles, as a client whose deadline is near asks.
+  const start = board.now();
+  let last = start;
+  for (let i = 0; i < 4000; ++i) {
+    board.runUntilLine(100);
+    board.takeOutput();
+    assert.ok(board.now() > last, `run ${i} left the clock at ${last}`);
+    last = board.now();
+  }
+  assert.ok(last - start >= 400000, `${last - start} cycles`);
+  assert.match(board.statistics(), /^flash\.stall_cycles [1-9]/m);
+  board.delete();
+});
+
 test("what the board refuses comes back as an Error with its message", async () => {
   const M = await modulePromise;
   assert.throws(() => new M.Board({ dut: "cable" }, image), /unknown device under test "cable"/);
@@ -100,6 +120,13 @@ test("what the board refuses comes back as an Error with its message", async () 
   assert.throws(() => board.runFor(-1), /cycles/);
   board.delete();
 });
+
+// A classic script of the page's (as its worker imports it) under Node.js.
+function classic(file) {
+  const module = { exports: {} };
+  new Function("self", "module", fs.readFileSync(file, "utf8"))({}, module);
+  return module.exports;
+}
 
 // A sweep saved by snt on the same board and seed.
 function savedSweep(name, dut, seed, extra = []) {
@@ -160,7 +187,7 @@ test("refusals are the command line's messages", async () => {
 test("the client over the page's loop sweeps the board as snt sweep does", async () => {
   const M = await modulePromise;
   const { Tester } = await import(path.resolve(__dirname, "../../shells/web/js/tester.js"));
-  const BoardHost = require(path.resolve(__dirname, "../../shells/web/js/board_host.js"));
+  const BoardHost = classic(path.resolve(__dirname, "../../shells/web/js/board_host.js"));
   const host = new BoardHost(M);
   const transport = {
     name: "the virtual board",

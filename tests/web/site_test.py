@@ -231,8 +231,6 @@ def virtual_session(driver, site, snt, sim, folder, downloads):
     s.wait.until(lambda d: "All three outputs" in s.text("dev-msg"))
     s.field("xtal", "2M")
     s.click("xtal-btn")
-    s.wait.until(lambda d: d.switch_to.alert)
-    driver.switch_to.alert.accept()
     s.wait.until(lambda d: "crystal" in s.text("hz-msg"))
     s.field("xtal", "25000123")
     s.click("xtal-btn")

@@ -11,6 +11,8 @@
 //                          bandwidth, several_peaks, texts: {...}}, csv};
 //                          summary: false leaves out the summary and CSV
 //   reference(text, name)  the points of a sweep CSV read as a reference
+//   crystalRefusal(text)   why a counted crystal frequency would be refused
+//                          ('' when it would not, or only the server knows)
 //   fullScale              "full scale (3.6864e10)"
 // Refusals reject with an Error carrying the core's message.
 
@@ -40,6 +42,15 @@ export class ModuleAnalysis {
     const out = this.M.analyseTrace(toNumbers(points), reference ? toNumbers(reference) : null, summary);
     out.db = Array.from(out.db, (v) => (Number.isNaN(v) ? null : v));
     return out;
+  }
+
+  crystalRefusal(text) {
+    try {
+      this.M.parseCrystal(text);
+      return '';
+    } catch (e) {
+      return e.message;
+    }
   }
 
   async reference(text, name) {
@@ -74,6 +85,8 @@ export class ServerAnalysis {
       if (res.ok) this.fullScale = (await res.json()).analysis.full_scale;
     } catch (e) { /* the page says so when it follows the tester */ }
   }
+
+  crystalRefusal() { return ''; }
 
   async check(settings) {
     const { status, data } = await this.post('api/check', settings);

@@ -205,10 +205,9 @@ export function devicePanel(page) {
   $('off').addEventListener('click', async () => report(await page.source.off(), 'dev-msg'));
   $('xtal-btn').addEventListener('click', async () => {
     const value = $('xtal').value.trim();
-    if (!value) {
-      setText('hz-msg', 'give the crystal frequency you counted');
-      return;
-    }
+    const refusal = value ? page.analysis.crystalRefusal(value) : 'give the crystal frequency you counted';
+    setText('hz-msg', refusal);
+    if (refusal) return;
     if (!confirm('Store ' + value + ' Hz as the crystal frequency in the tester\'s flash?')) return;
     const answer = await page.source.storeCrystal(value);
     setText('hz-msg', answer.ok ? '' : answer.error);
