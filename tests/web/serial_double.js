@@ -11,8 +11,9 @@
 //   "garbage"  bytes of line noise, now and then a carriage return
 //   "wrong"    every line answered with an identification not a tester's
 // window.serialDouble.unplug() takes the cable out (the streams fail, a
-// `disconnect` event), plug() puts it back (a `connect` event);
-// openedWith lists every open()'s options.
+// `disconnect` event), plug() puts it back (a `connect` event once the
+// tester has started); `ready` settles once it has; openedWith lists every
+// open()'s options.
 (() => {
   if (!location.protocol.startsWith('http')) return;
 
@@ -154,15 +155,20 @@
       this.plugged = true;
       this.openedWith = [];
       this.port = new SerialPortDouble(this);
-      this.tester = null;
+      this.power();
     }
 
     use(kind) { this.kind = kind; }
 
-    // The tester keeps running while its port is closed and opened again;
-    // it starts anew only when plugged in again.
+    // The tester is powered by its cable: it starts when plugged in (what
+    // it says before the port is opened is lost) and keeps running while
+    // the port is closed and opened again.
+    power() {
+      this.tester = new Board(() => {});
+      this.ready = this.tester.ready;
+    }
+
     board(emit) {
-      if (!this.tester) this.tester = new Board(emit);
       this.tester.emit = emit;
       return this.tester;
     }
@@ -184,7 +190,8 @@
 
     plug() {
       this.plugged = true;
-      this.tell('connect');
+      this.power();
+      this.ready.then(() => this.tell('connect'));
     }
 
     async requestPort() { return this.port; }

@@ -294,6 +294,7 @@ def serial_session(driver, site, downloads):
         driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": f.read()})
     driver.get(site.url + "?transport=serial&start=5M&stop=16M&points=221")
     s.wait.until(lambda d: d.find_element(By.ID, "serial-connect").is_enabled())
+    driver.execute_async_script("serialDouble.ready.then(arguments[0])")
     s.click("serial-connect")
     s.wait.until(lambda d: s.text("serial-msg").startswith("Connected to the serial port (USB 1a86:7523)"))
     opened = driver.execute_script("return serialDouble.openedWith")
@@ -326,12 +327,15 @@ def serial_session(driver, site, downloads):
     s.sweep()
 
     # Ports that are not a tester: each refused with the client's message.
-    for kind in ["silent", "garbage", "wrong"]:
+    for kind, why in [("silent", "no answer from the device on the serial port (USB 1a86:7523)"),
+                      ("garbage", "unexpected identification: \"\\x00"),
+                      ("wrong", "unexpected identification: \"0.9;OTHER\" (expected \"1.3;VORN\")")]:
         s.click("serial-disconnect")
         s.wait.until(lambda d: s.text("serial-msg").startswith("Disconnected"))
         driver.execute_script("serialDouble.use(arguments[0])", kind)
         s.click("serial-connect")
         s.wait.until(lambda d: s.text("serial-msg").startswith("That port did not answer as a tester: "))
+        check(why in s.text("serial-msg"), kind + ": " + s.text("serial-msg"))
         check(not driver.find_element(By.ID, "sweep-btn").is_enabled(), kind + ": the page would sweep")
     errors = console_errors(driver)
     check(not errors, "console errors: %r" % errors)

@@ -127,11 +127,27 @@ async function registerServiceWorker() {
 async function main() {
   const params = new URLSearchParams(location.search);
   const site = await siteOf();
+  let image = null;
+  const chipImage = () => {
+    if (!image) {
+      image = fetch(site.image || 'snt-fw.elf').then((res) => {
+        if (!res.ok) throw new Error('could not load the chip image (' + res.status + ')');
+        return res.arrayBuffer();
+      }).catch((e) => {
+        image = null; // asked again next time
+        throw e;
+      });
+    }
+    return image;
+  };
   let M = null, wasm = null, analysis;
   if (site.server) {
     analysis = new ServerAnalysis(params.get('token') || '');
     await analysis.init();
   } else {
+    // The chip image comes while the module compiles: the virtual board
+    // needs both.
+    chipImage().catch(() => {});
     [M, wasm] = await Promise.all([loadModule(), compiledModule()]);
     analysis = new ModuleAnalysis(M);
     registerServiceWorker();
@@ -144,16 +160,6 @@ async function main() {
   page.add(referencePanel(page));
   page.add(tracesPanel(page));
   page.add(devicePanel(page));
-  let image = null;
-  const chipImage = () => {
-    if (!image) {
-      image = fetch(site.image || 'snt-fw.elf').then((res) => {
-        if (!res.ok) throw new Error('could not load the chip image (' + res.status + ')');
-        return res.arrayBuffer();
-      });
-    }
-    return image;
-  };
   const connection = connectionPanel(page, { M, wasm, image: chipImage });
 
   $('readonly').hidden = !site.server || !!page.token;
