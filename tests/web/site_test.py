@@ -4,9 +4,9 @@ Selenium, the site served by a plain static server (python3 -m http.server).
 
 On the virtual board, from a demo link: ready to sweep, a crystal's sweep
 whose markers match `snt sweep` on the same device, a CSV download whose rows
-are the trace's, a kept trace, a reference from the trace and from a CSV file
+are the trace's, a PNG, the readout under the pointer, a kept trace, a reference from the trace and from a CSV file
 (and a file refused with its message), the crystal calibration (`c`, then `x`
-confirmed), a Touchstone file from disk (and one refused), a wrong device
+confirmed), a long sweep stopped, a Touchstone file from disk (and one refused), a wrong device
 text refused with the command line's message before anything runs; then the
 same page offline through its service worker. On a serial port through a
 stand-in for Web Serial (serial_double.js) whose bytes reach the virtual
@@ -30,6 +30,7 @@ import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
@@ -208,6 +209,16 @@ def virtual_session(driver, site, snt, sim, folder, downloads):
     same_marker(s.text("mk-max"), cli, "crystal")
     s.csv_is_trace("sweep-1.csv")
 
+    s.click("png")
+    png = os.path.join(downloads, "sweep-1.png")
+    s.wait.until(lambda d: os.path.exists(png) and os.path.getsize(png) > 1000)
+    with open(png, "rb") as f:
+        check(f.read(8) == b"\x89PNG\r\n\x1a\n", "the PNG download is not a PNG")
+    # The readout under the pointer is the point's, as the analysis words it.
+    ActionChains(driver).move_to_element(driver.find_element(By.ID, "chart")).perform()
+    s.wait.until(lambda d: s.text("pointer").startswith("pointer: "))
+    check(re.fullmatch(r"pointer: -?\d+\.\d\d dB at [\d.]+ MHz", s.text("pointer")), s.text("pointer"))
+
     s.click("keep")
     s.wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#kept li")) == 1)
     first_max = s.text("mk-max")
@@ -249,6 +260,17 @@ def virtual_session(driver, site, snt, sim, folder, downloads):
     s.wait.until(lambda d: s.text("dut-msg") != "")
     check(s.text("dev-state") == "connected" and s.text("dev-name") == "virtual board: " + CRYSTAL["dut"],
           "a refused device started a board: " + s.text("dev-name"))
+
+    # Stop: the sweep ends at the point in hand and keeps what it has.
+    s.field("points", "4001")
+    s.wait.until(lambda d: "4001 points" in s.text("plan"))
+    s.click("sweep-btn")
+    s.wait.until(lambda d: len(s.trace()["points"]) >= 20)
+    s.click("stop-btn")
+    s.wait.until(lambda d: s.text("progress-text").endswith(" — stopped"))
+    stopped = len(s.trace()["points"])
+    check(20 <= stopped < 4001, "%d points after Stop" % stopped)
+    s.wait.until(lambda d: d.find_element(By.ID, "sweep-btn").is_enabled() and d.find_element(By.ID, "csv").is_enabled())
 
     # A Touchstone file from disk, swept as snt sweeps it; one the reader refuses.
     flat = os.path.join(folder, "flat.s2p")
