@@ -3,12 +3,13 @@
 Selenium, the site served by a plain static server (python3 -m http.server).
 
 On the virtual board, from a demo link: ready to sweep, a crystal's sweep
-whose markers match `snt sweep` on the same device, a CSV download whose rows
-are the trace's, a PNG, the readout under the pointer, a kept trace, a reference from the trace and from a CSV file
-(and a file refused with its message), the crystal calibration (`c`, then `x`
-confirmed), a long sweep stopped, a Touchstone file from disk (and one refused), a wrong device
-text refused with the command line's message before anything runs; then the
-same page offline through its service worker. On a serial port through a
+whose markers match `snt sweep` on the same device, a CSV download whose
+rows are the trace's, a PNG, the readout under the pointer, a kept trace, a
+reference from the trace and from a CSV file (and a file refused with its
+message), the crystal calibration (`c`, then `x` confirmed), a wrong device
+text refused with the command line's message before anything runs, a long
+sweep stopped, a Touchstone file from disk (and one refused); then the same
+page offline through its service worker. On a serial port through a
 stand-in for Web Serial (serial_double.js) whose bytes reach the virtual
 board: the port opened at 115200 8N1, a sweep, the cable pulled mid-sweep
 (the points so far stay and download), plugged in again, ports that are not
