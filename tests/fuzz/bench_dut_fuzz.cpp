@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string input(reinterpret_cast<const char *>(data), size);
     const std::size_t newline = input.find('\n');
     const std::string device = input.substr(0, newline);
-    const std::string file = newline == std::string::npos ? "" : input.substr(newline + 1);
+    std::string file = newline == std::string::npos ? "" : input.substr(newline + 1);
     std::string lower = device;
     for (char &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     // parse_dut opens a two-port file by its name: never one the input names.
