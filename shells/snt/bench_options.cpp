@@ -102,7 +102,8 @@ CLI::App *add_crystal_command(CLI::App &app, BenchRaw &r)
         ->type_name("N");
     c->add_option("--match", r.match, "After a batch, list the groups whose fs lie within HZ of each other")
         ->type_name("HZ");
-    c->footer("DB are against the fixture's thru at the full-scale level 3.6864e10. Each crystal's parameters, "
+    c->footer("Levels are taken in dB against the fixture's thru, as the full-scale level 3.6864e10. Each crystal's "
+              "parameters, "
               "and its time on a real tester, go to standard output. Ctrl-C keeps the crystals done so far: "
               "their rows are in the CSV already. Without --port, --dut crystals:FS,FS,...:Q gives the virtual "
               "board a batch: the k-th crystal measured is crystal k of it.");

@@ -37,7 +37,12 @@ public:
             if (fd_ >= 0) ::close(fd_);
             throw InputError("--csv " + printable(path_) + ": " + why);
         };
-        fd_ = ::open(path_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+        constexpr int kFlags = O_RDWR | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+        fd_ = ::open(path_.c_str(), kFlags);
+        if (fd_ < 0 && errno == ENOENT) {
+            fd_ = ::open(path_.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+            created_ = fd_ >= 0;
+        }
         if (fd_ < 0) refuse(std::strerror(errno));
         struct stat st {};
         if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) refuse("not a regular file (rows are appended to one)");
@@ -51,7 +56,12 @@ public:
                 refuse("its first line is not " + header + ": not a file of crystals to append to");
         }
     }
-    ~CrystalCsv() { ::close(fd_); }
+    // A file made here and left without a row goes again.
+    ~CrystalCsv()
+    {
+        ::close(fd_);
+        if (created_ && empty_) ::unlink(path_.c_str());
+    }
     CrystalCsv(const CrystalCsv &) = delete;
     CrystalCsv &operator=(const CrystalCsv &) = delete;
 
@@ -68,6 +78,7 @@ private:
     std::string path_;
     int fd_ = -1;
     bool empty_ = true;
+    bool created_ = false;
 };
 
 // The tester for each crystal: the one at --port, or the virtual board;
@@ -164,6 +175,9 @@ std::optional<CrystalParameters> measure(Device &device, const CrystalJob &job, 
     return search.result();
 }
 
+// "1 crystal", "3 crystals".
+std::string count_of(std::size_t n) { return std::to_string(n) + (n == 1 ? " crystal" : " crystals"); }
+
 struct Measured {
     std::vector<std::string> labels;
     std::vector<double> fs;
@@ -192,7 +206,7 @@ void run_crystal(const Invocation &inv)
                 std::fprintf(stderr, "snt: insert crystal %u of %u (%s) and press Enter\n", i + 1, job.batch,
                              label.c_str());
                 if (!wait_for_enter()) {
-                    std::fprintf(stderr, "snt: no more input: stopped after %zu crystals\n", done.fs.size());
+                    std::fprintf(stderr, "snt: no more input: stopped after %s\n", count_of(done.fs.size()).c_str());
                     break;
                 }
             }
@@ -215,7 +229,7 @@ void run_crystal(const Invocation &inv)
         }
     } catch (const std::runtime_error &) {
         const InterruptSetAside set_aside;
-        std::fprintf(stderr, "snt: %zu crystals measured before this%s\n", done.fs.size(),
+        std::fprintf(stderr, "snt: %s measured before this%s\n", count_of(done.fs.size()).c_str(),
                      csv && !done.fs.empty() ? (", their rows are in " + printable(csv->path())).c_str() : "");
         print_matches(job, done);
         throw;
@@ -224,7 +238,9 @@ void run_crystal(const Invocation &inv)
         print("appended " + std::to_string(done.fs.size()) + (done.fs.size() == 1 ? " row" : " rows") + " to " +
               printable(csv->path()) + "\n");
     print_matches(job, done);
-    if (failed > 0) throw std::runtime_error(std::to_string(failed) + " of the crystals gave no parameters");
+    if (failed > 0)
+        throw std::runtime_error(std::to_string(failed) + " of " + std::to_string(failed + done.fs.size()) +
+                                 " crystals measured gave no parameters (see the notes above)");
 }
 
 } // namespace snt

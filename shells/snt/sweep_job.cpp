@@ -156,7 +156,7 @@ std::vector<Device::Level> measure(Device &device, const Invocation &inv, const 
 // none to see (ours reads the column).
 std::string marked_csv(const CheckedSweep &checked)
 {
-    const std::string plain = checked.result.csv();
+    std::string plain = checked.result.csv();
     if (checked.overloaded() == 0) return plain;
     std::string out = std::string(kOverloadCsvHeader) + "\n";
     std::size_t at = plain.find('\n') + 1, row = 0;

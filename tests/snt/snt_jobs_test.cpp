@@ -336,7 +336,48 @@ TEST(SntJobs, ABatchIsMeasuredCrystalByCrystalAndMatched)
     const ProcessResult short_input =
         snt_with_input({"--dut", "crystals:10M,10.00002M:50k", "crystal", "--nominal", "10M", "--batch", "2"}, "\n");
     EXPECT_EQ(short_input.exit_code, 0) << short_input.err;
-    EXPECT_NE(short_input.err.find("no more input: stopped after 1 crystals"), std::string::npos) << short_input.err;
+    EXPECT_NE(short_input.err.find("no more input: stopped after 1 crystal"), std::string::npos) << short_input.err;
+    // No input at all: no crystal, and no CSV made for nothing.
+    const std::string none = dir / "none.csv";
+    const ProcessResult no_input = snt_with_input({"crystal", "--nominal", "10M", "--batch", "2", "--csv", none}, "");
+    EXPECT_EQ(no_input.exit_code, 0) << no_input.err;
+    EXPECT_FALSE(exists(none));
+}
+
+TEST_F(SntJobsSignals, CtrlCKeepsTheCrystalsDone)
+{
+    const TempDir dir("snt_jobs");
+    const std::string csv = dir / "batch.csv";
+    int in_pipe[2], err_pipe[2];
+    ASSERT_EQ(pipe(in_pipe), 0);
+    ASSERT_EQ(pipe(err_pipe), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in_pipe[0], 0);
+        dup2(err_pipe[1], 2);
+        close(in_pipe[1]);
+        exec_program({built_program("snt"), "--dut", "crystals:10M,10.00002M:50k", "crystal", "--nominal", "10M",
+                      "--batch", "2", "--csv", csv});
+    }
+    close(in_pipe[0]);
+    close(err_pipe[1]);
+    ASSERT_EQ(write(in_pipe[1], "\n", 1), 1) << "the first crystal, and then no Enter";
+    std::string err;
+    char buf[256];
+    ssize_t n = 0;
+    while (err.find("insert crystal 2 of 2") == std::string::npos && (n = read(err_pipe[0], buf, sizeof buf)) > 0)
+        err.append(buf, static_cast<std::size_t>(n));
+    kill(pid, SIGINT);
+    while ((n = read(err_pipe[0], buf, sizeof buf)) > 0) err.append(buf, static_cast<std::size_t>(n));
+    close(err_pipe[0]);
+    close(in_pipe[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << err;
+    EXPECT_EQ(WEXITSTATUS(status), 130) << err;
+    EXPECT_NE(err.find("1 crystal measured before this, their rows are in " + csv), std::string::npos) << err;
+    EXPECT_EQ(lines_of(read_file(csv)).size(), 2u) << "the header and X1";
+    EXPECT_TRUE(no_children_left());
 }
 
 } // namespace
