@@ -8,3 +8,6 @@ foreach(suite rf_devices one_port_file bench_dut_text)
 endforeach()
 snt_suite(bench_analysis_test core/bench_analysis_test.cpp)
 target_link_libraries(bench_analysis_test PRIVATE snt_bench_analysis)
+# The jobs as a user runs them: snt and snt-sim (tests/snt).
+snt_suite(snt_jobs_test snt/snt_jobs_test.cpp)
+add_dependencies(snt_jobs_test snt snt-sim)

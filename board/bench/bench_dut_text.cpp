@@ -171,7 +171,8 @@ std::unique_ptr<Dut> make_stage(const std::string &device, const TextLoader &rea
         }
         return batch.make(n - 1);
     }
-    return parse_dut(device);
+    // A Touchstone two-port file in a cascade is read as one on its own is.
+    return parse_dut(device, read);
 }
 
 // The pieces of a cascade: split at '+', where a piece that names no kind
@@ -241,6 +242,33 @@ CrystalBatch parse_crystal_batch(const std::string &device)
         throw DutError("crystals: Q " + quoted(args[1]) + ": must be a number above 0 (e.g. 50k)");
     }
     return CrystalBatch(std::move(fs), q.value);
+}
+
+std::vector<std::string> bench_dut_files(const std::string &device)
+{
+    std::vector<std::string> pieces;
+    try {
+        pieces = cascade_pieces(device);
+    } catch (const DutError &) {
+        return {};
+    }
+    std::vector<std::string> files;
+    for (const std::string &piece : pieces) {
+        const std::size_t colon = piece.find(':');
+        if (colon == std::string::npos) continue;
+        const std::string kind = kind_of(piece);
+        std::string rest = piece.substr(colon + 1);
+        if (kind == "bridge") {
+            if (kind_of(rest) == "touchstone" && rest.size() > 11) {
+                files.push_back(rest.substr(11));
+            } else if (is_one_port_file(rest)) {
+                files.push_back(rest);
+            }
+        } else if (kind == "touchstone" && !rest.empty()) {
+            files.push_back(rest);
+        }
+    }
+    return files;
 }
 
 const char *bench_dut_kinds()

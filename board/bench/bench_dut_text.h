@@ -28,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "board/bench/dut.h"
 #include "board/bench/rf_devices.h"
@@ -47,6 +48,11 @@ std::unique_ptr<Dut> parse_bench_dut(const std::string &device, const TextLoader
 // The batch a `crystals:` text lists, for a caller that puts one crystal
 // after another into the fixture; throws DutError.
 CrystalBatch parse_crystal_batch(const std::string &device);
+
+// The files a device text names (touchstone:FILE, bridge:FILE.s1p,
+// bridge:touchstone:FILE, in any stage of a cascade), as given; nothing
+// for a text that is not one. For checking that no output overwrites them.
+std::vector<std::string> bench_dut_files(const std::string &device);
 
 // One line listing the kinds added here, for messages and help texts.
 const char *bench_dut_kinds();

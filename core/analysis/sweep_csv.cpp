@@ -22,7 +22,8 @@ SweepCsvParser::SweepCsvParser(std::string_view name, SweepCsv kind) : name_(pri
 void SweepCsvParser::line(const std::string &text, std::size_t number)
 {
     if (!header_) {
-        if (text != "frequency_hz,level,db")
+        overload_column_ = text == kOverloadCsvHeader;
+        if (text != "frequency_hz,level,db" && !overload_column_)
             throw InputError(name_ + " is not a sweep CSV (its first line is not frequency_hz,level,db)");
         header_ = true;
         return;
@@ -32,10 +33,23 @@ void SweepCsvParser::line(const std::string &text, std::size_t number)
     const bool as_reference = kind_ == SweepCsv::Reference;
     const std::string at = name_ + " line " + std::to_string(number) + ": ";
     const auto bad = [&] { return InputError(at + "cannot read " + in_quotes(text)); };
-    const auto c1 = text.find(',');
-    const auto c2 = c1 == std::string::npos ? c1 : text.find(',', c1 + 1);
-    if (c2 == std::string::npos || text.find(',', c2 + 1) != std::string::npos) throw bad();
-    const char *s = text.data();
+    // An overloaded point (the tone clipped at the ADC) has "1" in the
+    // overload column: its level is not the device's, so it has no dB, and
+    // it is no reference.
+    std::string_view row = text;
+    bool overload = false;
+    if (overload_column_) {
+        const auto c3 = row.rfind(',');
+        if (c3 == std::string::npos || (c3 + 1 != row.size() && row.substr(c3 + 1) != "1")) throw bad();
+        overload = c3 + 1 != row.size();
+        row = row.substr(0, c3);
+        if (overload && as_reference)
+            throw InputError(at + "an overloaded point (the tone clipped at the ADC) cannot be a reference");
+    }
+    const auto c1 = row.find(',');
+    const auto c2 = c1 == std::string::npos ? c1 : row.find(',', c1 + 1);
+    if (c2 == std::string::npos || row.find(',', c2 + 1) != std::string::npos) throw bad();
+    const char *s = row.data();
     SweepPoint p;
     const auto fr = std::from_chars(s, s + c1, p.frequency);
     if (c1 == 0 || fr.ec != std::errc() || fr.ptr != s + c1) throw bad();
@@ -43,7 +57,7 @@ void SweepCsvParser::line(const std::string &text, std::size_t number)
         double v = 0;
         const auto lr = snt_text::from_chars(s + c1 + 1, s + c2, v);
         if (lr.ptr != s + c2 || (lr.ec != std::errc() && lr.ec != std::errc::result_out_of_range)) throw bad();
-        const std::string level = text.substr(c1 + 1, c2 - c1 - 1);
+        const std::string level(row.substr(c1 + 1, c2 - c1 - 1));
         if (lr.ec != std::errc()) throw InputError(at + "the level " + in_quotes(level) + " is out of range");
         if (!std::isfinite(v)) throw InputError(at + "the level " + in_quotes(level) + " is not a finite number");
         if (v < 0 || (as_reference && v == 0))
@@ -57,17 +71,18 @@ void SweepCsvParser::line(const std::string &text, std::size_t number)
         p.level = v;
     }
     std::optional<double> db;
-    if (c2 + 1 < text.size()) {
+    if (c2 + 1 < row.size()) {
         // For a reference the dB are recomputed; the column only has to be a number.
         double v = 0;
-        const auto dr = snt_text::from_chars(s + c2 + 1, s + text.size(), v);
-        if (dr.ec != std::errc() || dr.ptr != s + text.size() || !std::isfinite(v)) throw bad();
+        const auto dr = snt_text::from_chars(s + c2 + 1, s + row.size(), v);
+        if (dr.ec != std::errc() || dr.ptr != s + row.size() || !std::isfinite(v)) throw bad();
         db = v;
     }
     if (points_.size() == kMaxPoints)
         throw InputError(name_ + " has more than " + std::to_string(kMaxPoints) +
                          " points, more than a sweep can have");
     p.db = as_reference ? decibels(p.level, kFullScaleLevel) : db;
+    if (overload) p.db.reset();
     points_.push_back(p);
 }
 

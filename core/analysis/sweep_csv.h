@@ -1,4 +1,5 @@
-// Sweeps as write_csv writes them (frequency_hz,level,db), read back from
+// Sweeps as write_csv writes them (frequency_hz,level,db, with a fourth
+// column `overload` when a point clipped at the ADC), read back from
 // text: as a reference to take dB against, or as a saved sweep to draw
 // again. The text comes line by line from whoever has it (a file read
 // within bounds, a buffer in memory); every refusal is an InputError that
@@ -28,6 +29,10 @@ enum class SweepCsv {
 // from write_csv); the text at most a sweep's worth of them.
 constexpr LineSplitter::Limits kSweepCsvLimits{1024, std::uint64_t{128} << 20};
 
+// The header of a sweep with points that clipped at the ADC: those have
+// "1" in the last column and no dB.
+constexpr const char *kOverloadCsvHeader = "frequency_hz,level,db,overload";
+
 class SweepCsvParser {
 public:
     // `name` names the text in messages (shown printable).
@@ -43,6 +48,7 @@ private:
     std::string name_;
     SweepCsv kind_;
     bool header_ = false;
+    bool overload_column_ = false;
     std::vector<SweepPoint> points_;
 };
 

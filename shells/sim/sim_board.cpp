@@ -3,7 +3,7 @@
 #include <memory>
 #include <utility>
 
-#include "board/bench/dut_text.h"
+#include "board/bench/bench_dut_text.h"
 #include "shells/sim/input_files.h"
 #include "shells/sim/page_file.h"
 
@@ -15,7 +15,7 @@ SimBoard::Parts SimBoard::parts_of(const BoardOptions &options)
     BoardSetup &setup = parts.setup;
     if (!options.flash_file.empty()) setup.settings_store = std::make_unique<PageFile>(options.flash_file);
     setup.synth_xtal_hz = options.synth_xtal_hz;
-    setup.dut = parse_dut(options.dut, read_touchstone_file);
+    setup.dut = parse_bench_dut(options.dut, read_touchstone_file);
     setup.noise = options.noise;
     setup.seed = options.seed;
     parts.cpu =

@@ -22,7 +22,8 @@ struct BoardOptions {
     // File holding the settings page, byte for byte (shells/sim/page_file.h);
     // empty: kept in memory.
     std::string flash_file;
-    // What is connected between output 1 and the mixer (board/bench/dut_text.h).
+    // What is connected between output 1 and the mixer (board/bench/dut_text.h
+    // and bench_dut_text.h).
     std::string dut = "thru";
     // Noise on PA0: standard deviation in ADC counts, and the seed of its
     // sequence (board/bench/analog.h).

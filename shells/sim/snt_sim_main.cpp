@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -17,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "board/bench/bench_dut_text.h"
 #include "board/bench/dut_text.h"
 #include "board/board.h"
 #include "board/cpu/elf_image.h"
@@ -153,8 +153,9 @@ void add_options(CLI::App &app, Options &o)
         ->check(kCrystalHz);
     app.add_option("--dut", o.dut,
                    std::string("The device under test between output 1 and the mixer (default thru): ") +
-                       sim::dut_kinds() +
-                       ". Frequencies take k, M or G (10.7M); FILE is a Touchstone version 1 two-port file")
+                       sim::dut_kinds() + "; " + sim::bench_dut_kinds() +
+                       ". Frequencies take k, M or G (10.7M); FILE is a Touchstone version 1 two-port file, "
+                       "FILE.s1p a one-port file; crystals:...:N puts crystal N of a batch in the fixture")
         ->type_name("DEVICE");
     app.add_option("--noise", o.noise,
                    "Standard deviation of the white noise on the ADC input, in counts (default 2: the detector's "
@@ -184,7 +185,7 @@ void check_inputs(const Options &o)
         sim::read_image_file(o.image);
     }
     if (!o.flash.empty()) sim::PageFile::check(o.flash);
-    sim::parse_dut(o.dut, sim::read_touchstone_file);
+    sim::parse_bench_dut(o.dut, sim::read_touchstone_file);
 }
 
 // Parses the command line; exits 0 after --help and 2 with a one-line
@@ -247,11 +248,7 @@ bool same_file(const std::string &path, const sim::OutputFile &out)
 std::vector<std::pair<std::string, std::string>> inputs_of(const Options &opt)
 {
     std::vector<std::pair<std::string, std::string>> in{{"--flash", opt.flash}, {"--image", opt.image}};
-    if (const std::size_t colon = opt.dut.find(':'); colon != std::string::npos) {
-        std::string kind = opt.dut.substr(0, colon);
-        for (char &c : kind) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (kind == "touchstone") in.emplace_back("--dut", opt.dut.substr(colon + 1));
-    }
+    for (const std::string &file : sim::bench_dut_files(opt.dut)) in.emplace_back("--dut", file);
     return in;
 }
 

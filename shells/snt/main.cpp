@@ -17,6 +17,7 @@
 #include "core/analysis/sweep_record.h"
 #include "core/text/text.h"
 #include "shells/serve/serve.h"
+#include "shells/snt/crystal_job.h"
 #include "shells/snt/device.h"
 #include "shells/snt/interrupt.h"
 #include "shells/snt/options.h"
@@ -27,6 +28,7 @@
 #include "shells/snt/sim_process.h"
 #include "shells/snt/sweep_files.h"
 #include "shells/snt/sweep_io.h"
+#include "shells/snt/sweep_job.h"
 
 namespace {
 
@@ -44,112 +46,6 @@ SweepOutputs outputs_of(const Invocation &inv)
     o.plot_options.ylim = s.ylim;
     o.dut = inv.port.empty() ? (inv.dut.empty() ? "thru" : inv.dut) : "";
     return o;
-}
-
-// The summary and the notes about files go with it: to standard output, or
-// to standard error when the CSV has standard output.
-void report(const Invocation &inv, const std::string &text)
-{
-    if (inv.sweep.csv.empty() && inv.sweep.plot.empty()) {
-        std::fputs(text.c_str(), stderr);
-    } else {
-        print(text);
-    }
-}
-
-std::string wrote(const std::vector<std::string> &paths)
-{
-    std::string t;
-    for (const auto &p : paths) t += "wrote " + printable(p) + "\n";
-    return t;
-}
-
-// The first `n` points of `result`.
-SweepResult head(const SweepResult &result, std::size_t n)
-{
-    const auto &pts = result.points();
-    return SweepResult(std::vector<SweepPoint>(pts.begin(), pts.begin() + std::min(n, pts.size())));
-}
-
-// After an interruption or a lost device: the points measured so far go to
-// FILE.partial (never to the file asked for), and we say where.
-void keep_partial(const Invocation &inv, const SweepFiles &files, const std::vector<Device::Level> &levels,
-                  SweepRecord record)
-{
-    if (levels.empty()) return;
-    const InterruptSetAside set_aside;
-    const SweepOptions &s = inv.sweep;
-    SweepResult result(s.plan, levels);
-    if (s.reference) result.normalise(head(*s.reference, levels.size()));
-    record.measured = static_cast<std::uint32_t>(levels.size());
-    const std::string counted = std::to_string(levels.size()) + " of " + std::to_string(s.plan.points) + " points";
-    try {
-        if (!files.partial_path()) {
-            std::fprintf(stderr, "snt: %s measured; not kept (give --csv FILE to keep them in FILE.partial)\n",
-                         counted.c_str());
-            return;
-        }
-        const auto paths = files.write_partial(result, record);
-        std::fprintf(stderr, "snt: kept the %s measured in %s\n", counted.c_str(), printable(paths.front()).c_str());
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "snt: could not keep the %s measured: %s\n", counted.c_str(), printable(e.what()).c_str());
-    }
-}
-
-void run_sweep(Device &device, const Invocation &inv, SweepFiles &files)
-{
-    const SweepOptions &s = inv.sweep;
-    SweepRecord record;
-    record.created = now_utc();
-    record.command = inv.command_line;
-    record.device = inv.port.empty() ? "virtual (snt-sim)" : inv.port;
-    record.identification = kIdentification;
-    record.crystal = device.banner_crystal();
-    record.dut = inv.port.empty() ? (inv.dut.empty() ? "thru" : inv.dut) : "";
-    record.reference = s.ref;
-    record.plan = s.plan;
-
-    std::vector<Device::Level> levels;
-    levels.reserve(s.plan.points);
-    try {
-        Progress progress(s.plan.points);
-        device.sweep_frequencies(s.plan.frequencies(), [&](std::uint32_t, Device::Level level) {
-            levels.push_back(level);
-            progress.update(static_cast<std::uint32_t>(levels.size()));
-            return true;
-        });
-    } catch (const std::runtime_error &) {
-        keep_partial(inv, files, levels, record);
-        throw;
-    }
-    record.measured = static_cast<std::uint32_t>(levels.size());
-    const SweepResult raw(s.plan, levels);
-    SweepResult result = raw;
-    if (s.reference) result.normalise(*s.reference);
-
-    if (!raw.points().empty()) {
-        std::size_t unusable = 0;
-        for (const auto &p : raw.points()) unusable += p.level && *p.level <= 0;
-        if (!s.save_ref.empty() && unusable > 0)
-            std::fprintf(stderr,
-                         "snt: warning: %zu points of the reference have the level 0 (no signal at all); --ref will "
-                         "refuse it\n",
-                         unusable);
-    }
-    std::vector<std::string> written;
-    std::optional<std::string> failed;
-    try {
-        written = files.write(raw, result, record);
-    } catch (const Interrupted &) {
-        throw;
-    } catch (const std::runtime_error &e) {
-        failed = e.what();
-    }
-    if (s.csv.empty() && s.plot.empty()) print(result.csv());
-    report(inv, Summary::of(result).text() + wrote(written));
-    if (failed) throw std::runtime_error(*failed);
-    const bool any = std::any_of(levels.begin(), levels.end(), [](const Device::Level &l) { return l.has_value(); });
-    if (!any) throw std::runtime_error("every point is a gap: the synthesizer could make none of these frequencies");
 }
 
 // `snt plot`: saved sweeps, overlaid.
@@ -222,8 +118,9 @@ void perform(Device &device, const Invocation &inv, SweepFiles *files)
     case Command::Sweep:
         run_sweep(device, inv, *files);
         break;
-    case Command::Serve: // runs on its own, in run()
-    case Command::Plot:  // needs no device
+    case Command::Crystal: // connects on its own, in run()
+    case Command::Serve:   // runs on its own, in run()
+    case Command::Plot:    // needs no device
         break;
     }
 }
@@ -238,6 +135,10 @@ int run(const Invocation &inv)
     }
     if (inv.command == Command::Plot) {
         run_plot(inv);
+        return 0;
+    }
+    if (inv.command == Command::Crystal) {
+        run_crystal(inv);
         return 0;
     }
     std::optional<SweepFiles> files;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "board/bench/bench_dut_text.h"
 #include "core/analysis/sweep_record.h"
 #include "core/analysis/version.h"
 #include "core/client/tester_client.h"
@@ -27,6 +28,7 @@ struct Raw {
     std::string ylim, listen;
     bool log = false;
     std::vector<std::string> plot_files;
+    BenchRaw bench;
 };
 
 // An option given with nothing in it ("--port ''") is a mistake, not a
@@ -73,7 +75,7 @@ void refuse_same_files(const std::vector<NamedPath> &outputs, const std::vector<
 }
 
 struct Subcommands {
-    CLI::App *id, *sweep, *plot, *set, *off, *cal, *xtal, *raw, *serve;
+    CLI::App *id, *sweep, *plot, *set, *off, *cal, *xtal, *raw, *serve, *crystal;
 };
 
 void add_global_options(CLI::App &app, Raw &r)
@@ -91,7 +93,8 @@ void add_global_options(CLI::App &app, Raw &r)
     };
     sim_opt("--dut", r.dut, "DEVICE",
             "Device under test: thru, open, atten:DB, lowpass:FC[:ORDER], highpass:FC[:ORDER], bandpass:F0:BW, "
-            "notch:F0:BW, crystal:FS:Q, touchstone:FILE");
+            "notch:F0:BW, crystal:FS:Q, touchstone:FILE; A+B+... (a cascade), amplifier:GAIN_DB[:P1DB_DBM], "
+            "bridge:LOAD (open, short, OHMS, rlc:R:L:C, FILE.s1p), crystals:FS,FS,...:Q[:N] (a batch)");
     sim_opt("--flash", r.flash, "FILE", "Keep the virtual tester's settings page in FILE");
     sim_opt("--noise", r.noise, "COUNTS", "Noise on the virtual detector, in ADC counts");
     sim_opt("--seed", r.seed, "N", "Seed of the virtual noise");
@@ -125,6 +128,7 @@ CLI::App *add_sweep(CLI::App &app, Raw &r)
                     "frequency axis");
     sweep->add_option("--ylim", r.ylim, "The plot's dB axis from LOW to HIGH, e.g. --ylim=-80:10")
         ->type_name("LOW:HIGH");
+    add_sweep_job_options(*sweep, r.bench);
     sweep->footer("Before the first command, an estimate of the sweep's time on a real tester goes to standard "
                   "error. The summary (maximum, minimum; around a single peak the -3, -6 and -60 dB points, "
                   "bandwidths, centre, Q and shape factor; a notch's depth and stop width) and a line \"wrote FILE\" "
@@ -153,6 +157,7 @@ Subcommands add_subcommands(CLI::App &app, Raw &r)
     c.xtal->add_option("HZ", r.crystal, "Crystal frequency")->required();
     c.raw = app.add_subcommand("raw", "Send one command line as it is and show what comes back");
     c.raw->add_option("LINE", r.raw_line, "The line, without its carriage return")->required();
+    c.crystal = add_crystal_command(app, r.bench);
     c.serve = app.add_subcommand("serve", "Serve a page for sweeping in the browser, live (prints its address)");
     c.serve
         ->add_option("--listen", r.listen,
@@ -190,10 +195,10 @@ bool parse_or_answer(CLI::App &app, const std::vector<std::string> &args, Invoca
                     continue;
                 }
                 throw InputError("unknown command \"" + arg +
-                                 "\"; commands: id, sweep, set, off, cal, xtal, raw, serve, plot");
+                                 "\"; commands: id, sweep, crystal, set, off, cal, xtal, raw, serve, plot");
             }
-            throw InputError(
-                "no command given; commands: id, sweep, set, off, cal, xtal, raw, serve, plot (see snt --help)");
+            throw InputError("no command given; commands: id, sweep, crystal, set, off, cal, xtal, raw, serve, plot "
+                             "(see snt --help)");
         }
         throw InputError(e.what());
     } catch (const CLI::ParseError &e) {
@@ -223,11 +228,12 @@ void check_files(const Raw &r, const CLI::App &sweep)
     // writes) as an output, as much as our own files.
     std::vector<NamedPath> inputs{{"--ref", r.ref}, {"--image", r.image}};
     for (const auto &f : r.plot_files) inputs.push_back({"plot", f});
-    const std::string touchstone = "touchstone:";
-    if (r.dut.compare(0, touchstone.size(), touchstone) == 0)
-        inputs.push_back({"--dut " + touchstone, r.dut.substr(touchstone.size())});
-    std::vector<NamedPath> outputs{
-        {"--csv", r.csv}, {"--plot", r.plot}, {"--save-ref", r.save_ref}, {"--flash", r.flash}};
+    for (const std::string &file : sim::bench_dut_files(r.dut)) inputs.push_back({"--dut", file});
+    std::vector<NamedPath> outputs{{"--csv", r.csv},
+                                   {"--plot", r.plot},
+                                   {"--save-ref", r.save_ref},
+                                   {"--flash", r.flash},
+                                   {"crystal --csv", r.bench.crystal_csv}};
     // Each CSV's record, FILE.json, is an output of its own.
     for (const auto *csv : {&r.csv, &r.save_ref}) {
         if (!csv->empty() && sweep.parsed() && gets_record(*csv))
@@ -268,6 +274,16 @@ void take_sweep(const Raw &r, SweepOptions &s)
     }
 }
 
+// A virtual batch must hold the crystals asked for.
+void check_batch(const Invocation &inv)
+{
+    if (!inv.port.empty() || inv.crystal.batch < 2) return;
+    const auto held = virtual_batch_size(inv.dut);
+    if (held && *held < inv.crystal.batch)
+        throw InputError("--batch " + std::to_string(inv.crystal.batch) + ": the virtual batch --dut " +
+                         printable(inv.dut) + " holds " + std::to_string(*held) + " crystals");
+}
+
 void take_command(const Subcommands &c, const Raw &r, Invocation &inv)
 {
     if (c.id->parsed()) {
@@ -295,6 +311,11 @@ void take_command(const Subcommands &c, const Raw &r, Invocation &inv)
     } else if (c.sweep->parsed()) {
         inv.command = Command::Sweep;
         take_sweep(r, inv.sweep);
+        inv.job = take_sweep_job(r.bench, inv.sweep.plan, inv.sweep.reference.has_value());
+    } else if (c.crystal->parsed()) {
+        inv.command = Command::Crystal;
+        inv.crystal = take_crystal_job(r.bench);
+        check_batch(inv);
     } else if (c.plot->parsed()) {
         inv.command = Command::Plot;
         inv.plot_files = r.plot_files;

@@ -10,11 +10,12 @@
 
 #include "core/analysis/frequency.h"
 #include "core/analysis/sweep.h"
+#include "shells/snt/bench_options.h"
 #include "shells/snt/listen_address.h"
 
 namespace snt {
 
-enum class Command { Id, Sweep, Set, Off, Cal, Xtal, Raw, Serve, Plot };
+enum class Command { Id, Sweep, Set, Off, Cal, Xtal, Raw, Serve, Plot, Crystal };
 
 struct SweepOptions {
     SweepPlan plan;
@@ -37,6 +38,8 @@ struct Invocation {
     std::uint32_t frequency = 0;           // set, xtal
     std::string raw_line;                  // raw
     SweepOptions sweep;                    // sweep; plot: plot, ylim, log
+    SweepJob job;                          // sweep: averaging, markers, offset, return loss
+    CrystalJob crystal;                    // crystal
     std::vector<std::string> plot_files;   // plot: the CSVs to draw
     std::vector<std::string> command_line; // as typed, program name first (for records)
     ListenAddress listen;                  // serve

@@ -180,7 +180,7 @@ PlotLayout PlotLayout::of(const std::vector<Trace> &traces, const PlotOptions &o
 
     if (traces.size() > 1) {
         for (const auto &t : traces) l.legend.push_back(t.name);
-    } else if (!traces.empty() && any_db) {
+    } else if (!traces.empty() && any_db && options.figures) {
         l.add_figures(Summary::of(traces.front().result));
     }
     l.place_legend(traces);

@@ -29,6 +29,9 @@ struct PlotOptions {
     std::string title, y_label;
     bool log_x = false;                            // a logarithmic frequency axis
     std::optional<std::pair<double, double>> ylim; // dB, low and high
+    // One trace's figures (maximum, -3 dB points); off for a trace that is
+    // not a response in dB (return loss, SWR), where they would mislead.
+    bool figures = true;
 };
 
 // One sweep on a plot; `name` is its legend entry when there are several.

@@ -25,7 +25,7 @@ SweepFiles::SweepFiles(SweepOutputs outputs) : outputs_(std::move(outputs))
     if (!outputs_.plot.empty()) plot_.emplace("--plot", outputs_.plot);
 }
 
-std::vector<std::string> SweepFiles::write(const SweepResult &raw, const SweepResult &result, const SweepRecord &record)
+std::vector<std::string> SweepFiles::write(const SweepResult &raw, const SweepView &view, const SweepRecord &record)
 {
     std::vector<std::string> written;
     std::optional<std::string> failed;
@@ -47,17 +47,19 @@ std::vector<std::string> SweepFiles::write(const SweepResult &raw, const SweepRe
         attempt(save_ref_, raw.csv());
         attempt(save_ref_record_, ref_record.json());
     }
-    attempt(csv_, result.csv());
+    attempt(csv_, view.csv);
     attempt(csv_record_, record.json());
     if (plot_) {
         PlotOptions options = outputs_.plot_options;
+        if (!view.y_label.empty()) options.y_label = view.y_label;
+        options.figures = view.figures;
         if (options.y_label.empty())
             options.y_label =
                 outputs_.ref.empty() ? "dB (relative to full scale)" : "dB (relative to " + outputs_.ref + ")";
-        if (options.title.empty()) options.title = Plotter::title(result, outputs_.dut);
+        if (options.title.empty()) options.title = Plotter::title(view.plotted, outputs_.dut);
         options.log_x = options.log_x || record.plan.log;
         try {
-            attempt(plot_, Plotter::render({{"", result}}, *plot_format_, options));
+            attempt(plot_, Plotter::render({{"", view.plotted}}, *plot_format_, options));
         } catch (const Interrupted &) {
             throw;
         } catch (const std::runtime_error &e) {

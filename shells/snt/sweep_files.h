@@ -23,16 +23,25 @@ struct SweepOutputs {
     std::string dut;                 // for the plot's title
 };
 
+// What goes into the CSV and the plot: the CSV's text, and the trace to
+// draw with its axis label (empty: dB against full scale or the reference).
+struct SweepView {
+    std::string csv;
+    SweepResult plotted{std::vector<SweepPoint>{}};
+    std::string y_label;
+    bool figures = true; // the maximum and -3 dB points marked
+};
+
 class SweepFiles {
 public:
     // Checks and reserves every file (InputError with the reason).
     explicit SweepFiles(SweepOutputs outputs);
 
-    // Writes the reference (the raw levels), the CSV and the plot of
-    // `result` (normalised already when there is a reference), each CSV with
-    // its record. Returns the files written; throws std::runtime_error with
-    // the first failure once every file has been tried.
-    std::vector<std::string> write(const SweepResult &raw, const SweepResult &result, const SweepRecord &record);
+    // Writes the reference (the raw levels), the CSV and the plot `view`
+    // gives, each CSV with its record. Returns the files written; throws
+    // std::runtime_error with the first failure once every file has been
+    // tried.
+    std::vector<std::string> write(const SweepResult &raw, const SweepView &view, const SweepRecord &record);
 
     // Where the points of a sweep that did not finish go: the CSV's name
     // (else the reference's) plus ".partial", or the plot's name with

@@ -317,5 +317,21 @@ TEST(SntReference, MalformedRowsAreRefusedWithTheirLine)
     EXPECT_TRUE(all_printable(with_nul)) << with_nul;
 }
 
+TEST(SntSavedSweep, AnOverloadColumnTakesTheDbOutAndNoReferenceHasIt)
+{
+    const std::string head = "frequency_hz,level,db,overload\n";
+    const SweepResult saved =
+        parse_sweep_csv(head + "1000000,7e10,,1\n1250000,3e10,-0.9,\n", "amp.csv", SweepCsv::Saved);
+    ASSERT_EQ(saved.points().size(), 2u);
+    EXPECT_FALSE(saved.points()[0].db) << "a clipped tone is no gain";
+    EXPECT_DOUBLE_EQ(*saved.points()[0].level, 7e10);
+    EXPECT_DOUBLE_EQ(*saved.points()[1].db, -0.9);
+    for (const char *row : {"1000000,7e10,,2", "1000000,7e10,,yes", "1000000,7e10,", "1000000,7e10,,1,1"}) {
+        EXPECT_THROW(parse_sweep_csv(head + row + "\n", "amp.csv", SweepCsv::Saved), InputError) << row;
+    }
+    EXPECT_NE(reading_refused(head + "1000000,7e10,,1\n").find("line 2: an overloaded point"), std::string::npos);
+    EXPECT_EQ(reading_refused(head + "1000000,3e10,,\n"), "") << "a reference without overloaded points is fine";
+}
+
 } // namespace
 } // namespace snt

@@ -87,9 +87,74 @@ TEST(SntOptions, RefusesBadInputWithOneLine)
     EXPECT_NE(refusal({"set", "250M"}).find("18.2 kHz to 200 MHz"), std::string::npos);
     EXPECT_NE(refusal({"xtal", "1M"}).find("24000000 to 31000000"), std::string::npos);
     EXPECT_EQ(refusal({"--dut", "thru", "frobnicate"}),
-              "unknown command \"frobnicate\"; commands: id, sweep, set, off, cal, xtal, raw, serve, plot")
+              "unknown command \"frobnicate\"; commands: id, sweep, crystal, set, off, cal, xtal, raw, serve, plot")
         << "an option's value is not taken for the command";
     EXPECT_NE(refusal({"--port", "/dev/ttyUSB0"}).find("no command given"), std::string::npos);
+}
+
+// --- The bench jobs' options --------------------------------------------
+
+TEST(SntOptions, ReadsTheBenchJobs)
+{
+    const Invocation s = parse({"sweep", "--start", "1M", "--stop", "20M", "--points", "20", "--average", "4",
+                                "--marker", "10.5M", "--marker", "1M", "--offset", "-20.5", "--off-after"});
+    EXPECT_EQ(s.job.average, 4u);
+    EXPECT_EQ(s.job.marks, (std::vector<std::uint32_t>{10500000, 1000000})) << "in the order given";
+    EXPECT_DOUBLE_EQ(s.job.offset_db, -20.5);
+    EXPECT_TRUE(s.job.off_after);
+    EXPECT_FALSE(s.job.reflection);
+
+    const Invocation c = parse({"--dut", "crystals:10M,10.0001M,10.0002M:50k", "crystal", "--nominal", "10M", "--batch",
+                                "3", "--match", "5", "--fixture", "12.5", "--parallel"});
+    EXPECT_EQ(c.command, Command::Crystal);
+    EXPECT_DOUBLE_EQ(c.crystal.nominal_hz, 10e6);
+    EXPECT_EQ(c.crystal.batch, 3u);
+    EXPECT_DOUBLE_EQ(*c.crystal.match_hz, 5);
+    EXPECT_DOUBLE_EQ(c.crystal.fixture_ohms, 12.5);
+    EXPECT_TRUE(c.crystal.parallel);
+    EXPECT_DOUBLE_EQ(parse({"crystal", "--nominal", "4M"}).crystal.fixture_ohms, 50) << "the default fixture";
+
+    EXPECT_EQ(virtual_batch_size("crystals:10M,10.0001M:50k:2"), std::optional<std::size_t>(2));
+    EXPECT_EQ(virtual_crystal("crystals:10M,10.0001M:50k:2", 0), "crystals:10M,10.0001M:50k:1");
+    EXPECT_EQ(virtual_batch_size("crystal:10M:50k"), std::nullopt);
+}
+
+TEST(SntOptions, RefusesBadBenchOptionsWithOneLine)
+{
+    const std::vector<std::string> sweep{"sweep", "--start", "1M", "--stop", "20M", "--points", "20"};
+    const auto with = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = sweep;
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    };
+    const struct {
+        std::vector<std::string> args;
+        const char *says;
+    } cases[] = {
+        {with({"--average", "0"}), "--average"},
+        {with({"--average", "20000"}), "at most"},
+        {with({"--marker", "20.5M"}), "outside the sweep (1 MHz to 20 MHz)"},
+        {with({"--marker", "999k"}), "outside the sweep"},
+        {with({"--offset", "6dB"}), "--offset"},
+        {with({"--offset", "inf"}), "--offset"},
+        {with({"--reflection"}), "--reflection needs --ref"},
+        {with({"--swr-limit", "1.5"}), "goes with --reflection"},
+        {with({"--plot-swr"}), "goes with --reflection"},
+        {{"crystal"}, "--nominal"},
+        {{"crystal", "--nominal", "10k"}, "--nominal"},
+        {{"crystal", "--nominal", "10M", "--fixture", "0"}, "--fixture"},
+        {{"crystal", "--nominal", "10M", "--batch", "0"}, "--batch"},
+        {{"crystal", "--nominal", "10M", "--match", "5"}, "--match groups a batch"},
+        {{"crystal", "--nominal", "10M", "--batch", "3", "--match", "-1"}, "--match"},
+        {{"--dut", "crystals:10M,10.0001M:50k", "crystal", "--nominal", "10M", "--batch", "3"}, "holds 2 crystals"},
+    };
+    for (const auto &c : cases) {
+        std::string shown;
+        for (const auto &a : c.args) shown += a + " ";
+        const std::string why = refusal(c.args);
+        EXPECT_NE(why.find(c.says), std::string::npos) << shown << "-> " << why;
+        EXPECT_EQ(why.find('\n'), std::string::npos) << why;
+    }
 }
 
 TEST(SntOptions, HelpIsAnswered)
