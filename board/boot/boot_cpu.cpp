@@ -60,6 +60,7 @@ void BootCpu::reset_chip(Cycles now)
 {
     // The option bytes take effect: the write protection reaches the flash.
     board_.flash().set_write_protection(memory_.write_protection());
+    board_.flash().defer_store(true);
     boot_.reset(now);
     to_send_.clear();
     exit_.reset();
@@ -146,6 +147,8 @@ void BootCpu::take_byte(Cycles now)
 void BootCpu::send_due(Cycles now)
 {
     while (!to_send_.empty() && to_send_.front().start <= now && (board_.usart().isr() & Usart::kTXE)) {
+        // What the answer reports done is in the store before it leaves.
+        board_.flash().flush_store();
         board_.poke(usart(Usart::kTdr), to_send_.front().value);
         ++figures_.bytes_sent;
         figures_.last_byte = std::max(figures_.last_byte, now + figures_.byte_cycles);
@@ -168,6 +171,7 @@ bool BootCpu::leave(Cycles now)
         reset_chip(now);
         return true;
     }
+    board_.flash().defer_store(false);
     figures_.started = now;
     figures_.started_at = e.address;
     program_ = make_program_(board_, e.address, memory_.ram());

@@ -37,9 +37,26 @@ Flash::Flash(Scheduler &sched, std::unique_ptr<FlashStore> store, Region region)
     reset_interface();
 }
 
+void Flash::defer_store(bool on)
+{
+    defer_store_ = on;
+    if (!on) flush_store();
+}
+
+void Flash::flush_store()
+{
+    if (!store_dirty_) return;
+    store_dirty_ = false;
+    write_through();
+}
+
 void Flash::write_through()
 {
     if (!store_) return;
+    if (defer_store_) {
+        store_dirty_ = true;
+        return;
+    }
     if (region_ == Region::SettingsPage) return store_->store(data_.data(), data_.size());
     std::array<std::uint8_t, kMemorySize> all{};
     std::copy(program_.begin(), program_.end(), all.begin());

@@ -136,6 +136,14 @@ public:
         on_program_changed_ = std::move(cb);
     }
 
+    // While deferred, what completes is handed to the store only at
+    // flush_store() (and when deferring ends): a bootloader programs a
+    // block half-word by half-word and flushes before it acknowledges it,
+    // so the store holds everything a host was told is written, without
+    // replacing a whole-flash file for every half-word.
+    void defer_store(bool on);
+    void flush_store();
+
     // ---- state and statistics
     bool locked() const { return cr_ & kLOCK; }
     bool busy() const { return sr_ & kBSY; }
@@ -189,6 +197,7 @@ private:
 
     std::uint32_t acr_ = 0, sr_ = 0, cr_ = 0, ar_ = 0, wrpr_ = 0xFFFFFFFFu;
     bool key1_seen_ = false, key_fault_ = false;
+    bool defer_store_ = false, store_dirty_ = false;
 
     Pending pending_ = Pending::None;
     std::uint32_t erase_offset_ = 0;   // the page being erased, from 0x08000000
