@@ -108,13 +108,16 @@ void BootClient::start(Micros now)
 
 void BootClient::receive(const std::uint8_t *data, std::size_t n, Micros now)
 {
-    for (std::size_t i = 0; i < n && running(); ++i) {
+    std::size_t i = 0;
+    for (; i < n && running(); ++i) {
         if (phase_ == Phase::Sync || phase_ == Phase::Settle) {
             sync_byte(data[i], now);
         } else if (exchange_) {
             exchange_byte(data[i], now);
         }
     }
+    // What the started image sent right behind Go's last ACK is its own.
+    if (phase_ == Phase::Done) after_.insert(after_.end(), data + i, data + n);
     wake(now);
 }
 

@@ -18,6 +18,12 @@ Flasher::Flasher(Link &link, flash::Image image, const flash::FlashOptions &opti
     : link_(link), client_(std::move(image), options)
 {}
 
+std::string Flasher::take_after()
+{
+    const std::vector<std::uint8_t> after = client_.take_after();
+    return std::string(after.begin(), after.end());
+}
+
 flash::FlashEvent Flasher::run(const EventSink &on_event, const std::function<void(const std::string &)> &on_stopped)
 {
     // Hands on what the client has said; true once it is over.

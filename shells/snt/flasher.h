@@ -9,6 +9,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "core/flash/boot_client.h"
 #include "shells/snt/link.h"
@@ -40,10 +41,31 @@ public:
     flash::FlashEvent run(const EventSink &on_event, const std::function<void(const std::string &)> &on_stopped = {});
 
     const flash::BootClient &client() const { return client_; }
+    // What came after Go's ACK in the same read: the started image's first
+    // bytes (see ReplayLink).
+    std::string take_after();
 
 private:
     Link &link_;
     flash::BootClient client_;
+};
+
+// A link that hands out `first` before anything it reads from `link`: for
+// bytes another reader took off the line but did not use.
+class ReplayLink final : public Link {
+public:
+    ReplayLink(Link &link, std::string first) : link_(link), first_(std::move(first)) {}
+    const std::string &name() const override { return link_.name(); }
+    void write(const std::string &bytes) override { link_.write(bytes); }
+    std::string read(ClientTime deadline) override
+    {
+        return first_.empty() ? link_.read(deadline) : std::exchange(first_, {});
+    }
+    ClientTime now() override { return link_.now(); }
+
+private:
+    Link &link_;
+    std::string first_;
 };
 
 } // namespace snt
