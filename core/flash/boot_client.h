@@ -159,6 +159,8 @@ private:
     std::size_t item_ = 0;    // which page or block
     std::uint32_t done_ = 0;  // pages or bytes of the current step
     unsigned sync_tries_ = 0; // 0x7F sent: one, then a burst
+    unsigned sync_answers_ = 0;
+    std::uint8_t last_answer_ = 0;
     Micros quiet_until_ = 0;
     std::optional<Exchange> exchange_;
     std::vector<std::uint8_t> reply_; // what the last exchange brought

@@ -39,6 +39,8 @@ flash::FlashEvent Flasher::run(const EventSink &on_event, const std::function<vo
         return false;
     };
     flash::FlashEvent last;
+    // Whatever is waiting on the line belongs to an earlier session.
+    link_.read(link_.now());
     client_.start(micros(link_.now()));
     try {
         for (;;) {

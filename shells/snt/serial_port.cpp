@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -48,6 +50,27 @@ void make_raw(termios &tio, SerialLine line)
     cfsetispeed(&tio, speed_of(line.baud));
     cfsetospeed(&tio, speed_of(line.baud));
 }
+// A pseudo-terminal slave (Unix 98: majors 136 to 143) carries bytes, not
+// bits: Linux takes every setting but the parity, and glibc then reports
+// EINVAL because PARENB did not stick.
+bool pseudo_terminal(int fd)
+{
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
+}
+
+// tcsetattr, taking a pseudo-terminal's refusal of parity (and only that)
+// as done.
+int set_attributes(int fd, int when, const termios &tio)
+{
+    if (::tcsetattr(fd, when, &tio) == 0) return 0;
+    if (errno != EINVAL || !(tio.c_cflag & PARENB) || !pseudo_terminal(fd)) return -1;
+    termios now{};
+    if (::tcgetattr(fd, &now) != 0) return -1;
+    if ((now.c_cflag & CSIZE) == CS8 && cfgetospeed(&now) == cfgetospeed(&tio)) return 0;
+    errno = EINVAL;
+    return -1;
+}
 } // namespace
 
 bool supported_baud(std::uint32_t baud) { return speed_of(baud) != B0; }
@@ -55,7 +78,8 @@ bool supported_baud(std::uint32_t baud) { return speed_of(baud) != B0; }
 SerialPort::SerialPort(const std::string &path, SerialLine line) : path_(printable(path))
 {
     if (!supported_baud(line.baud))
-        throw PortError("serial port " + path_ + ": " + std::to_string(line.baud) + " baud is not a rate it can be set to");
+        throw PortError("serial port " + path_ + ": " + std::to_string(line.baud) +
+                        " baud is not a rate it can be set to");
     // Non-blocking open: a port whose modem lines are down must not hang us.
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
@@ -81,7 +105,7 @@ SerialPort::SerialPort(const std::string &path, SerialLine line) : path_(printab
     make_raw(tio, line);
     // TCSANOW, not TCSAFLUSH: what the device sent before we opened the
     // port (its start-up banner) is still of use.
-    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) {
+    if (set_attributes(fd_, TCSANOW, tio) != 0) {
         const std::string why = reason();
         ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);
@@ -93,11 +117,13 @@ void SerialPort::set_line(SerialLine line)
 {
     termios tio{};
     if (!supported_baud(line.baud))
-        throw PortError("serial port " + path_ + ": " + std::to_string(line.baud) + " baud is not a rate it can be set to");
+        throw PortError("serial port " + path_ + ": " + std::to_string(line.baud) +
+                        " baud is not a rate it can be set to");
     if (::tcgetattr(fd_, &tio) != 0) throw PortError("cannot set up serial port " + path_ + ": " + reason());
     make_raw(tio, line);
     // Bytes sent at the old setting have left before the new one applies.
-    if (::tcsetattr(fd_, TCSADRAIN, &tio) != 0) throw PortError("cannot set up serial port " + path_ + ": " + reason());
+    if (set_attributes(fd_, TCSADRAIN, tio) != 0)
+        throw PortError("cannot set up serial port " + path_ + ": " + reason());
 }
 
 SerialPort::~SerialPort()
