@@ -161,7 +161,7 @@ BootMemory::Outcome FlashBootMemory::finish()
 std::uint32_t FlashBootMemory::write_protection() const
 {
     std::uint32_t wrpr = 0;
-    for (unsigned i = 0; i < 4; ++i) wrpr |= std::uint32_t{options_[boot::kWrp0Offset + 2 * i]} << (8 * i);
+    for (unsigned i = 0; i < 4; ++i) wrpr |= std::uint32_t{options_[boot::kWrp0Offset + std::size_t{2} * i]} << (8 * i);
     return wrpr;
 }
 

@@ -53,8 +53,8 @@ public:
         unsigned stop_bits = 1;
         bool operator==(const HostLine &o) const
         {
-            return baud == o.baud && format_known == o.format_known && data_bits == o.data_bits &&
-                parity == o.parity && stop_bits == o.stop_bits;
+            return baud == o.baud && format_known == o.format_known && data_bits == o.data_bits && parity == o.parity &&
+                stop_bits == o.stop_bits;
         }
         bool operator!=(const HostLine &o) const { return !(*this == o); }
         // Cycles one of its bytes takes on the line, when its format is known.

@@ -29,7 +29,7 @@ struct FlashFileKind {
     const char *what;
 };
 inline constexpr FlashFileKind kSettingsPageFile{1024, "settings page file"};
-inline constexpr FlashFileKind kRomFile{16 * 1024, "rom file"};
+inline constexpr FlashFileKind kRomFile{std::size_t{16} * 1024, "rom file"};
 
 class PageFile final : public FlashStore {
 public:

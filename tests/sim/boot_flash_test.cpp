@@ -78,7 +78,7 @@ std::string patched_image(const TempDir &dir)
     if (at == std::string::npos || bin.find(kIdentification, at + 1) != std::string::npos)
         throw std::runtime_error("the image holds its identification once");
     bin.replace(at, kPatchedIdentification.size(), kPatchedIdentification);
-    const std::string path = dir / "patched.bin";
+    std::string path = dir / "patched.bin";
     write_file(path, bin);
     return path;
 }
@@ -117,7 +117,7 @@ TEST(BootFlash, Stm32flashWritesAnImageThatRunsAndKeepsTheCrystal)
         EXPECT_EQ(t.identify(), kPatchedIdentification);
     }
     const std::string flashed = read_file(rom);
-    ASSERT_EQ(flashed.size(), 16u * 1024);
+    ASSERT_EQ(flashed.size(), std::size_t{16} * 1024);
     EXPECT_EQ(flashed.substr(0, read_file(image).size()), read_file(image));
     {
         // A reset with BOOT0 low: the image starts from the rom file and
@@ -135,7 +135,7 @@ TEST(BootFlash, BoardFromAnErasedOrGarbledRomStopsCleanly)
     // No image, or noise, in flash: the core runs into an address nothing
     // answers or a fault; snt-sim says so in one line and exits 1.
     TempDir dir("snt_boot_erased");
-    std::string noise(16 * 1024, '\0');
+    std::string noise(std::size_t{16} * 1024, '\0');
     for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 2654435761u) >> 13);
     write_file(dir / "noise.bin", noise);
     for (const std::string &rom : {dir / "missing.bin", dir / "noise.bin"}) {

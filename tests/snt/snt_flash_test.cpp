@@ -28,7 +28,7 @@ TEST(SntFlash, RefusesABadImageBeforeAnythingStarts)
 {
     TempDir dir("snt_flash_refused");
     write_file(dir / "empty.bin", "");
-    write_file(dir / "big.bin", std::string(15 * 1024 + 1, '\x55'));
+    write_file(dir / "big.bin", std::string(std::size_t{15} * 1024 + 1, '\x55'));
     write_file(dir / "bad.hex", ":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF01\n");
     write_file(dir / "odd.hex", ":0400000001020304F2\n:00000001FF\n");
     const struct {
@@ -69,7 +69,7 @@ TEST(SntFlash, EachFormatRunsAfterwardsWithTheCrystalKeptUnlessErased)
     const ProcessResult erased = snt({"--rom", rom, "flash", "--erase-settings", kImage + ".bin"});
     EXPECT_EQ(erased.exit_code, 0) << erased.err;
     EXPECT_NE(erased.out.find("crystal frequency 25000000 Hz"), std::string::npos) << erased.out;
-    EXPECT_EQ(read_file(rom).substr(15 * 1024), std::string(1024, '\xFF'));
+    EXPECT_EQ(read_file(rom).substr(std::size_t{15} * 1024), std::string(1024, '\xFF'));
 }
 
 // snt flash on `port`, stopped by SIGTERM as soon as it reports erasing.
