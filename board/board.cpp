@@ -24,7 +24,7 @@ std::unique_ptr<Dut> thru_if_none(std::unique_ptr<Dut> dut) { return dut ? std::
 } // namespace
 
 Board::Board(BoardSetup setup, const CpuFactory &make_cpu)
-    : flash_(sched_, std::move(setup.settings_store)),
+    : flash_(sched_, std::move(setup.settings_store), setup.store_region),
       si5351_(gpiof_, setup.synth_xtal_hz),
       analog_(si5351_, thru_if_none(std::move(setup.dut)), setup.noise, setup.seed)
 {
@@ -47,6 +47,7 @@ Board::Board(BoardSetup setup, const CpuFactory &make_cpu)
     // sits on them.
     gpiof_.set_external(0, Gpio::External::PullUp);
     gpiof_.set_external(1, Gpio::External::PullUp);
+    if (!setup.program.empty()) flash_.load_program(setup.program.data(), setup.program.size());
     cpu_ = make_cpu(*this);
 }
 

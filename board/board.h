@@ -54,7 +54,14 @@ struct BoardSetup {
     double noise = AnalogFrontEnd::kDefaultNoise;
     std::uint64_t seed = 1;
     // Where the settings page is kept; nullptr: in memory, starting erased.
+    // With store_region WholeFlash the store keeps all 16 KB of flash, the
+    // image and the settings page (a rom file).
     std::unique_ptr<FlashStore> settings_store;
+    Flash::Region store_region = Flash::Region::SettingsPage;
+    // An image to put into pages 0 to 14 before the CPU starts, as a
+    // programmer would (the settings page is left alone); empty: the flash
+    // holds what the store gives, or nothing.
+    std::vector<std::uint8_t> program;
 };
 
 class Board : private GuestErrorSink {

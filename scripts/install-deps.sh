@@ -24,6 +24,7 @@ if [ "${1:-all}" != run ]; then
   libunicorn-dev                      # test oracle for the Cortex-M0 core
   chromium chromium-driver            # the pages (snt serve's, the static site) in a real, headless browser
   python3-selenium                    # drives that browser in the page's test
+  stm32flash                          # a flashing client written elsewhere, onto the board's bootloader
   gcc-arm-none-eabi binutils-arm-none-eabi picolibc-arm-none-eabi   # chip build
   clang libclang-rt-14-dev            # fuzz targets: clang and its libFuzzer and sanitizer runtimes
   clang-format clang-tidy python3     # make lint: the house style and the static checks

@@ -70,6 +70,9 @@ public:
     void reset(Cycles now);
     // The auto-baud result: the host's rate, which the first 0x7F measures.
     void set_baud(std::uint32_t baud) { config_.byte_cycles = BootloaderConfig::byte_time(baud); }
+    // The same as the time of one byte on the line, as the USART measured it.
+    void set_byte_cycles(Cycles cycles) { config_.byte_cycles = cycles; }
+    Cycles byte_cycles() const { return config_.byte_cycles; }
 
     // A byte whose stop bit ended at `now`.
     void receive(std::uint8_t byte, Cycles now);

@@ -1,5 +1,6 @@
 #include "board/cpu/chip_cpu.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -41,24 +42,79 @@ CortexM0::Memory chip_memory()
 ChipCpu::ChipCpu(Board &board, ElfImage image)
     : board_(board), image_(std::move(image)), core_(*this, *this, chip_memory())
 {
-    for (const auto &segment : image_.segments()) {
+    for (const auto &segment : image_->segments()) {
         try {
             core_.load(segment.address, segment.bytes.data(), segment.bytes.size());
         } catch (const std::out_of_range &) {
-            throw ImageError(image_.name() + ": " + std::to_string(segment.bytes.size()) + " bytes at " +
+            throw ImageError(image_->name() + ": " + std::to_string(segment.bytes.size()) + " bytes at " +
                              hex(segment.address) + " do not fit the chip's flash below the settings page");
         }
     }
     // The main loop waits for a line by polling this word.
-    rx_byte_f_ = image_.require(kLineFlag.name);
+    rx_byte_f_ = image_->require(kLineFlag.name);
     core_.advance(board_.now());
     core_.reset();
+}
+
+ChipCpu::ChipCpu(Board &board, std::optional<ElfImage> elf, std::uint32_t vectors, const std::vector<std::uint8_t> &ram)
+    : board_(board), image_(std::move(elf)), core_(*this, *this, chip_memory()), from_flash_(true)
+{
+    const Flash &flash = board_.flash();
+    core_.load(kFlashMemoryBase, flash.program(), Flash::kProgramSize);
+    if (!ram.empty()) core_.load(kRamBase, ram.data(), std::min<std::size_t>(ram.size(), kRamSize));
+    if (image_) {
+        // Its symbols name this program only if the flash holds its bytes.
+        for (const auto &segment : image_->segments()) {
+            const std::uint32_t at = segment.address - kFlashMemoryBase;
+            bool same = at < Flash::kProgramSize && Flash::kProgramSize - at >= segment.bytes.size();
+            for (std::size_t i = 0; same && i < segment.bytes.size(); ++i)
+                same = flash.byte(static_cast<std::uint32_t>(at + i)) == segment.bytes[i];
+            if (!same) {
+                image_.reset();
+                break;
+            }
+        }
+    }
+    if (image_) rx_byte_f_ = image_->symbol(kLineFlag.name).value_or(0);
+    board_.flash().set_on_program_changed([this](std::uint32_t offset, std::size_t n) {
+        core_.load(kFlashMemoryBase + offset, board_.flash().program() + offset, n);
+    });
+    core_.advance(board_.now());
+    core_.reset();
+    if (vectors != kFlashMemoryBase) {
+        // Go to another vector table: its stack pointer and reset handler.
+        std::uint32_t sp = 0, pc = 0;
+        core_.peek(vectors, 4, sp);
+        core_.peek(vectors + 4, 4, pc);
+        core_.set_reg(13, sp);
+        core_.set_reg(15, pc);
+    }
+}
+
+ChipCpu::~ChipCpu()
+{
+    if (from_flash_) board_.flash().set_on_program_changed(nullptr);
 }
 
 CpuFactory ChipCpu::factory(ElfImage image)
 {
     return [image = std::move(image)](Board &board) { return std::make_unique<ChipCpu>(board, image); };
 }
+
+CpuFactory ChipCpu::from_flash(std::optional<ElfImage> elf, std::uint32_t vectors, std::vector<std::uint8_t> ram)
+{
+    return [elf = std::move(elf), vectors, ram = std::move(ram)](Board &board) {
+        return std::make_unique<ChipCpu>(board, elf, vectors, ram);
+    };
+}
+
+const ElfImage &ChipCpu::image() const
+{
+    if (!image_) throw BoardError("the chip runs an image from flash without its ELF file: no symbols");
+    return *image_;
+}
+
+std::string ChipCpu::describe(std::uint32_t address) const { return image_ ? image_->describe(address) : hex(address); }
 
 HandlerFigures ChipCpu::handler(int exception) const
 {
@@ -119,9 +175,12 @@ void ChipCpu::after_stop(CortexM0::Stop stop)
         if (core_.current_exception() == kHardFault) {
             std::uint32_t stacked_pc = 0;
             core_.peek(core_.reg(13) + 24, 4, stacked_pc);
-            halted("the chip is stuck in HardFault_Handler (the fault came at " + image_.describe(stacked_pc) + ")");
+            halted("the chip is stuck in HardFault_Handler (the fault came at " + describe(stacked_pc) + ")");
         }
-        if (!core_.handler_mode() && core_.spin_address() == rx_byte_f_) {
+        if (rx_byte_f_ == 0 && !core_.handler_mode() && core_.spin_address() - kRamBase < kRamSize) {
+            rx_byte_f_ = core_.spin_address(); // the first RAM word thread mode waits on
+        }
+        if (!core_.handler_mode() && rx_byte_f_ != 0 && core_.spin_address() == rx_byte_f_) {
             main_loop_waiting_ = true;
             main_loop_ = {core_.pc(), core_.spin_loop_end()};
             board_.main_loop_waits();
@@ -129,9 +188,9 @@ void ChipCpu::after_stop(CortexM0::Stop stop)
         skip_idle(core_.spin_period());
         return;
     case Stop::Breakpoint:
-        halted("the chip stopped at a breakpoint at " + image_.describe(core_.pc()));
+        halted("the chip stopped at a breakpoint at " + describe(core_.pc()));
     case Stop::Lockup:
-        halted("the chip locked up (a fault while handling a fault) at " + image_.describe(core_.pc()));
+        halted("the chip locked up (a fault while handling a fault) at " + describe(core_.pc()));
     }
 }
 
@@ -157,6 +216,7 @@ void ChipCpu::halted(const std::string &why) const { throw BoardError(why); }
 
 bool ChipCpu::waiting_for_line() const
 {
+    if (rx_byte_f_ == 0) return false;
     std::uint32_t line_pending = 1;
     core_.peek(rx_byte_f_, decltype(kLineFlag)::chip_size(), line_pending);
     // Waiting means standing in the loop that polls the line flag: once the
@@ -174,7 +234,7 @@ std::uint32_t ChipCpu::read(std::uint32_t address, unsigned size)
     try {
         return board_.cpu_read(address, size);
     } catch (const BoardError &e) {
-        halted(std::string(e.what()) + ", read by the instruction at " + image_.describe(core_.pc()));
+        halted(std::string(e.what()) + ", read by the instruction at " + describe(core_.pc()));
     }
 }
 
@@ -185,7 +245,7 @@ void ChipCpu::write(std::uint32_t address, std::uint32_t value, unsigned size)
     try {
         board_.cpu_write(address, value, size);
     } catch (const BoardError &e) {
-        halted(std::string(e.what()) + ", written by the instruction at " + image_.describe(core_.pc()));
+        halted(std::string(e.what()) + ", written by the instruction at " + describe(core_.pc()));
     }
     if (!was_busy && board_.flash().busy()) {
         flash_stall_pending_ = true;

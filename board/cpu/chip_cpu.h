@@ -3,12 +3,20 @@
 // board's address map, its interrupts come from the board's NVIC, and
 // virtual time advances by the cycles of each instruction and exception, so
 // events fall due between instructions.
+//
+// The image comes from an ELF file, or from the board's flash as a
+// bootloader or a rom file left it. An image without its ELF has no symbols:
+// the core then takes the first RAM word it finds thread mode polling in a
+// loop for the main loop's line flag, which is where this firmware first
+// waits (start-up polls only registers), and names addresses in hex.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "board/cpu/cortex_m0.h"
 #include "board/cpu/cpu.h"
@@ -29,6 +37,19 @@ public:
     // A factory for Board: the chip image on the core.
     static CpuFactory factory(ElfImage image);
 
+    // What the board's flash holds on the core: pages 0 to 14 are copied in
+    // (and again whenever they change), RAM holds `ram` (zeros beyond it),
+    // and the core starts as from a reset, with its stack pointer and first
+    // instruction from the vector table at `vectors` (0x08000000 after a
+    // reset, or where a bootloader's Go jumped). `elf` gives the symbols
+    // when the flash holds exactly its bytes, and is dropped otherwise.
+    ChipCpu(Board &board, std::optional<ElfImage> elf, std::uint32_t vectors, const std::vector<std::uint8_t> &ram);
+    static CpuFactory from_flash(std::optional<ElfImage> elf, std::uint32_t vectors = 0x08000000,
+                                 std::vector<std::uint8_t> ram = {});
+    ~ChipCpu() override;
+    ChipCpu(const ChipCpu &) = delete;
+    ChipCpu &operator=(const ChipCpu &) = delete;
+
     // ---- Cpu
     // Runs the image until `done` holds, `until` is reached or the board
     // asks for a pause; true when `done` held.
@@ -40,7 +61,13 @@ public:
 
     CortexM0 &core() { return core_; }
     const CortexM0 &core() const { return core_; }
-    const ElfImage &image() const { return image_; }
+    // The ELF image whose symbols name the program; throws BoardError when
+    // the program came without one.
+    const ElfImage &image() const;
+    bool has_symbols() const { return image_.has_value(); }
+    // The main loop's line flag, from the symbols or as found; 0 while not
+    // known.
+    std::uint32_t line_flag() const { return rx_byte_f_; }
 
 private:
     // CortexM0::Bus
@@ -55,12 +82,14 @@ private:
     void sync_time();
     void after_stop(CortexM0::Stop stop);
     void skip_idle(Cycles period);
+    std::string describe(std::uint32_t address) const;
     [[noreturn]] void halted(const std::string &why) const;
 
     Board &board_;
-    ElfImage image_;
+    std::optional<ElfImage> image_;
     CortexM0 core_;
-    std::uint32_t rx_byte_f_ = 0; // address of the main loop's line flag
+    bool from_flash_ = false;
+    std::uint32_t rx_byte_f_ = 0; // address of the main loop's line flag; 0: not known yet
     bool main_loop_waiting_ = false;
     std::pair<std::uint32_t, std::uint32_t> main_loop_{1, 0}; // its first and last instruction
     bool flash_stall_pending_ = false;

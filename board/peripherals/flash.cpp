@@ -1,5 +1,6 @@
 #include "board/peripherals/flash.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace sim {
@@ -16,26 +17,71 @@ constexpr std::uint32_t kObrValue = 0xFFFF7700;
 constexpr std::uint32_t kCrWritable =
     Flash::kPG | Flash::kPER | Flash::kMER | Flash::kOPTPG | Flash::kOPTER | Flash::kERRIE | Flash::kEOPIE;
 constexpr std::uint32_t kSrClearable = Flash::kPGERR | Flash::kWRPRTERR | Flash::kEOP;
-// The page is the last of sector 3 (pages 12 to 15).
-constexpr std::uint32_t kPageSectorBit = 1u << 3;
+constexpr std::uint32_t kSettingsOffset = Flash::kProgramSize; // the page, from 0x08000000
 } // namespace
 
-Flash::Flash(Scheduler &sched, std::unique_ptr<FlashStore> store) : sched_(sched), store_(std::move(store))
+Flash::Flash(Scheduler &sched, std::unique_ptr<FlashStore> store, Region region)
+    : sched_(sched), store_(std::move(store)), region_(region)
 {
+    program_.fill(0xFF);
     data_.fill(0xFF);
-    if (store_ && !store_->load(data_.data(), data_.size())) data_.fill(0xFF);
+    if (store_ && region_ == Region::SettingsPage) {
+        if (!store_->load(data_.data(), data_.size())) data_.fill(0xFF);
+    } else if (store_) {
+        std::array<std::uint8_t, kMemorySize> all{};
+        if (store_->load(all.data(), all.size())) {
+            std::copy(all.begin(), all.begin() + kProgramSize, program_.begin());
+            std::copy(all.begin() + kProgramSize, all.end(), data_.begin());
+        }
+    }
     reset_interface();
+}
+
+void Flash::defer_store(bool on)
+{
+    defer_store_ = on;
+    if (!on) flush_store();
+}
+
+void Flash::flush_store()
+{
+    if (!store_dirty_) return;
+    store_dirty_ = false;
+    write_through();
 }
 
 void Flash::write_through()
 {
-    if (store_) store_->store(data_.data(), data_.size());
+    if (!store_) return;
+    if (defer_store_) {
+        store_dirty_ = true;
+        return;
+    }
+    if (region_ == Region::SettingsPage) return store_->store(data_.data(), data_.size());
+    std::array<std::uint8_t, kMemorySize> all{};
+    std::copy(program_.begin(), program_.end(), all.begin());
+    std::copy(data_.begin(), data_.end(), all.begin() + kProgramSize);
+    store_->store(all.data(), all.size());
 }
 
 void Flash::load(const PageData &data)
 {
     data_ = data;
     write_through();
+}
+
+bool Flash::program_erased() const
+{
+    return std::all_of(program_.begin(), program_.end(), [](std::uint8_t b) { return b == 0xFF; });
+}
+
+void Flash::load_program(const std::uint8_t *bytes, std::size_t n)
+{
+    n = std::min(n, kProgramSize);
+    program_.fill(0xFF);
+    std::copy(bytes, bytes + n, program_.begin());
+    if (region_ == Region::WholeFlash) write_through();
+    if (on_program_changed_) on_program_changed_(0, kProgramSize);
 }
 
 // ----------------------------------------------------------- operations
@@ -53,7 +99,7 @@ void Flash::reset_interface()
     key1_seen_ = key_fault_ = false;
 }
 
-bool Flash::page_protected() const { return (wrpr_ & kPageSectorBit) == 0; }
+bool Flash::protected_at(std::uint32_t offset) const { return (wrpr_ >> (offset / kSectorSize) & 1u) == 0; }
 
 void Flash::start(Pending what, Cycles duration)
 {
@@ -73,47 +119,69 @@ void Flash::finish()
 
     switch (what) {
     case Pending::OtherPageErase:
-        sr_ |= kEOP; // a page this board does not hold: nothing to change
+        sr_ |= kEOP; // an address outside flash: nothing to change
         break;
     case Pending::PageErase:
     case Pending::MassErase:
-        if (page_protected()) {
-            sr_ |= kWRPRTERR;
-            break;
-        }
-        data_.fill(0xFF);
-        ++erases_;
-        sr_ |= kEOP;
-        completed(Operation::Erase);
+        finish_erase(what);
         break;
-    case Pending::Program: {
-        if (page_protected()) {
-            sr_ |= kWRPRTERR;
-            break;
-        }
-        const std::uint16_t old = static_cast<std::uint16_t>(data_[program_offset_] | data_[program_offset_ + 1] << 8);
-        // Only an erased half-word can be programmed, except that 0x0000
-        // may be written over anything.
-        if (old != 0xFFFF && program_value_ != 0x0000) {
-            sr_ |= kPGERR;
-            break;
-        }
-        data_[program_offset_] = static_cast<std::uint8_t>(program_value_);
-        data_[program_offset_ + 1] = static_cast<std::uint8_t>(program_value_ >> 8);
-        ++programs_;
-        sr_ |= kEOP;
-        completed(Operation::Program);
+    case Pending::Program:
+        finish_program();
         break;
-    }
     case Pending::None:
         break;
     }
 }
 
-void Flash::completed(Operation op)
+void Flash::finish_erase(Pending what)
 {
-    write_through();
-    if (on_done_) on_done_(op);
+    const bool mass = what == Pending::MassErase;
+    const std::uint32_t first = mass ? 0 : erase_offset_;
+    const std::size_t n = mass ? kMemorySize : kPageSize;
+    // A mass erase is refused whole when any sector is protected.
+    for (std::uint32_t at = first; at < first + n; at += kSectorSize) {
+        if (protected_at(at)) {
+            sr_ |= kWRPRTERR;
+            return;
+        }
+    }
+    for (std::uint32_t at = first; at < first + n; ++at) cell(at) = 0xFF;
+    sr_ |= kEOP;
+    completed(Operation::Erase, first, n);
+}
+
+void Flash::finish_program()
+{
+    if (protected_at(program_offset_)) {
+        sr_ |= kWRPRTERR;
+        return;
+    }
+    std::uint8_t &lo = cell(program_offset_), &hi = cell(program_offset_ + 1);
+    const std::uint16_t old = static_cast<std::uint16_t>(lo | hi << 8);
+    // Only an erased half-word can be programmed, except that 0x0000
+    // may be written over anything.
+    if (old != 0xFFFF && program_value_ != 0x0000) {
+        sr_ |= kPGERR;
+        return;
+    }
+    lo = static_cast<std::uint8_t>(program_value_);
+    hi = static_cast<std::uint8_t>(program_value_ >> 8);
+    sr_ |= kEOP;
+    completed(Operation::Program, program_offset_, 2);
+}
+
+void Flash::completed(Operation op, std::uint32_t offset, std::size_t n)
+{
+    const bool page = offset + n > kSettingsOffset, program = offset < kSettingsOffset;
+    if (page) {
+        if (op == Operation::Erase) ++erases_;
+        if (op == Operation::Program) ++programs_;
+    }
+    if (page || region_ == Region::WholeFlash) write_through();
+    if (program && on_program_changed_) {
+        on_program_changed_(offset, std::min<std::size_t>(n, kSettingsOffset - offset));
+    }
+    if (page && on_done_) on_done_(op);
 }
 
 // ------------------------------------------------------------- registers
@@ -149,8 +217,9 @@ void Flash::write_cr(std::uint32_t value)
             start(Pending::MassErase, kEraseCycles);
         } else if (cr_ & kPER) {
             cr_ |= kSTRT;
-            const bool ours = ar_ - kPageAddress < kPageSize;
-            start(ours ? Pending::PageErase : Pending::OtherPageErase, kEraseCycles);
+            const bool in_flash = ar_ - kMemoryAddress < kMemorySize;
+            erase_offset_ = (ar_ - kMemoryAddress) & ~static_cast<std::uint32_t>(kPageSize - 1);
+            start(in_flash ? Pending::PageErase : Pending::OtherPageErase, kEraseCycles);
         }
     }
     if (value & kLOCK) {
@@ -241,13 +310,13 @@ std::uint32_t Flash::read_page(std::uint32_t offset, unsigned size) const
     return v;
 }
 
-void Flash::write_page(std::uint32_t offset, std::uint32_t value, unsigned size)
+void Flash::write_memory(std::uint32_t offset, std::uint32_t value, unsigned size)
 {
     // Programming takes one half-word at a time with PG alone set; anything
     // else (the chip answers a write of another size with a bus fault) is
     // dropped.
     const bool programming = (cr_ & (kPG | kPER | kMER | kLOCK)) == kPG;
-    if (!programming || busy() || size != 2 || (offset & 1) || offset >= kPageSize) {
+    if (!programming || busy() || size != 2 || (offset & 1) || offset >= kMemorySize) {
         ++ignored_writes_;
         return;
     }
@@ -259,7 +328,8 @@ void Flash::write_page(std::uint32_t offset, std::uint32_t value, unsigned size)
 std::uint32_t Flash::Page::read(std::uint32_t offset, unsigned size) { return flash_.read_page(offset, size); }
 void Flash::Page::write(std::uint32_t offset, std::uint32_t value, unsigned size)
 {
-    flash_.write_page(offset, value, size);
+    // Past the page's end, nothing: the window is one page.
+    flash_.write_memory(offset < kPageSize ? kSettingsOffset + offset : kMemorySize, value, size);
 }
 
 } // namespace sim

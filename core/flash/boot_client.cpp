@@ -103,18 +103,22 @@ void BootClient::start(Micros now)
     phase_ = Phase::Sync;
     out_.push_back(kSync);
     sync_tries_ = 1;
+    sync_answers_ = 0;
     quiet_until_ = now + wire_time(2) + options_.reply_margin;
 }
 
 void BootClient::receive(const std::uint8_t *data, std::size_t n, Micros now)
 {
-    for (std::size_t i = 0; i < n && running(); ++i) {
+    std::size_t i = 0;
+    for (; i < n && running(); ++i) {
         if (phase_ == Phase::Sync || phase_ == Phase::Settle) {
             sync_byte(data[i], now);
         } else if (exchange_) {
             exchange_byte(data[i], now);
         }
     }
+    // What the started image sent right behind Go's last ACK is its own.
+    if (phase_ == Phase::Done) after_.insert(after_.end(), data + i, data + n);
     wake(now);
 }
 
@@ -122,7 +126,15 @@ void BootClient::wake(Micros now)
 {
     if ((phase_ == Phase::Sync || phase_ == Phase::Settle) && now >= quiet_until_) {
         if (phase_ == Phase::Sync) return sync_timeout(now);
-        step_done(Step::Sync, "resynchronised: the bootloader was in the middle of a command, or slow to answer");
+        if (sync_tries_ == 1 && sync_answers_ == 1) {
+            // One 0x7F, one answer: ACK when this was the first, NACK when
+            // the bootloader had been synchronised before.
+            info_.was_synchronised = last_answer_ == kNack;
+            step_done(Step::Sync, info_.was_synchronised ? "the bootloader was synchronised already" : "synchronised");
+        } else {
+            info_.was_synchronised = true;
+            step_done(Step::Sync, "resynchronised: the bootloader was in the middle of a command, or slow to answer");
+        }
         begin(Phase::Get, now);
     } else if (running() && exchange_ && now >= exchange_->deadline) {
         fail_timeout("no answer from the bootloader");
@@ -160,17 +172,12 @@ void BootClient::sync_byte(std::uint8_t b, Micros now)
              std::to_string(options_.baud) + " baud 8E1)?");
         return;
     }
-    if (phase_ == Phase::Sync && sync_tries_ == 1) {
-        // One 0x7F, one answer: ACK when this was the first, NACK when the
-        // bootloader had been synchronised before.
-        info_.was_synchronised = b == kNack;
-        step_done(Step::Sync, info_.was_synchronised ? "the bootloader was synchronised already" : "synchronised");
-        begin(Phase::Get, now);
-        return;
-    }
-    // After a burst every 0x7F still on its way is answered: wait for quiet.
+    // Wait for quiet whatever came: after a burst every 0x7F still on its
+    // way is answered, and the answer to a command an earlier session left
+    // running (an erase) may come ahead of the answer to ours.
+    ++sync_answers_;
+    last_answer_ = b;
     phase_ = Phase::Settle;
-    info_.was_synchronised = true;
     quiet_until_ = now + wire_time(2) + options_.reply_margin;
 }
 

@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/flash/bootloader_protocol.h"
@@ -89,6 +90,10 @@ public:
     // When wake() has something to check (a time-out); none once over.
     std::optional<Micros> wake_at() const;
     std::vector<FlashEvent> take_events();
+    // Bytes that arrived after the job finished (the started image's first
+    // words, when they came in the same read as Go's ACK), for whoever
+    // talks to the image next.
+    std::vector<std::uint8_t> take_after() { return std::exchange(after_, {}); }
 
     bool running() const { return phase_ != Phase::Idle && phase_ != Phase::Done && phase_ != Phase::Failed; }
     bool finished() const { return phase_ == Phase::Done; }
@@ -148,11 +153,14 @@ private:
 
     Image image_;
     FlashOptions options_;
+    std::vector<std::uint8_t> after_;
     Phase phase_ = Phase::Idle;
     unsigned sub_ = 0;        // which exchange of the current command
     std::size_t item_ = 0;    // which page or block
     std::uint32_t done_ = 0;  // pages or bytes of the current step
     unsigned sync_tries_ = 0; // 0x7F sent: one, then a burst
+    unsigned sync_answers_ = 0;
+    std::uint8_t last_answer_ = 0;
     Micros quiet_until_ = 0;
     std::optional<Exchange> exchange_;
     std::vector<std::uint8_t> reply_; // what the last exchange brought

@@ -13,9 +13,9 @@
 
 namespace sim {
 
-namespace {
+static_assert(kSettingsPageFile.size == Flash::kPageSize && kRomFile.size == Flash::kMemorySize);
 
-constexpr std::size_t kPageSize = Flash::kPageSize;
+namespace {
 
 std::string directory_of(const std::string &path)
 {
@@ -28,7 +28,7 @@ std::string name_of(const std::string &path) { return path.substr(path.rfind('/'
 
 // The file a chain of symbolic links ends at (which need not exist): the
 // page is written there, so a link keeps leading to the page.
-std::string final_target(const std::string &path)
+std::string final_target(const std::string &path, const char *what)
 {
     std::string p = path;
     for (int hops = 0; hops < 40; ++hops) {
@@ -46,16 +46,16 @@ std::string final_target(const std::string &path)
             p += t;
         }
     }
-    throw PageFileError("settings page file " + path + ": " + std::strerror(ELOOP));
+    throw PageFileError(std::string(what) + " " + path + ": " + std::strerror(ELOOP));
 }
 
 } // namespace
 
-void PageFile::check(const std::string &path)
+void PageFile::check(const std::string &path, FlashFileKind kind)
 {
-    const std::string where = "settings page file " + path;
-    if (path.empty()) throw PageFileError("settings page file: an empty path");
-    const std::string real = final_target(path);
+    const std::string where = std::string(kind.what) + " " + path;
+    if (path.empty()) throw PageFileError(std::string(kind.what) + ": an empty path");
+    const std::string real = final_target(path, kind.what);
     const std::string dir = directory_of(real);
     struct stat st {};
     if (::stat(real.c_str(), &st) != 0) {
@@ -67,9 +67,10 @@ void PageFile::check(const std::string &path)
         return;
     }
     if (!S_ISREG(st.st_mode)) throw PageFileError(where + " is not a regular file");
-    if (st.st_size != static_cast<off_t>(kPageSize)) {
-        throw PageFileError(where + " has " + std::to_string(st.st_size) + " bytes; a flash page has exactly " +
-                            std::to_string(kPageSize));
+    if (st.st_size != static_cast<off_t>(kind.size)) {
+        throw PageFileError(where + " has " + std::to_string(st.st_size) + " bytes; " +
+                            (kind.size == kSettingsPageFile.size ? "a flash page has" : "the chip's flash has") +
+                            " exactly " + std::to_string(kind.size));
     }
     // A page nobody may write (even one only root could) stays as it is.
     if ((st.st_mode & 0222) == 0) throw PageFileError(where + " is read-only");
@@ -80,10 +81,10 @@ void PageFile::check(const std::string &path)
     }
 }
 
-PageFile::PageFile(std::string path) : path_(std::move(path))
+PageFile::PageFile(std::string path, FlashFileKind kind) : kind_(kind), path_(std::move(path))
 {
-    check(path_);
-    real_path_ = final_target(path_);
+    check(path_, kind_);
+    real_path_ = final_target(path_, kind_.what);
     const mode_t mask = ::umask(0);
     ::umask(mask);
     new_file_mode_ = 0666 & ~mask;
@@ -91,8 +92,9 @@ PageFile::PageFile(std::string path) : path_(std::move(path))
 
 bool PageFile::load(std::uint8_t *bytes, std::size_t size)
 {
-    const std::string where = "settings page file " + path_;
-    if (size != kPageSize) throw PageFileError(where + ": holds one page, not " + std::to_string(size) + " bytes");
+    const std::string where = std::string(kind_.what) + " " + path_;
+    if (size != kind_.size)
+        throw PageFileError(where + ": holds " + std::to_string(kind_.size) + " bytes, not " + std::to_string(size));
     // Not blocking on the open: a FIFO put there meanwhile is refused.
     const int fd = ::open(real_path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
@@ -102,9 +104,9 @@ bool PageFile::load(std::uint8_t *bytes, std::size_t size)
     struct stat st {};
     std::size_t got = 0;
     int err = 0;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != static_cast<off_t>(kPageSize)) err = EINVAL;
-    while (err == 0 && got < kPageSize) {
-        const ssize_t n = ::read(fd, bytes + got, kPageSize - got);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != static_cast<off_t>(kind_.size)) err = EINVAL;
+    while (err == 0 && got < kind_.size) {
+        const ssize_t n = ::read(fd, bytes + got, kind_.size - got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0)
             err = n < 0 ? errno : EINVAL;
@@ -112,7 +114,9 @@ bool PageFile::load(std::uint8_t *bytes, std::size_t size)
             got += static_cast<std::size_t>(n);
     }
     ::close(fd);
-    if (err != 0) throw PageFileError(where + " could not be read as one page");
+    if (err != 0)
+        throw PageFileError(where + " could not be read as " +
+                            (kind_.size == kSettingsPageFile.size ? "one page" : "the chip's flash"));
     return true;
 }
 
@@ -121,7 +125,7 @@ void PageFile::store(const std::uint8_t *bytes, std::size_t size)
     // The whole page goes to a new file beside the real one (through any
     // links), which then takes its place: the file holds either the old page
     // or the new one, never a part of either, and keeps its mode and owner.
-    const std::string where = "settings page file " + path_;
+    const std::string where = std::string(kind_.what) + " " + path_;
     struct stat st {};
     const bool exists = ::stat(real_path_.c_str(), &st) == 0;
     std::string temp = directory_of(real_path_) + "/." + name_of(real_path_) + ".XXXXXX";

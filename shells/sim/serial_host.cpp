@@ -11,6 +11,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <utility>
 
 namespace sim {
 
@@ -34,6 +36,37 @@ constexpr Cycles kPtyMaxQueuedBytes = 256;
 std::runtime_error sys_error(const std::string &what, int err = errno)
 {
     return std::runtime_error(what + ": " + std::strerror(err));
+}
+
+std::uint32_t baud_of(speed_t speed)
+{
+    static constexpr std::pair<speed_t, std::uint32_t> kRates[] = {
+        {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},         {B150, 150},
+        {B200, 200},         {B300, 300},         {B600, 600},         {B1200, 1200},       {B1800, 1800},
+        {B2400, 2400},       {B4800, 4800},       {B9600, 9600},       {B19200, 19200},     {B38400, 38400},
+        {B57600, 57600},     {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
+        {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000}, {B1500000, 1500000},
+        {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000}, {B3500000, 3500000}, {B4000000, 4000000},
+    };
+    for (const auto &[s, baud] : kRates) {
+        if (s == speed) return baud;
+    }
+    return 0;
+}
+
+// The baud rate the program on the far side set the terminal to, as a real
+// port would put it on the wire. Linux keeps no character format for a
+// pseudo-terminal (it forces 8 bits without parity whatever is asked), so
+// the format is taken to be the one the board's receiver expects.
+std::optional<Usart::HostLine> host_line_of(int fd)
+{
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) return std::nullopt;
+    Usart::HostLine line;
+    line.baud = baud_of(cfgetospeed(&tio));
+    if (line.baud == 0) return std::nullopt; // B0: the line is hung up, or a rate we cannot name
+    line.format_known = false;
+    return line;
 }
 
 } // namespace
@@ -266,6 +299,8 @@ void PtyHost::poll_port(int timeout_ms)
         break;
     }
     if (!room) return;
+    // The far side sets its line before it writes: look at it first.
+    if (const auto line = host_line_of(slave_); line != usart.host_line()) usart.set_host_line(line);
     std::uint8_t buf[256];
     const ssize_t n = ::read(master_, buf, sizeof buf);
     if (n > 0) board_->usart().host_send(buf, static_cast<std::size_t>(n));

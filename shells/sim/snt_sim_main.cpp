@@ -62,6 +62,8 @@ struct Options {
     double noise = sim::AnalogFrontEnd::kDefaultNoise;
     std::uint64_t seed = 1;
     std::string image;
+    std::string rom;
+    bool boot0 = false;
     bool stats = false;
 };
 
@@ -170,10 +172,34 @@ void add_options(CLI::App &app, Options &o)
                    "Cortex-M0 core, with the chip's own instruction timing, instead of the firmware's host build")
         ->type_name("FILE.elf")
         ->check(kPath);
+    auto *rom = app.add_option("--rom", o.rom,
+                               "Keep the chip's whole 16 KB of flash (the image and the settings page) in FILE, "
+                               "byte for byte, and run what it holds on the Cortex-M0 core; a missing file is "
+                               "erased flash. --image puts that image into a new or erased one")
+                    ->type_name("FILE")
+                    ->check(kPath);
+    app.get_option("--flash")->excludes(rom);
+    app.add_flag("--boot0", o.boot0,
+                 "Start with BOOT0 high: the chip's system bootloader answers on the serial port (8 data bits, "
+                 "even parity, the host's baud rate) until Go starts what the flash holds on the Cortex-M0 core");
     app.add_flag("--stats", o.stats,
                  "At exit, print statistics of the run on standard error, one 'name value' a line: cycles, "
                  "instructions, per interrupt handler irq.NAME.count/.cycles_max/.cycles_mean, adc.overruns, "
-                 "usart.overruns, flash.stall_cycles");
+                 "usart.overruns, flash.stall_cycles; with --boot0 the bootloader's boot.*");
+}
+
+sim::BoardOptions board_options_of(const Options &o)
+{
+    sim::BoardOptions b;
+    b.synth_xtal_hz = o.xtal;
+    b.flash_file = o.flash;
+    b.dut = o.dut;
+    b.noise = o.noise;
+    b.seed = o.seed;
+    b.image = o.image;
+    b.rom_file = o.rom;
+    b.boot0 = o.boot0;
+    return b;
 }
 
 // The files and the device the options name, checked before the board is
@@ -184,8 +210,15 @@ void check_inputs(const Options &o)
         if (const std::string why = unreadable(o.image); !why.empty()) throw sim::ImageError(o.image + ": " + why);
         sim::read_image_file(o.image);
     }
-    if (!o.flash.empty()) sim::PageFile::check(o.flash);
+    sim::SimBoard::check_files(board_options_of(o));
     sim::parse_bench_dut(o.dut, sim::read_touchstone_file);
+    if (!o.image.empty() && (!o.rom.empty() || o.boot0)) {
+        sim::SimBoard::program_of(sim::read_image_file(o.image));
+        if (!o.rom.empty() && !sim::SimBoard::rom_without_image(o.rom)) {
+            throw sim::ImageError("the rom file " + o.rom +
+                                  " holds an image already: give --image only with a new or erased rom");
+        }
+    }
 }
 
 // Parses the command line; exits 0 after --help and 2 with a one-line
@@ -206,7 +239,7 @@ Options parse(int argc, char **argv)
         complain(e.what());
         std::exit(2);
     } catch (const sim::PageFileError &e) {
-        complain(std::string("--flash: ") + e.what());
+        complain(std::string(o.rom.empty() || !o.flash.empty() ? "--flash: " : "--rom: ") + e.what());
         std::exit(2);
     } catch (const sim::DutError &e) {
         complain(std::string("--dut: ") + e.what());
@@ -225,9 +258,11 @@ public:
     ~StatisticsPrinter()
     {
         if (board_ == nullptr) return;
-        for (const auto &[name, value] : sim::statistics(*board_)) {
-            std::fprintf(stderr, "%s %s\n", name.c_str(), value.c_str());
+        auto lines = sim::statistics(*board_);
+        if (const auto *boot = dynamic_cast<const sim::BootCpu *>(&board_->cpu())) {
+            for (auto &line : sim::boot_statistics(*boot)) lines.push_back(std::move(line));
         }
+        for (const auto &[name, value] : lines) std::fprintf(stderr, "%s %s\n", name.c_str(), value.c_str());
     }
     StatisticsPrinter(const StatisticsPrinter &) = delete;
     StatisticsPrinter &operator=(const StatisticsPrinter &) = delete;
@@ -247,7 +282,8 @@ bool same_file(const std::string &path, const sim::OutputFile &out)
 // The files the run reads, by option, that no output may overwrite.
 std::vector<std::pair<std::string, std::string>> inputs_of(const Options &opt)
 {
-    std::vector<std::pair<std::string, std::string>> in{{"--flash", opt.flash}, {"--image", opt.image}};
+    std::vector<std::pair<std::string, std::string>> in{
+        {"--flash", opt.flash}, {"--rom", opt.rom}, {"--image", opt.image}};
     for (const std::string &file : sim::bench_dut_files(opt.dut)) in.emplace_back("--dut", file);
     return in;
 }
@@ -284,14 +320,7 @@ int run(const Options &opt, sim::StopSignals &stop)
         host = std::make_unique<sim::StdioHost>(
             opt.stream ? sim::StdioHost::Mode::Stream : sim::StdioHost::Mode::Careful, 0, 1, stop);
     }
-    sim::BoardOptions board_options;
-    board_options.synth_xtal_hz = opt.xtal;
-    board_options.flash_file = opt.flash;
-    board_options.dut = opt.dut;
-    board_options.noise = opt.noise;
-    board_options.seed = opt.seed;
-    board_options.image = opt.image;
-    sim::SimBoard board(board_options);
+    sim::SimBoard board(board_options_of(opt));
     // As an emulator logs guest errors: one line for each register the
     // firmware reaches that the models do not implement, and the run goes on.
     board.set_guest_error_handler([](const sim::GuestError &e) { complain("guest error: " + sim::describe(e)); });

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 #include "core/analysis/frequency.h"
@@ -19,6 +20,7 @@
 #include "shells/serve/serve.h"
 #include "shells/snt/crystal_job.h"
 #include "shells/snt/device.h"
+#include "shells/snt/flasher.h"
 #include "shells/snt/interrupt.h"
 #include "shells/snt/options.h"
 #include "shells/snt/output.h"
@@ -121,8 +123,56 @@ void perform(Device &device, const Invocation &inv, SweepFiles *files)
     case Command::Crystal: // connects on its own, in run()
     case Command::Serve:   // runs on its own, in run()
     case Command::Plot:    // needs no device
+    case Command::Flash:   // through the bootloader, in run()
         break;
     }
+}
+
+void say(const std::string &what) { std::fprintf(stderr, "snt: %s\n", printable(what).c_str()); }
+
+// Progress of `snt flash` on standard error: each step's result, and the
+// bytes written and verified every tenth of the way.
+class FlashReport {
+public:
+    void operator()(const flash::FlashEvent &e)
+    {
+        if (e.kind == flash::FlashEvent::Kind::StepDone) {
+            std::fprintf(stderr, "snt: %s: %s\n", std::string(flash::step_name(e.step)).c_str(), e.message.c_str());
+            return;
+        }
+        if (e.kind != flash::FlashEvent::Kind::Progress || e.total == 0) return;
+        if (e.step != step_) tenth_ = 0, step_ = e.step;
+        const std::uint32_t tenth = static_cast<std::uint32_t>(std::uint64_t{e.done} * 10 / e.total);
+        if (tenth <= tenth_ || tenth >= 10) return;
+        tenth_ = tenth;
+        std::fprintf(stderr, "snt: %s %u of %u%s\n", std::string(flash::step_name(e.step)).c_str(), e.done, e.total,
+                     e.step == flash::Step::Erase ? " pages" : " bytes");
+    }
+
+private:
+    flash::Step step_ = flash::Step::Sync;
+    std::uint32_t tenth_ = 0;
+};
+
+// `snt flash`: the image through the bootloader at 8E1, then the port again
+// at 8N1 and the started image's identification (and banner).
+void run_flash(const Invocation &inv, const std::string &port_path)
+{
+    flash::FlashOptions options;
+    options.erase_settings = inv.erase_settings;
+    SerialPort port(port_path, SerialLine::bootloader(options.baud));
+    std::fprintf(stderr, "snt: flashing %s (%u bytes) through the bootloader on %s\n",
+                 printable(inv.image_file).c_str(), inv.image->size() - inv.image->begin, printable(port_path).c_str());
+    Flasher flasher(port, *inv.image, options);
+    FlashReport report;
+    flasher.run(std::ref(report), [](const std::string &where) { say(where); });
+    port.set_line(SerialLine{});
+    ReplayLink line(port, flasher.take_after());
+    Device device(line);
+    print("flashed " + inv.image_file + "; the tester answers " + device.identify() + "\n");
+    if (const auto xtal = device.banner_crystal())
+        print("crystal frequency " + std::to_string(*xtal) + " Hz (announced at start-up" +
+              (inv.erase_settings ? ", the settings page erased" : ", the settings page kept") + ")\n");
 }
 
 int run(const Invocation &inv)
@@ -151,10 +201,14 @@ int run(const Invocation &inv)
     std::optional<SimProcess> sim;
     std::string port_path = inv.port;
     if (port_path.empty()) {
-        sim.emplace(SimProcess::default_program(), inv.sim_args);
+        std::vector<std::string> sim_args = inv.sim_args;
+        // The virtual tester as an update finds it: BOOT0 high.
+        if (inv.command == Command::Flash) sim_args.push_back("--boot0");
+        sim.emplace(SimProcess::default_program(), sim_args);
         port_path = sim->port();
     }
     try {
+        if (inv.command == Command::Flash) return run_flash(inv, port_path), 0;
         SerialPort port(port_path);
         Device device(port);
         perform(device, inv, files ? &*files : nullptr);
@@ -171,8 +225,6 @@ int run(const Invocation &inv)
     }
     return 0;
 }
-
-void say(const std::string &what) { std::fprintf(stderr, "snt: %s\n", printable(what).c_str()); }
 
 int main_status(const std::vector<std::string> &args)
 {

@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "board/bench/bench_dut_text.h"
 #include "core/analysis/sweep_record.h"
@@ -25,8 +27,8 @@ struct Raw {
     std::string port, dut, flash, noise, seed, xtal, image;
     std::string set_frequency, crystal, raw_line;
     std::string start, stop, points, step, csv, plot, ref, save_ref;
-    std::string ylim, listen;
-    bool log = false;
+    std::string ylim, listen, rom, image_file;
+    bool log = false, erase_settings = false;
     std::vector<std::string> plot_files;
     BenchRaw bench;
 };
@@ -75,7 +77,7 @@ void refuse_same_files(const std::vector<NamedPath> &outputs, const std::vector<
 }
 
 struct Subcommands {
-    CLI::App *id, *sweep, *plot, *set, *off, *cal, *xtal, *raw, *serve, *crystal;
+    CLI::App *id, *sweep, *plot, *set, *off, *cal, *xtal, *raw, *serve, *crystal, *flash;
 };
 
 void add_global_options(CLI::App &app, Raw &r)
@@ -96,6 +98,8 @@ void add_global_options(CLI::App &app, Raw &r)
             "notch:F0:BW, crystal:FS:Q, touchstone:FILE; A+B+... (a cascade), amplifier:GAIN_DB[:P1DB_DBM], "
             "bridge:LOAD (open, short, OHMS, rlc:R:L:C, FILE.s1p), crystals:FS,FS,...:Q[:N] (a batch)");
     sim_opt("--flash", r.flash, "FILE", "Keep the virtual tester's settings page in FILE");
+    sim_opt("--rom", r.rom, "FILE",
+            "Keep the virtual tester's whole 16 KB of flash (its image and settings page) in FILE; not with --flash");
     sim_opt("--noise", r.noise, "COUNTS", "Noise on the virtual detector, in ADC counts");
     sim_opt("--seed", r.seed, "N", "Seed of the virtual noise");
     sim_opt("--xtal", r.xtal, "HZ", "The virtual synthesizer's real crystal frequency");
@@ -164,6 +168,15 @@ Subcommands add_subcommands(CLI::App &app, Raw &r)
                      "Address to listen on (default 127.0.0.1, port 8080 or the next free one); anything but "
                      "127.x.x.x makes the tester reachable from other machines")
         ->type_name("HOST:PORT");
+    c.flash = app.add_subcommand("flash",
+                                 "Write a firmware image through the chip's serial bootloader (BOOT0 high), "
+                                 "verify it, start it and check its identification");
+    c.flash->add_option("FILE", r.image_file, "The image: .bin (from 0x08000000), .hex or .elf")->required();
+    c.flash->add_flag("--erase-settings", r.erase_settings,
+                      "Erase the settings page too, forgetting the stored crystal frequency (kept otherwise)");
+    c.flash->footer("The port is opened at 115200 baud, 8 data bits, even parity; then again at 115200 8N1 to ask "
+                    "the new image for its identification. Without --port the virtual tester is started with BOOT0 "
+                    "high (keep its flash with --rom FILE).");
     return c;
 }
 
@@ -195,10 +208,11 @@ bool parse_or_answer(CLI::App &app, const std::vector<std::string> &args, Invoca
                     continue;
                 }
                 throw InputError("unknown command \"" + arg +
-                                 "\"; commands: id, sweep, crystal, set, off, cal, xtal, raw, serve, plot");
+                                 "\"; commands: id, sweep, crystal, set, off, cal, xtal, raw, serve, plot, flash");
             }
-            throw InputError("no command given; commands: id, sweep, crystal, set, off, cal, xtal, raw, serve, plot "
-                             "(see snt --help)");
+            throw InputError(
+                "no command given; commands: id, sweep, crystal, set, off, cal, xtal, raw, serve, plot, flash "
+                "(see snt --help)");
         }
         throw InputError(e.what());
     } catch (const CLI::ParseError &e) {
@@ -210,9 +224,9 @@ bool parse_or_answer(CLI::App &app, const std::vector<std::string> &args, Invoca
 // The virtual device's options, passed on to snt-sim.
 void take_sim_options(const Raw &r, Invocation &inv)
 {
-    const std::pair<const char *, const std::string *> sim_options[] = {{"--dut", &r.dut},     {"--flash", &r.flash},
-                                                                        {"--noise", &r.noise}, {"--seed", &r.seed},
-                                                                        {"--xtal", &r.xtal},   {"--image", &r.image}};
+    const std::pair<const char *, const std::string *> sim_options[] = {
+        {"--dut", &r.dut},   {"--flash", &r.flash}, {"--noise", &r.noise}, {"--seed", &r.seed},
+        {"--xtal", &r.xtal}, {"--image", &r.image}, {"--rom", &r.rom}};
     for (const auto &[name, value] : sim_options) {
         if (value->empty()) continue;
         if (!r.port.empty())
@@ -226,14 +240,11 @@ void check_files(const Raw &r, const CLI::App &sweep)
 {
     // What snt-sim reads counts as an input, and its settings page (which it
     // writes) as an output, as much as our own files.
-    std::vector<NamedPath> inputs{{"--ref", r.ref}, {"--image", r.image}};
+    std::vector<NamedPath> inputs{{"--ref", r.ref}, {"--image", r.image}, {"flash", r.image_file}};
     for (const auto &f : r.plot_files) inputs.push_back({"plot", f});
     for (const std::string &file : sim::bench_dut_files(r.dut)) inputs.push_back({"--dut", file});
-    std::vector<NamedPath> outputs{{"--csv", r.csv},
-                                   {"--plot", r.plot},
-                                   {"--save-ref", r.save_ref},
-                                   {"--flash", r.flash},
-                                   {"crystal --csv", r.bench.crystal_csv}};
+    std::vector<NamedPath> outputs{{"--csv", r.csv},     {"--plot", r.plot}, {"--save-ref", r.save_ref},
+                                   {"--flash", r.flash}, {"--rom", r.rom},   {"crystal --csv", r.bench.crystal_csv}};
     // Each CSV's record, FILE.json, is an output of its own.
     for (const auto *csv : {&r.csv, &r.save_ref}) {
         if (!csv->empty() && sweep.parsed() && gets_record(*csv))
@@ -284,6 +295,21 @@ void check_batch(const Invocation &inv)
                          printable(inv.dut) + " holds " + std::to_string(*held) + " crystals");
 }
 
+// The image `snt flash` is to write, refused here for anything that would
+// not fit or does not parse.
+flash::Image read_flash_image(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw InputError("flash: cannot read " + path);
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw InputError("flash: cannot read " + path);
+    try {
+        return flash::read_image(path, bytes);
+    } catch (const flash::ImageError &e) {
+        throw InputError("flash: " + path + ": " + e.what());
+    }
+}
+
 void take_command(const Subcommands &c, const Raw &r, Invocation &inv)
 {
     if (c.id->parsed()) {
@@ -316,6 +342,11 @@ void take_command(const Subcommands &c, const Raw &r, Invocation &inv)
         inv.command = Command::Crystal;
         inv.crystal = take_crystal_job(r.bench);
         check_batch(inv);
+    } else if (c.flash->parsed()) {
+        inv.command = Command::Flash;
+        inv.image_file = r.image_file;
+        inv.image = read_flash_image(r.image_file);
+        inv.erase_settings = r.erase_settings;
     } else if (c.plot->parsed()) {
         inv.command = Command::Plot;
         inv.plot_files = r.plot_files;
@@ -341,6 +372,8 @@ Invocation parse_arguments(const std::vector<std::string> &args)
     inv.command_line.insert(inv.command_line.end(), args.begin(), args.end());
     inv.port = r.port;
     inv.dut = r.dut;
+    if (!r.rom.empty() && !r.flash.empty())
+        throw InputError("--rom holds the settings page too: give --rom or --flash, not both");
     take_sim_options(r, inv);
     check_files(r, *commands.sweep);
     take_command(commands, r, inv);

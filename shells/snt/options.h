@@ -10,12 +10,13 @@
 
 #include "core/analysis/frequency.h"
 #include "core/analysis/sweep.h"
+#include "core/flash/image.h"
 #include "shells/snt/bench_options.h"
 #include "shells/snt/listen_address.h"
 
 namespace snt {
 
-enum class Command { Id, Sweep, Set, Off, Cal, Xtal, Raw, Serve, Plot, Crystal };
+enum class Command { Id, Sweep, Set, Off, Cal, Xtal, Raw, Serve, Plot, Crystal, Flash };
 
 struct SweepOptions {
     SweepPlan plan;
@@ -43,6 +44,10 @@ struct Invocation {
     std::vector<std::string> plot_files;   // plot: the CSVs to draw
     std::vector<std::string> command_line; // as typed, program name first (for records)
     ListenAddress listen;                  // serve
+    // flash: the image, read and checked up front, from `image_file`.
+    std::optional<flash::Image> image;
+    std::string image_file;
+    bool erase_settings = false;
 };
 
 // Parses and checks `args` (without the program name): every value, and

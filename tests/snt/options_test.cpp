@@ -86,8 +86,9 @@ TEST(SntOptions, RefusesBadInputWithOneLine)
     }
     EXPECT_NE(refusal({"set", "250M"}).find("18.2 kHz to 200 MHz"), std::string::npos);
     EXPECT_NE(refusal({"xtal", "1M"}).find("24000000 to 31000000"), std::string::npos);
-    EXPECT_EQ(refusal({"--dut", "thru", "frobnicate"}),
-              "unknown command \"frobnicate\"; commands: id, sweep, crystal, set, off, cal, xtal, raw, serve, plot")
+    EXPECT_EQ(
+        refusal({"--dut", "thru", "frobnicate"}),
+        "unknown command \"frobnicate\"; commands: id, sweep, crystal, set, off, cal, xtal, raw, serve, plot, flash")
         << "an option's value is not taken for the command";
     EXPECT_NE(refusal({"--port", "/dev/ttyUSB0"}).find("no command given"), std::string::npos);
 }
