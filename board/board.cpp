@@ -34,8 +34,12 @@ Board::Board(BoardSetup setup, const CpuFactory &make_cpu)
         &adc_, &tim3_,         &systick_,      &nvic_,  &nvic_.scb(),
     };
     for (std::size_t i = 0; i < kBlocks.size(); ++i) {
-        mappings_.push_back({kBlocks[i].base, kBlocks[i].size, devices[i], kBlocks[i].clock});
+        const ClockGate &clock = kBlocks[i].clock;
+        const bool gated = clock.rcc_offset != 0;
+        mappings_.push_back({kBlocks[i].base, kBlocks[i].size, devices[i],
+                             gated ? &rcc_.reg(clock.rcc_offset) : &kAlwaysOn, gated ? 1u << clock.bit : 1u});
     }
+    last_mapping_ = &mappings_.front();
     for (auto &m : mappings_) {
         m.device->set_guest_error_sink(this);
         m.device->reset();
@@ -67,10 +71,8 @@ void Board::run_for(Cycles cycles)
     run_until([this, end] { return sched_.now() >= end; }, cycles);
 }
 
-const Board::Mapping &Board::map(std::uint32_t address)
+const Board::Mapping &Board::find_mapping(std::uint32_t address)
 {
-    // Runs of accesses mostly stay on one device (the bus pins, a polled flag).
-    if (last_mapping_ != nullptr && address - last_mapping_->base < last_mapping_->size) return *last_mapping_;
     for (const auto &m : mappings_) {
         if (address - m.base < m.size) {
             last_mapping_ = &m;
