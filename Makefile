@@ -76,7 +76,7 @@ test: host chip fuzz-build wasm
 # test` gives each a few seconds; `make fuzz` runs each for FUZZ_SECONDS,
 # carrying what it finds over from run to run in build/fuzz/corpus/NAME.
 FUZZ_SECONDS ?= 60
-FUZZERS := firmware_serial_fuzz touchstone_fuzz dut_fuzz reference_csv_fuzz frequency_fuzz gdb_stub_fuzz http_router_fuzz
+FUZZERS := firmware_serial_fuzz touchstone_fuzz dut_fuzz bench_dut_fuzz reference_csv_fuzz frequency_fuzz gdb_stub_fuzz http_router_fuzz
 
 build/fuzz/build.ninja: | deps
 	cmake --preset fuzz

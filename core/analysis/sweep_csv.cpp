@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "core/analysis/frequency.h"
-#include "core/analysis/number.h"
+#include "core/text/from_chars.h"
 #include "core/text/text.h"
 
 namespace snt {
@@ -41,7 +41,7 @@ void SweepCsvParser::line(const std::string &text, std::size_t number)
     if (c1 == 0 || fr.ec != std::errc() || fr.ptr != s + c1) throw bad();
     if (c2 > c1 + 1) {
         double v = 0;
-        const auto lr = read_double(s + c1 + 1, s + c2, v);
+        const auto lr = snt_text::from_chars(s + c1 + 1, s + c2, v);
         if (lr.ptr != s + c2 || (lr.ec != std::errc() && lr.ec != std::errc::result_out_of_range)) throw bad();
         const std::string level = text.substr(c1 + 1, c2 - c1 - 1);
         if (lr.ec != std::errc()) throw InputError(at + "the level " + in_quotes(level) + " is out of range");
@@ -60,7 +60,7 @@ void SweepCsvParser::line(const std::string &text, std::size_t number)
     if (c2 + 1 < text.size()) {
         // For a reference the dB are recomputed; the column only has to be a number.
         double v = 0;
-        const auto dr = read_double(s + c2 + 1, s + text.size(), v);
+        const auto dr = snt_text::from_chars(s + c2 + 1, s + text.size(), v);
         if (dr.ec != std::errc() || dr.ptr != s + text.size() || !std::isfinite(v)) throw bad();
         db = v;
     }

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/analysis/number.h"
+#include "core/text/from_chars.h"
 #include "core/text/text.h"
 
 namespace snt {
@@ -31,7 +31,7 @@ bool looks_like_level(std::string_view s)
 {
     if (s == "*") return true;
     double v = 0;
-    const auto r = read_double(s.data(), s.data() + s.size(), v);
+    const auto r = snt_text::from_chars(s.data(), s.data() + s.size(), v);
     return !s.empty() && r.ec == std::errc() && r.ptr == s.data() + s.size();
 }
 
@@ -61,7 +61,7 @@ bool read_level(std::string_view line, std::optional<double> &level)
         return true;
     }
     double v = 0;
-    const auto r = read_double(line.data(), line.data() + line.size(), v);
+    const auto r = snt_text::from_chars(line.data(), line.data() + line.size(), v);
     if (line.empty() || r.ec != std::errc() || r.ptr != line.data() + line.size() || !std::isfinite(v)) return false;
     level = v;
     return true;

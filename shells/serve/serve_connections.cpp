@@ -15,9 +15,9 @@
 #include <optional>
 #include <stdexcept>
 
-#include "shells/snt/interrupt.h"
 #include "shells/serve/serve_framing.h"
 #include "shells/serve/serve_router.h"
+#include "shells/snt/interrupt.h"
 
 namespace snt {
 

@@ -12,9 +12,9 @@
 #include <thread>
 
 #include "core/analysis/frequency.h"
-#include "shells/serve/serve_controller.h"
 #include "core/analysis/summary.h"
 #include "core/analysis/sweep.h"
+#include "shells/serve/serve_controller.h"
 #include "shells/serve/web_assets.h"
 
 namespace snt {

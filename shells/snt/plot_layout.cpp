@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/analysis/number.h"
+#include "core/text/from_chars.h"
 
 namespace snt {
 
@@ -81,7 +81,7 @@ std::pair<double, double> parse_ylim(const std::string &text)
         double v = 0;
         const char *b = t.data(), *e = t.data() + t.size();
         if (!t.empty() && *b == '+') ++b;
-        const auto r = read_double(b, e, v);
+        const auto r = snt_text::from_chars(b, e, v);
         if (t.empty() || r.ec != std::errc() || r.ptr != e || !std::isfinite(v)) throw bad();
         return v;
     };

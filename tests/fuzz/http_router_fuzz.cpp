@@ -19,10 +19,10 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "core/analysis/sweep.h"
 #include "fake_controller.h"
 #include "shells/serve/serve_framing.h"
 #include "shells/serve/serve_router.h"
-#include "core/analysis/sweep.h"
 #include "shells/serve/web_assets.h"
 
 namespace snt {

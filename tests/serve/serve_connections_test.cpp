@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "fake_controller.h"
-#include "shells/serve/serve_http.h"
 #include "serve_process.h"
+#include "shells/serve/serve_http.h"
 
 namespace snt_test {
 namespace {
