@@ -88,6 +88,24 @@ std::uint32_t Board::inspect(std::uint32_t address, unsigned size)
     return clocked(m) ? m.device->read(address - m.base, size) : 0;
 }
 
+void Board::reset_devices()
+{
+    for (auto &m : mappings_) m.device->reset();
+}
+
+bool Board::peek(std::uint32_t address, unsigned size, std::uint32_t &value)
+{
+    for (const auto &m : mappings_) {
+        if (address - m.base >= m.size) continue;
+        if (!clocked(m)) {
+            value = 0;
+            return true;
+        }
+        return m.device->peek(address - m.base, size, value);
+    }
+    return false;
+}
+
 void Board::poke(std::uint32_t address, std::uint32_t value, unsigned size)
 {
     const Mapping &m = map(address);

@@ -86,6 +86,10 @@ public:
     Cpu &cpu() { return *cpu_; }
     const Cpu &cpu() const { return *cpu_; }
 
+    // The chip's peripherals start over as at power-on (a debugger's reset;
+    // the CPU resets itself). The world around the chip keeps its state.
+    void reset_devices();
+
     // ---- running the firmware from reset
     // Runs the CPU until `done` holds or `max_cycles` of virtual time have
     // passed; true when `done` held. Later calls continue where it paused.
@@ -111,6 +115,10 @@ public:
     // an unmapped address throws BoardError.
     std::uint32_t inspect(std::uint32_t address, unsigned size = 4);
     void poke(std::uint32_t address, std::uint32_t value, unsigned size = 4);
+    // A debugger's read: what inspect() gives, with no side effect at all
+    // (Peripheral::peek). False for an unmapped address or an offset its
+    // device does not implement.
+    bool peek(std::uint32_t address, unsigned size, std::uint32_t &value);
 
     // ---- guest errors: accesses to register offsets a device does not
     // implement (the read gives 0, the write is dropped), from either CPU or

@@ -17,6 +17,7 @@ packages=(
   nlohmann-json3-dev                  # snt serve: JSON of its requests and events
   libfast-float-dev                   # decimal numbers read alike on every platform (fast_float)
   libjs-chart.js                      # snt serve: Chart.js, embedded in snt for the page's chart
+  libboost-context-dev                # snt-sim: the firmware's host build on a coroutine (Boost.Context)
 )
 if [ "${1:-all}" != run ]; then
   packages+=(
@@ -24,6 +25,7 @@ if [ "${1:-all}" != run ]; then
   libunicorn-dev                      # test oracle for the Cortex-M0 core
   chromium chromium-driver            # the page of snt serve in a real, headless browser
   python3-selenium                    # drives that browser in the page's test
+  gdb-multiarch                       # debugs the chip image on snt-sim --gdb in its test
   gcc-arm-none-eabi binutils-arm-none-eabi picolibc-arm-none-eabi   # chip build
   clang libclang-rt-14-dev            # fuzz targets: clang and its libFuzzer and sanitizer runtimes
   clang-format clang-tidy python3     # make lint: the house style and the static checks

@@ -182,6 +182,7 @@ void ChipCpu::halt(CoreHalt halt)
 
 void ChipCpu::request_halt()
 {
+    if (done_ == nullptr) return halt(CoreHalt{CoreHalt::Kind::Interrupted, {}}); // between two runs
     halt_requested_ = true;
     board_.request_pause();
 }

@@ -76,6 +76,12 @@ void CortexM0::set_reg(int n, std::uint32_t value)
     forget_loop();
 }
 
+void CortexM0::set_special(unsigned sysm, std::uint32_t value)
+{
+    write_special_register(sysm, value);
+    forget_loop();
+}
+
 std::uint32_t CortexM0::xpsr() const
 {
     return std::uint32_t(n_) << 31 | std::uint32_t(z_) << 30 | std::uint32_t(c_) << 29 | std::uint32_t(v_) << 28 |

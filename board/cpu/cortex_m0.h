@@ -78,7 +78,7 @@ public:
         // What a debugger set (set_breakpoints and the rest):
         DebugBreakpoint, // pc() is at one of its breakpoints, that instruction not executed
         Watchpoint,      // the last instruction made an access it watches: watch_hit()
-        Stepped,         // step_once(): one instruction executed, or one exception entered
+        Stepped,         // step_once(): one instruction executed (or HardFault entered)
     };
 
     struct Memory {
@@ -153,6 +153,10 @@ public:
     // are the core's own.
     void set_xpsr(std::uint32_t value);
     bool primask() const { return primask_; }
+    // A special register as MRS reads it and MSR writes it, by its SYSm
+    // number (8 MSP, 9 PSP, 16 PRIMASK, 20 CONTROL, 0..7 the xPSR views).
+    std::uint32_t special(unsigned sysm) const { return special_register(sysm); }
+    void set_special(unsigned sysm, std::uint32_t value);
     bool handler_mode() const { return !active_.empty(); }
     // Innermost exception being handled, 0 in thread mode.
     int current_exception() const { return active_.empty() ? 0 : active_.back().exception; }
@@ -216,8 +220,10 @@ public:
     // (as the chip's data watchpoints do). Exception entry and return
     // stacking are not watched.
     void set_watchpoints(std::vector<Watchpoint> watchpoints);
-    // The next batch executes one instruction, or enters one exception, and
-    // ends with Stepped (or Watchpoint, when that instruction hit one).
+    // The next batch executes one instruction and ends with Stepped (or
+    // Watchpoint, when that instruction hit one). Pending exceptions wait
+    // while it steps, as a debug probe masks them for a step: they are taken
+    // once the core runs. A fault in the instruction enters HardFault.
     void step_once();
     // The instruction at pc() runs although a breakpoint is there: for
     // resuming from the breakpoint it halted at. Good for the next

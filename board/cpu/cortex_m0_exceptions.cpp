@@ -125,7 +125,7 @@ void CortexM0::exception_return(std::uint32_t exc_return)
     event_ = true;
 
     int priority;
-    const int next = pending_exception(execution_priority(), priority);
+    const int next = stepping_ ? -1 : pending_exception(execution_priority(), priority);
     if (next >= 0) {
         // Tail-chain: the frame on the stack serves the next handler too.
         finish_handler(done, now_);

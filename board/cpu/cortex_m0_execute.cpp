@@ -31,10 +31,7 @@ struct Alu {
         v = ((x ^ r) & (y ^ r)) >> 31;
         return nz(r);
     }
-    std::uint32_t sub(std::uint32_t x, std::uint32_t y, bool carry = true)
-    {
-        return add(x, ~y, carry);
-    }
+    std::uint32_t sub(std::uint32_t x, std::uint32_t y, bool carry = true) { return add(x, ~y, carry); }
 
     // Shifts by the bottom byte of a register.
     std::uint32_t lsl(std::uint32_t x, std::uint32_t amount)
@@ -112,14 +109,16 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         const auto imm = static_cast<std::uint32_t>(d.imm);
 
         // A taken conditional branch or B; a backward one may close a loop.
-        auto branch_if = [&](bool taken) __attribute__((always_inline)) {
+        auto branch_if = [&](bool taken) __attribute__((always_inline))
+        {
             if (!taken) return;
             next = pc + 4 + imm;
             cycles = 3;
             if (d.imm < -2) back_edge(next, pc, now_ + cycles);
         };
         // A return that may be an exception return (BX, POP {pc}).
-        auto return_to = [&](std::uint32_t target) __attribute__((always_inline)) {
+        auto return_to = [&](std::uint32_t target) __attribute__((always_inline))
+        {
             if ((target >> 28) == 0xF && !active_.empty()) {
                 now_ += cycles;
                 cycles = 0;
@@ -692,7 +691,7 @@ CortexM0::Stop CortexM0::run(Cycles limit)
         stopped_ = false;
         stop_at_ = limit_;
         try {
-            if (take_pending() && stepping_) return stepped();
+            if (!stepping_) take_pending();
             if (debugging_) {
                 execute<Mode::Debug>();
             } else if (trace_) {

@@ -19,10 +19,12 @@
 
 #include "board/bench/dut_text.h"
 #include "board/board.h"
+#include "board/cpu/chip_cpu.h"
 #include "board/cpu/elf_image.h"
 #include "board/statistics.h"
 #include "protocol.h"
 #include "shells/sim/bus_log.h"
+#include "shells/sim/gdb_server.h"
 #include "shells/sim/input_files.h"
 #include "shells/sim/output_file.h"
 #include "shells/sim/page_file.h"
@@ -37,6 +39,10 @@ namespace {
 // the program looks for a stop signal. (Waits for input or output watch for
 // one themselves.)
 constexpr sim::Cycles kSliceCycles = sim::kCoreHz / 100;
+
+// How long a wait for GDB lasts while it holds the core, before the run
+// loop looks at its signals again.
+constexpr int kGdbWaitMs = 200;
 
 // Exit status for a bad option or value.
 constexpr int kUsageStatus = 2;
@@ -63,6 +69,8 @@ struct Options {
     std::uint64_t seed = 1;
     std::string image;
     bool stats = false;
+    std::string gdb;
+    bool gdb_wait = false;
 };
 
 // A path option given an empty value is a mistake, not "no file".
@@ -82,6 +90,18 @@ const CLI::Validator kCrystalHz(
             return range;
         }
         return std::isfinite(v) && v >= 1e6 && v <= 50e6 ? std::string() : range;
+    },
+    "");
+
+// Where GDB connects: [HOST:]PORT.
+const CLI::Validator kGdbAddress(
+    [](std::string &text) {
+        try {
+            sim::GdbAddress::parse(text);
+        } catch (const sim::GdbAddressError &e) {
+            return std::string(e.what());
+        }
+        return std::string();
     },
     "");
 
@@ -169,6 +189,13 @@ void add_options(CLI::App &app, Options &o)
                    "Cortex-M0 core, with the chip's own instruction timing, instead of the firmware's host build")
         ->type_name("FILE.elf")
         ->check(kPath);
+    auto *gdb = app.add_option("--gdb", o.gdb,
+                               "With --image: serve GDB's remote protocol at [HOST:]PORT (HOST 127.0.0.1 unless "
+                               "given; port 0 takes a free one); the core halts when GDB attaches and runs on when "
+                               "it detaches")
+                    ->type_name("[HOST:]PORT")
+                    ->check(kGdbAddress);
+    app.add_flag("--gdb-wait", o.gdb_wait, "With --gdb: hold the core at reset until GDB attaches")->needs(gdb);
     app.add_flag("--stats", o.stats,
                  "At exit, print statistics of the run on standard error, one 'name value' a line: cycles, "
                  "instructions, per interrupt handler irq.NAME.count/.cycles_max/.cycles_mean, adc.overruns, "
@@ -179,6 +206,7 @@ void add_options(CLI::App &app, Options &o)
 // built; throws what parse() reports.
 void check_inputs(const Options &o)
 {
+    if (!o.gdb.empty() && o.image.empty()) throw CLI::ValidationError("--gdb", "debugs the chip image: give --image");
     if (!o.image.empty()) {
         if (const std::string why = unreadable(o.image); !why.empty()) throw sim::ImageError(o.image + ": " + why);
         sim::read_image_file(o.image);
@@ -255,6 +283,25 @@ std::vector<std::pair<std::string, std::string>> inputs_of(const Options &opt)
     return in;
 }
 
+// The GDB listener --gdb asks for, on the board's Cortex-M0 core; tells on
+// standard error where it listens. Throws GdbAddressError.
+std::unique_ptr<sim::GdbServer> open_gdb(const Options &opt, sim::Board &board, sim::StopSignals &stop)
+{
+    if (opt.gdb.empty()) return nullptr;
+    auto *cpu = dynamic_cast<sim::ChipCpu *>(&board.cpu());
+    if (cpu == nullptr) throw sim::GdbAddressError("debugs the chip image only");
+    const sim::GdbAddress address = sim::GdbAddress::parse(opt.gdb);
+    auto gdb = std::make_unique<sim::GdbServer>(address, board, *cpu, stop);
+    if (opt.gdb_wait) gdb->hold_until_attached();
+    if (!address.loopback()) {
+        complain("warning: GDB listens on " + address.host +
+                 ", not only on this machine's loopback address: anyone who can reach it can take the chip over");
+    }
+    complain(std::string(opt.gdb_wait ? "waiting for GDB" : "GDB can attach") + " at " + address.host + ":" +
+             std::to_string(gdb->port()));
+    return gdb;
+}
+
 int run(const Options &opt, sim::StopSignals &stop)
 {
     // Every output is opened, and the port's link made, before any file is
@@ -298,6 +345,13 @@ int run(const Options &opt, sim::StopSignals &stop)
     // As an emulator logs guest errors: one line for each register the
     // firmware reaches that the models do not implement, and the run goes on.
     board.set_guest_error_handler([](const sim::GuestError &e) { complain("guest error: " + sim::describe(e)); });
+    std::unique_ptr<sim::GdbServer> gdb;
+    try {
+        gdb = open_gdb(opt, board, stop);
+    } catch (const sim::GdbAddressError &e) {
+        complain("--gdb " + std::string(e.what()));
+        return kUsageStatus;
+    }
     StatisticsPrinter stats(opt.stats ? &board : nullptr);
     std::unique_ptr<sim::BusLogWriter> bus_log;
     std::unique_ptr<sim::BusMonitor> bus_monitor;
@@ -319,10 +373,15 @@ int run(const Options &opt, sim::StopSignals &stop)
     }
     host->attach(board);
     const auto done = [&host] { return host->finished(); };
-    while (!host->finished() && stop.check() == 0) {
+    while (!host->finished() && stop.check() == 0 && !(gdb && gdb->killed())) {
+        if (gdb) {
+            gdb->service(kGdbWaitMs);
+            if (gdb->holding()) continue; // no time passes anywhere on the board
+        }
         board.run_until(done, kSliceCycles);
     }
     const int signal = stop.check();
+    if (gdb) gdb->finish(0);
     host->finish();
     if (vcd) vcd->close();
     if (bus_log) bus_log->close();
