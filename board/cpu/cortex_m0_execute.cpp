@@ -80,6 +80,34 @@ struct Alu {
 
 } // namespace
 
+// -------------------------------------------------------------- loops
+
+// Inlined into the interpreter's loop, as every taken backward branch calls
+// it (the only caller, below).
+inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival)
+{
+    const std::uint32_t flags =
+        std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+    if (target == spin_target_ && !spin_dirty_ && flags == spin_flags_ &&
+        std::memcmp(r_.data(), spin_regs_.data(), sizeof spin_regs_) == 0) {
+        // The same state at the same place with nothing written: only an
+        // event (an interrupt, a peripheral's register) can end this loop.
+        spin_period_ = arrival - spin_arrival_;
+        spin_address_ = spin_load_;
+        spin_end_ = branch;
+        spin_arrival_ = arrival;
+        spin_load_ = 0;
+        stop(Stop::Spinning);
+        return;
+    }
+    spin_target_ = target;
+    std::memcpy(spin_regs_.data(), r_.data(), sizeof spin_regs_);
+    spin_flags_ = flags;
+    spin_arrival_ = arrival;
+    spin_load_ = 0;
+    spin_dirty_ = false;
+}
+
 // The interpreter's loop: one case per operation, kept in one function so
 // the compiler keeps the registers and flags in machine registers.
 template <CortexM0::Mode kMode>
@@ -647,32 +675,6 @@ void CortexM0::write_special_register(unsigned sysm, std::uint32_t value)
     default:
         break;
     }
-}
-
-// -------------------------------------------------------------- loops
-
-void CortexM0::back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival)
-{
-    const std::uint32_t flags =
-        std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
-    if (target == spin_target_ && !spin_dirty_ && flags == spin_flags_ &&
-        std::memcmp(r_.data(), spin_regs_.data(), sizeof spin_regs_) == 0) {
-        // The same state at the same place with nothing written: only an
-        // event (an interrupt, a peripheral's register) can end this loop.
-        spin_period_ = arrival - spin_arrival_;
-        spin_address_ = spin_load_;
-        spin_end_ = branch;
-        spin_arrival_ = arrival;
-        spin_load_ = 0;
-        stop(Stop::Spinning);
-        return;
-    }
-    spin_target_ = target;
-    std::memcpy(spin_regs_.data(), r_.data(), sizeof spin_regs_);
-    spin_flags_ = flags;
-    spin_arrival_ = arrival;
-    spin_load_ = 0;
-    spin_dirty_ = false;
 }
 
 // -------------------------------------------------------------- running
