@@ -9,6 +9,8 @@
 
 #include "board/debug/chip_debug_target.h"
 #include "board/peripherals/memory_map.h"
+#include "board_fixture.h"
+#include "protocol.h"
 #include "shells/sim/sim_board.h"
 
 namespace {
@@ -45,6 +47,18 @@ protected:
         return {};
     }
     std::uint32_t reg(int n) { return target.read_register(n); }
+    // Lets the firmware start up (its receiver on, its clocks running) and
+    // wait for a line; the debugger stays attached.
+    void boot()
+    {
+        target.resume(sim::ResumeMode::Continue);
+        ASSERT_TRUE(board.run_until_idle(sim::kCoreHz));
+        ASSERT_FALSE(target.take_stop());
+    }
+    void send(const char *line)
+    {
+        board.usart().host_send(reinterpret_cast<const std::uint8_t *>(line), std::strlen(line));
+    }
 
     sim::SimBoard board{with_image()};
     sim::ChipDebugTarget target{board, *board.chip()};
@@ -111,11 +125,10 @@ TEST_F(ChipDebugTargetTest, BreakpointAndWatchpointLimits)
 TEST_F(ChipDebugTargetTest, WatchpointSeesTheLineHandedOver)
 {
     const std::uint32_t flag = symbol("rx_byte_f");
+    boot();
     ASSERT_TRUE(target.add_watchpoint(sim::WatchType::Write, flag, 4));
-    board.usart().host_send(reinterpret_cast<const std::uint8_t *>("i\r"), 2);
-    // Start-up clears the word first; the line's arrival sets it.
-    StopEvent stop = run();
-    while (stop.kind == StopEvent::Kind::Watchpoint && word(flag) == 0) stop = run();
+    send("i\r");
+    const StopEvent stop = run();
     EXPECT_EQ(stop.kind, StopEvent::Kind::Watchpoint);
     EXPECT_EQ(stop.watch, sim::WatchType::Write);
     EXPECT_EQ(stop.data_address, flag);
@@ -129,6 +142,7 @@ TEST_F(ChipDebugTargetTest, MemoryThroughTheMapWithoutSideEffects)
     ASSERT_EQ(target.read_memory(sim::kFlashMemoryBase, reinterpret_cast<std::uint8_t *>(text.data()), text.size()),
               text.size());
     EXPECT_NE(text.find("1.3;VORN"), std::string::npos);
+    boot(); // the peripherals' clocks on
     const std::uint8_t bytes[4] = {1, 2, 3, 4};
     EXPECT_FALSE(target.write_memory(sim::kFlashMemoryBase, bytes, 4)) << "flash takes writes through its controller";
     EXPECT_TRUE(target.write_memory(sim::kRamBase + 0x100, bytes, 4));
@@ -157,7 +171,8 @@ TEST_F(ChipDebugTargetTest, FlagsAReadWouldClearStaySet)
         {"ADC1_IRQHandler", sim::kAdcBase + 0x40, sim::kAdcBase, 1u << 2},                // DR, ISR.EOC
         {"SysTick_Handler", sim::kSysTickBase, sim::kSysTickBase, 1u << 16},              // CTRL.COUNTFLAG
     };
-    board.usart().host_send(reinterpret_cast<const std::uint8_t *>("i\r"), 2);
+    boot();
+    send("r 5000000 100000 3\r"); // received, then measured
     for (const Case &c : cases) {
         SCOPED_TRACE(c.handler);
         ASSERT_TRUE(target.add_breakpoint(sim::BreakpointType::Software, symbol(c.handler), 2));
@@ -184,11 +199,12 @@ TEST_F(ChipDebugTargetTest, MonitorCommandsResetAndDetach)
     EXPECT_EQ(reg(sim::debug_reg::kPc), symbol("Reset_Handler"));
     EXPECT_EQ(word(sim::kSysTickBase), 0u) << "the peripherals start over";
 
-    // After detach the board runs on without stopping at what was set.
+    // After detach the firmware starts over and runs on to its main loop,
+    // without stopping at what was set.
     target.detach();
-    const sim::Cycles before = board.now();
-    board.run_until([] { return false; }, sim::kCoreHz / 100);
-    EXPECT_EQ(board.now(), before + sim::kCoreHz / 100);
+    const snt_test::SerialCapture serial(board);
+    EXPECT_TRUE(board.run_until_idle(sim::kCoreHz));
+    EXPECT_NE(serial.text().find(ID_TEXT), std::string::npos) << serial.text();
     EXPECT_FALSE(target.take_stop());
 }
 
