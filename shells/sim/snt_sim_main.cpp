@@ -43,6 +43,9 @@ constexpr sim::Cycles kSliceCycles = sim::kCoreHz / 100;
 // How long a wait for GDB lasts while it holds the core, before the run
 // loop looks at its signals again.
 constexpr int kGdbWaitMs = 200;
+// How long, with --gdb, a wait for standard input lasts before GDB's socket
+// is looked at (virtual time goes on meanwhile).
+constexpr int kGdbInputWaitMs = 50;
 
 // Exit status for a bad option or value.
 constexpr int kUsageStatus = 2;
@@ -331,8 +334,12 @@ int run(const Options &opt, sim::StopSignals &stop)
         return kUsageStatus;
     }
     if (!host) {
-        host = std::make_unique<sim::StdioHost>(
+        auto stdio = std::make_unique<sim::StdioHost>(
             opt.stream ? sim::StdioHost::Mode::Stream : sim::StdioHost::Mode::Careful, 0, 1, stop);
+        // GDB's socket is looked after between slices: a wait for input may
+        // not hold them up.
+        if (!opt.gdb.empty()) stdio->set_input_wait_limit(kGdbInputWaitMs);
+        host = std::move(stdio);
     }
     sim::BoardOptions board_options;
     board_options.synth_xtal_hz = opt.xtal;

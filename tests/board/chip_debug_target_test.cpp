@@ -75,6 +75,21 @@ TEST_F(ChipDebugTargetTest, HaltedAtResetWhileNoTimePasses)
     EXPECT_FALSE(target.take_stop());
 }
 
+TEST_F(ChipDebugTargetTest, CtrlCHaltsTheRunningCore)
+{
+    boot();
+    target.interrupt();
+    const std::optional<StopEvent> stop = target.take_stop();
+    ASSERT_TRUE(stop);
+    EXPECT_EQ(stop->kind, StopEvent::Kind::Interrupted);
+    const sim::Cycles now = board.now();
+    board.run_until([] { return false; }, sim::kCoreHz / 100);
+    EXPECT_EQ(board.now(), now);
+    target.resume(sim::ResumeMode::Continue);
+    board.run_until([] { return false; }, sim::kCoreHz / 100);
+    EXPECT_GT(board.now(), now);
+}
+
 TEST_F(ChipDebugTargetTest, HardwareBreakpointInTheAdcHandlerThenSteps)
 {
     const std::uint32_t handler = symbol("ADC1_IRQHandler");

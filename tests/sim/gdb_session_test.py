@@ -10,7 +10,8 @@ has started, reads nstep, Q1 and the stacked registers, steps, finds the
 identification text in flash, reads the virtual time (which stands still
 while the core is halted) and continues to the end of the run. The debugged
 run must give the same bytes on the serial line and the same virtual time
-as the run alone.
+as the run alone. Then a GDB that goes away leaves the board running, and
+the next one attaches and kills the run.
 """
 
 import argparse
@@ -159,6 +160,34 @@ def run_debugged(sim, image, elf, gdb, work):
         return session, f.read(), stats_of(e.read())
 
 
+def check_reattach_and_kill(sim, image, gdb, work):
+    """A GDB that goes away leaves the board running; the next one attaches
+    (halting the core where it is) and kills the run, which ends it."""
+    err_path = os.path.join(work, "err2")
+    with open(err_path, "w") as err:
+        # Input that never ends: only the debugger can end this run.
+        proc = subprocess.Popen([sim, "--image", image, "--gdb", "0", "--gdb-wait"], stdin=subprocess.PIPE,
+                                stdout=subprocess.DEVNULL, stderr=err)
+    try:
+        port = wait_for_port(err_path, proc)
+        first = ["-ex", "target remote 127.0.0.1:%d" % port, "-ex", "info symbol $pc"]
+        second = first + ["-ex", "monitor cycles", "-ex", "kill"]
+        outs = []
+        for commands in (first, second):
+            r = subprocess.run([gdb, "-nx", "-q", "-batch"] + commands + [image], stdout=subprocess.PIPE,
+                               stderr=subprocess.STDOUT, timeout=PATIENCE)
+            outs.append(r.stdout.decode(errors="replace"))
+        check("Reset_Handler" in outs[0], "the first GDB did not find the core at reset:\n" + outs[0])
+        c = cycles_in(outs[1])
+        check(len(c) == 1 and c[0] > 0, "the second GDB found no time passed:\n" + outs[1])
+        check(proc.wait(timeout=PATIENCE) == 0, "snt-sim did not end when GDB killed the run")
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        proc.stdin.close()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--sim", required=True)
@@ -176,6 +205,7 @@ def main():
         except Failure:
             print(session)
             raise
+        check_reattach_and_kill(args.sim, args.image, args.gdb, work)
     print("gdb session: ok (%d bytes of replies, %s cycles)" % (len(replies), stats["cycles"]))
     return 0
 
