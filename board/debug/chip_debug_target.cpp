@@ -260,7 +260,12 @@ MonitorReply ChipDebugTarget::monitor(std::string_view command)
     }
     if (command == "stats") {
         std::string text;
-        for (const auto &[name, value] : statistics(board_)) text += name + " " + value + "\n";
+        for (const auto &[name, value] : statistics(board_)) {
+            text += name;
+            text += ' ';
+            text += value;
+            text += '\n';
+        }
         return {true, text};
     }
     if (command == "help" || command.empty()) {

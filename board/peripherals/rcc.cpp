@@ -19,7 +19,7 @@ void Rcc::reset()
     at(kCr2) = 0x00000080; // HSI14 trimming 16
 }
 
-bool Rcc::peek(std::uint32_t offset, std::uint32_t &value) const
+bool Rcc::peek(std::uint32_t offset, unsigned, std::uint32_t &value)
 {
     if (!defines(offset)) return false;
     value = reg(offset);
@@ -28,9 +28,8 @@ bool Rcc::peek(std::uint32_t offset, std::uint32_t &value) const
 
 std::uint32_t Rcc::read(std::uint32_t offset, unsigned size)
 {
-    std::uint32_t value = 0;
-    if (!peek(offset, value)) return report_unimplemented(offset, size, 0, false);
-    return value;
+    if (!defines(offset)) return report_unimplemented(offset, size, 0, false);
+    return reg(offset);
 }
 
 // An oscillator's ready flag is read-only: it follows the enable bit after

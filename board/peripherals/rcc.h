@@ -21,9 +21,8 @@ public:
     std::uint32_t read(std::uint32_t offset, unsigned size) override;
     void write(std::uint32_t offset, std::uint32_t value, unsigned size) override;
 
-    // A side-effect-free read of a register: false for an offset it does
-    // not implement.
-    bool peek(std::uint32_t offset, std::uint32_t &value) const;
+    // Its reads change nothing: a debugger's peek is a read.
+    bool peek(std::uint32_t offset, unsigned size, std::uint32_t &value) override;
 
     // True when bit `bit` of the enable register at `offset` is set.
     bool enabled(std::uint32_t offset, unsigned bit) const { return (reg(offset) >> bit) & 1u; }

@@ -286,6 +286,33 @@ std::vector<std::pair<std::string, std::string>> inputs_of(const Options &opt)
     return in;
 }
 
+// The serial port on standard input and output.
+std::unique_ptr<sim::SerialHost> stdio_host(const Options &opt, sim::StopSignals &stop)
+{
+    auto stdio = std::make_unique<sim::StdioHost>(
+        opt.stream ? sim::StdioHost::Mode::Stream : sim::StdioHost::Mode::Careful, 0, 1, stop);
+    // GDB's socket is looked after between slices: a wait for input may not
+    // hold them up.
+    if (!opt.gdb.empty()) stdio->set_input_wait_limit(kGdbInputWaitMs);
+    return stdio;
+}
+
+// Runs the board in slices until the serial host is done, a stop signal
+// comes or GDB kills the run. Between two slices GDB is looked after; while
+// it holds the core the board does not run at all.
+void run_board(sim::Board &board, sim::SerialHost &host, sim::GdbServer *gdb, sim::StopSignals &stop)
+{
+    const auto done = [&host] { return host.finished(); };
+    while (!host.finished() && stop.check() == 0 && !(gdb != nullptr && gdb->killed())) {
+        if (gdb != nullptr) {
+            gdb->service(kGdbWaitMs);
+            if (gdb->holding()) continue; // no time passes anywhere on the board
+        }
+        board.run_until(done, kSliceCycles);
+    }
+    if (gdb != nullptr) gdb->finish(0);
+}
+
 // The GDB listener --gdb asks for, on the board's Cortex-M0 core; tells on
 // standard error where it listens. Throws GdbAddressError.
 std::unique_ptr<sim::GdbServer> open_gdb(const Options &opt, sim::Board &board, sim::StopSignals &stop)
@@ -333,14 +360,7 @@ int run(const Options &opt, sim::StopSignals &stop)
         complain(std::string("--pty ") + e.what());
         return kUsageStatus;
     }
-    if (!host) {
-        auto stdio = std::make_unique<sim::StdioHost>(
-            opt.stream ? sim::StdioHost::Mode::Stream : sim::StdioHost::Mode::Careful, 0, 1, stop);
-        // GDB's socket is looked after between slices: a wait for input may
-        // not hold them up.
-        if (!opt.gdb.empty()) stdio->set_input_wait_limit(kGdbInputWaitMs);
-        host = std::move(stdio);
-    }
+    if (!host) host = stdio_host(opt, stop);
     sim::BoardOptions board_options;
     board_options.synth_xtal_hz = opt.xtal;
     board_options.flash_file = opt.flash;
@@ -379,16 +399,8 @@ int run(const Options &opt, sim::StopSignals &stop)
         vcd->follow(board.gpiof(), 1, 2);
     }
     host->attach(board);
-    const auto done = [&host] { return host->finished(); };
-    while (!host->finished() && stop.check() == 0 && !(gdb && gdb->killed())) {
-        if (gdb) {
-            gdb->service(kGdbWaitMs);
-            if (gdb->holding()) continue; // no time passes anywhere on the board
-        }
-        board.run_until(done, kSliceCycles);
-    }
+    run_board(board, *host, gdb.get(), stop);
     const int signal = stop.check();
-    if (gdb) gdb->finish(0);
     host->finish();
     if (vcd) vcd->close();
     if (bus_log) bus_log->close();
