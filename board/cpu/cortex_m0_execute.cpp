@@ -84,7 +84,8 @@ struct Alu {
 
 // Inlined into the interpreter's loop, as every taken backward branch calls
 // it (the only caller, below).
-inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival)
+inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t target, std::uint32_t branch,
+                                                               Cycles arrival)
 {
     const std::uint32_t flags =
         std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
