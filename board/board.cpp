@@ -34,8 +34,12 @@ Board::Board(BoardSetup setup, const CpuFactory &make_cpu)
         &adc_, &tim3_,         &systick_,      &nvic_,  &nvic_.scb(),
     };
     for (std::size_t i = 0; i < kBlocks.size(); ++i) {
-        mappings_.push_back({kBlocks[i].base, kBlocks[i].size, devices[i], kBlocks[i].clock});
+        const ClockGate &clock = kBlocks[i].clock;
+        const bool gated = clock.rcc_offset != 0;
+        mappings_.push_back({kBlocks[i].base, kBlocks[i].size, devices[i],
+                             gated ? &rcc_.reg(clock.rcc_offset) : &kAlwaysOn, gated ? 1u << clock.bit : 1u});
     }
+    last_mapping_ = &mappings_.front();
     for (auto &m : mappings_) {
         m.device->set_guest_error_sink(this);
         m.device->reset();
@@ -68,10 +72,8 @@ void Board::run_for(Cycles cycles)
     run_until([this, end] { return sched_.now() >= end; }, cycles);
 }
 
-const Board::Mapping &Board::map(std::uint32_t address)
+const Board::Mapping &Board::find_mapping(std::uint32_t address)
 {
-    // Runs of accesses mostly stay on one device (the bus pins, a polled flag).
-    if (last_mapping_ != nullptr && address - last_mapping_->base < last_mapping_->size) return *last_mapping_;
     for (const auto &m : mappings_) {
         if (address - m.base < m.size) {
             last_mapping_ = &m;
@@ -85,6 +87,24 @@ std::uint32_t Board::inspect(std::uint32_t address, unsigned size)
 {
     const Mapping &m = map(address);
     return clocked(m) ? m.device->read(address - m.base, size) : 0;
+}
+
+void Board::reset_devices()
+{
+    for (auto &m : mappings_) m.device->reset();
+}
+
+bool Board::peek(std::uint32_t address, unsigned size, std::uint32_t &value)
+{
+    for (const auto &m : mappings_) {
+        if (address - m.base >= m.size) continue;
+        if (!clocked(m)) {
+            value = 0;
+            return true;
+        }
+        return m.device->peek(address - m.base, size, value);
+    }
+    return false;
 }
 
 void Board::poke(std::uint32_t address, std::uint32_t value, unsigned size)

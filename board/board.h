@@ -93,6 +93,10 @@ public:
     Cpu &cpu() { return *cpu_; }
     const Cpu &cpu() const { return *cpu_; }
 
+    // The chip's peripherals start over as at power-on (a debugger's reset;
+    // the CPU resets itself). The world around the chip keeps its state.
+    void reset_devices();
+
     // ---- running the firmware from reset
     // Runs the CPU until `done` holds or `max_cycles` of virtual time have
     // passed; true when `done` held. Later calls continue where it paused.
@@ -118,6 +122,10 @@ public:
     // an unmapped address throws BoardError.
     std::uint32_t inspect(std::uint32_t address, unsigned size = 4);
     void poke(std::uint32_t address, std::uint32_t value, unsigned size = 4);
+    // A debugger's read: what inspect() gives, with no side effect at all
+    // (Peripheral::peek). False for an unmapped address or an offset its
+    // device does not implement.
+    bool peek(std::uint32_t address, unsigned size, std::uint32_t &value);
 
     // ---- guest errors: accesses to register offsets a device does not
     // implement (the read gives 0, the write is dropped), from either CPU or
@@ -137,8 +145,19 @@ public:
     // The firmware's access to a register or the settings page, at the
     // board's current time: as inspect() and poke(). The CPU lets the time
     // pass that the access takes.
-    std::uint32_t cpu_read(std::uint32_t address, unsigned size) { return inspect(address, size); }
-    void cpu_write(std::uint32_t address, std::uint32_t value, unsigned size) { poke(address, value, size); }
+    // Inline: both CPUs make every register access through them.
+    std::uint32_t cpu_read(std::uint32_t address, unsigned size)
+    {
+        const Mapping &m = map(address);
+        return clocked(m) ? m.device->read(address - m.base, size) : 0;
+    }
+    void cpu_write(std::uint32_t address, std::uint32_t value, unsigned size)
+    {
+        const Mapping &m = map(address);
+        if (clocked(m)) m.device->write(address - m.base, value, size);
+    }
+    // A pause has been asked for and not yet taken.
+    bool pause_requested() const { return pause_requested_; }
     // True once after request_pause(): the CPU then returns from run_until.
     bool take_pause_request()
     {
@@ -156,14 +175,20 @@ private:
     struct Mapping {
         std::uint32_t base, size;
         Peripheral *device;
-        ClockGate clock;
+        // The block's clock gate: the RCC's enable register (or a word that
+        // is always on) and its bit.
+        const std::uint32_t *gate;
+        std::uint32_t gate_bit;
     };
 
-    const Mapping &map(std::uint32_t address);
-    bool clocked(const Mapping &m) const
+    const Mapping &map(std::uint32_t address)
     {
-        return m.clock.rcc_offset == 0 || rcc_.enabled(m.clock.rcc_offset, m.clock.bit);
+        // Runs of accesses mostly stay on one device (the bus pins, a polled flag).
+        if (address - last_mapping_->base < last_mapping_->size) return *last_mapping_;
+        return find_mapping(address);
     }
+    const Mapping &find_mapping(std::uint32_t address);
+    static bool clocked(const Mapping &m) { return (*m.gate & m.gate_bit) != 0; }
     void guest_error(const GuestError &e) override;
 
     Scheduler sched_;
@@ -177,7 +202,8 @@ private:
     Flash flash_;
     Timer tim3_{"TIM3", sched_, nvic_, kTim3Irq};
     std::vector<Mapping> mappings_;
-    const Mapping *last_mapping_ = nullptr;
+    const Mapping *last_mapping_ = nullptr; // never null once built
+    static constexpr std::uint32_t kAlwaysOn = 1;
     Si5351Model si5351_;
     AnalogFrontEnd analog_;
 

@@ -17,6 +17,7 @@ packages=(
   nlohmann-json3-dev                  # snt serve: JSON of its requests and events
   libfast-float-dev                   # decimal numbers read alike on every platform (fast_float)
   libjs-chart.js                      # the page's chart (Chart.js): embedded in snt, copied into the static site
+  libboost-context-dev                # snt-sim: the firmware's host build on a coroutine (Boost.Context)
 )
 if [ "${1:-all}" != run ]; then
   packages+=(
@@ -25,6 +26,7 @@ if [ "${1:-all}" != run ]; then
   chromium chromium-driver            # the pages (snt serve's, the static site) in a real, headless browser
   python3-selenium                    # drives that browser in the page's test
   stm32flash                          # a flashing client written elsewhere, onto the board's bootloader
+  gdb-multiarch                       # debugs the chip image on snt-sim --gdb in its test
   gcc-arm-none-eabi binutils-arm-none-eabi picolibc-arm-none-eabi   # chip build
   clang libclang-rt-14-dev            # fuzz targets: clang and its libFuzzer and sanitizer runtimes
   clang-format clang-tidy python3     # make lint: the house style and the static checks

@@ -54,6 +54,9 @@ ChipCpu::ChipCpu(Board &board, ElfImage image)
     rx_byte_f_ = image_->require(kLineFlag.name);
     core_.advance(board_.now());
     core_.reset();
+    // Accesses end a batch only when they changed what the batch must look
+    // at (after_access).
+    core_.set_bus_ends_batch(false);
 }
 
 ChipCpu::ChipCpu(Board &board, std::optional<ElfImage> elf, std::uint32_t vectors, const std::vector<std::uint8_t> &ram)
@@ -133,15 +136,27 @@ void ChipCpu::sync_time()
 bool ChipCpu::run_until(const std::function<bool()> &done, Cycles until)
 {
     Scheduler &sched = board_.scheduler();
+    done_ = &done;
     while (!done()) {
+        if (halted_) break; // a debugger holds the core: no time passes
+        if (halt_requested_) {
+            halt(CoreHalt{CoreHalt::Kind::Interrupted, {}});
+            break;
+        }
         if (board_.take_pause_request()) break;
         if (core_.now() >= until) break;
         Cycles limit = until;
         if (sched.has_events() && sched.next_event_time() < limit) limit = sched.next_event_time();
         const CortexM0::Stop stop = core_.run(limit);
         sync_time();
-        after_stop(stop);
+        try {
+            after_stop(stop);
+        } catch (...) {
+            done_ = nullptr;
+            throw;
+        }
     }
+    done_ = nullptr;
     return done();
 }
 
@@ -175,7 +190,7 @@ void ChipCpu::after_stop(CortexM0::Stop stop)
         if (core_.current_exception() == kHardFault) {
             std::uint32_t stacked_pc = 0;
             core_.peek(core_.reg(13) + 24, 4, stacked_pc);
-            halted("the chip is stuck in HardFault_Handler (the fault came at " + describe(stacked_pc) + ")");
+            return stuck("the chip is stuck in HardFault_Handler (the fault came at " + describe(stacked_pc) + ")");
         }
         if (rx_byte_f_ == 0 && !core_.handler_mode() && core_.spin_address() - kRamBase < kRamSize) {
             rx_byte_f_ = core_.spin_address(); // the first RAM word thread mode waits on
@@ -188,10 +203,68 @@ void ChipCpu::after_stop(CortexM0::Stop stop)
         skip_idle(core_.spin_period());
         return;
     case Stop::Breakpoint:
+        if (debugger_) return halt(CoreHalt{CoreHalt::Kind::Breakpoint, {}});
         halted("the chip stopped at a breakpoint at " + describe(core_.pc()));
     case Stop::Lockup:
-        halted("the chip locked up (a fault while handling a fault) at " + describe(core_.pc()));
+        return stuck("the chip locked up (a fault while handling a fault) at " + describe(core_.pc()));
+    case Stop::DebugBreakpoint:
+    case Stop::Watchpoint:
+    case Stop::Stepped:
+        return after_debug_stop(stop);
     }
+}
+
+void ChipCpu::after_debug_stop(CortexM0::Stop stop)
+{
+    using Kind = CoreHalt::Kind;
+    const Kind kind = stop == CortexM0::Stop::DebugBreakpoint ? Kind::Breakpoint
+        : stop == CortexM0::Stop::Watchpoint                  ? Kind::Watchpoint
+                                                              : Kind::Stepped;
+    halt(CoreHalt{kind, {}});
+}
+
+void ChipCpu::stuck(const std::string &why)
+{
+    // Without a debugger the board stops; with one, the core halts there for
+    // it to look.
+    if (!debugger_) halted(why);
+    halt(CoreHalt{CoreHalt::Kind::Fault, why});
+}
+
+void ChipCpu::halt(CoreHalt halt)
+{
+    halted_ = true;
+    halt_requested_ = false;
+    halt_ = std::move(halt);
+}
+
+void ChipCpu::request_halt()
+{
+    if (done_ == nullptr) return halt(CoreHalt{CoreHalt::Kind::Interrupted, {}}); // between two runs
+    halt_requested_ = true;
+    board_.request_pause();
+}
+
+void ChipCpu::release()
+{
+    halted_ = halt_requested_ = false;
+    halt_.reset();
+    core_.pass_breakpoint();
+}
+
+std::optional<CoreHalt> ChipCpu::take_halt()
+{
+    std::optional<CoreHalt> h;
+    h.swap(halt_);
+    return h;
+}
+
+void ChipCpu::reset()
+{
+    core_.reset();
+    main_loop_waiting_ = false;
+    main_loop_ = {1, 0};
+    flash_stall_pending_ = false;
 }
 
 void ChipCpu::skip_idle(Cycles period)
@@ -231,11 +304,14 @@ bool ChipCpu::waiting_for_line() const
 std::uint32_t ChipCpu::read(std::uint32_t address, unsigned size)
 {
     sync_time();
+    std::uint32_t value = 0;
     try {
-        return board_.cpu_read(address, size);
+        value = board_.cpu_read(address, size);
     } catch (const BoardError &e) {
         halted(std::string(e.what()) + ", read by the instruction at " + describe(core_.pc()));
     }
+    after_access();
+    return value;
 }
 
 void ChipCpu::write(std::uint32_t address, std::uint32_t value, unsigned size)
@@ -250,7 +326,23 @@ void ChipCpu::write(std::uint32_t address, std::uint32_t value, unsigned size)
     if (!was_busy && board_.flash().busy()) {
         flash_stall_pending_ = true;
         flash_started_ = core_.now();
+        return core_.end_batch();
     }
+    after_access();
+}
+
+void ChipCpu::after_access()
+{
+    // The access happened at the first cycle of its instruction; what
+    // run_until looks at between batches may have changed with it. The
+    // batch goes on unless it must end after this instruction: for a pause,
+    // the condition it runs to, or an exception now to be taken. An event
+    // the access scheduled before the batch's end brings the end forward.
+    if (board_.pause_requested() || (done_ != nullptr && (*done_)())) return core_.end_batch();
+    const Nvic &nvic = board_.nvic();
+    if (nvic.ready() && nvic.next_to_take(core_.execution_priority()) >= 0) return core_.end_batch();
+    const Scheduler &sched = board_.scheduler();
+    if (sched.has_events() && sched.next_event_time() < core_.batch_limit()) core_.limit_batch(sched.next_event_time());
 }
 
 int ChipCpu::next_to_take(int execution_priority) { return board_.nvic().next_to_take(execution_priority); }

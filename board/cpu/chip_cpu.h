@@ -27,6 +27,19 @@ namespace sim {
 
 class Board;
 
+// Why a debugger's core came to a halt (board/debug/chip_debug_target.h).
+struct CoreHalt {
+    enum class Kind {
+        Breakpoint, // at one of the debugger's breakpoints, or a BKPT instruction
+        Watchpoint, // the core's watch_hit() tells which access
+        Stepped,
+        Interrupted, // request_halt()
+        Fault,       // locked up, or stuck in HardFault_Handler: what stopped the board without a debugger
+    };
+    Kind kind = Kind::Interrupted;
+    std::string why; // for Fault: what happened, as the board would say it
+};
+
 class ChipCpu final : public Cpu, CortexM0::Bus, CortexM0::ExceptionSource {
 public:
     // Loads the image into the core's flash and resets the core. Throws
@@ -69,6 +82,25 @@ public:
     // known.
     std::uint32_t line_flag() const { return rx_byte_f_; }
 
+    // ---- a debugger's control (board/debug/chip_debug_target.h)
+    // With a debugger attached, what would stop the board (a BKPT, a lock-up,
+    // a chip stuck in HardFault_Handler) halts the core instead, as do the
+    // debugger's breakpoints, watchpoints and steps. While halted,
+    // run_until() returns at once and no time passes on the board.
+    void attach_debugger(bool attached) { debugger_ = attached; }
+    bool halted() const { return halted_; }
+    // Halts at once (between two calls of run_until) or, from inside one,
+    // at the next instruction boundary.
+    void request_halt();
+    // Lets the halted core go on: it passes a breakpoint it halted at.
+    void release();
+    // The halt that came since the last call, if one did.
+    std::optional<CoreHalt> take_halt();
+    // Power-on reset of the core and of what the chip holds around it
+    // (the CPU's view of the main loop, a flash stall); the board resets
+    // its peripherals itself. A halted core stays halted.
+    void reset();
+
 private:
     // CortexM0::Bus
     std::uint32_t read(std::uint32_t address, unsigned size) override;
@@ -80,9 +112,13 @@ private:
     void deactivate(int exception) override;
 
     void sync_time();
+    void after_access();
     void after_stop(CortexM0::Stop stop);
+    void after_debug_stop(CortexM0::Stop stop);
     void skip_idle(Cycles period);
     std::string describe(std::uint32_t address) const;
+    void stuck(const std::string &why);
+    void halt(CoreHalt halt);
     [[noreturn]] void halted(const std::string &why) const;
 
     Board &board_;
@@ -95,6 +131,12 @@ private:
     bool flash_stall_pending_ = false;
     Cycles flash_started_ = 0;
     Cycles flash_stall_cycles_ = 0;
+    const std::function<bool()> *done_ = nullptr; // run_until's, while it runs
+
+    bool debugger_ = false;
+    bool halted_ = false;
+    bool halt_requested_ = false;
+    std::optional<CoreHalt> halt_;
 };
 
 } // namespace sim

@@ -2,6 +2,7 @@
 // off the fast path: flash seen at 0, peripherals on the Bus.
 #include "board/cpu/cortex_m0_core.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -75,6 +76,12 @@ void CortexM0::set_reg(int n, std::uint32_t value)
     forget_loop();
 }
 
+void CortexM0::set_special(unsigned sysm, std::uint32_t value)
+{
+    write_special_register(sysm, value);
+    forget_loop();
+}
+
 std::uint32_t CortexM0::xpsr() const
 {
     return std::uint32_t(n_) << 31 | std::uint32_t(z_) << 30 | std::uint32_t(c_) << 29 | std::uint32_t(v_) << 28 |
@@ -140,6 +147,64 @@ void CortexM0::advance(Cycles cycles)
 
 void CortexM0::set_trace(std::function<void(const TraceRecord &)> trace) { trace_ = std::move(trace); }
 
+// ------------------------------------------------------------------ debugging
+
+void CortexM0::set_breakpoints(std::vector<std::uint32_t> addresses)
+{
+    breakpoints_ = std::move(addresses);
+    update_debugging();
+    forget_loop();
+}
+
+void CortexM0::set_watchpoints(std::vector<Watchpoint> watchpoints)
+{
+    watchpoints_ = std::move(watchpoints);
+    update_debugging();
+    forget_loop();
+}
+
+void CortexM0::step_once()
+{
+    stepping_ = true;
+    update_debugging();
+}
+
+void CortexM0::pass_breakpoint()
+{
+    passing_ = true;
+    passing_at_ = r_[15];
+}
+
+bool CortexM0::at_breakpoint(std::uint32_t pc)
+{
+    const bool passing = passing_ && pc == passing_at_;
+    passing_ = false;
+    if (passing || breakpoints_.empty()) return false;
+    return std::find(breakpoints_.begin(), breakpoints_.end(), pc) != breakpoints_.end();
+}
+
+void CortexM0::watch(std::uint32_t address, unsigned size, bool write)
+{
+    for (std::size_t i = 0; i < watchpoints_.size(); ++i) {
+        const Watchpoint &w = watchpoints_[i];
+        if (!(write ? w.on_write : w.on_read)) continue;
+        // The access and the watched range overlap.
+        if (address - w.address < w.length || w.address - address < size) {
+            watch_hit_ = WatchHit{address, write, static_cast<int>(i)};
+            stop(Stop::Watchpoint);
+            return;
+        }
+    }
+}
+
+void CortexM0::after_debug_instruction()
+{
+    if (!stepping_) return;
+    stepping_ = false;
+    update_debugging();
+    if (!(stopped_ && stop_reason_ == Stop::Watchpoint)) stop(Stop::Stepped);
+}
+
 // ------------------------------------------------------------------ memory
 
 void CortexM0::fault() { throw Bus::Fault{}; }
@@ -152,13 +217,13 @@ std::uint32_t CortexM0::load_outside(std::uint32_t address, unsigned size)
         return value;
     }
     spin_load_ = address;
-    stop(Stop::BusAccess);
+    if (bus_ends_batch_) stop(Stop::BusAccess);
     return bus_.read(address, size);
 }
 
 void CortexM0::store_outside(std::uint32_t address, std::uint32_t value, unsigned size)
 {
-    stop(Stop::BusAccess);
+    if (bus_ends_batch_) stop(Stop::BusAccess);
     bus_.write(address, size == 4 ? value : value & ((1u << (8 * size)) - 1), size);
 }
 

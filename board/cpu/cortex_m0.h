@@ -75,6 +75,10 @@ public:
         Spinning,   // a loop that only an event can end: spin_period() tells its length
         Breakpoint, // BKPT: pc() is the breakpoint's address
         Lockup,     // a fault while handling HardFault (or NMI): the chip stops here
+        // What a debugger set (set_breakpoints and the rest):
+        DebugBreakpoint, // pc() is at one of its breakpoints, that instruction not executed
+        Watchpoint,      // the last instruction made an access it watches: watch_hit()
+        Stepped,         // step_once(): one instruction executed (or HardFault entered)
     };
 
     struct Memory {
@@ -149,6 +153,10 @@ public:
     // are the core's own.
     void set_xpsr(std::uint32_t value);
     bool primask() const { return primask_; }
+    // A special register as MRS reads it and MSR writes it, by its SYSm
+    // number (8 MSP, 9 PSP, 16 PRIMASK, 20 CONTROL, 0..7 the xPSR views).
+    std::uint32_t special(unsigned sysm) const { return special_register(sysm); }
+    void set_special(unsigned sysm, std::uint32_t value);
     bool handler_mode() const { return !active_.empty(); }
     // Innermost exception being handled, 0 in thread mode.
     int current_exception() const { return active_.empty() ? 0 : active_.back().exception; }
@@ -156,8 +164,32 @@ public:
     bool locked_up() const { return locked_up_; }
     // Between a WFI (or a WFE without an event) and the exception that wakes it.
     bool sleeping() const { return sleeping_; }
-    // Pends the non-maskable interrupt (exception 2).
-    void pend_nmi() { nmi_pending_ = true; }
+    // Pends the non-maskable interrupt (exception 2), taken at the next
+    // instruction boundary.
+    void pend_nmi()
+    {
+        nmi_pending_ = true;
+        recheck();
+    }
+
+    // ---- for a Bus whose accesses need not end the batch (set_bus_ends_batch)
+    // Ends the batch after the current instruction, so that pending
+    // exceptions and whatever the access changed are looked at.
+    void end_batch() { stop(Stop::BusAccess); }
+    // Ends the batch, at the latest, once now() reaches `time`.
+    void limit_batch(Cycles time)
+    {
+        if (time < limit_) limit_ = time;
+        if (time < stop_at_) stop_at_ = time;
+    }
+    // The batch's end as run() was told it, or as limit_batch() brought it
+    // forward.
+    Cycles batch_limit() const { return limit_; }
+    // By default a batch ends after every instruction that reached the Bus
+    // (its side effects may have scheduled an event or pended an interrupt).
+    // A Bus that sees to that itself, calling end_batch() and limit_batch()
+    // from read() and write() as needed, lets batches run on.
+    void set_bus_ends_batch(bool ends) { bus_ends_batch_ = ends; }
 
     // Direct memory access for tests and tools (flash and RAM only; false
     // outside them). No time passes.
@@ -168,6 +200,36 @@ public:
     std::uint64_t instructions() const { return instructions_; }
     Cycles idle_cycles() const { return idle_cycles_; }
     const HandlerStats &handler_stats(int exception) const { return handler_stats_.at(exception); }
+
+    // ---- debugging: a debugger's breakpoints, watchpoints and single steps
+    // (the GDB stub's target, board/debug). With none of them set, batches
+    // run on the fast path; with any, on a path that looks for them at every
+    // instruction and access. Not combined with a trace.
+    struct Watchpoint {
+        std::uint32_t address, length;
+        bool on_read, on_write;
+    };
+    struct WatchHit {
+        std::uint32_t address; // of the access that matched
+        bool write;
+        int watchpoint; // its index in set_watchpoints()
+    };
+    // Halts before executing the instruction at any of these addresses.
+    void set_breakpoints(std::vector<std::uint32_t> addresses);
+    // Halts once the instruction making a matching access has completed
+    // (as the chip's data watchpoints do). Exception entry and return
+    // stacking are not watched.
+    void set_watchpoints(std::vector<Watchpoint> watchpoints);
+    // The next batch executes one instruction and ends with Stepped (or
+    // Watchpoint, when that instruction hit one). Pending exceptions wait
+    // while it steps, as a debug probe masks them for a step: they are taken
+    // once the core runs. A fault in the instruction enters HardFault.
+    void step_once();
+    // The instruction at pc() runs although a breakpoint is there: for
+    // resuming from the breakpoint it halted at. Good for the next
+    // instruction boundary only.
+    void pass_breakpoint();
+    const WatchHit &watch_hit() const { return watch_hit_; }
 
     // Called after every instruction when set (slow: for tests). A record's
     // cycles and registers include an exception entry or return that the
@@ -184,25 +246,29 @@ private:
         Cycles entered; // first cycle of its entry (or tail-chain)
     };
 
-    // The batch loop and the accesses it makes; kTrace builds the records.
-    template <bool kTrace>
+    // The batch loop and the accesses it makes: as fast as it goes, building
+    // trace records, or watching for a debugger's breakpoints and watchpoints.
+    enum class Mode { Fast, Trace, Debug };
+    template <Mode kMode>
     void execute();
-    template <unsigned kSize, bool kTrace>
+    template <unsigned kSize, Mode kMode>
     std::uint32_t load(std::uint32_t address);
-    template <unsigned kSize, bool kTrace>
+    template <unsigned kSize, Mode kMode>
     void store(std::uint32_t address, std::uint32_t value);
-    template <bool kTrace>
     std::uint16_t fetch(std::uint32_t address);
     std::uint32_t load_outside(std::uint32_t address, unsigned size);
     void store_outside(std::uint32_t address, std::uint32_t value, unsigned size);
     std::uint16_t fetch_outside(std::uint32_t address);
-    template <bool kTrace>
+    template <Mode kMode>
     void record(std::uint32_t address, std::uint32_t value, unsigned size, bool write);
 
     // Instructions off the fast path.
-    template <bool kTrace>
-    std::uint32_t wide(std::uint32_t pc, std::uint32_t first, std::uint32_t prepared, unsigned &cycles);
-    std::uint32_t high_register_pc(std::uint32_t pc, std::uint32_t opcode, unsigned &cycles);
+    struct Jump {
+        std::uint32_t next;
+        unsigned cycles;
+    };
+    void system_instruction(std::uint32_t first, std::uint32_t second);
+    Jump high_register_pc(std::uint32_t pc, std::uint32_t opcode);
     std::uint32_t special_register(unsigned sysm) const;
     void write_special_register(unsigned sysm, std::uint32_t value);
     void back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival);
@@ -252,6 +318,8 @@ private:
     // Time and the current batch.
     Cycles now_ = 0;
     Cycles stop_at_ = 0;
+    Cycles limit_ = 0; // of the batch run() is in
+    bool bus_ends_batch_ = true;
     std::uint32_t fetch_limit_ = 0; // flash bytes fetched on the fast path (0: all fetches checked)
     Stop stop_reason_ = Stop::Limit;
     bool stopped_ = false;
@@ -273,6 +341,20 @@ private:
 
     std::function<void(const TraceRecord &)> trace_;
     TraceRecord trace_record_{};
+
+    // Debugging (set_breakpoints and the rest), and the helpers of its path.
+    bool at_breakpoint(std::uint32_t pc);
+    void watch(std::uint32_t address, unsigned size, bool write);
+    void after_debug_instruction();
+    Stop stepped();
+    void update_debugging() { debugging_ = !breakpoints_.empty() || !watchpoints_.empty() || stepping_; }
+    bool debugging_ = false;
+    std::vector<std::uint32_t> breakpoints_;
+    std::vector<Watchpoint> watchpoints_;
+    bool stepping_ = false;
+    bool passing_ = false; // pass_breakpoint() at passing_at_
+    std::uint32_t passing_at_ = 0;
+    WatchHit watch_hit_{};
 };
 
 } // namespace sim

@@ -95,15 +95,17 @@ struct CortexM0::Decoded {
 
 // ------------------------------------------------------------------ memory
 
-template <bool kTrace>
+template <CortexM0::Mode kMode>
 inline void CortexM0::record(std::uint32_t address, std::uint32_t value, unsigned size, bool write)
 {
-    if constexpr (kTrace) {
+    if constexpr (kMode == Mode::Trace) {
         trace_record_.accesses.push_back(MemAccess{address, value, static_cast<std::uint8_t>(size), write});
+    } else if constexpr (kMode == Mode::Debug) {
+        watch(address, size, write);
     }
 }
 
-template <unsigned kSize, bool kTrace>
+template <unsigned kSize, CortexM0::Mode kMode>
 inline std::uint32_t CortexM0::load(std::uint32_t address)
 {
     if (address & (kSize - 1)) fault();
@@ -117,11 +119,11 @@ inline std::uint32_t CortexM0::load(std::uint32_t address)
     } else {
         value = load_outside(address, kSize);
     }
-    record<kTrace>(address, value, kSize, false);
+    record<kMode>(address, value, kSize, false);
     return value;
 }
 
-template <unsigned kSize, bool kTrace>
+template <unsigned kSize, CortexM0::Mode kMode>
 inline void CortexM0::store(std::uint32_t address, std::uint32_t value)
 {
     if (address & (kSize - 1)) fault();
@@ -133,13 +135,12 @@ inline void CortexM0::store(std::uint32_t address, std::uint32_t value)
         store_outside(address, value, kSize); // flash too: its controller owns writes
     }
     if constexpr (kSize == 4) {
-        record<kTrace>(address, value, kSize, true);
+        record<kMode>(address, value, kSize, true);
     } else {
-        record<kTrace>(address, value & ((1u << (8 * kSize)) - 1), kSize, true);
+        record<kMode>(address, value & ((1u << (8 * kSize)) - 1), kSize, true);
     }
 }
 
-template <bool kTrace>
 inline std::uint16_t CortexM0::fetch(std::uint32_t address)
 {
     const std::uint32_t offset = address - memory_.flash_base;

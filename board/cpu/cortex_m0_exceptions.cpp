@@ -67,7 +67,7 @@ void CortexM0::enter(int exception, int priority, std::uint32_t return_address)
     const std::uint32_t psr = (xpsr() & ~0x3FFu) | ((sp & 4) << 7) | static_cast<std::uint32_t>(current_exception());
     const std::uint32_t words[8] = {r_[0], r_[1], r_[2], r_[3], r_[12], r_[14], return_address, psr};
     try {
-        for (unsigned i = 0; i < 8; ++i) store<4, false>(frame + 4 * i, words[i]);
+        for (unsigned i = 0; i < 8; ++i) store<4, Mode::Fast>(frame + 4 * i, words[i]);
     } catch (const Bus::Fault &) {
         if (from_source(exception)) exceptions_.deactivate(exception);
         if (exception == kHardFault || exception == kNmi || execution_priority() < 0) {
@@ -125,7 +125,7 @@ void CortexM0::exception_return(std::uint32_t exc_return)
     event_ = true;
 
     int priority;
-    const int next = pending_exception(execution_priority(), priority);
+    const int next = stepping_ ? -1 : pending_exception(execution_priority(), priority);
     if (next >= 0) {
         // Tail-chain: the frame on the stack serves the next handler too.
         finish_handler(done, now_);
@@ -143,7 +143,7 @@ void CortexM0::exception_return(std::uint32_t exc_return)
     const bool to_process = kind == 13;
     std::uint32_t sp = to_process ? other_sp_ : r_[13];
     std::uint32_t words[8];
-    for (unsigned i = 0; i < 8; ++i) words[i] = load<4, false>(sp + 4 * i);
+    for (unsigned i = 0; i < 8; ++i) words[i] = load<4, Mode::Fast>(sp + 4 * i);
     r_[0] = words[0];
     r_[1] = words[1];
     r_[2] = words[2];

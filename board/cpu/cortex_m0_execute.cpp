@@ -80,19 +80,55 @@ struct Alu {
 
 } // namespace
 
+// -------------------------------------------------------------- loops
+
+// Inlined into the interpreter's loop, as every taken backward branch calls
+// it (the only caller, below).
+inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t target, std::uint32_t branch,
+                                                               Cycles arrival)
+{
+    const std::uint32_t flags =
+        std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+    if (target == spin_target_ && !spin_dirty_ && flags == spin_flags_ &&
+        std::memcmp(r_.data(), spin_regs_.data(), sizeof spin_regs_) == 0) {
+        // The same state at the same place with nothing written: only an
+        // event (an interrupt, a peripheral's register) can end this loop.
+        spin_period_ = arrival - spin_arrival_;
+        spin_address_ = spin_load_;
+        spin_end_ = branch;
+        spin_arrival_ = arrival;
+        spin_load_ = 0;
+        stop(Stop::Spinning);
+        return;
+    }
+    spin_target_ = target;
+    std::memcpy(spin_regs_.data(), r_.data(), sizeof spin_regs_);
+    spin_flags_ = flags;
+    spin_arrival_ = arrival;
+    spin_load_ = 0;
+    spin_dirty_ = false;
+}
+
 // The interpreter's loop: one case per operation, kept in one function so
 // the compiler keeps the registers and flags in machine registers.
-template <bool kTrace>
+template <CortexM0::Mode kMode>
 void CortexM0::execute() // NOLINT(readability-function-size)
 {
     auto &r = r_;
     Alu alu{n_, z_, c_, v_};
+    const Decoded *const decode = decode_;
     while (now_ < stop_at_) {
         const std::uint32_t pc = r[15];
-        const std::uint32_t opcode = fetch<kTrace>(pc);
-        const Decoded d = decode_[opcode];
+        if constexpr (kMode == Mode::Debug) {
+            if (at_breakpoint(pc)) {
+                stop(Stop::DebugBreakpoint); // not executed: pc stays at it
+                break;
+            }
+        }
+        const std::uint32_t opcode = fetch(pc);
+        const Decoded d = decode[opcode];
         [[maybe_unused]] const Cycles start = now_;
-        if constexpr (kTrace) {
+        if constexpr (kMode == Mode::Trace) {
             trace_record_.pc = pc;
             trace_record_.opcode = opcode;
             trace_record_.accesses.clear();
@@ -102,11 +138,25 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         const auto imm = static_cast<std::uint32_t>(d.imm);
 
         // A taken conditional branch or B; a backward one may close a loop.
-        auto branch_if = [&](bool taken) {
+        auto branch_if = [&](bool taken) __attribute__((always_inline))
+        {
             if (!taken) return;
             next = pc + 4 + imm;
             cycles = 3;
             if (d.imm < -2) back_edge(next, pc, now_ + cycles);
+        };
+        // A return that may be an exception return (BX, POP {pc}).
+        auto return_to = [&](std::uint32_t target) __attribute__((always_inline))
+        {
+            if ((target >> 28) == 0xF && !active_.empty()) {
+                now_ += cycles;
+                cycles = 0;
+                exception_return(target);
+                next = r[15];
+            } else {
+                if (!(target & 1)) set_thumb(false);
+                next = target & ~1u;
+            }
         };
 
         switch (d.op) {
@@ -229,20 +279,10 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             next = r[d.b] & ~1u;
             cycles = 3;
             break;
-        case Op::Bx: {
-            const std::uint32_t target = r[d.b];
+        case Op::Bx:
             cycles = 3;
-            if ((target >> 28) == 0xF && !active_.empty()) {
-                now_ += cycles;
-                cycles = 0;
-                exception_return(target);
-                next = r[15];
-            } else {
-                if (!(target & 1)) set_thumb(false);
-                next = target & ~1u;
-            }
+            return_to(r[d.b]);
             break;
-        }
         case Op::Blx: {
             const std::uint32_t target = r[d.b];
             r[14] = (pc + 2) | 1;
@@ -251,76 +291,79 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             cycles = 3;
             break;
         }
-        case Op::HighPcOperand:
-            next = high_register_pc(pc, opcode, cycles);
+        case Op::HighPcOperand: {
+            const Jump jump = high_register_pc(pc, opcode);
+            next = jump.next;
+            cycles = jump.cycles;
             break;
+        }
 
         case Op::LdrLiteral:
-            r[d.a] = load<4, kTrace>(((pc + 4) & ~3u) + imm);
+            r[d.a] = load<4, kMode>(((pc + 4) & ~3u) + imm);
             cycles = 2;
             break;
         case Op::StrReg:
-            store<4, kTrace>(r[d.b] + r[d.c], r[d.a]);
+            store<4, kMode>(r[d.b] + r[d.c], r[d.a]);
             cycles = 2;
             break;
         case Op::StrhReg:
-            store<2, kTrace>(r[d.b] + r[d.c], r[d.a]);
+            store<2, kMode>(r[d.b] + r[d.c], r[d.a]);
             cycles = 2;
             break;
         case Op::StrbReg:
-            store<1, kTrace>(r[d.b] + r[d.c], r[d.a]);
+            store<1, kMode>(r[d.b] + r[d.c], r[d.a]);
             cycles = 2;
             break;
         case Op::LdrsbReg:
-            r[d.a] = sign_extend(load<1, kTrace>(r[d.b] + r[d.c]), 8);
+            r[d.a] = sign_extend(load<1, kMode>(r[d.b] + r[d.c]), 8);
             cycles = 2;
             break;
         case Op::LdrReg:
-            r[d.a] = load<4, kTrace>(r[d.b] + r[d.c]);
+            r[d.a] = load<4, kMode>(r[d.b] + r[d.c]);
             cycles = 2;
             break;
         case Op::LdrhReg:
-            r[d.a] = load<2, kTrace>(r[d.b] + r[d.c]);
+            r[d.a] = load<2, kMode>(r[d.b] + r[d.c]);
             cycles = 2;
             break;
         case Op::LdrbReg:
-            r[d.a] = load<1, kTrace>(r[d.b] + r[d.c]);
+            r[d.a] = load<1, kMode>(r[d.b] + r[d.c]);
             cycles = 2;
             break;
         case Op::LdrshReg:
-            r[d.a] = sign_extend(load<2, kTrace>(r[d.b] + r[d.c]), 16);
+            r[d.a] = sign_extend(load<2, kMode>(r[d.b] + r[d.c]), 16);
             cycles = 2;
             break;
         case Op::StrImm:
-            store<4, kTrace>(r[d.b] + imm, r[d.a]);
+            store<4, kMode>(r[d.b] + imm, r[d.a]);
             cycles = 2;
             break;
         case Op::LdrImm:
-            r[d.a] = load<4, kTrace>(r[d.b] + imm);
+            r[d.a] = load<4, kMode>(r[d.b] + imm);
             cycles = 2;
             break;
         case Op::StrbImm:
-            store<1, kTrace>(r[d.b] + imm, r[d.a]);
+            store<1, kMode>(r[d.b] + imm, r[d.a]);
             cycles = 2;
             break;
         case Op::LdrbImm:
-            r[d.a] = load<1, kTrace>(r[d.b] + imm);
+            r[d.a] = load<1, kMode>(r[d.b] + imm);
             cycles = 2;
             break;
         case Op::StrhImm:
-            store<2, kTrace>(r[d.b] + imm, r[d.a]);
+            store<2, kMode>(r[d.b] + imm, r[d.a]);
             cycles = 2;
             break;
         case Op::LdrhImm:
-            r[d.a] = load<2, kTrace>(r[d.b] + imm);
+            r[d.a] = load<2, kMode>(r[d.b] + imm);
             cycles = 2;
             break;
         case Op::StrSp:
-            store<4, kTrace>(r[13] + imm, r[d.a]);
+            store<4, kMode>(r[13] + imm, r[d.a]);
             cycles = 2;
             break;
         case Op::LdrSp:
-            r[d.a] = load<4, kTrace>(r[13] + imm);
+            r[d.a] = load<4, kMode>(r[13] + imm);
             cycles = 2;
             break;
         case Op::Adr:
@@ -359,7 +402,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             const std::uint32_t base = r[13] - 4 * count;
             std::uint32_t address = base;
             for (std::uint32_t list = imm; list; list &= list - 1) {
-                store<4, kTrace>(address, r[__builtin_ctz(list)]);
+                store<4, kMode>(address, r[__builtin_ctz(list)]);
                 address += 4;
             }
             r[13] = base;
@@ -370,22 +413,14 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             const unsigned count = __builtin_popcount(imm);
             std::uint32_t address = r[13];
             for (std::uint32_t list = imm & 0xFF; list; list &= list - 1) {
-                r[__builtin_ctz(list)] = load<4, kTrace>(address);
+                r[__builtin_ctz(list)] = load<4, kMode>(address);
                 address += 4;
             }
             if (imm & 0x8000) {
-                const std::uint32_t target = load<4, kTrace>(address);
+                const std::uint32_t target = load<4, kMode>(address);
                 r[13] = address + 4;
                 cycles = 3 + count; // 4 + the registers besides PC
-                if ((target >> 28) == 0xF && !active_.empty()) {
-                    now_ += cycles;
-                    cycles = 0;
-                    exception_return(target);
-                    next = r[15];
-                } else {
-                    if (!(target & 1)) set_thumb(false);
-                    next = target & ~1u;
-                }
+                return_to(target);
             } else {
                 r[13] = address;
                 cycles = 1 + count;
@@ -395,7 +430,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         case Op::Stm: {
             std::uint32_t address = r[d.a];
             for (std::uint32_t list = imm; list; list &= list - 1) {
-                store<4, kTrace>(address, r[__builtin_ctz(list)]);
+                store<4, kMode>(address, r[__builtin_ctz(list)]);
                 address += 4;
             }
             r[d.a] = address;
@@ -405,7 +440,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         case Op::Ldm: {
             std::uint32_t address = r[d.a];
             for (std::uint32_t list = imm; list; list &= list - 1) {
-                r[__builtin_ctz(list)] = load<4, kTrace>(address);
+                r[__builtin_ctz(list)] = load<4, kMode>(address);
                 address += 4;
             }
             if (!((imm >> d.a) & 1)) r[d.a] = address;
@@ -502,9 +537,22 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             cycles = 0; // the entry's
             break;
         }
-        case Op::Wide:
-            next = wide<kTrace>(pc, opcode, imm, cycles);
+        case Op::Wide: {
+            const std::uint32_t second = fetch(pc + 2);
+            if constexpr (kMode == Mode::Trace) trace_record_.opcode = opcode << 16 | second;
+            cycles = 4;
+            if ((second & 0xD000) == 0xD000) { // BL
+                const std::uint32_t s = (opcode >> 10) & 1;
+                const std::uint32_t i1 = ~((second >> 13) ^ s) & 1, i2 = ~((second >> 11) ^ s) & 1;
+                const std::uint32_t offset = imm | i1 << 23 | i2 << 22 | (second & 0x7FF) << 1;
+                r[14] = (pc + 4) | 1;
+                next = pc + 4 + offset;
+            } else {
+                system_instruction(opcode, second);
+                next = pc + 4;
+            }
             break;
+        }
         case Op::Undefined:
             fault();
         }
@@ -512,28 +560,19 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         r[15] = next;
         now_ += cycles;
         ++instructions_;
-        if constexpr (kTrace) {
+        if constexpr (kMode == Mode::Trace) {
             trace_record_.cycles = now_ - start;
             trace_record_.regs = r_;
             trace_record_.xpsr = xpsr();
             trace_(trace_record_);
+        } else if constexpr (kMode == Mode::Debug) {
+            after_debug_instruction();
         }
     }
 }
 
-template <bool kTrace>
-std::uint32_t CortexM0::wide(std::uint32_t pc, std::uint32_t first, std::uint32_t prepared, unsigned &cycles)
+void CortexM0::system_instruction(std::uint32_t first, std::uint32_t second)
 {
-    const std::uint32_t second = fetch<kTrace>(pc + 2);
-    if constexpr (kTrace) trace_record_.opcode = first << 16 | second;
-    cycles = 4;
-    if ((second & 0xD000) == 0xD000) { // BL
-        const std::uint32_t s = (first >> 10) & 1;
-        const std::uint32_t i1 = ~((second >> 13) ^ s) & 1, i2 = ~((second >> 11) ^ s) & 1;
-        const std::uint32_t offset = prepared | i1 << 23 | i2 << 22 | (second & 0x7FF) << 1;
-        r_[14] = (pc + 4) | 1;
-        return pc + 4 + offset;
-    }
     // Branch and miscellaneous control: only MSR, MRS and the barriers.
     if ((second & 0xD000) != 0x8000) fault();
     const unsigned op = (first >> 4) & 0x7F;
@@ -551,35 +590,30 @@ std::uint32_t CortexM0::wide(std::uint32_t pc, std::uint32_t first, std::uint32_
     } else {
         fault();
     }
-    return pc + 4;
 }
 
-std::uint32_t CortexM0::high_register_pc(std::uint32_t pc, std::uint32_t opcode, unsigned &cycles)
+CortexM0::Jump CortexM0::high_register_pc(std::uint32_t pc, std::uint32_t opcode)
 {
     const unsigned dn = (opcode & 7) | ((opcode >> 4) & 8), m = (opcode >> 3) & 15;
     auto read = [&](unsigned i) { return i == 15 ? pc + 4 : r_[i]; };
     auto write = [&](unsigned i, std::uint32_t value) {
-        if (i == 15) {
-            cycles = 3;
-            return value & ~1u;
-        }
+        if (i == 15) return Jump{value & ~1u, 3};
         r_[i] = i == 13 ? value & ~3u : value;
-        return pc + 2;
+        return Jump{pc + 2, 1};
     };
     switch ((opcode >> 8) & 3) {
     case 0:
         return write(dn, read(dn) + read(m));
     case 1:
         Alu{n_, z_, c_, v_}.sub(read(dn), read(m));
-        return pc + 2;
+        return Jump{pc + 2, 1};
     case 2:
         return write(dn, read(m));
     default: {
         const std::uint32_t target = read(m);
         if (opcode & 0x80) r_[14] = (pc + 2) | 1;
-        cycles = 3;
         if (!(target & 1)) set_thumb(false);
-        return target & ~1u;
+        return Jump{target & ~1u, 3};
     }
     }
 }
@@ -644,32 +678,6 @@ void CortexM0::write_special_register(unsigned sysm, std::uint32_t value)
     }
 }
 
-// -------------------------------------------------------------- loops
-
-void CortexM0::back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival)
-{
-    const std::uint32_t flags =
-        std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
-    if (target == spin_target_ && !spin_dirty_ && flags == spin_flags_ &&
-        std::memcmp(r_.data(), spin_regs_.data(), sizeof spin_regs_) == 0) {
-        // The same state at the same place with nothing written: only an
-        // event (an interrupt, a peripheral's register) can end this loop.
-        spin_period_ = arrival - spin_arrival_;
-        spin_address_ = spin_load_;
-        spin_end_ = branch;
-        spin_arrival_ = arrival;
-        spin_load_ = 0;
-        stop(Stop::Spinning);
-        return;
-    }
-    spin_target_ = target;
-    std::memcpy(spin_regs_.data(), r_.data(), sizeof spin_regs_);
-    spin_flags_ = flags;
-    spin_arrival_ = arrival;
-    spin_load_ = 0;
-    spin_dirty_ = false;
-}
-
 // -------------------------------------------------------------- running
 
 CortexM0::Stop CortexM0::run(Cycles limit)
@@ -680,22 +688,33 @@ CortexM0::Stop CortexM0::run(Cycles limit)
         sleeping_ = false;
         if (sleep_for_event_) event_ = false;
     }
+    limit_ = limit;
     for (;;) {
-        if (now_ >= limit) return Stop::Limit;
+        if (now_ >= limit_) return Stop::Limit;
         stopped_ = false;
-        stop_at_ = limit;
+        stop_at_ = limit_;
         try {
-            take_pending();
-            if (trace_) {
-                execute<true>();
+            if (!stepping_) take_pending();
+            if (debugging_) {
+                execute<Mode::Debug>();
+            } else if (trace_) {
+                execute<Mode::Trace>();
             } else {
-                execute<false>();
+                execute<Mode::Fast>();
             }
         } catch (const Bus::Fault &) {
             take_fault();
+            if (stepping_) return stepped(); // the step ended in HardFault's entry
         }
         if (stopped_) return stop_reason_;
     }
+}
+
+CortexM0::Stop CortexM0::stepped()
+{
+    stepping_ = false;
+    update_debugging();
+    return Stop::Stepped;
 }
 
 } // namespace sim

@@ -394,7 +394,10 @@ void GdbStub::supported(std::string_view features)
     }
     std::string reply = "PacketSize=";
     append_hex_number(reply, kPacketSize);
-    reply += ";qXfer:features:read+;QStartNoAckMode+";
+    // vContSupported+: GDB then steps with the s action of vCont, rather
+    // than by breakpoints of its own at the next instruction (which it
+    // cannot place at an exception return's EXC_RETURN value).
+    reply += ";qXfer:features:read+;QStartNoAckMode+;vContSupported+";
     if (swbreak_) reply += ";swbreak+";
     if (hwbreak_) reply += ";hwbreak+";
     send(reply);

@@ -198,4 +198,11 @@ void Adc::write(std::uint32_t offset, std::uint32_t value, unsigned size)
     update_irq();
 }
 
+bool Adc::peek(std::uint32_t offset, unsigned size, std::uint32_t &value)
+{
+    if (offset != kDr) return Peripheral::peek(offset, size, value);
+    value = dr_;
+    return true;
+}
+
 } // namespace sim

@@ -69,6 +69,8 @@ public:
     void reset() override;
     std::uint32_t read(std::uint32_t offset, unsigned size) override;
     void write(std::uint32_t offset, std::uint32_t value, unsigned size) override;
+    // DR without clearing EOC.
+    bool peek(std::uint32_t offset, unsigned size, std::uint32_t &value) override;
 
     std::uint32_t reg(std::uint32_t offset) const;
 

@@ -3,7 +3,7 @@
 namespace sim {
 
 namespace {
-constexpr unsigned kModeInput = 0, kModeOutput = 1, kModeAlternate = 2;
+constexpr unsigned kModeOutput = 1, kModeAlternate = 2, kModeAnalog = 3;
 constexpr unsigned kPullUp = 1, kPullDown = 2;
 } // namespace
 
@@ -13,30 +13,84 @@ void Gpio::reset()
     pupdr_ = pupdr_reset_;
     otyper_ = ospeedr_ = odr_ = lckr_ = 0;
     afr_.fill(0);
-    levels_.fill(Level::Floating);
+    update_modes();
+    levels_ = Levels{};
     dirty_ = 0xFFFFu;
     refresh();
 }
 
+namespace {
+
+// The pins whose 2-bit field in `field` (MODER, PUPDR) holds `value`, one
+// bit a pin.
+std::uint32_t pins_with(std::uint32_t field, unsigned value)
+{
+    const std::uint32_t pattern = 0x55555555u * value;
+    std::uint32_t x = ~(field ^ pattern); // both bits of a matching field set
+    x &= x >> 1;
+    x &= 0x55555555u;
+    // Gather the even bits into the low half.
+    x = (x | (x >> 1)) & 0x33333333u;
+    x = (x | (x >> 2)) & 0x0F0F0F0Fu;
+    x = (x | (x >> 4)) & 0x00FF00FFu;
+    x = (x | (x >> 8)) & 0x0000FFFFu;
+    return x;
+}
+
+} // namespace
+
+void Gpio::update_modes()
+{
+    output_ = pins_with(moder_, kModeOutput);
+    alternate_ = pins_with(moder_, kModeAlternate);
+    analog_ = pins_with(moder_, kModeAnalog);
+    pull_up_ = pins_with(pupdr_, kPullUp);
+    pull_down_ = pins_with(pupdr_, kPullDown);
+    driven_low_ = pulled_high_ = 0;
+    for (int pin = 0; pin < 16; ++pin) {
+        if (external_[pin] == External::DriveLow) driven_low_ |= 1u << pin;
+        if (external_[pin] == External::DriveHigh || external_[pin] == External::PullUp) pulled_high_ |= 1u << pin;
+    }
+    update_odr_terms();
+}
+
+void Gpio::update_odr_terms()
+{
+    // A GPIO output's level follows its ODR bit: push-pull drives it either
+    // way, open drain pulls low or lets go. Every other pin ignores ODR.
+    const std::uint32_t follows = output_ & ~driven_low_ & 0xFFFFu;
+    const Levels clear = levels_for(0), set = levels_for(0xFFFFu);
+    fixed_ = {clear.high & ~follows, clear.low & ~follows};
+    high_if_set_ = set.high & follows;
+    low_if_clear_ = clear.low & follows;
+    low_if_set_ = set.low & follows;
+}
+
+// Every pin at once, by the rules of level(): a device holding a pin low
+// wins; then a push-pull output, or an open-drain one pulling low; a
+// released open-drain line, an input or an analog pin is high where
+// something outside pulls it up, else follows its own pull (an analog pin
+// has none) or floats.
+Gpio::Levels Gpio::levels_for(std::uint32_t odr) const
+{
+    const std::uint32_t driving = output_ | alternate_;
+    // Alternate-function outputs (the serial transmitter) idle high.
+    const std::uint32_t out_high = alternate_ | (output_ & odr);
+    const std::uint32_t push_pull = driving & ~otyper_;
+    const std::uint32_t pulling_low = driving & ~out_high; // either output type
+    const std::uint32_t released = ~driven_low_ & ~push_pull & ~pulling_low;
+    const std::uint32_t own_pull = released & ~pulled_high_ & ~analog_;
+    Levels l;
+    l.high = ((~driven_low_ & push_pull & out_high) | (released & pulled_high_) | (own_pull & pull_up_)) & 0xFFFFu;
+    l.low = (driven_low_ | (~driven_low_ & pulling_low) | (own_pull & pull_down_)) & 0xFFFFu;
+    return l;
+}
+
 Level Gpio::level(int pin) const
 {
-    const unsigned mode = (moder_ >> (2 * pin)) & 3u;
-    const unsigned pull = (pupdr_ >> (2 * pin)) & 3u;
-    const External ext = external_[pin];
-    if (ext == External::DriveLow) return Level::Low;
-    if (mode == kModeOutput || mode == kModeAlternate) {
-        // Alternate-function outputs (the serial transmitter) idle high.
-        const bool out_high = mode == kModeAlternate || ((odr_ >> pin) & 1u);
-        const bool open_drain = (otyper_ >> pin) & 1u;
-        if (!open_drain) return out_high ? Level::High : Level::Low;
-        if (!out_high) return Level::Low;
-        // A released open-drain line is high only where something pulls it up.
-    }
-    if (ext == External::DriveHigh || ext == External::PullUp) return Level::High;
-    if (mode == kModeInput || mode == kModeOutput || mode == kModeAlternate) {
-        if (pull == kPullUp) return Level::High;
-        if (pull == kPullDown) return Level::Low;
-    }
+    const Levels l = levels();
+    if ((l.high >> pin) & 1u) return Level::High;
+    if ((l.low >> pin) & 1u) return Level::Low;
     return Level::Floating;
 }
 
@@ -49,28 +103,46 @@ void Gpio::refresh()
         again_ = true;
         return;
     }
+    if (listeners_.empty()) {
+        // Nobody to tell, so nothing can change while telling.
+        levels_ = levels();
+        dirty_ = 0;
+        return;
+    }
     notifying_ = true;
+    notify_changes();
+    notifying_ = false;
+}
+
+void Gpio::notify_changes()
+{
     do {
         again_ = false;
         // Pins in ascending order, skipping those whose inputs did not change.
         for (std::uint32_t pending = dirty_; pending != 0; pending &= pending - 1) {
             const int pin = __builtin_ctz(pending);
-            if (!(dirty_ & (1u << pin))) continue;
-            dirty_ &= ~(1u << pin);
-            const Level l = level(pin);
-            if (l != levels_[pin]) {
-                levels_[pin] = l;
+            const std::uint32_t bit = 1u << pin;
+            if (!(dirty_ & bit)) continue;
+            dirty_ &= ~bit;
+            const Levels now = levels();
+            if (((now.high ^ levels_.high) | (now.low ^ levels_.low)) & bit) {
+                levels_.high = (levels_.high & ~bit) | (now.high & bit);
+                levels_.low = (levels_.low & ~bit) | (now.low & bit);
+                const Level l = (now.high & bit) ? Level::High : (now.low & bit) ? Level::Low : Level::Floating;
                 for (auto &cb : listeners_) cb(pin, l);
             }
         }
     } while (again_);
-    notifying_ = false;
 }
 
 void Gpio::set_external(int pin, External e)
 {
     external_[pin] = e;
-    dirty_ |= 1u << pin;
+    const std::uint32_t bit = 1u << pin;
+    driven_low_ = e == External::DriveLow ? driven_low_ | bit : driven_low_ & ~bit;
+    pulled_high_ = e == External::DriveHigh || e == External::PullUp ? pulled_high_ | bit : pulled_high_ & ~bit;
+    update_odr_terms();
+    dirty_ |= bit;
     refresh();
 }
 
@@ -79,7 +151,7 @@ void Gpio::set_odr(std::uint32_t value)
     value &= 0xFFFFu;
     dirty_ |= odr_ ^ value;
     odr_ = value;
-    refresh();
+    if (dirty_ != 0) refresh();
 }
 
 std::uint32_t Gpio::read(std::uint32_t offset, unsigned size)
@@ -93,13 +165,8 @@ std::uint32_t Gpio::read(std::uint32_t offset, unsigned size)
         return ospeedr_;
     case kPupdr:
         return pupdr_;
-    case kIdr: {
-        std::uint32_t idr = 0;
-        for (int pin = 0; pin < 16; ++pin) {
-            if (levels_[pin] == Level::High) idr |= 1u << pin;
-        }
-        return idr;
-    }
+    case kIdr:
+        return levels_.high;
     case kOdr:
         return odr_;
     case kLckr:
@@ -121,17 +188,20 @@ void Gpio::write(std::uint32_t offset, std::uint32_t value, unsigned size)
     switch (offset) {
     case kModer:
         moder_ = value;
+        update_modes();
         dirty_ = 0xFFFFu;
         break;
     case kOtyper:
         dirty_ |= otyper_ ^ (value & 0xFFFFu);
         otyper_ = value & 0xFFFFu;
+        update_odr_terms();
         break;
     case kOspeedr:
         ospeedr_ = value;
         break;
     case kPupdr:
         pupdr_ = value;
+        update_modes();
         dirty_ = 0xFFFFu;
         break;
     case kOdr:

@@ -44,15 +44,37 @@ public:
     std::uint32_t afr(int i) const { return afr_[i]; }
 
 private:
+    // Pin levels of all 16 pins at once, one bit a pin: high, and low (a
+    // pin in neither floats).
+    struct Levels {
+        std::uint32_t high = 0, low = 0;
+    };
     void set_odr(std::uint32_t value);
+    void update_modes();
+    void update_odr_terms();
+    Levels levels_for(std::uint32_t odr) const;
+    Levels levels() const
+    {
+        return {fixed_.high | (odr_ & high_if_set_), fixed_.low | (~odr_ & low_if_clear_) | (odr_ & low_if_set_)};
+    }
     void refresh();
+    void notify_changes();
 
     char letter_;
     std::uint32_t moder_reset_, pupdr_reset_;
     std::uint32_t moder_ = 0, otyper_ = 0, ospeedr_ = 0, pupdr_ = 0, odr_ = 0, lckr_ = 0;
     std::array<std::uint32_t, 2> afr_{};
     std::array<External, 16> external_{};
-    std::array<Level, 16> levels_{};
+    // MODER, PUPDR and the outside connections as one bit a pin, kept up to
+    // date as they change.
+    std::uint32_t output_ = 0, alternate_ = 0, analog_ = 0, pull_up_ = 0, pull_down_ = 0;
+    std::uint32_t driven_low_ = 0, pulled_high_ = 0; // from outside: DriveLow; DriveHigh or PullUp
+    // What the levels are as a function of ODR alone, worked out again when
+    // anything else changes: high = fixed.high | (ODR & high_if_set),
+    // low = fixed.low | (~ODR & low_if_clear) | (ODR & low_if_set).
+    Levels fixed_;
+    std::uint32_t high_if_set_ = 0, low_if_clear_ = 0, low_if_set_ = 0;
+    Levels levels_; // as the listeners last heard them
     // Pins whose mode, pull, output or outside connection changed since
     // their level was last worked out; the others cannot have changed.
     std::uint32_t dirty_ = 0;

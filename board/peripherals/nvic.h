@@ -32,6 +32,10 @@ public:
     // The exception to take next when the core runs at `current_priority`,
     // or -1. Ties go to the lower exception number.
     int next_to_take(int current_priority) const;
+    // False when next_to_take() is -1 whatever the priority: nothing is
+    // pending that is enabled and not active. Inline, for the checks the
+    // CPUs make at every register access.
+    bool ready() const { return (systick_pending_ && !systick_active_) || (pending_ & enabled_ & ~active_) != 0; }
     int priority_of(int exception) const;
     void activate(int exception);
     void deactivate(int exception);

@@ -18,6 +18,18 @@ public:
     virtual void reset() = 0;
     virtual std::uint32_t read(std::uint32_t offset, unsigned size) = 0;
     virtual void write(std::uint32_t offset, std::uint32_t value, unsigned size) = 0;
+    // A debugger's read: what read() would give, with no side effect at all
+    // (no flag cleared, no guest error). False for an offset the device does
+    // not implement. By default read() itself, for a device whose reads
+    // change nothing; a device with reads that do overrides it.
+    virtual bool peek(std::uint32_t offset, unsigned size, std::uint32_t &value)
+    {
+        bool unimplemented = false;
+        peeking_ = &unimplemented;
+        value = read(offset, size);
+        peeking_ = nullptr;
+        return !unimplemented;
+    }
 
     // Where the device reports accesses to offsets it does not implement
     // (not owned); without a sink they go unreported.
@@ -29,12 +41,17 @@ protected:
     // nothing.
     std::uint32_t report_unimplemented(std::uint32_t offset, unsigned size, std::uint32_t value, bool is_write) const
     {
+        if (peeking_ != nullptr) {
+            *peeking_ = true; // a debugger's look is no guest error
+            return 0;
+        }
         if (guest_errors_ != nullptr) guest_errors_->guest_error(GuestError{name(), offset, size, is_write, value});
         return 0;
     }
 
 private:
     GuestErrorSink *guest_errors_ = nullptr;
+    bool *peeking_ = nullptr; // inside peek(): set when the offset is not implemented
 };
 
 // Interrupt lines from devices to the interrupt controller.

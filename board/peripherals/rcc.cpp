@@ -11,47 +11,45 @@ constexpr Cycles kHsiStart = us_to_cycles(2), kHsi14Start = us_to_cycles(1);
 
 void Rcc::reset()
 {
-    regs_.define(kCr, 0x00000083); // HSI on and ready, trimming 16
-    regs_.define(kCfgr, 0);
-    regs_.define(kCir, 0);
-    regs_.define(kApb2rstr, 0);
-    regs_.define(kApb1rstr, 0);
-    regs_.define(kAhbenr, 0x00000014); // SRAM and flash interface clocks
-    regs_.define(kApb2enr, 0);
-    regs_.define(kApb1enr, 0);
-    regs_.define(kBdcr, 0x00000018); // LSE drive at its highest
-    regs_.define(kCsr, 0x0C000000);
-    regs_.define(kAhbrstr, 0);
-    regs_.define(kCfgr2, 0);
-    regs_.define(kCfgr3, 0);
-    regs_.define(kCr2, 0x00000080); // HSI14 trimming 16
-    regs_.reset();
+    regs_.fill(0);
+    at(kCr) = 0x00000083;     // HSI on and ready, trimming 16
+    at(kAhbenr) = 0x00000014; // SRAM and flash interface clocks
+    at(kBdcr) = 0x00000018;   // LSE drive at its highest
+    at(kCsr) = 0x0C000000;
+    at(kCr2) = 0x00000080; // HSI14 trimming 16
+}
+
+bool Rcc::peek(std::uint32_t offset, unsigned, std::uint32_t &value)
+{
+    if (!defines(offset)) return false;
+    value = reg(offset);
+    return true;
 }
 
 std::uint32_t Rcc::read(std::uint32_t offset, unsigned size)
 {
-    if (!regs_.defines(offset)) return report_unimplemented(offset, size, 0, false);
-    return regs_.get(offset);
+    if (!defines(offset)) return report_unimplemented(offset, size, 0, false);
+    return reg(offset);
 }
 
 // An oscillator's ready flag is read-only: it follows the enable bit after
 // the oscillator's start-up time and drops at once when it is switched off.
 void Rcc::write_oscillator(std::uint32_t reg, std::uint32_t value, std::uint32_t on, std::uint32_t ready, Cycles start)
 {
-    const std::uint32_t old = regs_.get(reg);
+    const std::uint32_t old = at(reg);
     std::uint32_t v = (value & ~ready) | (old & ready);
     if (!(v & on)) v &= ~ready;
-    regs_.set(reg, v);
+    at(reg) = v;
     if ((v & on) && !(old & ready)) {
         sched_.schedule_in(start, [this, reg, on, ready] {
-            if (regs_.get(reg) & on) regs_.set(reg, regs_.get(reg) | ready);
+            if (at(reg) & on) at(reg) |= ready;
         });
     }
 }
 
 void Rcc::write(std::uint32_t offset, std::uint32_t value, unsigned size)
 {
-    if (!regs_.defines(offset)) {
+    if (!defines(offset)) {
         report_unimplemented(offset, size, value, true);
         return;
     }
@@ -65,11 +63,11 @@ void Rcc::write(std::uint32_t offset, std::uint32_t value, unsigned size)
     case kCfgr: {
         // The switch status (SWS) follows the selected source (SW) at once.
         const std::uint32_t sw = value & 3u;
-        regs_.set(kCfgr, (value & ~0xCu) | (sw << 2));
+        at(kCfgr) = (value & ~0xCu) | (sw << 2);
         return;
     }
     default:
-        regs_.set(offset, value);
+        at(offset) = value;
         return;
     }
 }

@@ -2,6 +2,8 @@
 // switch, and the enable bits that gate each peripheral's clock.
 #pragma once
 
+#include <array>
+
 #include "board/peripherals/peripheral.h"
 #include "board/peripherals/scheduler.h"
 
@@ -19,14 +21,23 @@ public:
     std::uint32_t read(std::uint32_t offset, unsigned size) override;
     void write(std::uint32_t offset, std::uint32_t value, unsigned size) override;
 
+    // Its reads change nothing: a debugger's peek is a read.
+    bool peek(std::uint32_t offset, unsigned size, std::uint32_t &value) override;
+
     // True when bit `bit` of the enable register at `offset` is set.
-    bool enabled(std::uint32_t offset, unsigned bit) const { return (regs_.get(offset) >> bit) & 1u; }
+    bool enabled(std::uint32_t offset, unsigned bit) const { return (reg(offset) >> bit) & 1u; }
+    // The register at `offset` itself, for a reader that tests its bits on
+    // every access (the board's clock gates); it lives as long as the RCC.
+    const std::uint32_t &reg(std::uint32_t offset) const { return regs_.at(offset / 4); }
 
 private:
+    static constexpr std::uint32_t kLastOffset = kCr2;
+    static bool defines(std::uint32_t offset) { return offset % 4 == 0 && offset <= kLastOffset; }
+    std::uint32_t &at(std::uint32_t offset) { return regs_[offset / 4]; }
     void write_oscillator(std::uint32_t reg, std::uint32_t value, std::uint32_t on, std::uint32_t ready, Cycles start);
 
     Scheduler &sched_;
-    RegisterFile regs_;
+    std::array<std::uint32_t, kLastOffset / 4 + 1> regs_{};
 };
 
 } // namespace sim

@@ -35,7 +35,7 @@ void Scheduler::run_due()
     }
 }
 
-void Scheduler::advance_to(Cycles until)
+void Scheduler::run_events_to(Cycles until)
 {
     while (!queue_.empty() && queue_.top().when <= until) {
         now_ = std::max(now_, queue_.top().when);

@@ -109,4 +109,11 @@ void SysTick::write(std::uint32_t offset, std::uint32_t value, unsigned size)
     }
 }
 
+bool SysTick::peek(std::uint32_t offset, unsigned size, std::uint32_t &value)
+{
+    if (offset != kCtrl) return Peripheral::peek(offset, size, value);
+    value = ctrl_;
+    return true;
+}
+
 } // namespace sim

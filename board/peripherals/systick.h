@@ -13,6 +13,8 @@ public:
     void reset() override;
     std::uint32_t read(std::uint32_t offset, unsigned size) override;
     void write(std::uint32_t offset, std::uint32_t value, unsigned size) override;
+    // CTRL without clearing COUNTFLAG.
+    bool peek(std::uint32_t offset, unsigned size, std::uint32_t &value) override;
 
     std::uint64_t wraps() const { return wraps_; }
 

@@ -310,4 +310,11 @@ void Usart::write(std::uint32_t offset, std::uint32_t value, unsigned size)
     update_irq();
 }
 
+bool Usart::peek(std::uint32_t offset, unsigned size, std::uint32_t &value)
+{
+    if (offset != kRdr) return Peripheral::peek(offset, size, value);
+    value = rdr_;
+    return true;
+}
+
 } // namespace sim

@@ -70,6 +70,8 @@ public:
     void reset() override;
     std::uint32_t read(std::uint32_t offset, unsigned size) override;
     void write(std::uint32_t offset, std::uint32_t value, unsigned size) override;
+    // RDR without emptying it.
+    bool peek(std::uint32_t offset, unsigned size, std::uint32_t &value) override;
 
     // ---- the far end of the line
     // Bytes sent by the host enter the receiver one byte time apart, after

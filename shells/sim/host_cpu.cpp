@@ -27,7 +27,7 @@ HostCpu::HostCpu(Board &board, const std::string &module_path)
 
 HostCpu::~HostCpu()
 {
-    thread_.reset(); // unwinds a firmware thread that is still running main()
+    fiber_.reset(); // unwinds a main() that is still running
 }
 
 CpuFactory HostCpu::factory(std::string module_path)
@@ -40,21 +40,21 @@ CpuFactory HostCpu::factory(std::string module_path)
 bool HostCpu::run_until(const std::function<bool()> &done, Cycles until)
 {
     if (done()) return true;
-    if (thread_ && thread_->finished()) throw BoardError("the firmware has stopped");
+    if (fiber_ && fiber_->finished()) throw BoardError("the firmware has stopped");
     pause_at_ = until;
     done_ = &done;
-    if (!thread_) {
+    if (!fiber_) {
         auto main_fn = parts_->main_entry;
-        thread_ = std::make_unique<CpuThread>([main_fn] { main_fn(); });
+        fiber_ = std::make_unique<CpuFiber>([main_fn] { main_fn(); });
     }
     try {
-        thread_->resume();
+        fiber_->resume();
     } catch (...) {
         done_ = nullptr;
         throw;
     }
     done_ = nullptr;
-    if (thread_->finished()) throw BoardError("main() returned");
+    if (fiber_->finished()) throw BoardError("main() returned");
     return done();
 }
 
@@ -66,9 +66,9 @@ bool HostCpu::waiting_for_line() const
 
 void HostCpu::maybe_pause()
 {
-    if (!thread_ || !thread_->on_cpu_thread()) return;
+    if (!fiber_ || !fiber_->inside()) return; // a test calling the firmware itself
     if (board_.take_pause_request() || sched_.now() >= pause_at_ || (done_ != nullptr && (*done_)())) {
-        thread_->yield();
+        fiber_->yield();
     }
 }
 
@@ -82,7 +82,7 @@ int HostCpu::current_priority() const
 void HostCpu::take_interrupts()
 {
     Nvic &nvic = board_.nvic();
-    for (;;) {
+    while (nvic.ready()) {
         const int exception = nvic.next_to_take(current_priority());
         if (exception < 0) return;
         const snt_host::Handler handler = parts_->vectors[exception];
@@ -110,7 +110,7 @@ void HostCpu::boundary()
 {
     ++accesses_;
     sched_.advance_to(sched_.now() + kAccessCycles);
-    take_interrupts();
+    if (board_.nvic().ready()) take_interrupts();
 }
 
 void HostCpu::stall_while_flash_busy()

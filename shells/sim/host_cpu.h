@@ -1,7 +1,7 @@
 // The firmware's host build as the board's CPU: a private copy of the
-// module (FirmwareModule), its main() on a thread of its own that takes
-// turns with the board's (CpuThread), and the Port its register cells and
-// wait hints call (firmware/platform/host/host_port.h).
+// module (FirmwareModule), its main() on a stack of its own that takes
+// turns with the board's code (CpuFiber), and the Port its register cells
+// and wait hints call (firmware/platform/host/host_port.h).
 //
 // Every register access of the firmware costs a few core cycles, lets the
 // events that have come due run, and is an instruction boundary at which
@@ -20,7 +20,7 @@
 #include "board/board.h"
 #include "board/cpu/cpu.h"
 #include "host_port.h"
-#include "shells/sim/cpu_thread.h"
+#include "shells/sim/cpu_fiber.h"
 #include "shells/sim/firmware_module.h"
 
 namespace sim {
@@ -87,7 +87,7 @@ private:
     std::uint64_t accesses_ = 0;
     Cycles flash_stall_cycles_ = 0;
     std::array<HandlerFigures, kExceptionCount> handlers_{};
-    std::unique_ptr<CpuThread> thread_; // last: it runs code of the module
+    std::unique_ptr<CpuFiber> fiber_; // last: it runs code of the module
 };
 
 } // namespace sim

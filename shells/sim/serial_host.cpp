@@ -123,8 +123,9 @@ void StdioHost::flush()
 bool StdioHost::read_more()
 {
     flush(); // whoever writes our input may be waiting for the answer
-    if (stop_.wait(in_fd_, POLLIN) == StopSignals::Wait::Stopped) {
-        board_->request_pause();
+    const StopSignals::Wait w = stop_.wait(in_fd_, POLLIN, wait_limit_ms_);
+    if (w != StopSignals::Wait::Ready) {
+        board_->request_pause(); // a stop signal, or the run loop's turn
         return false;
     }
     char buf[kBlock];
@@ -176,7 +177,13 @@ void StdioHost::feed()
     Usart &usart = board_->usart();
     Scheduler &sched = board_->scheduler();
     feeding_ = false;
-    if (input_.empty() && !eof_ && !read_more()) return;
+    if (input_.empty() && !eof_ && !read_more()) {
+        if (stop_.received() != 0) return;
+        // Nothing came within the wait's limit: look again a byte later.
+        feeding_ = true;
+        sched.schedule_in(usart.byte_cycles(), [this] { feed(); });
+        return;
+    }
     if (!input_.empty()) {
         usart.host_send(reinterpret_cast<const std::uint8_t *>(input_.data()), input_.size());
         input_.clear();

@@ -49,6 +49,10 @@ public:
     void attach(Board &board) override;
     bool finished() const override { return finished_ || stop_.received() != 0; }
     void finish() override { flush(); }
+    // Waits for input at most this long (default -1: until it comes), then
+    // pauses the board and lets virtual time go on: for a run loop that has
+    // a debugger's socket to look after between slices.
+    void set_input_wait_limit(int ms) { wait_limit_ms_ = ms; }
 
 private:
     void on_idle();
@@ -69,6 +73,7 @@ private:
     bool finished_ = false;
     bool output_failed_ = false;
     std::string output_;
+    int wait_limit_ms_ = -1;
 };
 
 // The pseudo-terminal's link cannot be made (the path exists, or its folder

@@ -19,10 +19,12 @@
 #include "board/bench/bench_dut_text.h"
 #include "board/bench/dut_text.h"
 #include "board/board.h"
+#include "board/cpu/chip_cpu.h"
 #include "board/cpu/elf_image.h"
 #include "board/statistics.h"
 #include "protocol.h"
 #include "shells/sim/bus_log.h"
+#include "shells/sim/gdb_server.h"
 #include "shells/sim/input_files.h"
 #include "shells/sim/output_file.h"
 #include "shells/sim/page_file.h"
@@ -37,6 +39,13 @@ namespace {
 // the program looks for a stop signal. (Waits for input or output watch for
 // one themselves.)
 constexpr sim::Cycles kSliceCycles = sim::kCoreHz / 100;
+
+// How long a wait for GDB lasts while it holds the core, before the run
+// loop looks at its signals again.
+constexpr int kGdbWaitMs = 200;
+// How long, with --gdb, a wait for standard input lasts before GDB's socket
+// is looked at (virtual time goes on meanwhile).
+constexpr int kGdbInputWaitMs = 50;
 
 // Exit status for a bad option or value.
 constexpr int kUsageStatus = 2;
@@ -65,6 +74,8 @@ struct Options {
     std::string rom;
     bool boot0 = false;
     bool stats = false;
+    std::string gdb;
+    bool gdb_wait = false;
 };
 
 // A path option given an empty value is a mistake, not "no file".
@@ -84,6 +95,18 @@ const CLI::Validator kCrystalHz(
             return range;
         }
         return std::isfinite(v) && v >= 1e6 && v <= 50e6 ? std::string() : range;
+    },
+    "");
+
+// Where GDB connects: [HOST:]PORT.
+const CLI::Validator kGdbAddress(
+    [](std::string &text) {
+        try {
+            sim::GdbAddress::parse(text);
+        } catch (const sim::GdbAddressError &e) {
+            return std::string(e.what());
+        }
+        return std::string();
     },
     "");
 
@@ -182,6 +205,13 @@ void add_options(CLI::App &app, Options &o)
     app.add_flag("--boot0", o.boot0,
                  "Start with BOOT0 high: the chip's system bootloader answers on the serial port (8 data bits, "
                  "even parity, the host's baud rate) until Go starts what the flash holds on the Cortex-M0 core");
+    auto *gdb = app.add_option("--gdb", o.gdb,
+                               "With --image: serve GDB's remote protocol at [HOST:]PORT (HOST 127.0.0.1 unless "
+                               "given; port 0 takes a free one); the core halts when GDB attaches and runs on when "
+                               "it detaches")
+                    ->type_name("[HOST:]PORT")
+                    ->check(kGdbAddress);
+    app.add_flag("--gdb-wait", o.gdb_wait, "With --gdb: hold the core at reset until GDB attaches")->needs(gdb);
     app.add_flag("--stats", o.stats,
                  "At exit, print statistics of the run on standard error, one 'name value' a line: cycles, "
                  "instructions, per interrupt handler irq.NAME.count/.cycles_max/.cycles_mean, adc.overruns, "
@@ -206,6 +236,7 @@ sim::BoardOptions board_options_of(const Options &o)
 // built; throws what parse() reports.
 void check_inputs(const Options &o)
 {
+    if (!o.gdb.empty() && o.image.empty()) throw CLI::ValidationError("--gdb", "debugs the chip image: give --image");
     if (!o.image.empty()) {
         if (const std::string why = unreadable(o.image); !why.empty()) throw sim::ImageError(o.image + ": " + why);
         sim::read_image_file(o.image);
@@ -288,6 +319,52 @@ std::vector<std::pair<std::string, std::string>> inputs_of(const Options &opt)
     return in;
 }
 
+// The serial port on standard input and output.
+std::unique_ptr<sim::SerialHost> stdio_host(const Options &opt, sim::StopSignals &stop)
+{
+    auto stdio = std::make_unique<sim::StdioHost>(
+        opt.stream ? sim::StdioHost::Mode::Stream : sim::StdioHost::Mode::Careful, 0, 1, stop);
+    // GDB's socket is looked after between slices: a wait for input may not
+    // hold them up.
+    if (!opt.gdb.empty()) stdio->set_input_wait_limit(kGdbInputWaitMs);
+    return stdio;
+}
+
+// Runs the board in slices until the serial host is done, a stop signal
+// comes or GDB kills the run. Between two slices GDB is looked after; while
+// it holds the core the board does not run at all.
+void run_board(sim::Board &board, sim::SerialHost &host, sim::GdbServer *gdb, sim::StopSignals &stop)
+{
+    const auto done = [&host] { return host.finished(); };
+    while (!host.finished() && stop.check() == 0 && !(gdb != nullptr && gdb->killed())) {
+        if (gdb != nullptr) {
+            gdb->service(kGdbWaitMs);
+            if (gdb->holding()) continue; // no time passes anywhere on the board
+        }
+        board.run_until(done, kSliceCycles);
+    }
+    if (gdb != nullptr) gdb->finish(0);
+}
+
+// The GDB listener --gdb asks for, on the board's Cortex-M0 core; tells on
+// standard error where it listens. Throws GdbAddressError.
+std::unique_ptr<sim::GdbServer> open_gdb(const Options &opt, sim::Board &board, sim::StopSignals &stop)
+{
+    if (opt.gdb.empty()) return nullptr;
+    auto *cpu = dynamic_cast<sim::ChipCpu *>(&board.cpu());
+    if (cpu == nullptr) throw sim::GdbAddressError("debugs the chip image only");
+    const sim::GdbAddress address = sim::GdbAddress::parse(opt.gdb);
+    auto gdb = std::make_unique<sim::GdbServer>(address, board, *cpu, stop);
+    if (opt.gdb_wait) gdb->hold_until_attached();
+    if (!address.loopback()) {
+        complain("warning: GDB listens on " + address.host +
+                 ", not only on this machine's loopback address: anyone who can reach it can take the chip over");
+    }
+    complain(std::string(opt.gdb_wait ? "waiting for GDB" : "GDB can attach") + " at " + address.host + ":" +
+             std::to_string(gdb->port()));
+    return gdb;
+}
+
 int run(const Options &opt, sim::StopSignals &stop)
 {
     // Every output is opened, and the port's link made, before any file is
@@ -316,14 +393,18 @@ int run(const Options &opt, sim::StopSignals &stop)
         complain(std::string("--pty ") + e.what());
         return kUsageStatus;
     }
-    if (!host) {
-        host = std::make_unique<sim::StdioHost>(
-            opt.stream ? sim::StdioHost::Mode::Stream : sim::StdioHost::Mode::Careful, 0, 1, stop);
-    }
+    if (!host) host = stdio_host(opt, stop);
     sim::SimBoard board(board_options_of(opt));
     // As an emulator logs guest errors: one line for each register the
     // firmware reaches that the models do not implement, and the run goes on.
     board.set_guest_error_handler([](const sim::GuestError &e) { complain("guest error: " + sim::describe(e)); });
+    std::unique_ptr<sim::GdbServer> gdb;
+    try {
+        gdb = open_gdb(opt, board, stop);
+    } catch (const sim::GdbAddressError &e) {
+        complain("--gdb " + std::string(e.what()));
+        return kUsageStatus;
+    }
     StatisticsPrinter stats(opt.stats ? &board : nullptr);
     std::unique_ptr<sim::BusLogWriter> bus_log;
     std::unique_ptr<sim::BusMonitor> bus_monitor;
@@ -344,10 +425,7 @@ int run(const Options &opt, sim::StopSignals &stop)
         vcd->follow(board.gpiof(), 1, 2);
     }
     host->attach(board);
-    const auto done = [&host] { return host->finished(); };
-    while (!host->finished() && stop.check() == 0) {
-        board.run_until(done, kSliceCycles);
-    }
+    run_board(board, *host, gdb.get(), stop);
     const int signal = stop.check();
     host->finish();
     if (vcd) vcd->close();

@@ -207,7 +207,7 @@ TEST_F(GdbStubTest, WritesRegistersAndMemory)
 TEST_F(GdbStubTest, PlacesBreakpointsAndWatchpointsUpToTheTargetsComparators)
 {
     EXPECT_EQ(ask("qSupported:multiprocess+;swbreak+;hwbreak+;vContSupported+"),
-              "PacketSize=1000;qXfer:features:read+;QStartNoAckMode+;swbreak+;hwbreak+");
+              "PacketSize=1000;qXfer:features:read+;QStartNoAckMode+;vContSupported+;swbreak+;hwbreak+");
     EXPECT_EQ(ask("Z0,8000100,2"), "OK");
     EXPECT_EQ(ask("Z0,8000104,3"), "E1C"); // a kind the target refuses
     for (unsigned i = 0; i < 4; ++i) EXPECT_EQ(ask("Z1,80002" + std::to_string(i) + "0,2"), "OK");

@@ -295,6 +295,11 @@ TEST(SntSimOptions, BadDeviceNoiseOrSeedExitWithStatus2AndOneLine)
         {{"--seed", "x"}, "--seed"},
         {{"--seed", "-1"}, "--seed"},
         {{"--seed", "18446744073709551616"}, "--seed"},
+        {{"--gdb", "1234"}, "--gdb: debugs the chip image: give --image"},
+        {{"--gdb", "port"}, "--gdb"},
+        {{"--gdb", "70000"}, "--gdb"},
+        {{"--gdb", "example.com:1234"}, "HOST must be an IPv4 address"},
+        {{"--gdb-wait"}, "--gdb"},
     };
     for (const Case &c : cases) {
         const ProcessResult r = snt_sim(c.args, "");
