@@ -159,8 +159,12 @@ public:
             return stream();
         case 8:
             return expect("bad JSON", raw_post("/api/check", "{\"start\": [", serve_.token(), ""), {400});
-        case 9:
-            return expect("wrong token", raw_post("/api/stop", "{}", "f" + serve_.token().substr(1), ""), {401});
+        case 9: {
+            // One character changed, so that the token is wrong whatever it starts with.
+            std::string wrong = serve_.token();
+            wrong[0] = wrong[0] == 'f' ? 'e' : 'f';
+            return expect("wrong token", raw_post("/api/stop", "{}", wrong, ""), {401});
+        }
         case 10:
             return expect("wrong Host", raw_post("/api/stop", "{}", serve_.token(), "evil.example"), {403});
         case 11:
