@@ -23,7 +23,7 @@ REAL_TESTER_SECONDS = 4.5
 
 
 def one(web, folder):
-    site = site_test.Site(web)
+    site = site_test.StaticSite(web)
     driver = site_test.browser(folder)
     try:
         s = site_test.Session(driver, None)

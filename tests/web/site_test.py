@@ -23,73 +23,21 @@ import json
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
-PATIENCE = 180  # seconds for any one thing to happen
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from chromium import PATIENCE, Failure, StaticSite, browser, check, decibels_at  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 CRYSTAL = {"dut": "crystal:10M:50000", "start": "9.998M", "stop": "10.002M", "points": "201"}
 FLAT_S2P = "# MHz S DB R 50\n1 0 0 -20 0 0 0 0 0\n30 0 0 -20 0 0 0 0 0\n"
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
-
-
-class Site:
-    """build/web served by `python3 -m http.server` on a free port; stop()
-    takes it away (the page goes offline)."""
-
-    def __init__(self, folder):
-        with socket.socket() as probe:
-            probe.bind(("127.0.0.1", 0))
-            port = probe.getsockname()[1]
-        self.server = subprocess.Popen([sys.executable, "-m", "http.server", "--bind", "127.0.0.1", "--directory",
-                                        folder, str(port)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.url = "http://127.0.0.1:%d/" % port
-        deadline = time.monotonic() + PATIENCE
-        while time.monotonic() < deadline:
-            check(self.server.poll() is None, "python3 -m http.server ended")
-            try:
-                socket.create_connection(("127.0.0.1", port), timeout=1).close()
-                return
-            except OSError:
-                time.sleep(0.1)
-        raise Failure("python3 -m http.server did not listen")
-
-    def stop(self):
-        if self.server.poll() is None:
-            self.server.terminate()
-            self.server.wait(timeout=PATIENCE)
-
-
-def browser(folder):
-    options = webdriver.ChromeOptions()
-    options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
-    for arg in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
-                "--disable-component-update", "--disable-sync", "--no-first-run", "--disable-dev-shm-usage",
-                "--window-size=1280,900", "--user-data-dir=" + tempfile.mkdtemp(dir=folder)]:
-        options.add_argument(arg)
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
-    service = Service(executable_path=shutil.which("chromedriver") or "/usr/bin/chromedriver")
-    driver = webdriver.Chrome(service=service, options=options)
-    driver.set_page_load_timeout(PATIENCE)
-    driver.set_script_timeout(PATIENCE)
-    return driver
 
 
 def command_line(snt, folder, dut, settings, name):
@@ -103,19 +51,6 @@ def command_line(snt, folder, dut, settings, name):
     maximum = re.search(r"maximum (\S+ dB at \S+ \S*Hz)", run.stdout + run.stderr)
     check(maximum, "no summary in: " + run.stdout + run.stderr)
     return decibels_at(maximum.group(1))
-
-
-def hertz(text):
-    match = re.fullmatch(r"([\d.]+) (G|M|k)?Hz", text.strip())
-    check(match, "not a frequency: " + repr(text))
-    return float(match.group(1)) * {"G": 1e9, "M": 1e6, "k": 1e3, None: 1}[match.group(2)]
-
-
-def decibels_at(text):
-    """(dB, Hz) from "-0.02 dB at 10.7 MHz"."""
-    match = re.fullmatch(r"(-?[\d.]+) dB at (.+)", text.strip())
-    check(match, "not a marker: " + repr(text))
-    return float(match.group(1)), hertz(match.group(2))
 
 
 def same_marker(page, cli, what, frequency=True):
@@ -381,8 +316,8 @@ def run(web, snt, sim):
     figures = {}
     try:
         for name, part in [("serial", "serial"), ("virtual", "virtual"), ("no serial", "none")]:
-            site = Site(web)
-            driver = browser(folder)
+            site = StaticSite(web)
+            driver = browser(folder, performance_log=True)
             driver.execute_cdp_cmd("Page.setDownloadBehavior", {"behavior": "allow", "downloadPath": downloads})
             try:
                 if part == "virtual":

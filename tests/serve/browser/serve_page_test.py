@@ -25,23 +25,14 @@ import tempfile
 import threading
 import time
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
-PATIENCE = 180  # seconds for any one thing to happen
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from chromium import PATIENCE, Failure, browser, check, decibels_at, hertz  # noqa: E402
+
 DEVICE = ["--dut", "bandpass:10.7M:1M", "--noise", "0"]
 SETTINGS = {"start": "5M", "stop": "16M", "points": "221"}
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
 
 
 def start_server(snt):
@@ -103,35 +94,6 @@ def command_line_summary(snt, folder):
         "lower": float(points.group(1)) * scale[points.group(2)],
         "upper": float(points.group(3)) * scale[points.group(4)],
     }
-
-
-def hertz(text):
-    match = re.fullmatch(r"([\d.]+) (G|M|k)?Hz", text.strip())
-    check(match, "not a frequency: " + repr(text))
-    return float(match.group(1)) * {"G": 1e9, "M": 1e6, "k": 1e3, None: 1}[match.group(2)]
-
-
-def decibels_at(text):
-    """(dB, Hz) from "-0.02 dB at 10.7 MHz"."""
-    match = re.fullmatch(r"(-?[\d.]+) dB at (.+)", text.strip())
-    check(match, "not a marker: " + repr(text))
-    return float(match.group(1)), hertz(match.group(2))
-
-
-def browser(folder):
-    options = webdriver.ChromeOptions()
-    options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
-    for arg in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                "--disable-dev-shm-usage", "--window-size=1280,900",
-                "--user-data-dir=" + os.path.join(folder, "profile")]:
-        options.add_argument(arg)
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    service = Service(executable_path=shutil.which("chromedriver") or "/usr/bin/chromedriver")
-    driver = webdriver.Chrome(service=service, options=options)
-    driver.set_page_load_timeout(PATIENCE)
-    driver.set_script_timeout(PATIENCE)
-    return driver
 
 
 def run(snt, out):
