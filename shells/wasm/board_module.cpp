@@ -17,6 +17,7 @@
 //                                reply's longest) is waiting
 //   board.runUntilIdle(max)      true once the firmware waits idle with no
 //                                line left to send
+//   board.idle()                 the same, now, without running
 //   board.takeOutput()           the bytes the firmware sent since the last call
 //   board.now()                  virtual time in 8 MHz core cycles
 //   board.settingsPage()         the settings page's 1024 bytes
@@ -161,9 +162,9 @@ public:
     }
     bool run_until_idle(double max_cycles)
     {
-        return run([this] { return lines_.empty() && !board_.usart().host_sending() && board_.firmware_idle(); },
-                   max_cycles);
+        return run([this] { return idle(); }, max_cycles);
     }
+    bool idle() const { return lines_.empty() && !board_.usart().host_sending() && board_.firmware_idle(); }
 
     val take_output()
     {
@@ -226,6 +227,7 @@ EMSCRIPTEN_BINDINGS(snt_board)
         .function("runUntilOutput", &WebBoard::run_until_output)
         .function("runUntilLine", &WebBoard::run_until_line)
         .function("runUntilIdle", &WebBoard::run_until_idle)
+        .function("idle", &WebBoard::idle)
         .function("takeOutput", &WebBoard::take_output)
         .function("now", &WebBoard::now)
         .function("settingsPage", &WebBoard::settings_page)

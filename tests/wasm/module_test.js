@@ -202,9 +202,12 @@ test("the client over the page's loop sweeps the board as snt sweep does", async
     clock: host.open({ dut: "bandpass:10.7M:1M", noise: 0 }, image),
     now() { return this.clock; },
     async write(bytes) { host.write(bytes); },
+    reads: 0,
     async read(until) {
       const r = host.read(until);
+      assert.ok(r.now <= Math.max(until, this.clock), `read to ${until} ran on to ${r.now}`);
       this.clock = r.now;
+      ++this.reads;
       return r.bytes;
     },
     async close() { host.close(); },
@@ -213,7 +216,11 @@ test("the client over the page's loop sweeps the board as snt sweep does", async
   assert.equal(await tester.connect(), 25000000);
   const plan = M.checkSweep({ start: "5M", stop: "16M", points: "221" });
   const levels = [];
+  transport.reads = 0;
   assert.equal(await tester.sweep(plan, (i, level) => { levels[i] = level; }), 221);
+  // The points of one command come many to a read, as the page's worker
+  // answers them.
+  assert.ok(transport.reads < 221 / 4, `${transport.reads} reads for 221 points`);
   // The same filter measured by snt: the levels as close as two sweeps of
   // the board come (where in the beat each measurement starts depends on
   // the commands before it), within 0.05 dB.

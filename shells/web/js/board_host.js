@@ -6,6 +6,19 @@
 'use strict';
 
 (function (root) {
+  // Wall time a read may go on gathering lines.
+  const BATCH_MS = 10;
+
+  function joined(parts) {
+    const bytes = new Uint8Array(parts.reduce((n, p) => n + p.length, 0));
+    let at = 0;
+    for (const p of parts) {
+      bytes.set(p, at);
+      at += p.length;
+    }
+    return bytes;
+  }
+
   class BoardHost {
     // `M` is the module (createSnt()).
     constructor(M) {
@@ -29,11 +42,25 @@
     write(bytes) { this.board.send(bytes); }
 
     // Runs the board until a whole line has come or its clock reaches
-    // `until` (microseconds); what came, and the time.
+    // `until` (microseconds); what came, and the time. While the firmware
+    // is still busy with the command (a sweep's points), the lines that
+    // follow within a few milliseconds of wall time come in the same
+    // answer: one message for many points, and the client, which acts on
+    // a sweep's points only when it ends, loses nothing by hearing them
+    // together. The board never runs past `until`, so no deadline of the
+    // client's passes unseen.
     read(until) {
-      const left = until * this.perMicrosecond - this.board.now();
-      if (left > 0) this.board.runUntilLine(left);
-      return { bytes: this.board.takeOutput(), now: this.now() };
+      const end = until * this.perMicrosecond;
+      const ran = () => {
+        const left = end - this.board.now();
+        return left > 0 && this.board.runUntilLine(left);
+      };
+      if (!ran()) return { bytes: this.board.takeOutput(), now: this.now() };
+      const parts = [this.board.takeOutput()];
+      const started = Date.now();
+      while (Date.now() - started < BATCH_MS && !this.board.idle() && ran()) parts.push(this.board.takeOutput());
+      parts.push(this.board.takeOutput());
+      return { bytes: joined(parts), now: this.now() };
     }
 
     // Runs the board until its clock reaches `until`, whatever comes: for a

@@ -139,11 +139,23 @@ export class LocalSource {
     if (!plan.ok) return { error: plan.error, field: plan.field };
     const frequencies = this.analysis.frequencies(settings);
     const started = this.job('sweep', async (tester) => {
+      // The points that came together go on together: the trace, its
+      // analysis and the panels follow once per batch, not once per point.
+      let batch = null;
+      const flush = () => {
+        if (batch) this.emit('points', batch);
+        batch = null;
+      };
       const done = await tester.sweep({ ...plan, frequencies }, (index, level) => {
         this.levels.push(level);
-        this.emit('points', { sweep: this.sweep.id, first: index, points: [[frequencies[index], level]] });
+        if (!batch) {
+          batch = { sweep: this.sweep.id, first: index, points: [] };
+          queueMicrotask(flush);
+        }
+        batch.points.push([frequencies[index], level]);
         return !this.stopRequested;
       });
+      flush();
       Object.assign(this.sweep, { status: done < plan.points ? 'stopped' : 'done' });
       this.emit('end', { ...this.sweep });
       return '';
