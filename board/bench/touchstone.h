@@ -20,21 +20,18 @@
 //   value. A magnitude of 0 counts as -300 dB.
 //
 // The text is parsed here; reading a file is the caller's (snt-sim's:
-// shells/sim/input_files.h). A file is bounded: at most kMaxBytes, lines of
-// at most kMaxLineChars, at most kMaxPoints points.
+// shells/sim/input_files.h). A file is bounded as touchstone_lines.h says:
+// at most kMaxBytes, lines of at most kMaxLineChars, at most kMaxPoints
+// points.
 #pragma once
 
-#include <cstddef>
 #include <memory>
 #include <string>
 
 #include "board/bench/dut.h"
+#include "board/bench/touchstone_lines.h"
 
 namespace sim::touchstone {
-
-constexpr std::size_t kMaxBytes = 16u << 20;
-constexpr std::size_t kMaxLineChars = 4096;
-constexpr std::size_t kMaxPoints = 100'000;
 
 // How messages about the file at `path` begin: "touchstone: PATH".
 std::string where(const std::string &path);
