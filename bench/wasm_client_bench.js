@@ -9,39 +9,20 @@
 "use strict";
 const fs = require("node:fs");
 const path = require("node:path");
+const { loadBoardHost, sameThreadTransport } = require("../tests/support/page_board.js");
 
 const root = path.join(__dirname, "..");
 const runs = Number(process.argv[2] || 5);
 const modulePath = path.resolve(process.argv[3] || path.join(root, "build/wasm/shells/wasm/snt.js"));
 const imagePath = process.argv[4] || path.join(root, "build/chip/firmware/snt-fw.elf");
 
-// board_host.js is a classic script (the worker imports it).
-function classic(file) {
-  const module = { exports: {} };
-  new Function("self", "module", fs.readFileSync(file, "utf8"))({}, module);
-  return module.exports;
-}
-
 async function main() {
   const M = await require(modulePath)({ wasmBinary: fs.readFileSync(modulePath.replace(/\.js$/, ".wasm")) });
-  const BoardHost = classic(path.join(root, "shells/web/js/board_host.js"));
   const { Tester } = await import(path.join(root, "shells/web/js/tester.js"));
   const { VIRTUAL_POINTS_PER_COMMAND } = await import(path.join(root, "shells/web/js/transports.js"));
-  const host = new BoardHost(M);
-  // The transport the page's worker gives, without the worker.
-  const transport = {
-    name: "the virtual board",
-    pointsPerCommand: VIRTUAL_POINTS_PER_COMMAND,
-    clock: host.open({ dut: "bandpass:10.7M:1M" }, fs.readFileSync(imagePath)),
-    now() { return this.clock; },
-    async write(bytes) { host.write(bytes); },
-    async read(until) {
-      const r = host.read(until);
-      this.clock = r.now;
-      return r.bytes;
-    },
-    async close() { host.close(); },
-  };
+  const host = new (loadBoardHost())(M);
+  const transport = sameThreadTransport(host, host.open({ dut: "bandpass:10.7M:1M" }, fs.readFileSync(imagePath)),
+    VIRTUAL_POINTS_PER_COMMAND);
   const tester = new Tester(M, transport);
   await tester.connect();
   const settings = { start: "5M", stop: "16M", points: "221", step: "", scale: "linear" };

@@ -14,6 +14,7 @@ const { execFileSync } = require("node:child_process");
 const fs = require("node:fs");
 const path = require("node:path");
 const test = require("node:test");
+const { loadBoardHost, sameThreadTransport } = require("../support/page_board.js");
 
 function args() {
   const out = {};
@@ -128,13 +129,6 @@ test("what the board refuses comes back as an Error with its message", async () 
   board.delete();
 });
 
-// A classic script of the page's (as its worker imports it) under Node.js.
-function classic(file) {
-  const module = { exports: {} };
-  new Function("self", "module", fs.readFileSync(file, "utf8"))({}, module);
-  return module.exports;
-}
-
 // A sweep saved by snt on the same board and seed.
 function savedSweep(name, dut, seed, board = []) {
   const csv = path.join(opt.scratch, name);
@@ -194,24 +188,8 @@ test("refusals are the command line's messages", async () => {
 test("the client over the page's loop sweeps the board as snt sweep does", async () => {
   const M = await modulePromise;
   const { Tester } = await import(path.resolve(__dirname, "../../shells/web/js/tester.js"));
-  const BoardHost = classic(path.resolve(__dirname, "../../shells/web/js/board_host.js"));
-  const host = new BoardHost(M);
-  const transport = {
-    name: "the virtual board",
-    pointsPerCommand: 250,
-    clock: host.open({ dut: "bandpass:10.7M:1M", noise: 0 }, image),
-    now() { return this.clock; },
-    async write(bytes) { host.write(bytes); },
-    reads: 0,
-    async read(until) {
-      const r = host.read(until);
-      assert.ok(r.now <= Math.max(until, this.clock), `read to ${until} ran on to ${r.now}`);
-      this.clock = r.now;
-      ++this.reads;
-      return r.bytes;
-    },
-    async close() { host.close(); },
-  };
+  const host = new (loadBoardHost())(M);
+  const transport = sameThreadTransport(host, host.open({ dut: "bandpass:10.7M:1M", noise: 0 }, image), 250);
   const tester = new Tester(M, transport);
   assert.equal(await tester.connect(), 25000000);
   const plan = M.checkSweep({ start: "5M", stop: "16M", points: "221" });
@@ -221,6 +199,7 @@ test("the client over the page's loop sweeps the board as snt sweep does", async
   // The points of one command come many to a read, as the page's worker
   // answers them.
   assert.ok(transport.reads < 221 / 4, `${transport.reads} reads for 221 points`);
+  assert.equal(transport.overran, null);
   // The same filter measured by snt: the levels as close as two sweeps of
   // the board come (where in the beat each measurement starts depends on
   // the commands before it), within 0.05 dB.

@@ -8,9 +8,9 @@ rows are the trace's, a PNG, the readout under the pointer, a kept trace, a
 reference from the trace and from a CSV file (and a file refused with its
 message), the crystal calibration (`c`, then `x` confirmed), a wrong device
 text refused with the command line's message before anything runs, a long
-sweep stopped, a Touchstone file from disk (and one refused); then the same
-page offline through its service worker. On a serial port through a
-stand-in for Web Serial (serial_double.js) whose bytes reach the virtual
+sweep stopped, a Touchstone file from disk (and one refused); then the
+site installable (Chromium's verdict) and the page offline through its
+service worker. On a serial port through a stand-in for Web Serial (serial_double.js) whose bytes reach the virtual
 board: the port opened at 115200 8N1, a sweep, the cable pulled mid-sweep
 (the points so far stay and download), plugged in again, ports that are not
 a tester; and a browser without Web Serial. No request may leave the origin.
@@ -239,6 +239,9 @@ def offline(driver, site, downloads):
     if not driver.execute_script("return !!navigator.serviceWorker.controller"):
         driver.refresh()
     s.wait.until(lambda d: d.execute_script("return !!navigator.serviceWorker.controller"))
+    # Chromium's own verdict on whether the site can be installed as an app.
+    errors = driver.execute_cdp_cmd("Page.getInstallabilityErrors", {})["installabilityErrors"]
+    check(not errors, "the site cannot be installed: %r" % errors)
     site.stop()
     driver.get(site.url + "?transport=virtual&dut=lowpass:7M&noise=0")
     s.wait.until(lambda d: s.text("dev-state") == "connected")
