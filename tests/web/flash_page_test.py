@@ -22,6 +22,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
@@ -61,11 +62,14 @@ class Page:
         self.d.execute_async_script("serialDouble.ready.then(arguments[0])")
 
     def flash(self, outcome):
-        """Starts the update and waits for its end; the message."""
+        """Starts the update and waits for its end; the message. The
+        seconds it took go into self.took."""
+        start = time.monotonic()
         self.click("fw-start")
         self.wait.until(lambda d: self.js("return document.getElementById('fw-start').disabled"))
         self.wait.until(lambda d: d.find_element(By.ID, "fw-start").is_enabled())
         check(self.text("fw-msg").startswith(outcome), "the update: " + self.text("fw-msg"))
+        self.took = time.monotonic() - start
         return self.text("fw-msg")
 
     def opened_since(self, n):
@@ -180,6 +184,7 @@ def session(driver, site, snt, image_bin, folder):
     driver.execute_async_script("serialDouble.ready.then(arguments[0])")
     opened = len(p.opened_since(0))
     said = p.flash("Flashed and verified snt-fw.elf: the tester answers " + IDENTIFICATION)
+    took = p.took
     check(p.opened_since(opened)[:2] == [BOOT, TESTER] and p.opened_since(opened)[2:] in ([TESTER], []),
           "opened with %r" % p.opened_since(opened))
     with open(image_bin, "rb") as f:
@@ -199,6 +204,7 @@ def session(driver, site, snt, image_bin, folder):
     check(all(b == 0xFF for b in p.rom()[SETTINGS:]), "the settings page was not erased")
     errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
     check(not errors, "console errors: %r" % errors)
+    return took
 
 
 def virtual_board(driver, site):
@@ -219,21 +225,24 @@ def main():
     folder = tempfile.mkdtemp(prefix="snt-flash-page-")
     site = StaticSite(args.site)
     try:
-        for part in (virtual_board, session):
-            driver = browser(folder)
-            try:
-                if part is session:
-                    session(driver, site, args.snt, args.image_bin, folder)
-                else:
-                    part(driver, site)
-            finally:
-                driver.quit()
+        driver = browser(folder)
+        try:
+            virtual_board(driver, site)
+        finally:
+            driver.quit()
+        driver = browser(folder)
+        try:
+            took = session(driver, site, args.snt, args.image_bin, folder)
+        finally:
+            driver.quit()
     except Failure as e:
         print("FAILED: %s" % e, file=sys.stderr)
         return 1
     finally:
         site.stop()
         shutil.rmtree(folder, ignore_errors=True)
+    print("the page flashed and verified the site's %d-byte image and had the tester's answer in %.2f s"
+          % (os.path.getsize(args.image_bin), took))
     print("the page refused what snt flash refuses, flashed a patched image that then ran, survived a pulled "
           "cable, flashed the site's image keeping the settings page, and erased it when asked")
     return 0
