@@ -6,7 +6,13 @@
 //
 //   const board = new Module.Board(options, imageBytes);
 //   options: {dut: "bandpass:10.7M:1M", touchstone: TEXT, noise: 2, seed: 1,
-//             xtal: 25e6, settings: Uint8Array(1024)}, each optional
+//             xtal: 25e6, settings: Uint8Array(1024), rom: Uint8Array(16384),
+//             boot0: false}, each optional
+//   With `rom` the board keeps its whole flash (image and settings page)
+//   there and runs what the flash holds, as snt-sim --rom does; a rom that
+//   holds no image yet gets the chip image first. With `boot0` it starts as
+//   the chip does with BOOT0 high: its bootloader on USART1 (8E1) until Go
+//   starts what the flash holds.
 //   board.send(bytes)            bytes onto the line now, at its byte rate
 //   board.queueLines(bytes)      lines sent one at a time, each when the
 //                                firmware waits idle (as snt-sim does with
@@ -21,6 +27,13 @@
 //   board.takeOutput()           the bytes the firmware sent since the last call
 //   board.now()                  virtual time in 8 MHz core cycles
 //   board.settingsPage()         the settings page's 1024 bytes
+//   board.rom()                  with `rom`: its 16384 bytes as kept now
+//   board.romChanges()           how often the rom was written so far
+//   board.setLine(line)          what the host's port is set to, as Web
+//                                Serial's open() takes it ({baudRate,
+//                                dataBits, parity: "none" | "even" | "odd",
+//                                stopBits}); a byte sent in another format
+//                                reaches the chip as a line error would
 //   board.statistics()           "name value" lines, as snt-sim --stats
 //   board.delete()               frees the board
 //   Module.checkBoard(options)   "" when a board could be built with these
@@ -45,11 +58,14 @@
 
 #include "board/bench/dut_text.h"
 #include "board/board.h"
+#include "board/boot/boot_cpu.h"
 #include "board/cpu/chip_cpu.h"
 #include "board/cpu/elf_image.h"
 #include "board/peripherals/flash_store.h"
 #include "board/statistics.h"
 #include "core/client/tester_client.h"
+#include "core/flash/bootloader_protocol.h"
+#include "core/flash/image.h"
 #include "shells/wasm/js_values.h"
 
 namespace {
@@ -71,11 +87,21 @@ public:
         std::copy(bytes_.begin(), bytes_.end(), bytes);
         return true;
     }
-    void store(const std::uint8_t *bytes, std::size_t size) override { bytes_.assign(bytes, bytes + size); }
+    void store(const std::uint8_t *bytes, std::size_t size) override
+    {
+        bytes_.assign(bytes, bytes + size);
+        ++stores_;
+    }
+    const std::string &bytes() const { return bytes_; }
+    unsigned stores() const { return stores_; }
 
 private:
     std::string bytes_;
+    unsigned stores_ = 0;
 };
+
+// Pages 0 to 14 of a rom hold no image: erased, or never written.
+bool without_image(const std::string &rom) { return rom.find_first_not_of('\xFF', 0) >= snt::boot::kImageLimit; }
 
 template <typename T>
 T option(const val &options, const char *name, T fallback)
@@ -104,7 +130,77 @@ sim::BoardSetup setup(const val &options)
         throw std::invalid_argument("xtal: must be a frequency from 1000000 to 50000000 Hz");
     const std::string settings = option<std::string>(options, "settings", "");
     if (!settings.empty()) s.settings_store = std::make_unique<PageInMemory>(settings);
+    const std::string rom = option<std::string>(options, "rom", "");
+    if (!rom.empty()) {
+        if (!settings.empty()) throw std::invalid_argument("a rom holds the settings page too: give rom or settings");
+        if (rom.size() != snt::boot::kFlashSize)
+            throw std::invalid_argument("rom: the whole flash has exactly " + std::to_string(snt::boot::kFlashSize) +
+                                        " bytes, not " + std::to_string(rom.size()));
+        s.settings_store = std::make_unique<PageInMemory>(rom);
+        s.store_region = sim::Flash::Region::WholeFlash;
+    }
     return s;
+}
+
+// The board's setup and CPU: the chip image on the core; or, with a rom or
+// BOOT0 high, what the flash holds (the chip image programmed first into a
+// rom without one), behind the bootloader with BOOT0 high.
+struct Parts {
+    sim::BoardSetup setup;
+    sim::CpuFactory cpu;
+    PageInMemory *rom = nullptr; // owned by the board's flash
+};
+
+Parts parts_of(const val &options, const std::vector<std::uint8_t> &image)
+{
+    Parts p;
+    p.setup = setup(options);
+    const bool boot0 = option<bool>(options, "boot0", false);
+    if (p.setup.store_region != sim::Flash::Region::WholeFlash && !boot0) {
+        p.cpu = sim::ChipCpu::factory(sim::ElfImage(image, "the chip image"));
+        return p;
+    }
+    sim::ElfImage elf(image, "the chip image");
+    if (p.setup.store_region == sim::Flash::Region::WholeFlash) {
+        p.rom = static_cast<PageInMemory *>(p.setup.settings_store.get());
+        if (without_image(p.rom->bytes())) p.setup.program = snt::flash::read_elf(image).bytes;
+    } else {
+        p.setup.program = snt::flash::read_elf(image).bytes;
+    }
+    if (!boot0) {
+        p.cpu = sim::ChipCpu::from_flash(elf);
+        return p;
+    }
+    p.cpu =
+        sim::BootCpu::factory([elf](sim::Board &board, std::uint32_t vectors, const std::vector<std::uint8_t> &ram) {
+            return sim::ChipCpu::from_flash(elf, vectors, ram)(board);
+        });
+    return p;
+}
+
+// The host's line as Web Serial's open() options give it.
+sim::Usart::HostLine host_line(const val &line)
+{
+    sim::Usart::HostLine h;
+    const double baud = option<double>(line, "baudRate", 115200);
+    if (!(baud >= 1 && baud <= 4e6) || baud != std::floor(baud))
+        throw std::invalid_argument("baudRate: a whole number from 1 to 4000000");
+    h.baud = static_cast<std::uint32_t>(baud);
+    h.data_bits = option<unsigned>(line, "dataBits", 8);
+    h.stop_bits = option<unsigned>(line, "stopBits", 1);
+    if (h.data_bits < 5 || h.data_bits > 8) throw std::invalid_argument("dataBits: 5 to 8");
+    if (h.stop_bits < 1 || h.stop_bits > 2) throw std::invalid_argument("stopBits: 1 or 2");
+    const std::string parity = option<std::string>(line, "parity", "none");
+    if (parity == "none") {
+        h.parity = sim::Usart::HostLine::Parity::None;
+    } else if (parity == "even") {
+        h.parity = sim::Usart::HostLine::Parity::Even;
+    } else if (parity == "odd") {
+        h.parity = sim::Usart::HostLine::Parity::Odd;
+    } else {
+        throw std::invalid_argument("parity: none, even or odd, not " + parity);
+    }
+    return h;
 }
 
 std::string check_board(const val &options)
@@ -120,14 +216,18 @@ std::string check_board(const val &options)
 class WebBoard {
 public:
     WebBoard(const val &options, const std::string &image)
-    try : board_(setup(options), sim::ChipCpu::factory(sim::ElfImage(bytes(image), "the chip image"))) {
+    try : WebBoard(parts_of(options, bytes(image))) {
+    } catch (const std::exception &e) {
+        throw_to_js(e);
+    }
+
+    explicit WebBoard(Parts parts) : board_(std::move(parts.setup), parts.cpu), rom_(parts.rom)
+    {
         board_.usart().set_tx_sink([this](std::uint8_t b) {
             output_.push_back(static_cast<char>(b));
             line_waiting_ = line_waiting_ || b == '\r' || output_.size() > snt::kMaxReplyLine;
         });
         board_.set_idle_hook([this] { send_next_line(); });
-    } catch (const std::exception &e) {
-        throw_to_js(e);
     }
 
     void send(const std::string &bytes)
@@ -179,6 +279,12 @@ public:
         const sim::Flash::PageData &page = board_.flash().contents();
         return bytes_to_js(std::string(page.begin(), page.end()));
     }
+    val rom() const { return rom_ ? bytes_to_js(rom_->bytes()) : val::null(); }
+    unsigned rom_changes() const { return rom_ ? rom_->stores() : 0; }
+    void set_line(const val &line)
+    {
+        or_throw([&] { board_.usart().set_host_line(host_line(line)); });
+    }
     std::string statistics() const
     {
         std::string text;
@@ -209,6 +315,7 @@ private:
     }
 
     sim::Board board_;
+    const PageInMemory *rom_;
     std::string output_;
     bool line_waiting_ = false; // output_ holds a whole line, or more than a reply's longest
     std::deque<std::string> lines_;
@@ -231,6 +338,9 @@ EMSCRIPTEN_BINDINGS(snt_board)
         .function("takeOutput", &WebBoard::take_output)
         .function("now", &WebBoard::now)
         .function("settingsPage", &WebBoard::settings_page)
+        .function("rom", &WebBoard::rom)
+        .function("romChanges", &WebBoard::rom_changes)
+        .function("setLine", &WebBoard::set_line)
         .function("statistics", &WebBoard::statistics);
     emscripten::function("checkBoard", &check_board);
     emscripten::constant("CORE_HZ", static_cast<double>(sim::kCoreHz));

@@ -221,3 +221,89 @@ test("the client over the page's loop sweeps the board as snt sweep does", async
   await assert.rejects(mute.connect(), (e) => e.failure === "no-answer" && /the virtual board/.test(e.message));
   await tester.close();
 });
+
+// The flashing job driven in the board's own time, as the page's loop
+// drives it over a port: what it ended with, and the events.
+function flashOnBoard(M, board, job) {
+  const us = () => board.now() / (M.CORE_HZ / 1e6);
+  const events = [];
+  job.start(us());
+  while (job.running()) {
+    const out = job.takeOutput();
+    if (out.length) board.send(out);
+    const wake = job.wakeAt();
+    const left = (wake === null ? us() : wake) * (M.CORE_HZ / 1e6) - board.now();
+    if (left > 0) board.runUntilOutput(left);
+    const got = board.takeOutput();
+    if (got.length) job.receive(us(), got);
+    else job.wake(us());
+    for (let e = job.nextEvent(); e; e = job.nextEvent()) events.push(e);
+  }
+  for (let e = job.nextEvent(); e; e = job.nextEvent()) events.push(e);
+  return events;
+}
+
+test("the flashing client writes an image through the board's bootloader, which then runs it from the rom", async () => {
+  const M = await modulePromise;
+  const bin = fs.readFileSync(opt.image.replace(/\.elf$/, ".bin"));
+  const patched = Buffer.from(latin1(bin).replace("1.3;VORN", "9.9;TEST"), "latin1");
+  const rom = new Uint8Array(16384).fill(0xff);
+  rom.set([0x12, 0x34], 15 * 1024); // something in the settings page
+  const board = new M.Board({ boot0: true, rom }, image);
+  try {
+    board.setLine({ baudRate: 115200, dataBits: 8, parity: "even", stopBits: 1 });
+    const job = new M.FlashJob("patched.bin", patched, {});
+    assert.match(job.describe(), /^raw binary image, \d+ bytes at 0x08000000 \(pages 0 to \d+\)$/);
+    const events = flashOnBoard(M, board, job);
+    const last = events[events.length - 1];
+    assert.equal(last.kind, "finished", JSON.stringify(last));
+    assert.equal(job.chipId(), 0x444);
+    assert.ok(events.some((e) => e.kind === "progress" && e.step === "verify" && e.done === patched.length));
+    job.delete();
+    const kept = board.rom();
+    assert.deepEqual(Buffer.from(kept.slice(0, patched.length)), patched);
+    assert.deepEqual([...kept.slice(15 * 1024, 15 * 1024 + 2)], [0x12, 0x34], "the settings page is kept");
+    board.setLine({ baudRate: 115200, dataBits: 8, parity: "none", stopBits: 1 });
+    board.send(new TextEncoder().encode("w\r"));
+    board.runFor(M.CORE_HZ / 2);
+    assert.match(latin1(board.takeOutput()), /9\.9;TEST\r$/);
+  } finally {
+    board.delete();
+  }
+
+  // A port left at 8N1: 0x7F, odd in its ones, passes (the stop bit falls
+  // where its even parity bit belongs), but Get's 0x00 arrives with a
+  // parity error, and the bootloader never answers it.
+  const wrong = new M.Board({ boot0: true, rom: new Uint8Array(16384).fill(0xff) }, image);
+  try {
+    wrong.setLine({ baudRate: 115200, dataBits: 8, parity: "none", stopBits: 1 });
+    const job = new M.FlashJob("snt-fw.elf", image, {});
+    const events = flashOnBoard(M, wrong, job);
+    job.delete();
+    assert.equal(events[events.length - 1].kind, "failed");
+    assert.match(events[events.length - 1].message, /^get: no answer from the bootloader; nothing was erased/);
+  } finally {
+    wrong.delete();
+  }
+});
+
+test("an image the flashing client refuses gets snt flash's message", async () => {
+  const M = await modulePromise;
+  for (const [name, bytes] of [["empty.bin", new Uint8Array(0)], ["large.bin", new Uint8Array(20000)],
+    ["bad.hex", new TextEncoder().encode(":0400000001020304F0\n")]]) {
+    const file = path.join(opt.scratch, name);
+    fs.writeFileSync(file, bytes);
+    let said = "";
+    try {
+      execFileSync(path.join(opt.tools, "snt"), ["--port", "/dev/null", "flash", file], { encoding: "latin1", stdio: "pipe" });
+    } catch (e) {
+      assert.equal(e.status, 2);
+      said = e.stderr.trim();
+    }
+    const why = M.checkImage(name, bytes);
+    assert.ok(why !== "", name);
+    assert.equal(said, `snt: flash: ${file}: ${why}`);
+    assert.throws(() => new M.FlashJob(name, bytes, {}), (e) => e.message === why);
+  }
+  assert.equal(M.checkImage("snt-fw.elf", image), "");
+});

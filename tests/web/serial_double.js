@@ -10,19 +10,33 @@
 //   "silent"   nothing answers
 //   "garbage"  bytes of line noise, now and then a carriage return
 //   "wrong"    every line answered with an identification not a tester's
+//   "bootloader" the virtual board over a 16 KB rom the double keeps
+//              (window.serialDouble.rom; null: the site's chip image in an
+//              otherwise erased flash), started with BOOT0 high, as the
+//              chip's bootloader answers at 8E1 until Go starts what the rom
+//              holds; with serialDouble.boot0 = false it runs the rom at
+//              once. Either is read at power-up: use() powers the board
+//              anew, as plug() does; the rom outlives both.
+// Every board hears the line each open() set (baud rate, data bits,
+// parity, stop bits): a byte sent in another format than its receiver's
+// arrives as a line error would.
 // window.serialDouble.unplug() takes the cable out (the streams fail, a
 // `disconnect` event), plug() puts it back (a `connect` event once the
 // tester has started); `ready` settles once it has; openedWith lists every
-// open()'s options.
+// open()'s options, `written` counts the bytes the page sent.
 (() => {
   if (!location.protocol.startsWith('http')) return;
 
   // The board's clock runs this many times the wall clock's.
   const PACE = 4;
 
+  const ERASED_ROM = () => new Uint8Array(16 * 1024).fill(0xff);
+
   class Board {
-    constructor(emit) {
+    // `serial`: the double, for a board over its rom (kind "bootloader").
+    constructor(emit, serial = null) {
       this.emit = emit;
+      this.serial = serial;
       this.worker = new Worker('js/board_worker.js');
       this.pending = new Map();
       this.next = 1;
@@ -48,7 +62,10 @@
         fetch('snt-fw.elf').then((r) => r.arrayBuffer()),
       ]);
       await this.call({ op: 'init', wasm });
-      const { now } = await this.call({ op: 'open', options: { dut: 'bandpass:10.7M:1M', noise: 0 }, image });
+      const options = { dut: 'bandpass:10.7M:1M', noise: 0 };
+      if (this.serial) Object.assign(options, { rom: this.serial.rom || ERASED_ROM(), boot0: this.serial.boot0 });
+      const { now, error } = await this.call({ op: 'open', options, image });
+      if (error) throw new Error('the double\'s board: ' + error);
       this.origin = now;
       this.wall = performance.now();
       this.timer = setInterval(() => this.pump(), 5);
@@ -58,14 +75,20 @@
       if (this.running || this.stopped) return;
       this.running = true;
       const until = this.origin + (performance.now() - this.wall) * 1000 * PACE;
-      const { bytes } = await this.call({ op: 'run', until });
+      const { bytes, rom } = await this.call({ op: 'run', until });
       this.running = false;
+      if (rom && this.serial && !this.stopped) this.serial.rom = rom;
       if (bytes && bytes.length && !this.stopped) this.emit(bytes);
     }
 
     async write(bytes) {
       await this.ready;
       if (!this.stopped) this.worker.postMessage({ op: 'write', bytes, id: 0 });
+    }
+
+    async setLine(line) {
+      await this.ready;
+      if (!this.stopped) this.worker.postMessage({ op: 'line', line, id: 0 });
     }
 
     stop() {
@@ -125,10 +148,13 @@
         cancel: () => { controller = null; },
       });
       const emit = (bytes) => { if (controller) controller.enqueue(new Uint8Array(bytes)); };
-      this.behind = this.serial.kind === 'tester' ? this.serial.board(emit) : new Responder(this.serial.kind, emit);
+      const board = this.serial.kind === 'tester' || this.serial.kind === 'bootloader';
+      this.behind = board ? this.serial.board(emit) : new Responder(this.serial.kind, emit);
+      if (board) this.behind.setLine(options);
       this.writable = new WritableStream({
         write: async (chunk) => {
           if (!this.serial.plugged) throw lost();
+          this.serial.written += chunk.length;
           await this.behind.write(new Uint8Array(chunk));
         },
       });
@@ -140,7 +166,7 @@
 
     async close() {
       if (!this.readable) throw new DOMException('The port is already closed.', 'InvalidStateError');
-      if (this.serial.kind !== 'tester' && this.behind) this.behind.stop();
+      if (this.behind instanceof Responder) this.behind.stop();
       this.readable = null;
       this.writable = null;
     }
@@ -154,17 +180,28 @@
       this.kind = 'tester';
       this.plugged = true;
       this.openedWith = [];
+      this.written = 0;
+      this.rom = null;
+      this.boot0 = true;
       this.port = new SerialPortDouble(this);
       this.power();
     }
 
-    use(kind) { this.kind = kind; }
+    use(kind) {
+      const powered = (k) => k === 'tester' || k === 'bootloader';
+      const again = kind !== this.kind && powered(kind) && this.plugged;
+      this.kind = kind;
+      if (again) {
+        if (this.tester) this.tester.stop();
+        this.power();
+      }
+    }
 
     // The tester is powered by its cable: it starts when plugged in (what
     // it says before the port is opened is lost) and keeps running while
     // the port is closed and opened again.
     power() {
-      this.tester = new Board(() => {});
+      this.tester = new Board(() => {}, this.kind === 'bootloader' ? this : null);
       this.ready = this.tester.ready;
     }
 

@@ -17,6 +17,7 @@
 import { ModuleAnalysis, ServerAnalysis } from './analysis.js';
 import { connectionPanel } from './connection.js';
 import { compiledModule, loadModule } from './module.js';
+import { flashPanel } from './flash_panel.js';
 import { devicePanel, markersPanel, referencePanel, sweepPanel, tracesPanel } from './panels.js';
 import { Trace } from './trace.js';
 import { TraceChart } from './trace_chart.js';
@@ -161,6 +162,7 @@ async function main() {
   page.add(tracesPanel(page));
   page.add(devicePanel(page));
   const connection = connectionPanel(page, { M, wasm, image: chipImage });
+  page.add(flashPanel(page, { M, image: chipImage, connection }));
 
   $('readonly').hidden = !site.server || !!page.token;
   sweep.fill(params);

@@ -33,6 +33,7 @@
     open(options, image) {
       this.close();
       this.board = new this.M.Board(options, image);
+      this.romSeen = 0;
       this.board.runUntilIdle(this.M.CORE_HZ);
       return this.now();
     }
@@ -40,6 +41,18 @@
     now() { return Math.floor(this.board.now() / this.perMicrosecond); }
 
     write(bytes) { this.board.send(bytes); }
+
+    // What the host's port is set to (Web Serial's open() options).
+    setLine(line) { this.board.setLine(line); }
+
+    // A board with a rom (options.rom): its bytes when they changed since
+    // the last call, else null.
+    romIfChanged() {
+      const changes = this.board.romChanges();
+      if (changes === this.romSeen) return null;
+      this.romSeen = changes;
+      return this.board.rom();
+    }
 
     // Runs the board until a whole line has come or its clock reaches
     // `until` (microseconds); what came, and the time. While the firmware

@@ -4,7 +4,9 @@
 //   {op: 'open', options, image}  a new board; answers {now}
 //   {op: 'write', bytes}          (no answer)
 //   {op: 'read', until}           answers {bytes, now}: a line, or until
-//   {op: 'run', until}            answers {bytes, now}: run until, whatever comes
+//   {op: 'run', until}            answers {bytes, now}: run until, whatever comes;
+//                                 with `rom` too when the board's rom changed
+//   {op: 'line', line}            the host's port settings (no answer)
 //   {op: 'settings'}              answers {page}: the settings page's bytes
 //   {op: 'close'}
 // A refusal or a fault of the board answers {error: message}.
@@ -34,8 +36,14 @@ async function handle(m) {
     return null;
   case 'read':
     return host.read(m.until);
-  case 'run':
-    return host.runTo(m.until);
+  case 'run': {
+    const answer = host.runTo(m.until);
+    const rom = host.romIfChanged();
+    return rom ? { ...answer, rom } : answer;
+  }
+  case 'line':
+    host.setLine(m.line);
+    return null;
   case 'settings':
     return { page: host.settingsPage() };
   case 'close':

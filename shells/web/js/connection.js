@@ -139,6 +139,10 @@ export function connectionPanel(page, { M, wasm, image }) {
   select.addEventListener('change', () => choose(select.value));
 
   return {
+    // The serial port chosen last (null before one is), and taking it as
+    // the tester's again: for the firmware update, which borrows it.
+    serialPort: () => port,
+    useSerial,
     // The transport and board the address asks for (?transport=virtual&dut=...).
     async start(params) {
       let kind = params.get('transport') || (page.site.server ? 'server' : 'virtual');

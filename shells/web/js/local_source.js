@@ -75,7 +75,7 @@ export class LocalSource {
         this.changed();
         return '';
       } catch (e) {
-        if (transport) transport.close().catch(() => {});
+        if (transport) await transport.close().catch(() => {});
         Object.assign(this.state, { connected: false, error: e.message, job: '' });
         this.changed();
         return e.message;
@@ -210,5 +210,8 @@ export class LocalSource {
     const tester = this.tester;
     this.tester = null;
     if (tester) await tester.close().catch(() => {});
+    // A connect under way lets go of its port too before this returns, so
+    // that whoever comes next (a firmware update) can open it.
+    await this.chain;
   }
 }

@@ -13,6 +13,9 @@ const LINE_END = 13;
 
 // What a serial port must be opened with to talk to the tester.
 export const TESTER_LINE = { baudRate: 115200, dataBits: 8, stopBits: 1, parity: 'none', flowControl: 'none' };
+// What the chip's serial bootloader (BOOT0 high) takes: 8 data bits, even
+// parity, one stop bit.
+export const BOOT_LINE = { baudRate: 115200, dataBits: 8, stopBits: 1, parity: 'even', flowControl: 'none' };
 
 export const WEB_SERIAL_BROWSERS =
   'Chrome, Edge, Opera and other Chromium-based browsers on a desktop computer';
@@ -44,9 +47,10 @@ export class SerialTransport {
     return SerialTransport.open(await navigator.serial.requestPort());
   }
 
-  static async open(port) {
+  // `line`: the options of open(), the tester's line unless told.
+  static async open(port, line = TESTER_LINE) {
     try {
-      await port.open(TESTER_LINE);
+      await port.open(line);
     } catch (e) {
       throw new TransportLost('could not open ' + portName(port) + ': ' + e.message);
     }
@@ -80,7 +84,7 @@ export class SerialTransport {
         if (value && value.length) {
           this.chunks.push(value);
           this.held += value.length;
-          if (this.wake && value.includes(LINE_END)) this.wake();
+          if (this.wake && (this.anyByte || value.includes(LINE_END))) this.wake();
         }
       }
       if (!this.closing) this.fail(this.name + ' was closed');
@@ -110,6 +114,14 @@ export class SerialTransport {
 
   hasLine() { return this.chunks.some((c) => c.includes(LINE_END)); }
 
+  // Bytes another reader took off the line but did not use: they come
+  // first in the next read.
+  replay(bytes) {
+    if (!bytes.length) return;
+    this.chunks.unshift(bytes);
+    this.held += bytes.length;
+  }
+
   async write(bytes) {
     if (this.lost) throw this.lost;
     try {
@@ -120,8 +132,11 @@ export class SerialTransport {
     }
   }
 
-  async read(until) {
-    if (!this.hasLine() && !this.lost) {
+  // `anyByte`: as soon as any byte is there, not only a whole line (the
+  // bootloader's answers are bytes).
+  async read(until, { anyByte = false } = {}) {
+    this.anyByte = anyByte;
+    if (!(anyByte ? this.held > 0 : this.hasLine()) && !this.lost) {
       const wait = Math.max(0, (until - this.now()) / 1000);
       await new Promise((resolve) => {
         const timer = setTimeout(resolve, wait);
