@@ -28,7 +28,7 @@ struct Figures {
 // The function an address lies in: describe() gives "0x... (name+0x...)".
 std::string function_of(const sim::ElfImage &image, std::uint32_t pc)
 {
-    const std::string where = image.describe(pc);
+    std::string where = image.describe(pc);
     const std::size_t open = where.find('(');
     if (open == std::string::npos) return where;
     const std::size_t end = where.find_first_of("+)", open);
