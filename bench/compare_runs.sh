@@ -28,7 +28,7 @@ for cpu in host chip; do
     arg=""
     [ "$cpu" = chip ] && arg=$image
     for which in ref new; do
-        eval bin=\$$which
+        if [ "$which" = ref ]; then bin=$ref; else bin=$new; fi
         "$bin" "$points" thru "$arg" "$work/$which.$cpu.replies" >"$work/$which.$cpu.out"
         figures "$work/$which.$cpu.out" >"$work/$which.$cpu.figures"
     done
