@@ -3,7 +3,10 @@
 // With an image it runs on the board's Cortex-M0 core and also prints the
 // board's statistics of the sweep (the ADC handler's cycles, overruns).
 //
-//   build/bench/bin/sweep_bench [points] [dut] [image.elf]
+//   build/bench/bin/sweep_bench [points] [dut] [image.elf] [replies-file]
+//
+// With a replies file it also writes every byte the firmware sent, so that
+// two builds of the board can be compared byte for byte (bench/compare_runs.sh).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,9 +21,14 @@ int main(int argc, char **argv)
     sim::BoardOptions options;
     if (argc > 2) options.dut = argv[2];
     if (argc > 3) options.image = argv[3];
+    const std::string replies_path = argc > 4 ? argv[4] : "";
     sim::SimBoard board(options);
     std::size_t lines = 0;
-    board.usart().set_tx_sink([&lines](std::uint8_t b) { lines += b == '\r'; });
+    std::string replies;
+    board.usart().set_tx_sink([&lines, &replies](std::uint8_t b) {
+        lines += b == '\r';
+        replies.push_back(static_cast<char>(b));
+    });
     // Start-up, then the measurement it starts, during which an image whose
     // detector is too slow loses received bytes.
     bool started = board.run_until_idle(sim::kCoreHz);
@@ -53,5 +61,13 @@ int main(int argc, char **argv)
                     static_cast<unsigned long long>(board.accesses()), board.accesses() / wall / 1e6);
     }
     for (const auto &[name, value] : sim::statistics(board)) std::printf("%s %s\n", name.c_str(), value.c_str());
+    if (!replies_path.empty()) {
+        std::FILE *out = std::fopen(replies_path.c_str(), "wb");
+        const bool written = out != nullptr && std::fwrite(replies.data(), 1, replies.size(), out) == replies.size();
+        if (out == nullptr || std::fclose(out) != 0 || !written) {
+            std::fprintf(stderr, "cannot write %s\n", replies_path.c_str());
+            return 1;
+        }
+    }
     return 0;
 }

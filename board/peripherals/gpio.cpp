@@ -97,16 +97,10 @@ Level Gpio::level(int pin) const
 // Listeners hear every change in the order it happened: a change that a
 // listener causes (a device answering a clock edge) is delivered only after
 // every listener has heard the change that caused it.
-void Gpio::refresh()
+void Gpio::notify()
 {
     if (notifying_) {
         again_ = true;
-        return;
-    }
-    if (listeners_.empty()) {
-        // Nobody to tell, so nothing can change while telling.
-        levels_ = levels();
-        dirty_ = 0;
         return;
     }
     notifying_ = true;
@@ -146,14 +140,6 @@ void Gpio::set_external(int pin, External e)
     refresh();
 }
 
-void Gpio::set_odr(std::uint32_t value)
-{
-    value &= 0xFFFFu;
-    dirty_ |= odr_ ^ value;
-    odr_ = value;
-    if (dirty_ != 0) refresh();
-}
-
 std::uint32_t Gpio::read(std::uint32_t offset, unsigned size)
 {
     switch (offset) {
@@ -183,7 +169,25 @@ std::uint32_t Gpio::read(std::uint32_t offset, unsigned size)
     }
 }
 
+// The output data writes come first and on their own: the firmware makes
+// them by the thousand for every point (the synthesizer's bus, its delays),
+// and with nobody listening to the port they come down to a few operations.
 void Gpio::write(std::uint32_t offset, std::uint32_t value, unsigned size)
+{
+    switch (offset) {
+    case kOdr:
+        return set_odr(value);
+    case kBsrr:
+        // Set wins over reset for a pin named in both halves.
+        return set_odr((odr_ & ~(value >> 16)) | (value & 0xFFFFu));
+    case kBrr:
+        return set_odr(odr_ & ~(value & 0xFFFFu));
+    default:
+        return write_setting(offset, value, size);
+    }
+}
+
+void Gpio::write_setting(std::uint32_t offset, std::uint32_t value, unsigned size)
 {
     switch (offset) {
     case kModer:
@@ -204,16 +208,6 @@ void Gpio::write(std::uint32_t offset, std::uint32_t value, unsigned size)
         update_modes();
         dirty_ = 0xFFFFu;
         break;
-    case kOdr:
-        set_odr(value);
-        return;
-    case kBsrr:
-        // Set wins over reset for a pin named in both halves.
-        set_odr((odr_ & ~(value >> 16)) | (value & 0xFFFFu));
-        return;
-    case kBrr:
-        set_odr(odr_ & ~(value & 0xFFFFu));
-        return;
     case kLckr:
         lckr_ = value;
         break;

@@ -49,7 +49,14 @@ private:
     struct Levels {
         std::uint32_t high = 0, low = 0;
     };
-    void set_odr(std::uint32_t value);
+    void write_setting(std::uint32_t offset, std::uint32_t value, unsigned size);
+    void set_odr(std::uint32_t value)
+    {
+        value &= 0xFFFFu;
+        dirty_ |= odr_ ^ value;
+        odr_ = value;
+        if (dirty_ != 0) refresh();
+    }
     void update_modes();
     void update_odr_terms();
     Levels levels_for(std::uint32_t odr) const;
@@ -57,7 +64,18 @@ private:
     {
         return {fixed_.high | (odr_ & high_if_set_), fixed_.low | (~odr_ & low_if_clear_) | (odr_ & low_if_set_)};
     }
-    void refresh();
+    // Brings levels_ up to date with the dirty pins, telling the listeners.
+    void refresh()
+    {
+        if (listeners_.empty()) {
+            // Nobody to tell, so nothing can change while telling.
+            levels_ = levels();
+            dirty_ = 0;
+            return;
+        }
+        notify();
+    }
+    void notify();
     void notify_changes();
 
     char letter_;

@@ -1,6 +1,7 @@
 #include "board/peripherals/scheduler.h"
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 namespace sim {
@@ -8,37 +9,56 @@ namespace sim {
 Scheduler::EventId Scheduler::schedule_at(Cycles when, std::function<void()> action)
 {
     const EventId id = next_id_++;
-    queue_.push(Event{std::max(when, now_), id, std::move(action)});
+    std::uint32_t slot;
+    if (free_slots_.empty()) {
+        slot = static_cast<std::uint32_t>(slots_.size());
+        slots_.emplace_back();
+    } else {
+        slot = free_slots_.back();
+        free_slots_.pop_back();
+    }
+    slots_[slot].action = std::move(action);
+    slots_[slot].id = id;
+    heap_.push_back(Entry{std::max(when, now_), id, slot});
+    std::push_heap(heap_.begin(), heap_.end(), std::greater<>{});
     return id;
 }
 
 void Scheduler::cancel(EventId id)
 {
-    if (id != 0) {
-        cancelled_.push_back(id);
+    // Few events are pending at a time: a look at each slot is quick. An
+    // event that has already run, or was cancelled before, is not found.
+    if (id == 0) return;
+    for (Slot &s : slots_) {
+        if (s.id == id) {
+            s.id = 0;
+            s.action = nullptr;
+            return;
+        }
     }
 }
 
 void Scheduler::run_due()
 {
-    while (!queue_.empty() && queue_.top().when <= now_) {
-        // Taken out before it is popped: its time and number stay, and they
-        // are all the heap compares.
-        Event ev = std::move(const_cast<Event &>(queue_.top()));
-        queue_.pop();
-        auto it = std::find(cancelled_.begin(), cancelled_.end(), ev.id);
-        if (it != cancelled_.end()) {
-            cancelled_.erase(it);
-            continue;
-        }
-        ev.action();
+    while (!heap_.empty() && heap_.front().when <= now_) {
+        std::pop_heap(heap_.begin(), heap_.end(), std::greater<>{});
+        const Entry e = heap_.back();
+        heap_.pop_back();
+        Slot &s = slots_[e.slot];
+        const bool live = s.id == e.id;
+        // The slot is free again before the action runs: it may schedule.
+        std::function<void()> action = std::move(s.action);
+        s.action = nullptr;
+        s.id = 0;
+        free_slots_.push_back(e.slot);
+        if (live) action();
     }
 }
 
 void Scheduler::run_events_to(Cycles until)
 {
-    while (!queue_.empty() && queue_.top().when <= until) {
-        now_ = std::max(now_, queue_.top().when);
+    while (!heap_.empty() && heap_.front().when <= until) {
+        now_ = std::max(now_, heap_.front().when);
         run_due();
     }
     now_ = std::max(now_, until);
@@ -46,8 +66,8 @@ void Scheduler::run_events_to(Cycles until)
 
 void Scheduler::advance_to_next_event()
 {
-    if (!queue_.empty()) {
-        advance_to(queue_.top().when);
+    if (!heap_.empty()) {
+        advance_to(heap_.front().when);
     }
 }
 

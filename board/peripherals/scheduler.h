@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <queue>
 #include <vector>
 
 namespace sim {
@@ -22,7 +21,8 @@ constexpr Cycles us_to_cycles(double us)
 constexpr double cycles_to_us(Cycles c) { return static_cast<double>(c) / (kCoreHz / 1'000'000.0); }
 
 // Events in time order; events due at the same cycle run in the order they
-// were scheduled. A cancelled event is dropped when it comes due.
+// were scheduled. A cancelled event is dropped when it comes due (until
+// then it still counts for has_events() and next_event_time()).
 class Scheduler {
 public:
     using EventId = std::uint64_t;
@@ -36,35 +36,42 @@ public:
     }
     void cancel(EventId id);
 
-    bool has_events() const { return !queue_.empty(); }
+    bool has_events() const { return !heap_.empty(); }
     // Time of the earliest pending event; only meaningful when has_events().
-    Cycles next_event_time() const { return queue_.top().when; }
+    Cycles next_event_time() const { return heap_.front().when; }
 
     // Moves time forward to `until`, running every event due on the way at
     // its own time. Inline for the common case of nothing due: the CPUs
     // call it at every register access.
     void advance_to(Cycles until)
     {
-        if (!queue_.empty() && queue_.top().when <= until) return run_events_to(until);
+        if (!heap_.empty() && heap_.front().when <= until) return run_events_to(until);
         if (until > now_) now_ = until;
     }
     // Moves time to the next event and runs all events due then.
     void advance_to_next_event();
 
 private:
-    struct Event {
+    // The heap holds only times and numbers, so that keeping it in order
+    // moves a few words; the actions wait in slots, which are reused.
+    struct Entry {
         Cycles when;
         EventId id;
+        std::uint32_t slot;
+        bool operator>(const Entry &o) const { return when != o.when ? when > o.when : id > o.id; }
+    };
+    struct Slot {
         std::function<void()> action;
-        bool operator>(const Event &o) const { return when != o.when ? when > o.when : id > o.id; }
+        EventId id = 0; // 0: free, or its event cancelled
     };
     void run_due();
     void run_events_to(Cycles until);
 
     Cycles now_ = 0;
     EventId next_id_ = 1;
-    std::priority_queue<Event, std::vector<Event>, std::greater<Event>> queue_;
-    std::vector<EventId> cancelled_;
+    std::vector<Entry> heap_; // a min-heap by (when, id)
+    std::vector<Slot> slots_;
+    std::vector<std::uint32_t> free_slots_;
 };
 
 } // namespace sim
