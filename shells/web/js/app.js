@@ -18,6 +18,7 @@ import { ModuleAnalysis, ServerAnalysis } from './analysis.js';
 import { connectionPanel } from './connection.js';
 import { compiledModule, loadModule } from './module.js';
 import { devicePanel, markersPanel, referencePanel, sweepPanel, tracesPanel } from './panels.js';
+import { benchPanel, crystalPanel, livePanel, userMarkersPanel } from './jobs.js';
 import { Trace } from './trace.js';
 import { TraceChart } from './trace_chart.js';
 
@@ -85,7 +86,10 @@ class Page {
     const t = this.trace;
     if (what === 'sweep') this.chart.begin(t.sweep.plan, this.yTitle());
     if (what === 'live') this.chart.show(t.points, t.db, t.texts, this.chart.current.length);
-    if (what === 'analysed') this.chart.show(t.points, t.db, t.texts, 0);
+    if (what === 'analysed') {
+      this.chart.show(t.points, t.db, t.texts, 0);
+      this.chart.setTitle((t.result && t.result.yLabel) || this.yTitle());
+    }
     if (what === 'reference') this.chart.setTitle(this.yTitle());
     this.notify('trace', what);
     this.refresh();
@@ -109,6 +113,8 @@ class Page {
         sweep: (s) => this.trace.begin(s),
         points: (m) => this.trace.add(m),
         end: (s) => this.trace.end(s),
+        progress: (m) => this.trace.progressed(m),
+        crystal: (c) => this.notify('crystal', c),
       });
     }
     this.deviceChanged({ connected: false, error: source ? 'connecting…' : 'choose a tester', device: '' });
@@ -160,6 +166,10 @@ async function main() {
   page.add(referencePanel(page));
   page.add(tracesPanel(page));
   page.add(devicePanel(page));
+  page.add(benchPanel(page));
+  page.add(livePanel(page, sweep));
+  page.add(userMarkersPanel(page));
+  page.add(crystalPanel(page));
   const connection = connectionPanel(page, { M, wasm, image: chipImage });
 
   $('readonly').hidden = !site.server || !!page.token;
