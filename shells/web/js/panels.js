@@ -118,7 +118,7 @@ const MARKER_IDS = { max: 'mk-max', lower_3db: 'mk-lower', upper_3db: 'mk-upper'
 
 export function markersPanel(page) {
   const show = (summary) => {
-    for (const [key, id] of Object.entries(MARKER_IDS)) setText(id, (summary && summary.texts[key]) || '–');
+    for (const [key, id] of Object.entries(MARKER_IDS)) setText(id, (summary && summary.texts && summary.texts[key]) || '–');
     setText('summary', summary ? summary.text : '');
     page.chart.markers(summary);
   };
