@@ -48,7 +48,8 @@ export class TraceChart {
           y: { title: { display: true, text: 'dB (full scale)' } },
         },
         plugins: {
-          legend: { labels: { filter: (item) => item.text !== 'markers' && item.text !== 'markers placed' } },
+          legend: { labels: { filter: (item, data) => item.text !== 'markers' && item.text !== 'markers placed'
+        && !(item.text === 'overload' && !data.datasets[item.datasetIndex].data.length) } },
           tooltip: { callbacks: { label: (ctx) => ctx.dataset.label + ': ' + (ctx.raw.text || ''), title: () => '' } },
         },
         onHover: (event) => this.pointer(event),
