@@ -22,11 +22,11 @@ struct SweepViewOptions {
     double offset_db = 0;
     bool reflection = false; // the dB are against a bridge's open (or short)
     double swr_limit = kDefaultSwrLimit;
-    bool plot_swr = false;      // reflection: draw SWR rather than return loss
-    std::uint32_t average = 1;  // the levels are the mean of this many sweeps
-    std::vector<double> marks;  // marker frequencies, in the order placed
-    bool log = false;           // the sweep's points are spaced by a ratio
-    std::string reference = ""; // what dB are against, for the axis; "" full scale
+    bool plot_swr = false;     // reflection: draw SWR rather than return loss
+    std::uint32_t average = 1; // the levels are the mean of this many sweeps
+    std::vector<double> marks; // marker frequencies, in the order placed
+    bool log = false;          // the sweep's points are spaced by a ratio
+    std::string reference;     // what dB are against, for the axis; empty: full scale
 };
 
 // One marker: its reading, or why there is none.
