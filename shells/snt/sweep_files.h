@@ -10,6 +10,7 @@
 
 #include "core/analysis/sweep.h"
 #include "core/analysis/sweep_record.h"
+#include "core/analysis/sweep_view.h"
 #include "shells/snt/output.h"
 #include "shells/snt/plotter.h"
 
@@ -23,15 +24,9 @@ struct SweepOutputs {
     std::string dut;                 // for the plot's title
 };
 
-// What goes into the CSV and the plot: the CSV's text, and the trace to
-// draw with its axis label (empty: dB against full scale or the reference).
-struct SweepView {
-    std::string csv;
-    SweepResult plotted{std::vector<SweepPoint>{}};
-    std::string y_label;
-    bool figures = true; // the maximum and -3 dB points marked
-};
-
+// What goes into the CSV and the plot (SweepView): the CSV's text, and the
+// trace to draw with its axis label (empty: dB against full scale or the
+// reference).
 class SweepFiles {
 public:
     // Checks and reserves every file (InputError with the reason).

@@ -5,12 +5,9 @@
 #include <optional>
 
 #include "core/analysis/average.h"
-#include "core/analysis/markers.h"
 #include "core/analysis/overload.h"
-#include "core/analysis/reflection.h"
-#include "core/analysis/summary.h"
-#include "core/analysis/sweep_csv.h"
 #include "core/analysis/sweep_record.h"
+#include "core/analysis/sweep_view.h"
 #include "core/text/text.h"
 #include "shells/snt/interrupt.h"
 #include "shells/snt/output.h"
@@ -30,19 +27,6 @@ void report(const Invocation &inv, const std::string &text)
     } else {
         print(text);
     }
-}
-
-std::string with_line_end(std::string text)
-{
-    if (!text.empty() && text.back() != '\n') text += '\n';
-    return text;
-}
-
-std::string fixed(const char *format, double v)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, format, v);
-    return buf;
 }
 
 // The first `n` points of `result`.
@@ -151,87 +135,19 @@ std::vector<Device::Level> measure(Device &device, const Invocation &inv, const 
     return n > 1 ? average.levels() : levels;
 }
 
-// The sweep's CSV; when a point clipped at the ADC, with a fourth column
-// `overload`, "1" there, and no dB: a reader sees no gain where there was
-// none to see (ours reads the column).
-std::string marked_csv(const CheckedSweep &checked)
-{
-    std::string plain = checked.result.csv();
-    if (checked.overloaded() == 0) return plain;
-    std::string out = std::string(kOverloadCsvHeader) + "\n";
-    std::size_t at = plain.find('\n') + 1, row = 0;
-    while (at < plain.size()) {
-        const std::size_t end = plain.find('\n', at);
-        out.append(plain, at, end - at);
-        out += row < checked.overload.size() && checked.overload[row] ? ",1\n" : ",\n";
-        at = end + 1;
-        ++row;
-    }
-    return out;
-}
-
-// The trace of return loss (or SWR) to plot, and the CSV and summary.
-SweepView reflection_view(const Invocation &inv, const Reflection &refl)
-{
-    SweepView view;
-    std::vector<SweepPoint> points;
-    for (const auto &p : refl.points) points.push_back({p.frequency, p.level, inv.job.plot_swr ? p.swr : p.rl_db});
-    view.plotted = SweepResult(std::move(points));
-    view.csv = refl.csv();
-    view.y_label = inv.job.plot_swr ? "SWR" : "return loss (dB)";
-    view.figures = false;
-    return view;
-}
-
-std::string marker_lines(const Invocation &inv, const CheckedSweep &checked)
-{
-    std::string t;
-    std::optional<MarkerReading> first;
-    for (std::size_t i = 0; i < inv.job.marks.size(); ++i) {
-        const std::string name = "marker " + std::to_string(i + 1) + ": ";
-        try {
-            const MarkerReading m = read_marker(checked.result.points(), inv.job.marks[i], inv.sweep.plan.log);
-            t += name + marker_text(m);
-            if (inv.job.reflection) {
-                const auto swr = swr_of_return_loss(-m.db);
-                t += ", return loss " + fixed("%.2f dB", -m.db) + ", SWR " + (swr ? fixed("%.2f", *swr) : "none");
-            }
-            if (first) t += " (from marker 1: " + marker_delta_text(marker_delta(*first, m)) + ")";
-            if (!first) first = m;
-        } catch (const InputError &e) {
-            t += name + "no reading at " + format_frequency(inv.job.marks[i]) + ": " + e.what();
-        }
-        t += "\n";
-    }
-    return t;
-}
-
 // The CSV, the plot's trace and the summary of the levels measured.
-std::pair<SweepView, std::string> view_of(const Invocation &inv, const SweepResult &result)
+SweepView view_of(const Invocation &inv, const SweepResult &result)
 {
-    const CheckedSweep checked = check_levels(result, inv.job.offset_db);
-    SweepView view;
-    std::string summary;
-    if (inv.job.reflection) {
-        const Reflection refl = Reflection::of(checked.result, inv.job.swr_limit);
-        view = reflection_view(inv, refl);
-        summary = with_line_end(refl.text());
-    } else {
-        view.csv = marked_csv(checked);
-        view.plotted = checked.result;
-        const Summary figures = Summary::of(checked.result);
-        // Points that clipped are not gaps: the overload line says what they are.
-        if (figures.max || checked.overloaded() == 0) summary = figures.text();
-        if (inv.job.offset_db != 0) {
-            const std::string ref = inv.sweep.ref.empty() ? "full scale" : inv.sweep.ref;
-            view.y_label = "dB (relative to " + ref + ", " + fixed("%+g", inv.job.offset_db) + " dB offset)";
-        }
-    }
-    if (inv.job.average > 1) summary += "mean of " + std::to_string(inv.job.average) + " sweeps, in power\n";
-    if (inv.job.offset_db != 0) summary += "offset " + fixed("%+.2f dB", inv.job.offset_db) + " added to every dB\n";
-    if (const auto o = checked.overload_text()) summary += with_line_end(*o);
-    summary += marker_lines(inv, checked);
-    return {view, summary};
+    SweepViewOptions o;
+    o.offset_db = inv.job.offset_db;
+    o.reflection = inv.job.reflection;
+    o.swr_limit = inv.job.swr_limit;
+    o.plot_swr = inv.job.plot_swr;
+    o.average = inv.job.average;
+    o.marks.assign(inv.job.marks.begin(), inv.job.marks.end());
+    o.log = inv.sweep.plan.log;
+    o.reference = inv.sweep.ref;
+    return snt::view_of(result, o);
 }
 
 } // namespace
@@ -260,7 +176,8 @@ void run_sweep(Device &device, const Invocation &inv, SweepFiles &files)
                      "snt: warning: %zu points of the reference have the level 0 (no signal at all); --ref will "
                      "refuse it\n",
                      unusable);
-    const auto [view, summary] = view_of(inv, result);
+    const SweepView view = view_of(inv, result);
+    const std::string &summary = view.summary;
     std::vector<std::string> written;
     std::optional<std::string> failed;
     try {

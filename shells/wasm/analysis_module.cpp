@@ -16,6 +16,22 @@
 //        upper_3db, bandwidth, centre, q}}, csv}
 //   Module.parseReference(text, name)  {frequencies, levels} of a sweep CSV
 //       read as snt sweep --ref reads it
+//   Module.viewSweep(trace, reference, options)
+//       what `snt sweep` shows of a trace with the bench jobs' choices;
+//       options: {offset, reflection, swrLimit, plotSwr, average, marks:
+//       [hz], log, reference: name}. {db: Float64Array as drawn (dB, return
+//       loss or SWR), texts, overload: Uint8Array, atLeast: Float64Array
+//       (what an overloaded point read, NaN elsewhere), yLabel, figures,
+//       summary: {text: every line snt sweep prints, and when figures the
+//       summary's fields as analyseTrace gives them}, csv, markers: [{hz,
+//       frequency, db, delta_hz, delta_db (null where none), text}]}
+//   Module.averageLevels([levels, ...])  the mean of sweeps' levels (NaN
+//       gaps), point by point, in power, as snt sweep --average takes it
+//   new Module.CrystalSearch({nominal, fixture, parallel})  the adaptive
+//       search of snt crystal: nextSweep() {start, step, points, stop, log,
+//       seconds, estimate, frequencies} or null, stage(), feed(levels),
+//       done(), outcome() {parameters: {fs_hz, ..., text, csv(label)} or
+//       null, notes, sweeps, points, seconds}
 //   Module.formatFrequency(hz)         "10.7 MHz"
 //   Module.parseFrequency(text, what)  whole hertz, as snt takes them
 //   Module.parseCrystal(text)          a counted crystal frequency for `x`
@@ -26,15 +42,19 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "core/analysis/average.h"
+#include "core/analysis/crystal_search.h"
 #include "core/analysis/frequency.h"
 #include "core/analysis/summary.h"
 #include "core/analysis/sweep_csv.h"
 #include "core/analysis/sweep_settings.h"
+#include "core/analysis/sweep_view.h"
 #include "core/analysis/trace.h"
 #include "core/analysis/version.h"
 #include "shells/wasm/js_values.h"
@@ -167,6 +187,219 @@ val analyse_trace(const val &trace, const val &reference, bool with_summary)
     });
 }
 
+double number_or(const val &options, const char *name, double fallback)
+{
+    const val v = options[name];
+    return present(v) ? v.as<double>() : fallback;
+}
+
+snt::SweepViewOptions view_options_of(const val &o)
+{
+    snt::SweepViewOptions v;
+    if (!present(o)) return v;
+    v.offset_db = number_or(o, "offset", 0);
+    if (!std::isfinite(v.offset_db)) throw snt::InputError("the offset must be a number of dB");
+    v.reflection = present(o["reflection"]) && o["reflection"].as<bool>();
+    v.swr_limit = number_or(o, "swrLimit", snt::kDefaultSwrLimit);
+    v.plot_swr = present(o["plotSwr"]) && o["plotSwr"].as<bool>();
+    v.average = static_cast<std::uint32_t>(number_or(o, "average", 1));
+    v.log = present(o["log"]) && o["log"].as<bool>();
+    if (present(o["reference"])) v.reference = o["reference"].as<std::string>();
+    if (present(o["marks"])) v.marks = emscripten::convertJSArrayToNumberVector<double>(o["marks"]);
+    return v;
+}
+
+std::string fixed2(double v)
+{
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.2f", v);
+    return buf;
+}
+
+// The readout of each point as drawn.
+val view_texts(const snt::SweepView &view)
+{
+    std::string texts;
+    const auto &pts = view.checked.result.points();
+    for (std::size_t i = 0; i < pts.size(); ++i) {
+        if (i) texts += '\n';
+        if (view.checked.overload[i]) {
+            texts += "overload at " + snt::format_frequency(pts[i].frequency) + " (at least " +
+                snt::db_text(*view.checked.at_least_db[i]) + ")";
+        } else if (view.reflection && pts[i].db) {
+            const auto &r = view.reflection->points[i];
+            texts += "return loss " + fixed2(*r.rl_db) + " dB, SWR " + (r.swr ? fixed2(*r.swr) : "none") + " at " +
+                snt::format_frequency(pts[i].frequency);
+        } else {
+            texts += snt::point_text(pts[i]);
+        }
+    }
+    return lines_to_js(texts);
+}
+
+val markers_to_js(const std::vector<snt::MarkerLine> &lines)
+{
+    val out = val::array();
+    for (const auto &m : lines) {
+        val v = val::object();
+        v.set("hz", m.hz);
+        v.set("frequency", m.reading ? val(m.reading->frequency) : val::null());
+        v.set("db", m.reading ? val(m.reading->db) : val::null());
+        v.set("delta_hz", m.from_first ? val(m.from_first->hz) : val::null());
+        v.set("delta_db", m.from_first ? val(m.from_first->db) : val::null());
+        v.set("text", m.text);
+        out.call<void>("push", v);
+    }
+    return out;
+}
+
+val view_sweep(const val &trace, const val &reference, const val &options)
+{
+    return or_throw([&] {
+        const snt::SweepViewOptions o = view_options_of(options);
+        std::vector<snt::SweepPoint> pts = points_of(trace, "the trace");
+        if (pts.empty()) throw snt::InputError("the trace has no points");
+        snt::check_trace(pts, "the trace", false);
+        std::optional<std::vector<snt::SweepPoint>> ref;
+        if (present(reference)) {
+            ref = points_of(reference, "the reference");
+            snt::check_trace(*ref, "the reference", true);
+        } else if (o.reflection) {
+            throw snt::InputError(
+                "return loss needs a reference: a sweep of the bridge with its test port open (or shorted)");
+        }
+        const snt::SweepView view = snt::view_of(snt::trace_db(std::move(pts), ref ? &*ref : nullptr), o);
+        std::vector<double> db;
+        std::vector<double> at_least;
+        std::vector<std::uint8_t> overload;
+        for (std::size_t i = 0; i < view.plotted.points().size(); ++i) {
+            const auto &p = view.plotted.points()[i];
+            db.push_back(p.db ? *p.db : NAN);
+            overload.push_back(view.checked.overload[i] ? 1 : 0);
+            at_least.push_back(view.checked.at_least_db[i] ? *view.checked.at_least_db[i] : NAN);
+        }
+        val out = val::object();
+        out.set("db", array_to_js(db, "Float64Array"));
+        out.set("overload", array_to_js(overload, "Uint8Array"));
+        out.set("atLeast", array_to_js(at_least, "Float64Array"));
+        out.set("texts", view_texts(view));
+        out.set("yLabel", view.y_label);
+        out.set("figures", view.figures);
+        val summary = view.figures ? summary_to_js(snt::Summary::of(view.checked.result)) : val::object();
+        summary.set("text", view.summary);
+        out.set("summary", summary);
+        out.set("csv", view.csv);
+        out.set("markers", markers_to_js(view.markers));
+        return out;
+    });
+}
+
+val average_levels(const val &sweeps)
+{
+    return or_throw([&] {
+        const auto n = sweeps["length"].as<std::size_t>();
+        if (n == 0) throw snt::InputError("no sweeps to average");
+        std::optional<snt::SweepAverage> average;
+        for (std::size_t k = 0; k < n; ++k) {
+            const auto l = emscripten::convertJSArrayToNumberVector<double>(sweeps[k]);
+            if (!average) average.emplace(l.size());
+            std::vector<std::optional<double>> levels(l.size());
+            for (std::size_t i = 0; i < l.size(); ++i)
+                if (!std::isnan(l[i])) levels[i] = l[i];
+            average->add(levels);
+        }
+        std::vector<double> mean;
+        for (const auto &v : average->levels()) mean.push_back(v ? *v : NAN);
+        return array_to_js(mean, "Float64Array");
+    });
+}
+
+// snt crystal's search, one sweep at a time for whoever owns the tester.
+class CrystalSearchJs {
+public:
+    explicit CrystalSearchJs(const val &o) : search_(or_throw([&] { return snt::CrystalSearch(options_of(o)); })) {}
+
+    val next_sweep() const
+    {
+        const auto plan = search_.next_sweep();
+        if (!plan) return val::null();
+        const snt::SweepEstimate e = snt::SweepEstimate::of(*plan);
+        val out = val::object();
+        out.set("start", plan->start);
+        out.set("step", plan->step);
+        out.set("points", plan->points);
+        out.set("stop", plan->last());
+        out.set("log", plan->log);
+        out.set("seconds", e.seconds);
+        out.set("estimate", e.text(*plan));
+        out.set("frequencies", array_to_js(plan->frequencies(), "Uint32Array"));
+        return out;
+    }
+
+    std::string stage() const { return search_.stage_text(); }
+    bool done() const { return search_.done(); }
+
+    void feed(const val &levels)
+    {
+        or_throw([&] {
+            const auto l = emscripten::convertJSArrayToNumberVector<double>(levels);
+            std::vector<std::optional<double>> fed(l.size());
+            for (std::size_t i = 0; i < l.size(); ++i)
+                if (!std::isnan(l[i])) fed[i] = l[i];
+            search_.feed(fed);
+            return 0;
+        });
+    }
+
+    val outcome() const
+    {
+        val out = val::object();
+        const auto &r = search_.result();
+        out.set("parameters", r ? parameters_to_js(*r) : val::null());
+        val notes = val::array();
+        for (const auto &n : search_.notes()) notes.call<void>("push", n);
+        out.set("notes", notes);
+        out.set("sweeps", search_.sweeps());
+        out.set("points", search_.points());
+        out.set("seconds", search_.device_seconds());
+        return out;
+    }
+
+    std::string csv_row(const std::string &label) const
+    {
+        return search_.result() ? search_.result()->csv_row(label) : std::string();
+    }
+
+private:
+    static snt::CrystalSearchOptions options_of(const val &o)
+    {
+        snt::CrystalSearchOptions opts;
+        opts.nominal_hz = number_or(o, "nominal", 0);
+        opts.fixture_ohms = number_or(o, "fixture", 50);
+        opts.parallel = present(o["parallel"]) && o["parallel"].as<bool>();
+        return opts;
+    }
+
+    static val parameters_to_js(const snt::CrystalParameters &p)
+    {
+        val v = val::object();
+        const std::pair<const char *, double> fields[] = {{"fs_hz", p.fs_hz},
+                                                          {"rm_ohm", p.rm_ohm},
+                                                          {"lm_h", p.lm_h},
+                                                          {"cm_f", p.cm_f},
+                                                          {"qu", p.qu},
+                                                          {"ql", p.ql},
+                                                          {"fixture_ohms", p.fixture_ohms}};
+        for (const auto &[name, x] : fields) v.set(name, x);
+        v.set("fp_hz", optional_to_js(p.fp_hz));
+        v.set("c0_f", optional_to_js(p.c0_f));
+        v.set("text", p.text());
+        return v;
+    }
+
+    snt::CrystalSearch search_;
+};
+
 val parse_reference(const std::string &text, const std::string &name)
 {
     return or_throw([&] {
@@ -202,6 +435,16 @@ EMSCRIPTEN_BINDINGS(snt_analysis)
     emscripten::function("sweepFrequencies", &sweep_frequencies);
     emscripten::function("analyseTrace", &analyse_trace);
     emscripten::function("parseReference", &parse_reference);
+    emscripten::function("viewSweep", &view_sweep);
+    emscripten::function("averageLevels", &average_levels);
+    emscripten::class_<CrystalSearchJs>("CrystalSearch")
+        .constructor<const val &>()
+        .function("nextSweep", &CrystalSearchJs::next_sweep)
+        .function("stage", &CrystalSearchJs::stage)
+        .function("done", &CrystalSearchJs::done)
+        .function("feed", &CrystalSearchJs::feed)
+        .function("outcome", &CrystalSearchJs::outcome)
+        .function("csvRow", &CrystalSearchJs::csv_row);
     emscripten::function("formatFrequency", &snt::format_frequency);
     emscripten::function("parseFrequency", &parse_frequency);
     emscripten::function("parseCrystal", &parse_crystal);

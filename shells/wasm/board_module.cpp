@@ -56,6 +56,7 @@
 #include <utility>
 #include <vector>
 
+#include "board/bench/bench_dut_text.h"
 #include "board/bench/dut_text.h"
 #include "board/board.h"
 #include "board/boot/boot_cpu.h"
@@ -116,9 +117,11 @@ sim::BoardSetup setup(const val &options)
     sim::BoardSetup s;
     const val touchstone = options["touchstone"];
     const std::string text = present(touchstone) ? touchstone.as<std::string>() : "";
-    sim::TouchstoneSource source;
+    sim::TextLoader source;
     if (present(touchstone)) source = [&text](const std::string &) { return text; };
-    s.dut = sim::parse_dut(option<std::string>(options, "dut", "thru"), source);
+    // Every device snt-sim --dut takes: the bench's (amplifiers, bridges,
+    // cascades) as well as the plain ones.
+    s.dut = sim::parse_bench_dut(option<std::string>(options, "dut", "thru"), source);
     s.noise = option<double>(options, "noise", s.noise);
     if (!(s.noise >= 0 && std::isfinite(s.noise))) throw std::invalid_argument("noise: must be a number of 0 or more");
     const double seed = option<double>(options, "seed", 1);

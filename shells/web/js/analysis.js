@@ -10,6 +10,15 @@
 //                          summary: {text, max, min, lower_3db, upper_3db,
 //                          bandwidth, several_peaks, texts: {...}}, csv};
 //                          summary: false leaves out the summary and CSV
+//   analyse(points, reference, {summary, job})
+//                          job: the bench job's choices ({offset,
+//                          reflection, swrLimit, plotSwr, average, marks,
+//                          log, reference}) as snt sweep takes them: db as
+//                          drawn, overload, atLeast, yLabel, markers and
+//                          the summary's text as snt sweep prints it
+//   average(sweeps)        the mean of sweeps' levels ([level or null]) in power
+//   crystalSearch(options) the adaptive crystal search (Module.CrystalSearch)
+//   jobs                   whether the bench jobs are here (the module)
 //   reference(text, name)  the points of a sweep CSV read as a reference
 //   crystalRefusal(text)   why a counted crystal frequency would be refused
 //                          ('' when it would not, or only the server knows)
@@ -38,10 +47,33 @@ export class ModuleAnalysis {
   // Every point's frequency for settings check() accepted.
   frequencies(settings) { return this.M.sweepFrequencies(settings); }
 
-  async analyse(points, reference, { summary = true } = {}) {
-    const out = this.M.analyseTrace(toNumbers(points), reference ? toNumbers(reference) : null, summary);
+  get jobs() { return true; }
+
+  async analyse(points, reference, { summary = true, job = null } = {}) {
+    const ref = reference ? toNumbers(reference) : null;
+    const out = job ? this.M.viewSweep(toNumbers(points), ref, job)
+      : this.M.analyseTrace(toNumbers(points), ref, summary);
     out.db = Array.from(out.db, (v) => (Number.isNaN(v) ? null : v));
+    if (out.atLeast) out.atLeast = Array.from(out.atLeast, (v) => (Number.isNaN(v) ? null : v));
     return out;
+  }
+
+  async average(sweeps) {
+    const mean = this.M.averageLevels(sweeps.map((l) => Float64Array.from(l, (v) => (v === null ? NaN : v))));
+    return Array.from(mean, (v) => (Number.isNaN(v) ? null : v));
+  }
+
+  crystalSearch(options) { return new this.M.CrystalSearch(options); }
+
+  hzText(hz) { return this.M.formatFrequency(hz); }
+
+  // {hz} as snt takes a frequency, or {error}.
+  hz(text, what) {
+    try {
+      return { hz: this.M.parseFrequency(text, what) };
+    } catch (e) {
+      return { error: e.message };
+    }
   }
 
   crystalRefusal(text) {
@@ -87,6 +119,14 @@ export class ServerAnalysis {
   }
 
   crystalRefusal() { return ''; }
+
+  // The bench jobs' analysis is the module's; snt serve's API has only the
+  // plain sweep's (live sweeps and the outputs-off choice work here too).
+  get jobs() { return false; }
+
+  hzText(hz) { return hz + ' Hz'; }
+
+  hz() { return { error: 'snt serve does not run the crystal search: open the static site for it' }; }
 
   async check(settings) {
     const { status, data } = await this.post('api/check', settings);

@@ -19,6 +19,7 @@ import { connectionPanel } from './connection.js';
 import { compiledModule, loadModule } from './module.js';
 import { flashPanel } from './flash_panel.js';
 import { devicePanel, markersPanel, referencePanel, sweepPanel, tracesPanel } from './panels.js';
+import { benchPanel, crystalPanel, livePanel, userMarkersPanel } from './jobs.js';
 import { Trace } from './trace.js';
 import { TraceChart } from './trace_chart.js';
 
@@ -86,7 +87,10 @@ class Page {
     const t = this.trace;
     if (what === 'sweep') this.chart.begin(t.sweep.plan, this.yTitle());
     if (what === 'live') this.chart.show(t.points, t.db, t.texts, this.chart.current.length);
-    if (what === 'analysed') this.chart.show(t.points, t.db, t.texts, 0);
+    if (what === 'analysed') {
+      this.chart.show(t.points, t.db, t.texts, 0);
+      this.chart.setTitle((t.result && t.result.yLabel) || this.yTitle());
+    }
     if (what === 'reference') this.chart.setTitle(this.yTitle());
     this.notify('trace', what);
     this.refresh();
@@ -110,6 +114,8 @@ class Page {
         sweep: (s) => this.trace.begin(s),
         points: (m) => this.trace.add(m),
         end: (s) => this.trace.end(s),
+        progress: (m) => this.trace.progressed(m),
+        crystal: (c) => this.notify('crystal', c),
       });
     }
     this.deviceChanged({ connected: false, error: source ? 'connecting…' : 'choose a tester', device: '' });
@@ -161,6 +167,10 @@ async function main() {
   page.add(referencePanel(page));
   page.add(tracesPanel(page));
   page.add(devicePanel(page));
+  page.add(benchPanel(page));
+  page.add(livePanel(page, sweep));
+  page.add(userMarkersPanel(page));
+  page.add(crystalPanel(page));
   const connection = connectionPanel(page, { M, wasm, image: chipImage });
   page.add(flashPanel(page, { M, image: chipImage, connection }));
 

@@ -30,7 +30,6 @@ export class LocalSource {
     this.handlers = {};
     this.state = { connected: false, identification: '', crystal: null, error: '', job: '', message: '', device };
     this.sweep = { id: 0, status: 'done', message: '', plan: null };
-    this.levels = [];
     this.stopRequested = false;
     this.closed = false;
     this.chain = Promise.resolve();
@@ -134,11 +133,18 @@ export class LocalSource {
     return { ok: true };
   }
 
-  async startSweep(settings) {
+  // options.average: that many sweeps, their mean in power (the
+  // analysis'), with `progress` events over all of them and the mean's
+  // points at the end.
+  async startSweep(settings, options = {}) {
     const plan = await this.analysis.check(settings);
     if (!plan.ok) return { error: plan.error, field: plan.field };
     const frequencies = this.analysis.frequencies(settings);
+    const n = Math.max(1, Math.floor(Number(options.average) || 1));
     const started = this.job('sweep', async (tester) => {
+      const id = this.sweep.id;
+      const sweeps = [];
+      let done = plan.points;
       // The points that came together go on together: the trace, its
       // analysis and the panels follow once per batch, not once per point.
       let batch = null;
@@ -146,31 +152,83 @@ export class LocalSource {
         if (batch) this.emit('points', batch);
         batch = null;
       };
-      const done = await tester.sweep({ ...plan, frequencies }, (index, level) => {
-        this.levels.push(level);
-        if (!batch) {
-          batch = { sweep: this.sweep.id, first: index, points: [] };
-          queueMicrotask(flush);
-        }
-        batch.points.push([frequencies[index], level]);
-        return !this.stopRequested;
-      });
-      flush();
-      Object.assign(this.sweep, { status: done < plan.points ? 'stopped' : 'done' });
+      for (let k = 0; k < n && done === plan.points && !this.stopRequested; ++k) {
+        const levels = [];
+        done = await tester.sweep({ ...plan, frequencies }, (index, level) => {
+          levels.push(level);
+          if (n === 1) {
+            if (!batch) {
+              batch = { sweep: id, first: index, points: [] };
+              queueMicrotask(flush);
+            }
+            batch.points.push([frequencies[index], level]);
+          } else {
+            this.emit('progress', { sweep: id, done: k * plan.points + levels.length, total: n * plan.points });
+          }
+          return !this.stopRequested;
+        });
+        flush();
+        if (done === plan.points) sweeps.push(levels);
+      }
+      if (n > 1 && sweeps.length) {
+        const mean = await this.analysis.average(sweeps);
+        this.emit('points', { sweep: id, first: 0, points: mean.map((l, i) => [frequencies[i], l]) });
+      }
+      const whole = n === 1 ? done === plan.points : sweeps.length === n;
+      Object.assign(this.sweep, { status: whole ? 'done' : 'stopped', average: n, averaged: sweeps.length });
       this.emit('end', { ...this.sweep });
       return '';
     });
     if (started.ok) {
       this.stopRequested = false;
-      this.levels = [];
       this.sweep = { id: this.sweep.id + 1, status: 'running', message: '', plan };
       this.emit('sweep', { ...this.sweep });
     }
     return started;
   }
 
+  // snt crystal's search for one crystal (options: nominal, fixture,
+  // parallel): each of its sweeps shown as a sweep, `crystal` events
+  // {stage, outcome, csv} as it goes and at its end.
+  crystal(options) {
+    let search;
+    try {
+      search = this.analysis.crystalSearch(options);
+    } catch (e) {
+      return { error: e.message, field: 'nominal' };
+    }
+    const started = this.job('crystal', async (tester) => {
+      try {
+        for (let plan = search.nextSweep(); plan && !this.stopRequested; plan = search.nextSweep()) {
+          this.emit('crystal', { stage: search.stage(), outcome: null });
+          this.sweep = { id: this.sweep.id + 1, status: 'running', message: '', plan };
+          this.emit('sweep', { ...this.sweep });
+          const id = this.sweep.id, f = plan.frequencies, levels = [];
+          const done = await tester.sweep(plan, (index, level) => {
+            levels.push(level);
+            this.emit('points', { sweep: id, first: index, points: [[f[index], level]] });
+            return !this.stopRequested;
+          });
+          Object.assign(this.sweep, { status: done < plan.points ? 'stopped' : 'done' });
+          this.emit('end', { ...this.sweep });
+          if (done < plan.points) break;
+          search.feed(Float64Array.from(levels, (v) => (v === null ? NaN : v)));
+        }
+        const finished = search.done();
+        this.emit('crystal', { stage: finished ? 'done' : 'stopped', outcome: finished ? search.outcome() : null,
+          csv: finished ? search.csvRow('X1') : '' });
+        return '';
+      } finally {
+        search.delete();
+      }
+    });
+    if (started.ok) this.stopRequested = false;
+    else search.delete();
+    return started;
+  }
+
   stop() {
-    if (this.sweep.status !== 'running') return false;
+    if (this.sweep.status !== 'running' && this.state.job !== 'crystal') return false;
     this.stopRequested = true;
     return true;
   }

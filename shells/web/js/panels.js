@@ -46,11 +46,12 @@ export function sweepPanel(page) {
     clearTimeout(checkTimer);
     checkTimer = setTimeout(check, 250);
   }));
-  $('sweep-form').addEventListener('submit', async (event) => {
-    event.preventDefault();
+  // Starts a sweep with the bench job's choices (page.sweepOptions: the
+  // number of sweeps to average); true when it started.
+  const start = async () => {
     setText('sweep-msg', '');
-    if (!page.source) return;
-    const answer = await page.source.startSweep(settings());
+    if (!page.source) return false;
+    const answer = await page.source.startSweep(settings(), page.sweepOptions ? page.sweepOptions() : {});
     if (answer.ok) {
       showFieldError(null, '');
     } else if (answer.field && FIELDS.includes(answer.field)) {
@@ -58,16 +59,22 @@ export function sweepPanel(page) {
     } else {
       setText('sweep-msg', answer.error);
     }
+    return !!answer.ok;
+  };
+  $('sweep-form').addEventListener('submit', (event) => {
+    event.preventDefault();
+    start();
   });
   $('stop-btn').addEventListener('click', () => page.source && page.source.stop());
 
   const progress = () => {
     const t = page.trace, s = t.sweep;
     if (!s) return;
-    const total = s.plan.points, done = t.points.length;
+    const total = t.progress ? t.progress.total : s.plan.points;
+    const done = t.progress && s.status === 'running' ? t.progress.done : Math.min(t.points.length, total);
     $('progress').max = total;
     $('progress').value = done;
-    let text = done + ' of ' + total + ' points';
+    let text = done + ' of ' + total + ' points' + (t.progress ? ' (all sweeps)' : '');
     if (s.status === 'running') {
       if (done > 1 && t.started) {
         const left = (performance.now() - t.started) / (done - 1) * (total - done) / 1000;
@@ -83,6 +90,7 @@ export function sweepPanel(page) {
   return {
     check,
     settings,
+    start,
     fill(params) {
       for (const f of FIELDS) if (params.has(f)) $(f).value = params.get(f);
     },
@@ -110,7 +118,7 @@ const MARKER_IDS = { max: 'mk-max', lower_3db: 'mk-lower', upper_3db: 'mk-upper'
 
 export function markersPanel(page) {
   const show = (summary) => {
-    for (const [key, id] of Object.entries(MARKER_IDS)) setText(id, (summary && summary.texts[key]) || '–');
+    for (const [key, id] of Object.entries(MARKER_IDS)) setText(id, (summary && summary.texts && summary.texts[key]) || '–');
     setText('summary', summary ? summary.text : '');
     page.chart.markers(summary);
   };

@@ -19,6 +19,37 @@ export class Trace {
     this.reference = null; // {name, points}
     this.live = null;      // the live analysis in flight
     this.generation = 0;   // a new sweep or reference makes answers in flight stale
+    this.job = null;       // the bench job's choices (analysis.js), or null
+    this.marks = [];       // marker frequencies the user placed, in order
+    this.progress = null;  // {done, total} of a job of several sweeps
+  }
+
+  // The analysis' options for the whole trace, or for points as they come.
+  jobOptions(whole) {
+    if (!this.job) return null;
+    const o = { ...this.job, log: !!(this.sweep && this.sweep.plan.log),
+      reference: this.reference ? this.reference.name : '' };
+    o.marks = whole ? this.marks.slice() : [];
+    return o;
+  }
+
+  // Markers: placed, removed, read again on the trace there is.
+  setMarks(marks) {
+    this.marks = marks;
+    if (this.points.length && !this.running()) this.analyse();
+  }
+
+  setJob(job) {
+    this.job = job;
+    this.onchange('reference');
+    if (this.points.length && !this.running()) this.analyse();
+  }
+
+  progressed(msg) {
+    if (!this.sweep || msg.sweep !== this.sweep.id) return;
+    if (!this.started) this.started = performance.now();
+    this.progress = { done: msg.done, total: msg.total };
+    this.onchange('live');
   }
 
   running() { return !!this.sweep && this.sweep.status === 'running'; }
@@ -31,6 +62,7 @@ export class Trace {
     this.started = 0;
     this.result = null;
     this.refusal = '';
+    this.progress = null;
     ++this.generation;
     this.onchange('sweep');
   }
@@ -67,7 +99,8 @@ export class Trace {
     const from = this.db.length, to = this.points.length;
     if (from >= to) return;
     const slice = this.points.slice(from, to);
-    this.live = this.analysis.analyse(slice, this.fittingReference(from, to), { summary: false })
+    const job = this.jobOptions(false);
+    this.live = this.analysis.analyse(slice, this.fittingReference(from, to), { summary: false, job })
       .catch(() => this.analysis.analyse(slice, null, { summary: false }))
       .then((a) => {
         if (generation !== this.generation || this.result) return;
@@ -94,7 +127,7 @@ export class Trace {
     const points = this.points.slice();
     const reference = this.reference ? this.reference.points : null;
     try {
-      const a = await this.analysis.analyse(points, reference);
+      const a = await this.analysis.analyse(points, reference, { job: this.jobOptions(true) });
       if (generation !== this.generation) return;
       this.result = a;
       this.refusal = '';

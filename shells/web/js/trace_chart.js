@@ -4,7 +4,7 @@
 // point carries its readout); the chart only draws.
 
 const COLOURS = ['#6d4c41', '#7b1fa2', '#00897b', '#f57c00', '#5c6bc0', '#c2185b', '#558b2f'];
-const MARKERS = 0, CURRENT = 1;
+const MARKERS = 0, CURRENT = 1, USER_MARKERS = 2, OVERLOAD = 3;
 
 const whiteBackground = {
   id: 'whiteBackground',
@@ -30,6 +30,10 @@ export class TraceChart {
           { label: 'markers', data: [], borderColor: '#d32f2f', backgroundColor: '#d32f2f', ...markerStyle },
           { label: 'this sweep', data: [], borderColor: '#1565c0', backgroundColor: '#1565c0', borderWidth: 1.5,
             pointRadius: 0, spanGaps: false },
+          { label: 'markers placed', data: [], borderColor: '#2e7d32', backgroundColor: '#2e7d32', showLine: false,
+            pointRadius: 7, pointHoverRadius: 8, pointStyle: 'rectRot' },
+          { label: 'overload', data: [], borderColor: '#d32f2f', backgroundColor: '#d32f2f', showLine: false,
+            pointRadius: 5, pointHoverRadius: 6, pointStyle: 'crossRot', borderWidth: 2 },
         ],
       },
       options: {
@@ -44,14 +48,45 @@ export class TraceChart {
           y: { title: { display: true, text: 'dB (full scale)' } },
         },
         plugins: {
-          legend: { labels: { filter: (item) => item.text !== 'markers' } },
+          legend: { labels: { filter: (item, data) => item.text !== 'markers' && item.text !== 'markers placed'
+        && !(item.text === 'overload' && !data.datasets[item.datasetIndex].data.length) } },
           tooltip: { callbacks: { label: (ctx) => ctx.dataset.label + ': ' + (ctx.raw.text || ''), title: () => '' } },
         },
         onHover: (event) => this.pointer(event),
+        onClick: (event) => this.clicked(event),
       },
       plugins: [whiteBackground],
     });
     this.redrawing = false;
+    this.onclick = null; // (hz, nearMarkerIndex or -1) for a click on the chart
+  }
+
+  // A click on the chart: its frequency, and the placed marker within 8
+  // pixels of it, if any.
+  clicked(event) {
+    if (!this.onclick) return;
+    const x = this.chart.scales.x;
+    const hz = x.getValueForPixel(event.x);
+    const marks = this.chart.data.datasets[USER_MARKERS].data;
+    let near = -1;
+    marks.forEach((m, i) => {
+      if (Math.abs(x.getPixelForValue(m.x) - event.x) <= 8 && (near < 0 || m.index < marks[near].index)) near = i;
+    });
+    this.onclick(hz, near < 0 ? -1 : marks[near].index);
+  }
+
+  // The markers the user placed: [{index, frequency, db, text}] (db null:
+  // no reading there), drawn where they read.
+  userMarkers(readings) {
+    this.chart.data.datasets[USER_MARKERS].data = readings.filter((m) => m.db !== null)
+      .map((m) => ({ x: m.frequency, y: m.db, text: m.text, index: m.index }));
+    this.redraw();
+  }
+
+  // The points the detector could not hold: [{x, y: what it read at least, text}].
+  overload(points) {
+    this.chart.data.datasets[OVERLOAD].data = points;
+    this.redraw();
   }
 
   get current() { return this.chart.data.datasets[CURRENT].data; }
@@ -78,6 +113,7 @@ export class TraceChart {
   begin(plan, yTitle) {
     this.chart.data.datasets[CURRENT].data = [];
     this.chart.data.datasets[MARKERS].data = [];
+    this.chart.data.datasets[OVERLOAD].data = [];
     this.chart.options.scales.x.type = plan.log ? 'logarithmic' : 'linear';
     this.chart.options.scales.x.min = plan.start;
     this.chart.options.scales.x.max = plan.stop;
