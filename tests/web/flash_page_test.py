@@ -180,6 +180,7 @@ def session(driver, site, snt, image_bin, folder):
     check("write: the connection was lost" in said and "stopped at 0x0800" in said and
           "the chip stays in its bootloader until it is reset: flash again to finish" in said, said)
     check(written < len(content), "the write had ended (%d bytes)" % written)
+    check(p.text("serial-msg").startswith("Not connected: "), "the serial panel says " + p.text("serial-msg"))
     p.js("serialDouble.plug()")
     driver.execute_async_script("serialDouble.ready.then(arguments[0])")
     opened = len(p.opened_since(0))

@@ -143,6 +143,12 @@ export function connectionPanel(page, { M, wasm, image }) {
     // the tester's again: for the firmware update, which borrows it.
     serialPort: () => port,
     useSerial,
+    // The serial panel once the page let go of the tester's line for
+    // someone else (the firmware update): `why` in place of "Connected".
+    released(why) {
+      serialMessage(why);
+      $('serial-disconnect').disabled = true;
+    },
     // The transport and board the address asks for (?transport=virtual&dut=...).
     async start(params) {
       let kind = params.get('transport') || (page.site.server ? 'server' : 'virtual');

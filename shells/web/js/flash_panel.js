@@ -124,7 +124,7 @@ export function flashPanel(page, { M, image, connection }) {
   const flash = async () => {
     const chosen = file || await siteImage();
     const eraseSettings = $('fw-erase-settings').checked;
-    let job;
+    let job, lent = false;
     try {
       job = new M.FlashJob(chosen.name, chosen.bytes, { eraseSettings, replyMargin: REPLY_MARGIN_US });
     } catch (e) {
@@ -146,6 +146,8 @@ export function flashPanel(page, { M, image, connection }) {
       page.refresh();
       // The tester's own line lets go of the port first.
       await page.setSource(null);
+      lent = true;
+      connection.released('The port is with the firmware update.');
       $('fw-progress').value = 0;
       stepText('');
       message('Flashing ' + chosen.name + ' through the bootloader (115200 baud, 8E1)…');
@@ -170,10 +172,14 @@ export function flashPanel(page, { M, image, connection }) {
       const confirmed = await confirm(port, result.after, eraseSettings);
       message((confirmed.ok ? 'Flashed and verified ' + chosen.name + ': ' : 'Flashed and verified ' +
         chosen.name + ', but ') + confirmed.text + '. Set BOOT0 low again for the next reset.', !confirmed.ok);
-      if (confirmed.ok) await connection.useSerial(port);
+      if (confirmed.ok) {
+        lent = false;
+        await connection.useSerial(port);
+      }
     } catch (e) {
       message('The update stopped: ' + e.message, true);
     } finally {
+      if (lent) connection.released('Not connected: the tester was left to the firmware update. Choose its port again to go on.');
       job.delete();
       busy = false;
       page.refresh();
