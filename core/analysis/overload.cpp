@@ -47,14 +47,22 @@ std::optional<std::string> CheckedSweep::overload_text() const
     std::string text = "overload: " + std::to_string(n) + (n == 1 ? " point at " : " points from ") +
         format_frequency(points[first].frequency) + (n == 1 ? "" : " to " + format_frequency(points[last].frequency)) +
         ", the tone clipped at the ADC: the gain there is ";
-    if (least) {
-        char db[32];
-        std::snprintf(db, sizeof db, "at least %+.2f dB", *least);
-        text += db;
-    } else {
-        text += "above the detector's range";
-    }
-    return text + ", not measured; put an attenuator ahead of the device and give its loss as the offset";
+    return text + at_least_text(least) +
+        ", not measured; put an attenuator ahead of the device and give its loss as the offset";
+}
+
+std::string CheckedSweep::point_text(std::size_t i) const
+{
+    return "overload at " + format_frequency(result.points().at(i).frequency) + " (" +
+        at_least_text(at_least_db.at(i)) + ")";
+}
+
+std::string at_least_text(const std::optional<double> &at_least_db)
+{
+    if (!at_least_db) return "above the detector's range";
+    char db[32];
+    std::snprintf(db, sizeof db, "at least %+.2f dB", *at_least_db);
+    return db;
 }
 
 } // namespace snt

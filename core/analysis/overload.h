@@ -46,7 +46,14 @@ struct CheckedSweep {
     // the ADC: the gain there is at least +3.1 dB, not measured; put an
     // attenuator ahead of the device and give its loss as the offset".
     std::optional<std::string> overload_text() const;
+    // The readout of overloaded point `i`: "overload at 10 MHz (at least
+    // +3.10 dB)".
+    std::string point_text(std::size_t i) const;
 };
+
+// What an overloaded point says of the gain: "at least +3.10 dB", or
+// "above the detector's range" where it read no dB at all.
+std::string at_least_text(const std::optional<double> &at_least_db);
 
 // `sweep` (its dB against full scale or a reference) with `offset_db` added
 // and its overloaded points taken out.

@@ -224,8 +224,7 @@ val view_texts(const snt::SweepView &view)
     for (std::size_t i = 0; i < pts.size(); ++i) {
         if (i) texts += '\n';
         if (view.checked.overload[i]) {
-            texts += "overload at " + snt::format_frequency(pts[i].frequency) + " (at least " +
-                snt::db_text(*view.checked.at_least_db[i]) + ")";
+            texts += view.checked.point_text(i);
         } else if (view.reflection && pts[i].db) {
             const auto &r = view.reflection->points[i];
             texts += "return loss " + fixed2(*r.rl_db) + " dB, SWR " + (r.swr ? fixed2(*r.swr) : "none") + " at " +

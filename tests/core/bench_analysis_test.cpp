@@ -106,6 +106,11 @@ TEST(Overload, OffsetAddedAndClippedPointsTakenOut)
               "overload: 2 points from 2 MHz to 3 MHz, the tone clipped at the ADC: the gain there is at least "
               "+22.70 dB, not measured; put an attenuator ahead of the device and give its loss as the offset");
     EXPECT_FALSE(snt::check_levels(snt::SweepResult(std::vector<snt::SweepPoint>{sweep.points()[0]})).overload_text());
+    // Each point's readout; one that read no dB (its reference point missing) says so.
+    EXPECT_EQ(checked.point_text(2), "overload at 3 MHz (at least +24.40 dB)");
+    const snt::CheckedSweep undb =
+        snt::check_levels(snt::SweepResult(std::vector<snt::SweepPoint>{{5000000, clip, {}}}));
+    EXPECT_EQ(undb.point_text(0), "overload at 5 MHz (above the detector's range)");
 }
 
 // A normalised sweep whose points have the given SWR (0: a gap).
