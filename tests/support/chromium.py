@@ -1,5 +1,6 @@
 """What the browser tests share: headless Chromium driven by Selenium, a
-plain static server for a folder, and readers of the page's marker texts.
+plain static server for a folder, the page's fields and buttons, the
+stand-in for Web Serial, and readers of the page's marker texts.
 Every wait polls for what it waits for, up to PATIENCE, so a loaded machine
 makes a test slower, not flaky."""
 
@@ -14,6 +15,8 @@ import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
 
 PATIENCE = 180  # seconds for any one thing to happen
 
@@ -44,6 +47,36 @@ def browser(folder, performance_log=False):
     driver.set_page_load_timeout(PATIENCE)
     driver.set_script_timeout(PATIENCE)
     return driver
+
+
+class PageDriver:
+    """The page's elements by id, as a user reaches them."""
+
+    def __init__(self, driver):
+        self.d = driver
+        self.wait = WebDriverWait(driver, PATIENCE, poll_frequency=0.05)
+
+    def text(self, id):
+        return self.d.find_element(By.ID, id).text
+
+    def js(self, script, *args):
+        return self.d.execute_script(script, *args)
+
+    def field(self, id, value):
+        element = self.d.find_element(By.ID, id)
+        element.clear()
+        element.send_keys(value)
+
+    def click(self, id):
+        self.wait.until(lambda d: d.find_element(By.ID, id).is_enabled())
+        self.d.find_element(By.ID, id).click()
+
+
+def with_serial_double(driver):
+    """Every page the driver opens from now on finds serial_double.js's
+    stand-in for Web Serial in place of the browser's own."""
+    with open(os.path.join(support_path(), "serial_double.js")) as f:
+        driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": f.read()})
 
 
 class StaticSite:

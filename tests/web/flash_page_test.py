@@ -25,12 +25,10 @@ import tempfile
 import time
 
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import WebDriverWait
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from chromium import PATIENCE, Failure, StaticSite, browser, check  # noqa: E402
+from chromium import PATIENCE, Failure, PageDriver, StaticSite, browser, check, with_serial_double  # noqa: E402
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 IDENTIFICATION = "1.3;VORN"
 PATCHED = "9.9;TEST"
 SETTINGS = 15 * 1024  # the settings page's offset in the rom
@@ -38,21 +36,7 @@ BOOT = {"baudRate": 115200, "dataBits": 8, "stopBits": 1, "parity": "even", "flo
 TESTER = {"baudRate": 115200, "dataBits": 8, "stopBits": 1, "parity": "none", "flowControl": "none"}
 
 
-class Page:
-    def __init__(self, driver):
-        self.d = driver
-        self.wait = WebDriverWait(driver, PATIENCE, poll_frequency=0.05)
-
-    def text(self, id):
-        return self.d.find_element(By.ID, id).text
-
-    def js(self, script, *args):
-        return self.d.execute_script(script, *args)
-
-    def click(self, id):
-        self.wait.until(lambda d: d.find_element(By.ID, id).is_enabled())
-        self.d.find_element(By.ID, id).click()
-
+class Page(PageDriver):
     def rom(self):
         return bytes(self.js("return Array.from(serialDouble.rom || [])"))
 
@@ -145,8 +129,7 @@ def unplugged_mid_write(p):
 
 def session(driver, site, snt, image_bin, folder):
     p = Page(driver)
-    with open(os.path.join(HERE, "serial_double.js")) as f:
-        driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": f.read()})
+    with_serial_double(driver)
     driver.get(site.url + "?transport=serial&start=5M&stop=16M&points=21")
     p.wait.until(lambda d: d.find_element(By.ID, "serial-connect").is_enabled())
     check(not driver.find_element(By.ID, "fw-erase-settings").is_selected(), "the settings page's erase is off")

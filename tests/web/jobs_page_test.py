@@ -20,32 +20,12 @@ import tempfile
 
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import WebDriverWait
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from chromium import PATIENCE, Failure, StaticSite, browser, check  # noqa: E402
+from chromium import PATIENCE, Failure, PageDriver, StaticSite, browser, check  # noqa: E402
 
 
-class Page:
-    def __init__(self, driver):
-        self.d = driver
-        self.wait = WebDriverWait(driver, PATIENCE, poll_frequency=0.05)
-
-    def text(self, id):
-        return self.d.find_element(By.ID, id).text
-
-    def js(self, script):
-        return self.d.execute_script(script)
-
-    def field(self, id, value):
-        element = self.d.find_element(By.ID, id)
-        element.clear()
-        element.send_keys(value)
-
-    def click(self, id):
-        self.wait.until(lambda d: d.find_element(By.ID, id).is_enabled())
-        self.d.find_element(By.ID, id).click()
-
+class Page(PageDriver):
     def board(self, dut):
         """The virtual board with `dut`, connected and idle."""
         self.field("dut", dut)

@@ -30,12 +30,12 @@ import time
 
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import Select, WebDriverWait
+from selenium.webdriver.support.ui import Select
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from chromium import PATIENCE, Failure, StaticSite, browser, check, decibels_at  # noqa: E402
+from chromium import (PATIENCE, Failure, PageDriver, StaticSite, browser, check, decibels_at,  # noqa: E402
+                      with_serial_double)
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 CRYSTAL = {"dut": "crystal:10M:50000", "start": "9.998M", "stop": "10.002M", "points": "201"}
 FLAT_S2P = "# MHz S DB R 50\n1 0 0 -20 0 0 0 0 0\n30 0 0 -20 0 0 0 0 0\n"
 
@@ -59,23 +59,10 @@ def same_marker(page, cli, what, frequency=True):
           "%s: the page's maximum %r, snt sweep's %r" % (what, page, cli))
 
 
-class Session:
+class Session(PageDriver):
     def __init__(self, driver, downloads):
-        self.d = driver
+        super().__init__(driver)
         self.downloads = downloads
-        self.wait = WebDriverWait(driver, PATIENCE, poll_frequency=0.05)
-
-    def text(self, id):
-        return self.d.find_element(By.ID, id).text
-
-    def field(self, name, value):
-        element = self.d.find_element(By.ID, name)
-        element.clear()
-        element.send_keys(value)
-
-    def click(self, id):
-        self.wait.until(lambda d: d.find_element(By.ID, id).is_enabled())
-        self.d.find_element(By.ID, id).click()
 
     def sweep(self):
         """Sweeps to the end; the seconds it took in the page."""
@@ -251,8 +238,7 @@ def offline(driver, site, downloads):
 
 def serial_session(driver, site, downloads):
     s = Session(driver, downloads)
-    with open(os.path.join(HERE, "serial_double.js")) as f:
-        driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": f.read()})
+    with_serial_double(driver)
     driver.get(site.url + "?transport=serial&start=5M&stop=16M&points=221")
     s.wait.until(lambda d: d.find_element(By.ID, "serial-connect").is_enabled())
     driver.execute_async_script("serialDouble.ready.then(arguments[0])")
