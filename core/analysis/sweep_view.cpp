@@ -5,6 +5,7 @@
 #include "core/analysis/frequency.h"
 #include "core/analysis/summary.h"
 #include "core/analysis/sweep_csv.h"
+#include "core/analysis/trace.h"
 
 namespace snt {
 
@@ -112,6 +113,31 @@ SweepView view_of(const SweepResult &result, const SweepViewOptions &o)
     view.markers = marker_lines(o, checked);
     for (const auto &m : view.markers) summary += m.text + "\n";
     return view;
+}
+
+void check_view_reference(const SweepViewOptions &options, bool has_reference)
+{
+    if (options.reflection && !has_reference) {
+        throw InputError("return loss needs a reference: a sweep of the bridge with its test port open (or shorted)");
+    }
+}
+
+std::vector<std::string> SweepView::point_texts() const
+{
+    std::vector<std::string> texts;
+    const auto &pts = checked.result.points();
+    for (std::size_t i = 0; i < pts.size(); ++i) {
+        if (checked.overload[i]) {
+            texts.push_back(checked.point_text(i));
+        } else if (reflection && pts[i].db) {
+            const auto &r = reflection->points[i];
+            texts.push_back("return loss " + db_text(*r.rl_db) + ", SWR " + (r.swr ? fixed("%.2f", *r.swr) : "none") +
+                            " at " + format_frequency(pts[i].frequency));
+        } else {
+            texts.push_back(point_text(pts[i]));
+        }
+    }
+    return texts;
 }
 
 } // namespace snt

@@ -46,10 +46,18 @@ struct SweepView {
     std::optional<Reflection> reflection;
     std::vector<MarkerLine> markers;
     std::string summary; // each line ends in a line feed
+
+    // The readout of each point as drawn: "-3.01 dB at 10.2 MHz", "return
+    // loss 14.00 dB, SWR 1.50 at 7 MHz", "overload at 10 MHz (...)".
+    std::vector<std::string> point_texts() const;
 };
 
 // `result`: the sweep's dB against full scale or the reference. InputError
 // for a limit that is not a number above 1.
 SweepView view_of(const SweepResult &result, const SweepViewOptions &options);
+
+// InputError when the options ask for return loss without a reference to
+// measure it against.
+void check_view_reference(const SweepViewOptions &options, bool has_reference);
 
 } // namespace snt

@@ -16,6 +16,7 @@
 #include "core/analysis/sweep.h"
 #include "core/analysis/sweep_csv.h"
 #include "core/analysis/sweep_settings.h"
+#include "core/analysis/sweep_view.h"
 #include "core/analysis/trace.h"
 #include "shells/serve/serve_controller.h"
 #include "shells/serve/web_assets.h"
@@ -169,9 +170,82 @@ json summary_json(const Summary &s)
     return summary;
 }
 
+// The bench job's choices for reading a trace, as the page sends them
+// ({offset, reflection, swrLimit, plotSwr, average, marks, log, reference}).
+SweepViewOptions view_options_of(const json &j)
+{
+    if (!j.is_object()) throw InputError("job: expected an object of the bench job's choices");
+    SweepViewOptions o;
+    const auto number = [&j](const char *name, double fallback, const char *what) {
+        if (!j.contains(name) || j[name].is_null()) return fallback;
+        if (!j[name].is_number() || !std::isfinite(j[name].get<double>())) throw InputError(what);
+        return j[name].get<double>();
+    };
+    const auto flag = [&j](const char *name) {
+        return j.contains(name) && j[name].is_boolean() && j[name].get<bool>();
+    };
+    o.offset_db = number("offset", 0, "the offset must be a number of dB");
+    o.reflection = flag("reflection");
+    o.swr_limit = number("swrLimit", kDefaultSwrLimit, "the SWR limit must be a number above 1");
+    o.plot_swr = flag("plotSwr");
+    const double average = number("average", 1, "average: a whole number of sweeps");
+    if (!(average >= 1 && average <= 1e6) || average != std::floor(average))
+        throw InputError("average: a whole number of sweeps");
+    o.average = static_cast<std::uint32_t>(average);
+    o.log = flag("log");
+    if (j.contains("reference") && j["reference"].is_string()) o.reference = j["reference"].get<std::string>();
+    if (j.contains("marks")) {
+        if (!j["marks"].is_array()) throw InputError("marks: a list of frequencies in hertz");
+        for (const json &m : j["marks"]) {
+            if (!m.is_number()) throw InputError("marks: a list of frequencies in hertz");
+            o.marks.push_back(m.get<double>());
+        }
+    }
+    return o;
+}
+
+json markers_json(const std::vector<MarkerLine> &lines)
+{
+    json out = json::array();
+    for (const auto &m : lines) {
+        out.push_back({{"hz", m.hz},
+                       {"frequency", m.reading ? json(m.reading->frequency) : json(nullptr)},
+                       {"db", m.reading ? json(m.reading->db) : json(nullptr)},
+                       {"delta_hz", m.from_first ? json(m.from_first->hz) : json(nullptr)},
+                       {"delta_db", m.from_first ? json(m.from_first->db) : json(nullptr)},
+                       {"text", m.text}});
+    }
+    return out;
+}
+
+// A trace read with the bench job's choices: as the page's own analysis
+// gives it, the dB as drawn and the summary as snt sweep prints it.
+json view_json(const SweepResult &result, const SweepViewOptions &o)
+{
+    const SweepView view = view_of(result, o);
+    json db = json::array(), overload = json::array(), at_least = json::array();
+    for (std::size_t i = 0; i < view.plotted.points().size(); ++i) {
+        db.push_back(optional_json(view.plotted.points()[i].db));
+        overload.push_back(view.checked.overload[i] ? 1 : 0);
+        at_least.push_back(optional_json(view.checked.at_least_db[i]));
+    }
+    json summary = view.figures ? summary_json(Summary::of(view.checked.result)) : json::object();
+    summary["text"] = view.summary;
+    return {{"db", db},
+            {"overload", overload},
+            {"atLeast", at_least},
+            {"texts", view.point_texts()},
+            {"yLabel", view.y_label},
+            {"figures", view.figures},
+            {"summary", summary},
+            {"csv", view.csv},
+            {"markers", markers_json(view.markers)}};
+}
+
 // The dB of a trace against a reference (or full scale), a readout for
 // each point and, unless only those are asked for ("summary": false), the
-// summary and the CSV: computed by the same code as `snt sweep`.
+// summary and the CSV: computed by the same code as `snt sweep`; with
+// "job", read with the bench job's choices (view_json).
 json analyse(const json &body)
 {
     if (!body.is_object() || !body.contains("points")) throw InputError("expected {\"points\": [...]}");
@@ -180,6 +254,11 @@ json analyse(const json &body)
     std::optional<std::vector<SweepPoint>> reference;
     if (body.contains("reference") && !body["reference"].is_null())
         reference = points_of(body["reference"], "the reference", true);
+    if (body.contains("job") && !body["job"].is_null()) {
+        const SweepViewOptions o = view_options_of(body["job"]);
+        check_view_reference(o, reference.has_value());
+        return view_json(trace_db(std::move(pts), reference ? &*reference : nullptr), o);
+    }
     const SweepResult result = trace_db(std::move(pts), reference ? &*reference : nullptr);
 
     json db = json::array(), texts = json::array();

@@ -209,30 +209,12 @@ snt::SweepViewOptions view_options_of(const val &o)
     return v;
 }
 
-std::string fixed2(double v)
-{
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%.2f", v);
-    return buf;
-}
-
 // The readout of each point as drawn.
 val view_texts(const snt::SweepView &view)
 {
+    const std::vector<std::string> lines = view.point_texts();
     std::string texts;
-    const auto &pts = view.checked.result.points();
-    for (std::size_t i = 0; i < pts.size(); ++i) {
-        if (i) texts += '\n';
-        if (view.checked.overload[i]) {
-            texts += view.checked.point_text(i);
-        } else if (view.reflection && pts[i].db) {
-            const auto &r = view.reflection->points[i];
-            texts += "return loss " + fixed2(*r.rl_db) + " dB, SWR " + (r.swr ? fixed2(*r.swr) : "none") + " at " +
-                snt::format_frequency(pts[i].frequency);
-        } else {
-            texts += snt::point_text(pts[i]);
-        }
-    }
+    for (std::size_t i = 0; i < lines.size(); ++i) texts += (i ? "\n" : "") + lines[i];
     return lines_to_js(texts);
 }
 
@@ -263,10 +245,8 @@ val view_sweep(const val &trace, const val &reference, const val &options)
         if (present(reference)) {
             ref = points_of(reference, "the reference");
             snt::check_trace(*ref, "the reference", true);
-        } else if (o.reflection) {
-            throw snt::InputError(
-                "return loss needs a reference: a sweep of the bridge with its test port open (or shorted)");
         }
+        snt::check_view_reference(o, ref.has_value());
         const snt::SweepView view = snt::view_of(snt::trace_db(std::move(pts), ref ? &*ref : nullptr), o);
         std::vector<double> db;
         std::vector<double> at_least;

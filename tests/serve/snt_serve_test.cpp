@@ -278,6 +278,35 @@ TEST_F(ServeTest, ReferenceNormalisesToZeroDecibels)
     EXPECT_EQ(live.body["texts"][2], "no level at 5.1 MHz");
 }
 
+TEST_F(ServeTest, ABenchJobsChoicesReadTheTraceAsThePagesOwnAnalysis)
+{
+    const json pts = json::array({{5000000, 1.5e9}, {5050000, 3e9}, {5100000, 6e9}});
+    const Reply plain = post("/api/analyse", {{"points", pts}});
+    const Reply a = post("/api/analyse",
+                         {{"points", pts}, {"job", {{"offset", 10}, {"marks", {5050000, 5100000}}, {"average", 4}}}});
+    ASSERT_EQ(a.status, 200) << a.body.dump();
+    EXPECT_NEAR(a.body["db"][1].get<double>(), plain.body["db"][1].get<double>() + 10, 1e-9);
+    const std::string summary = a.body["summary"]["text"];
+    EXPECT_NE(summary.find("mean of 4 sweeps, in power\noffset +10.00 dB added to every dB\n"), std::string::npos)
+        << summary;
+    ASSERT_EQ(a.body["markers"].size(), 2u);
+    EXPECT_EQ(a.body["markers"][1]["delta_hz"], 50000);
+    EXPECT_NE(summary.find(a.body["markers"][1]["text"].get<std::string>() + "\n"), std::string::npos) << summary;
+    EXPECT_EQ(a.body["overload"], json::array({0, 0, 0}));
+
+    // Return loss against the trace itself: 0 dB, a refusal without a reference.
+    const Reply rl = post("/api/analyse", {{"points", pts}, {"reference", pts}, {"job", {{"reflection", true}}}});
+    ASSERT_EQ(rl.status, 200) << rl.body.dump();
+    EXPECT_EQ(rl.body["yLabel"], "return loss (dB)");
+    EXPECT_EQ(rl.body["texts"][0].get<std::string>().rfind("return loss 0.00 dB, SWR ", 0), 0u) << rl.body["texts"][0];
+    for (const json &job : {json{{"reflection", true}}, json{{"offset", "ten"}}, json{{"average", 0.5}},
+                            json{{"marks", "10M"}}, json("offset")}) {
+        const Reply bad = post("/api/analyse", {{"points", pts}, {"job", job}});
+        EXPECT_EQ(bad.status, 400) << job.dump();
+        EXPECT_TRUE(bad.body["error"].is_string()) << job.dump();
+    }
+}
+
 TEST_F(ServeTest, AReferenceCsvFromThePageIsReadAsTheCommandLineReadsIt)
 {
     const Reply ok = post("/api/reference",

@@ -18,7 +18,10 @@
 //                          the summary's text as snt sweep prints it
 //   average(sweeps)        the mean of sweeps' levels ([level or null]) in power
 //   crystalSearch(options) the adaptive crystal search (Module.CrystalSearch)
-//   jobs                   whether the bench jobs are here (the module)
+//   views                  whether a trace can be read with a job's choices
+//                          (both: the module, and snt serve's /api/analyse)
+//   jobs                   whether averaging and the crystal search are here
+//                          (the module)
 //   reference(text, name)  the points of a sweep CSV read as a reference
 //   crystalRefusal(text)   why a counted crystal frequency would be refused
 //                          ('' when it would not, or only the server knows)
@@ -46,6 +49,8 @@ export class ModuleAnalysis {
 
   // Every point's frequency for settings check() accepted.
   frequencies(settings) { return this.M.sweepFrequencies(settings); }
+
+  get views() { return true; }
 
   get jobs() { return true; }
 
@@ -120,8 +125,11 @@ export class ServerAnalysis {
 
   crystalRefusal() { return ''; }
 
-  // The bench jobs' analysis is the module's; snt serve's API has only the
-  // plain sweep's (live sweeps and the outputs-off choice work here too).
+  // snt serve reads a trace with the bench job's choices (offset, return
+  // loss, markers) as the module does; averaging and the crystal search
+  // are the module's only (live sweeps and outputs off work here too).
+  get views() { return true; }
+
   get jobs() { return false; }
 
   hzText(hz) { return hz + ' Hz'; }
@@ -134,8 +142,8 @@ export class ServerAnalysis {
     return { ok: false, error: data.error || 'snt serve refused the check (' + status + ')' };
   }
 
-  async analyse(points, reference, { summary = true } = {}) {
-    const { status, data } = await this.post('api/analyse', { points, reference, summary });
+  async analyse(points, reference, { summary = true, job = null } = {}) {
+    const { status, data } = await this.post('api/analyse', { points, reference, summary, job });
     if (status !== 200) throw new Error(data.error || 'the trace could not be analysed (' + status + ')');
     return data;
   }

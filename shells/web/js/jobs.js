@@ -32,7 +32,7 @@ export function benchPanel(page) {
     const key = JSON.stringify({ ...job, average: 0 });
     if (key !== applied) {
       applied = key;
-      t.setJob(page.analysis.jobs ? job : null);
+      t.setJob(page.analysis.views ? job : null);
     }
   };
   ['offset', 'swr-limit', 'average'].forEach((id) => $(id).addEventListener('change', apply));
@@ -43,8 +43,8 @@ export function benchPanel(page) {
     offAfter: $('off-after').checked });
   if (!page.analysis.jobs) {
     document.querySelectorAll('.needs-module').forEach((e) => { e.disabled = true; });
-    setText('bench-msg', 'Averaging, offset, return loss, placed markers and crystals need the page\'s own '
-      + 'analysis: open the static site (make web) for them.');
+    setText('bench-msg', 'Averaging and crystals need the page\'s own analysis: open the static site (make web) '
+      + 'for them.');
   }
   apply();
   return {
@@ -144,7 +144,7 @@ export function userMarkersPanel(page) {
       : 'Click the chart to place a marker (up to four); click one to remove it.');
   };
   page.chart.onclick = (hz, near) => {
-    if (!page.analysis.jobs || !t.sweep) return;
+    if (!page.analysis.views || !t.sweep) return;
     if (near >= 0) {
       t.setMarks(t.marks.filter((_, k) => k !== near));
     } else if (t.marks.length < MAX_MARKERS) {

@@ -26,6 +26,7 @@ import threading
 import time
 
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
@@ -168,6 +169,13 @@ def run(snt, out):
         check("sweep 1" in text("ref-state"), "reference: " + text("ref-state"))
         driver.find_element(By.ID, "ref-clear").click()
         wait.until(lambda d: text("mk-max") == first_max and text("mk-min").startswith("-25"))
+
+        # An attenuator's loss added back: the server reads the trace with the offset.
+        field("offset", "10" + Keys.TAB)
+        wait.until(lambda d: "offset +10.00 dB added to every dB" in text("summary"))
+        check(abs(decibels_at(text("mk-max"))[0] - (peak_db + 10)) < 0.006, "with the offset: " + text("mk-max"))
+        field("offset", "0" + Keys.TAB)
+        wait.until(lambda d: text("mk-max") == first_max)
 
         # A long sweep, stopped a third of the way (the rest would take the
         # virtual board twice as long again); its screenshot for the README.
