@@ -19,7 +19,8 @@ CortexM0::CortexM0(Bus &bus, ExceptionSource &exceptions, const Memory &memory)
       memory_(memory),
       flash_(memory.flash_size, 0xFF),
       ram_(memory.ram_size, 0),
-      decode_(decode_table())
+      decode_(decode_table()),
+      loop_cache_(memory.flash_size / 2, kNotLookedAt)
 {
     if (memory.flash_size % 4 || memory.ram_size % 4 || memory.flash_base % 4 || memory.ram_base % 4) {
         throw std::invalid_argument("CortexM0: flash and RAM must be whole words");
@@ -44,6 +45,7 @@ void CortexM0::load(std::uint32_t address, const std::uint8_t *bytes, std::size_
         throw std::out_of_range("CortexM0::load: bytes outside flash and RAM");
     }
     forget_loop();
+    forget_delay_loops();
 }
 
 void CortexM0::reset()
@@ -133,6 +135,7 @@ bool CortexM0::poke(std::uint32_t address, std::uint32_t value, unsigned size)
     };
     forget_loop();
     if (address - memory_.ram_base < memory_.ram_size) return in(ram_, address - memory_.ram_base);
+    forget_delay_loops();
     if (address - memory_.flash_base < memory_.flash_size) return in(flash_, address - memory_.flash_base);
     if (address < memory_.flash_size) return in(flash_, address);
     return false;

@@ -83,12 +83,24 @@ struct Alu {
 // -------------------------------------------------------------- loops
 
 // Inlined into the interpreter's loop, as every taken backward branch calls
-// it (the only caller, below).
+// it (the only caller, below). With kSkip (the fast path), a delay loop
+// that has just run one whole pass, from the last back edge to this one
+// with nothing between (its cycles are one pass's), lets its next passes go
+// at once where nothing could tell (fast_forward).
+template <bool kSkip>
 inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t target, std::uint32_t branch,
                                                                Cycles arrival)
 {
-    const std::uint32_t flags =
-        std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+    std::uint32_t flags = std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+    if constexpr (kSkip) {
+        if (target == spin_target_ && spin_dirty_) {
+            const DelayLoop *loop = delay_loop(branch);
+            if (loop != nullptr && arrival - spin_arrival_ == loop->period) {
+                arrival = fast_forward(*loop, arrival);
+                flags = std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+            }
+        }
+    }
     if (target == spin_target_ && !spin_dirty_ && flags == spin_flags_ &&
         std::memcmp(r_.data(), spin_regs_.data(), sizeof spin_regs_) == 0) {
         // The same state at the same place with nothing written: only an
@@ -143,7 +155,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             if (!taken) return;
             next = pc + 4 + imm;
             cycles = 3;
-            if (d.imm < -2) back_edge(next, pc, now_ + cycles);
+            if (d.imm < -2) back_edge<kMode == Mode::Fast>(next, pc, now_ + cycles);
         };
         // A return that may be an exception return (BX, POP {pc}).
         auto return_to = [&](std::uint32_t target) __attribute__((always_inline))
