@@ -362,6 +362,10 @@ private:
     Memory memory_;
     std::vector<std::uint8_t> flash_, ram_;
     const Decoded *decode_;
+    // Flash decoded, one entry a halfword: what the fast path executes from
+    // (decoded again wherever load() or poke() change flash).
+    std::vector<Decoded> predecoded_;
+    void predecode(std::uint32_t offset, std::size_t size);
 
     // Registers: r_[15] is the address of the instruction being executed
     // until it completes.

@@ -137,12 +137,14 @@ void CortexM0::execute() // NOLINT(readability-function-size)
                 break;
             }
         }
-        const std::uint32_t opcode = fetch(pc);
-        const Decoded d = decode[opcode];
+        // Flash from its decoded copy; anything else (RAM, flash seen at 0,
+        // a fault) from the decode table.
+        const std::uint32_t offset = pc - memory_.flash_base;
+        const Decoded d = offset < fetch_limit_ ? predecoded_[offset >> 1] : decode[fetch_outside(pc)];
         [[maybe_unused]] const Cycles start = now_;
         if constexpr (kMode == Mode::Trace) {
             trace_record_.pc = pc;
-            trace_record_.opcode = opcode;
+            trace_record_.opcode = fetch(pc);
             trace_record_.accesses.clear();
         }
         std::uint32_t next = pc + 2;
@@ -304,7 +306,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             break;
         }
         case Op::HighPcOperand: {
-            const Jump jump = high_register_pc(pc, opcode);
+            const Jump jump = high_register_pc(pc, fetch(pc));
             next = jump.next;
             cycles = jump.cycles;
             break;
@@ -550,7 +552,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             break;
         }
         case Op::Wide: {
-            const std::uint32_t second = fetch(pc + 2);
+            const std::uint32_t opcode = fetch(pc), second = fetch(pc + 2);
             if constexpr (kMode == Mode::Trace) trace_record_.opcode = opcode << 16 | second;
             cycles = 4;
             if ((second & 0xD000) == 0xD000) { // BL

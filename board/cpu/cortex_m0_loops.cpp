@@ -26,6 +26,7 @@ namespace {
 // other length is not skipped (back_edge compares).
 constexpr CortexM0::Cycles kAluCycles = 1, kStoreCycles = 2, kTakenBranchCycles = 3;
 constexpr unsigned kMaxLoopLength = 8; // instructions, the branch included
+constexpr unsigned kNotEqual = 1;      // BNE's condition
 
 struct Flags {
     bool n, z, c, v;
@@ -161,6 +162,16 @@ CortexM0::Cycles CortexM0::fast_forward(const DelayLoop &loop, Cycles arrival)
     std::uint32_t counter = r_[loop.counter];
     Flags flags{n_, z_, c_, v_};
     Cycles passes = 0;
+    if (loop.condition == kNotEqual && loop.step == 1) {
+        // The firmware's kind, counted down by one to the compared value
+        // (0 without a CMP): the branch is taken until the counter gets
+        // there, so all but the last of the passes left go.
+        const std::uint32_t until = loop.compare ? loop.compare_with : 0;
+        const Cycles left = counter - until == 0 ? Cycles{1} << 32 : counter - until;
+        passes = std::min(fit, left - 1);
+        counter -= static_cast<std::uint32_t>(passes);
+        if (passes != 0) flags = loop.compare ? compare(counter, until) : compare(counter + 1, 1);
+    }
     while (passes < fit) {
         const std::uint32_t next = counter - loop.step;
         const Flags f = loop.compare ? compare(next, loop.compare_with) : compare(counter, loop.step);
