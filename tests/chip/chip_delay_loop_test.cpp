@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "board/cpu/chip_cpu.h"
@@ -34,11 +35,12 @@ struct Twin {
     {
         board.usart().host_send(reinterpret_cast<const std::uint8_t *>(line), std::strlen(line));
     }
-    // Runs to `t` as a test waiting for a time does: the stop condition is
-    // looked at after every access.
+    // Runs to `t` as a test waiting for a time does, with room to spare: the
+    // run ends after the first access at or after `t` (the stop condition is
+    // looked at after every access), or at a millisecond past it.
     void run_to(Cycles t)
     {
-        board.run_until([&] { return board.now() >= t; }, t > board.now() ? t - board.now() : 0);
+        board.run_until([&] { return board.now() >= t; }, (t > board.now() ? t - board.now() : 0) + ms(1));
     }
     std::string state()
     {
@@ -63,6 +65,8 @@ struct Case {
     Cycles span;   // of the window looked at, from the command
     Watch watch;
 };
+
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
 
 class ChipDelayLoopTest : public ::testing::TestWithParam<Case> {};
 
