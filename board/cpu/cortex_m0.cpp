@@ -149,7 +149,10 @@ bool CortexM0::poke(std::uint32_t address, std::uint32_t value, unsigned size)
 void CortexM0::predecode(std::uint32_t offset, std::size_t size)
 {
     for (std::uint32_t at = offset & ~1u; at < offset + size && at + 2 <= flash_.size(); at += 2) {
-        predecoded_[at / 2] = decode_[read_le<2>(flash_.data() + at)];
+        Decoded d = decode_[read_le<2>(flash_.data() + at)];
+        // A backward conditional branch may close a delay loop (back_edge).
+        if (d.op >= Op::Beq && d.op <= Op::Ble && d.imm < -2) d.c = 1;
+        predecoded_[at / 2] = d;
     }
 }
 

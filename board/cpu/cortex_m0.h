@@ -297,7 +297,7 @@ private:
     std::uint32_t special_register(unsigned sysm) const;
     void write_special_register(unsigned sysm, std::uint32_t value);
     template <bool kSkip>
-    void back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival);
+    void back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival, bool may_be_delay_loop);
 
     // Delay loops (cortex_m0_loops.cpp): a register counted down in straight
     // code that stores the same words every pass, found at its backward
@@ -326,6 +326,10 @@ private:
         return entry == kNotLookedAt ? classify_loop(branch) : &delay_loops_[entry - 2];
     }
     const DelayLoop *classify_loop(std::uint32_t branch);
+    // Off the interpreter's loop, so that it keeps time and pc in machine
+    // registers: fast_forward at a delay loop's branch after one whole pass;
+    // true when passes went (`arrival` then follows them).
+    __attribute__((noinline)) bool skip_passes(std::uint32_t branch, Cycles &arrival);
     bool read_delay_loop(std::uint32_t branch, DelayLoop &loop) const;
     Cycles fast_forward(const DelayLoop &loop, Cycles arrival);
     void forget_delay_loops();

@@ -87,18 +87,17 @@ struct Alu {
 // that has just run one whole pass, from the last back edge to this one
 // with nothing between (its cycles are one pass's), lets its next passes go
 // at once where nothing could tell (fast_forward).
+// `may_be_delay_loop` is the branch's mark in the decoded flash (Decoded::c
+// of a backward conditional branch): cleared once the loop is known not to
+// be one, so that other loops pay nothing for it.
 template <bool kSkip>
 inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t target, std::uint32_t branch,
-                                                               Cycles arrival)
+                                                               Cycles arrival, bool may_be_delay_loop)
 {
     std::uint32_t flags = std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
     if constexpr (kSkip) {
-        if (target == spin_target_ && spin_dirty_) {
-            const DelayLoop *loop = delay_loop(branch);
-            if (loop != nullptr && arrival - spin_arrival_ == loop->period) {
-                arrival = fast_forward(*loop, arrival);
-                flags = std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
-            }
+        if (may_be_delay_loop && target == spin_target_ && spin_dirty_ && skip_passes(branch, arrival)) {
+            flags = std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
         }
     }
     if (target == spin_target_ && !spin_dirty_ && flags == spin_flags_ &&
@@ -157,7 +156,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             if (!taken) return;
             next = pc + 4 + imm;
             cycles = 3;
-            if (d.imm < -2) back_edge<kMode == Mode::Fast>(next, pc, now_ + cycles);
+            if (d.imm < -2) back_edge<kMode == Mode::Fast>(next, pc, now_ + cycles, d.c != 0);
         };
         // A return that may be an exception return (BX, POP {pc}).
         auto return_to = [&](std::uint32_t target) __attribute__((always_inline))

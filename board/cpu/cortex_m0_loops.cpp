@@ -79,6 +79,23 @@ void CortexM0::forget_delay_loops()
 {
     std::fill(loop_cache_.begin(), loop_cache_.end(), kNotLookedAt);
     delay_loops_.clear();
+    for (Decoded &d : predecoded_) { // every backward conditional branch may close one again
+        if (d.op >= Op::Beq && d.op <= Op::Ble && d.imm < -2) d.c = 1;
+    }
+}
+
+bool CortexM0::skip_passes(std::uint32_t branch, Cycles &arrival)
+{
+    const DelayLoop *loop = delay_loop(branch);
+    if (loop == nullptr) {
+        predecoded_[(branch - memory_.flash_base) >> 1].c = 0; // not one: back_edge need not ask again
+        return false;
+    }
+    if (arrival - spin_arrival_ != loop->period) return false;
+    const Cycles after = fast_forward(*loop, arrival);
+    if (after == arrival) return false;
+    arrival = after;
+    return true;
 }
 
 const CortexM0::DelayLoop *CortexM0::classify_loop(std::uint32_t branch)
