@@ -156,6 +156,16 @@ public:
         const Mapping &m = map(address);
         if (clocked(m)) m.device->write(address - m.base, value, size);
     }
+    // True when the word store of `value` at `address` only sets or resets
+    // GPIO output latches that nothing watches (Gpio::plain_output_store).
+    bool plain_output_store(std::uint32_t address, std::uint32_t value) const
+    {
+        if (address - kGpioaBase < block(BlockId::Gpioa).size)
+            return gpioa_.plain_output_store(address - kGpioaBase, value);
+        if (address - kGpiofBase < block(BlockId::Gpiof).size)
+            return gpiof_.plain_output_store(address - kGpiofBase, value);
+        return false;
+    }
     // A pause has been asked for and not yet taken.
     bool pause_requested() const { return pause_requested_; }
     // True once after request_pause(): the CPU then returns from run_until.

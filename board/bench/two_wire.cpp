@@ -22,11 +22,13 @@ void TwoWireDecoder::follow(Gpio &port)
     Gpio *p = &port;
     auto high = [p](int pin) { return p->level(pin) != Level::Low; };
     on_levels(high(kSclPin), high(kSdaPin));
-    port.on_change([this, high](int pin, Level) {
-        // The port's present levels, not the one that changed: inside a
-        // nested notification the other pin may already have moved.
-        if (pin == kSclPin || pin == kSdaPin) on_levels(high(kSclPin), high(kSdaPin));
-    });
+    port.on_change(
+        [this, high](int pin, Level) {
+            // The port's present levels, not the one that changed: inside a
+            // nested notification the other pin may already have moved.
+            if (pin == kSclPin || pin == kSdaPin) on_levels(high(kSclPin), high(kSdaPin));
+        },
+        1u << kSclPin | 1u << kSdaPin);
 }
 
 void TwoWireDecoder::set_sda(bool high)

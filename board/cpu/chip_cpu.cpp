@@ -345,6 +345,39 @@ void ChipCpu::after_access()
     if (sched.has_events() && sched.next_event_time() < core_.batch_limit()) core_.limit_batch(sched.next_event_time());
 }
 
+// A delay loop's passes at once (CortexM0::fast_forward): the core has
+// seen to the time (all before the batch's end, so before the next event
+// and the run's `until`, and with no exception to be taken). Here: the
+// stores must be GPIO set/reset stores of pins nobody watches (their only
+// effect is ODR, which a pass leaves as the last one did); no flash
+// operation under way; no pause or halt asked for; and run_until's stop
+// condition must not come true on the way. The stop conditions there are
+// (board.h run_until_idle and run_for, shells/serve/virtual_link.cpp,
+// shells/wasm/board_module.cpp, shells/sim/snt_sim_main.cpp, the tests):
+// - state the loop does not change: lines or bytes received, the serial
+//   host finished, lines queued, the transmitter idle, RAM (the line flag);
+// - waiting_for_line(), which also reads the core's pc: false all through
+//   a loop that lies outside the main loop's polling loop (checked below);
+// - a time reached, board.now() >= t: it only grows with the time, so if
+//   it is false at the last store's time it was false at every store.
+// So the condition is looked at once, at the time of the last store.
+bool ChipCpu::may_fast_forward(const CortexM0::Bus::LoopSkip &loop)
+{
+    if (board_.pause_requested() || halt_requested_ || flash_stall_pending_ || board_.flash().busy()) return false;
+    if (loop.first <= main_loop_.second && main_loop_.first <= loop.last) return false;
+    for (unsigned i = 0; i < loop.stores; ++i) {
+        if (!board_.plain_output_store(loop.addresses[i], loop.values[i])) return false;
+    }
+    Scheduler &sched = board_.scheduler();
+    const Cycles before = sched.now();
+    sched.advance_to(loop.last_access); // nothing falls due before the batch's end
+    if (done_ != nullptr && (*done_)()) {
+        sched.set_back(before); // the interpreter goes on, store by store
+        return false;
+    }
+    return true;
+}
+
 int ChipCpu::next_to_take(int execution_priority) { return board_.nvic().next_to_take(execution_priority); }
 
 int ChipCpu::priority_of(int exception)

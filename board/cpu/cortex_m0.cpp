@@ -19,7 +19,9 @@ CortexM0::CortexM0(Bus &bus, ExceptionSource &exceptions, const Memory &memory)
       memory_(memory),
       flash_(memory.flash_size, 0xFF),
       ram_(memory.ram_size, 0),
-      decode_(decode_table())
+      decode_(decode_table()),
+      predecoded_(memory.flash_size / 2, decode_[0xFFFF]),
+      loop_cache_(memory.flash_size / 2, kNotLookedAt)
 {
     if (memory.flash_size % 4 || memory.ram_size % 4 || memory.flash_base % 4 || memory.ram_base % 4) {
         throw std::invalid_argument("CortexM0: flash and RAM must be whole words");
@@ -40,10 +42,13 @@ void CortexM0::load(std::uint32_t address, const std::uint8_t *bytes, std::size_
         if (size) std::memcpy(memory.data() + (address - base), bytes, size);
         return true;
     };
-    if (!fits(memory_.flash_base, flash_) && !fits(memory_.ram_base, ram_)) {
+    if (fits(memory_.flash_base, flash_)) {
+        predecode(address - memory_.flash_base, size);
+    } else if (!fits(memory_.ram_base, ram_)) {
         throw std::out_of_range("CortexM0::load: bytes outside flash and RAM");
     }
     forget_loop();
+    forget_delay_loops();
 }
 
 void CortexM0::reset()
@@ -133,9 +138,22 @@ bool CortexM0::poke(std::uint32_t address, std::uint32_t value, unsigned size)
     };
     forget_loop();
     if (address - memory_.ram_base < memory_.ram_size) return in(ram_, address - memory_.ram_base);
-    if (address - memory_.flash_base < memory_.flash_size) return in(flash_, address - memory_.flash_base);
-    if (address < memory_.flash_size) return in(flash_, address);
-    return false;
+    forget_delay_loops();
+    std::uint32_t offset = address - memory_.flash_base;
+    if (offset >= memory_.flash_size) offset = address; // flash seen at 0
+    if (!in(flash_, offset)) return false;
+    predecode(offset, size);
+    return true;
+}
+
+void CortexM0::predecode(std::uint32_t offset, std::size_t size)
+{
+    for (std::uint32_t at = offset & ~1u; at < offset + size && at + 2 <= flash_.size(); at += 2) {
+        Decoded d = decode_[read_le<2>(flash_.data() + at)];
+        // A backward conditional branch may close a delay loop (back_edge).
+        if (d.op >= Op::Beq && d.op <= Op::Ble && d.imm < -2) d.c = 1;
+        predecoded_[at / 2] = d;
+    }
 }
 
 void CortexM0::advance(Cycles cycles)

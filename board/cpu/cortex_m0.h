@@ -46,6 +46,28 @@ public:
         virtual std::uint32_t read(std::uint32_t address, unsigned size) = 0;
         virtual void write(std::uint32_t address, std::uint32_t value, unsigned size) = 0;
 
+        // ---- fast-forwarding a delay loop
+        // A loop the core found at its back edge (see fast_forward in
+        // cortex_m0_loops.cpp): straight-line code that counts a register
+        // down and stores the same words at the same addresses on the Bus
+        // every pass; one whole pass has just run. The core would let
+        // further passes go at once, all within the batch (before its
+        // limit, so before any event), the last of their stores at the
+        // first cycle `last_access`.
+        struct LoopSkip {
+            std::uint32_t first, last; // the loop's first instruction and its branch
+            const std::uint32_t *addresses, *values;
+            unsigned stores;
+            Cycles last_access;
+        };
+        // True when nothing could tell those passes from their stores made
+        // one by one: the stores change nothing that anything watches (the
+        // state they leave is the one the last pass left), and whatever the
+        // Bus looks at after every access cannot change on the way. A true
+        // answer moves the Bus's view of time to `last_access`, as the
+        // stores would have. By default never.
+        virtual bool may_fast_forward(const LoopSkip & /*loop*/) { return false; }
+
     protected:
         ~Bus() = default;
     };
@@ -199,6 +221,9 @@ public:
     // ---- statistics
     std::uint64_t instructions() const { return instructions_; }
     Cycles idle_cycles() const { return idle_cycles_; }
+    // Passes of delay loops the fast path let go at once (counted in
+    // instructions() as if run one by one).
+    std::uint64_t fast_forwarded_passes() const { return fast_forwarded_passes_; }
     const HandlerStats &handler_stats(int exception) const { return handler_stats_.at(exception); }
 
     // ---- debugging: a debugger's breakpoints, watchpoints and single steps
@@ -271,7 +296,43 @@ private:
     Jump high_register_pc(std::uint32_t pc, std::uint32_t opcode);
     std::uint32_t special_register(unsigned sysm) const;
     void write_special_register(unsigned sysm, std::uint32_t value);
-    void back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival);
+    template <bool kSkip>
+    void back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival, bool may_be_delay_loop);
+
+    // Delay loops (cortex_m0_loops.cpp): a register counted down in straight
+    // code that stores the same words every pass, found at its backward
+    // branch and remembered per branch address in flash.
+    static constexpr unsigned kMaxLoopStores = 4;
+    struct DelayLoop {
+        std::uint32_t first = 0, last = 0; // the branch's target and the branch
+        unsigned counter = 0;              // the register counted down
+        std::uint32_t step = 0;            // by this much a pass
+        bool compare = false;              // flags from CMP counter, #compare_with after the SUBS, else from the SUBS
+        std::uint32_t compare_with = 0;
+        unsigned condition = 0; // of the branch, as encoded (0 EQ ... 13 LE)
+        unsigned length = 0;    // instructions in a pass
+        Cycles period = 0;      // cycles of a pass, its taken branch included
+        Cycles last_store = 0;  // from a pass's first cycle to its last store's
+        unsigned stores = 0;
+        std::array<std::uint8_t, kMaxLoopStores> value_reg{}, base_reg{};
+        std::array<std::uint32_t, kMaxLoopStores> offset{};
+    };
+    const DelayLoop *delay_loop(std::uint32_t branch)
+    {
+        const std::uint32_t offset = branch - memory_.flash_base;
+        if (offset >= memory_.flash_size) return nullptr; // only loops in flash
+        const std::uint16_t entry = loop_cache_[offset >> 1];
+        if (entry == kNoDelayLoop) return nullptr;
+        return entry == kNotLookedAt ? classify_loop(branch) : &delay_loops_[entry - 2];
+    }
+    const DelayLoop *classify_loop(std::uint32_t branch);
+    // Off the interpreter's loop, so that it keeps time and pc in machine
+    // registers: fast_forward at a delay loop's branch after one whole pass;
+    // true when passes went (`arrival` then follows them).
+    __attribute__((noinline)) bool skip_passes(std::uint32_t branch, Cycles &arrival);
+    bool read_delay_loop(std::uint32_t branch, DelayLoop &loop) const;
+    Cycles fast_forward(const DelayLoop &loop, Cycles arrival);
+    void forget_delay_loops();
 
     // Exceptions.
     [[noreturn]] static void fault();
@@ -294,13 +355,21 @@ private:
         stop_at_ = 0;
     }
     void recheck() { stop_at_ = 0; } // leave the batch to look at pending exceptions
-    void forget_loop() { spin_dirty_ = true; }
+    void forget_loop()
+    {
+        spin_dirty_ = true;
+        spin_target_ = 1; // no instruction's address: the next back edge starts afresh
+    }
 
     Bus &bus_;
     ExceptionSource &exceptions_;
     Memory memory_;
     std::vector<std::uint8_t> flash_, ram_;
     const Decoded *decode_;
+    // Flash decoded, one entry a halfword: what the fast path executes from
+    // (decoded again wherever load() or poke() change flash).
+    std::vector<Decoded> predecoded_;
+    void predecode(std::uint32_t offset, std::size_t size);
 
     // Registers: r_[15] is the address of the instruction being executed
     // until it completes.
@@ -335,7 +404,14 @@ private:
     std::uint32_t spin_address_ = 0;
     std::uint32_t spin_end_ = 0;
 
+    // Per halfword of flash: not looked at, no delay loop's branch, or n:
+    // the branch of delay_loops_[n - 2].
+    static constexpr std::uint16_t kNotLookedAt = 0, kNoDelayLoop = 1;
+    std::vector<std::uint16_t> loop_cache_;
+    std::vector<DelayLoop> delay_loops_;
+
     std::uint64_t instructions_ = 0;
+    std::uint64_t fast_forwarded_passes_ = 0;
     Cycles idle_cycles_ = 0;
     std::array<HandlerStats, 48> handler_stats_{};
 

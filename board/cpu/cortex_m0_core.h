@@ -89,7 +89,8 @@ inline bool from_source(int exception) { return exception > kHardFault && except
 
 struct CortexM0::Decoded {
     m0::Op op;
-    std::uint8_t a, b, c; // register numbers
+    std::uint8_t a, b, c; // register numbers; in the decoded flash, c of a backward
+                          // conditional branch marks a possible delay loop
     std::int32_t imm;
 };
 

@@ -83,12 +83,23 @@ struct Alu {
 // -------------------------------------------------------------- loops
 
 // Inlined into the interpreter's loop, as every taken backward branch calls
-// it (the only caller, below).
+// it (the only caller, below). With kSkip (the fast path), a delay loop
+// that has just run one whole pass, from the last back edge to this one
+// with nothing between (its cycles are one pass's), lets its next passes go
+// at once where nothing could tell (fast_forward).
+// `may_be_delay_loop` is the branch's mark in the decoded flash (Decoded::c
+// of a backward conditional branch): cleared once the loop is known not to
+// be one, so that other loops pay nothing for it.
+template <bool kSkip>
 inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t target, std::uint32_t branch,
-                                                               Cycles arrival)
+                                                               Cycles arrival, bool may_be_delay_loop)
 {
-    const std::uint32_t flags =
-        std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+    std::uint32_t flags = std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+    if constexpr (kSkip) {
+        if (may_be_delay_loop && target == spin_target_ && spin_dirty_ && skip_passes(branch, arrival)) {
+            flags = std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+        }
+    }
     if (target == spin_target_ && !spin_dirty_ && flags == spin_flags_ &&
         std::memcmp(r_.data(), spin_regs_.data(), sizeof spin_regs_) == 0) {
         // The same state at the same place with nothing written: only an
@@ -125,12 +136,14 @@ void CortexM0::execute() // NOLINT(readability-function-size)
                 break;
             }
         }
-        const std::uint32_t opcode = fetch(pc);
-        const Decoded d = decode[opcode];
+        // Flash from its decoded copy; anything else (RAM, flash seen at 0,
+        // a fault) from the decode table.
+        const std::uint32_t offset = pc - memory_.flash_base;
+        const Decoded d = offset < fetch_limit_ ? predecoded_[offset >> 1] : decode[fetch_outside(pc)];
         [[maybe_unused]] const Cycles start = now_;
         if constexpr (kMode == Mode::Trace) {
             trace_record_.pc = pc;
-            trace_record_.opcode = opcode;
+            trace_record_.opcode = fetch(pc);
             trace_record_.accesses.clear();
         }
         std::uint32_t next = pc + 2;
@@ -143,7 +156,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             if (!taken) return;
             next = pc + 4 + imm;
             cycles = 3;
-            if (d.imm < -2) back_edge(next, pc, now_ + cycles);
+            if (d.imm < -2) back_edge<kMode == Mode::Fast>(next, pc, now_ + cycles, d.c != 0);
         };
         // A return that may be an exception return (BX, POP {pc}).
         auto return_to = [&](std::uint32_t target) __attribute__((always_inline))
@@ -292,7 +305,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             break;
         }
         case Op::HighPcOperand: {
-            const Jump jump = high_register_pc(pc, opcode);
+            const Jump jump = high_register_pc(pc, fetch(pc));
             next = jump.next;
             cycles = jump.cycles;
             break;
@@ -538,7 +551,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             break;
         }
         case Op::Wide: {
-            const std::uint32_t second = fetch(pc + 2);
+            const std::uint32_t opcode = fetch(pc), second = fetch(pc + 2);
             if constexpr (kMode == Mode::Trace) trace_record_.opcode = opcode << 16 | second;
             cycles = 4;
             if ((second & 0xD000) == 0xD000) { // BL

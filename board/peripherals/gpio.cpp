@@ -123,7 +123,9 @@ void Gpio::notify_changes()
                 levels_.high = (levels_.high & ~bit) | (now.high & bit);
                 levels_.low = (levels_.low & ~bit) | (now.low & bit);
                 const Level l = (now.high & bit) ? Level::High : (now.low & bit) ? Level::Low : Level::Floating;
-                for (auto &cb : listeners_) cb(pin, l);
+                for (auto &listener : listeners_) {
+                    if (listener.pins & bit) listener.cb(pin, l);
+                }
             }
         }
     } while (again_);

@@ -33,8 +33,23 @@ public:
 
     Level level(int pin) const;
     void set_external(int pin, External e);
-    // Called with (pin, new level) whenever a pin's level changes.
-    void on_change(std::function<void(int, Level)> cb) { listeners_.push_back(std::move(cb)); }
+    // Called with (pin, new level) whenever the level of one of `pins` (one
+    // bit a pin; all of them by default) changes.
+    void on_change(std::function<void(int, Level)> cb, std::uint32_t pins = 0xFFFFu)
+    {
+        listeners_.push_back(Listener{pins, std::move(cb)});
+        watched_ |= pins;
+    }
+    // True when `value` stored at `offset` sets or resets output latches
+    // (BSRR, BRR) of pins no listener watches: the store changes nothing
+    // but ODR, and storing it again right after changes nothing at all.
+    bool plain_output_store(std::uint32_t offset, std::uint32_t value) const
+    {
+        const std::uint32_t pins = offset == kBsrr ? (value | value >> 16) & 0xFFFFu
+            : offset == kBrr                       ? value & 0xFFFFu
+                                                   : 0xFFFFu;
+        return (offset == kBsrr || offset == kBrr) && (pins & watched_) == 0;
+    }
 
     std::uint32_t moder() const { return moder_; }
     std::uint32_t otyper() const { return otyper_; }
@@ -96,7 +111,12 @@ private:
     // Pins whose mode, pull, output or outside connection changed since
     // their level was last worked out; the others cannot have changed.
     std::uint32_t dirty_ = 0;
-    std::vector<std::function<void(int, Level)>> listeners_;
+    struct Listener {
+        std::uint32_t pins;
+        std::function<void(int, Level)> cb;
+    };
+    std::vector<Listener> listeners_;
+    std::uint32_t watched_ = 0; // the pins some listener watches
     bool notifying_ = false, again_ = false;
 };
 

@@ -48,6 +48,10 @@ public:
         if (!heap_.empty() && heap_.front().when <= until) return run_events_to(until);
         if (until > now_) now_ = until;
     }
+    // Takes time back to `when` after an advance_to() that ran no event (a
+    // look ahead, as the chip's core makes before it lets a delay loop's
+    // passes go at once): nothing happened at the times looked at.
+    void set_back(Cycles when) { now_ = when; }
     // Moves time to the next event and runs all events due then.
     void advance_to_next_event();
 

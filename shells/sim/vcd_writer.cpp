@@ -78,9 +78,11 @@ void VcdWriter::change(std::size_t signal, Level level)
 void VcdWriter::follow(Gpio &port, int pin, std::size_t signal)
 {
     change(signal, port.level(pin));
-    port.on_change([this, pin, signal](int p, Level l) {
-        if (p == pin) change(signal, l);
-    });
+    port.on_change(
+        [this, pin, signal](int p, Level l) {
+            if (p == pin) change(signal, l);
+        },
+        1u << pin);
 }
 
 } // namespace sim

@@ -15,9 +15,11 @@ namespace snt_test {
 PinTrace::PinTrace(sim::Board &board, sim::Gpio &port, int pin)
 {
     changes_.emplace_back(board.now(), port.level(pin));
-    port.on_change([this, &board, pin](int p, sim::Level l) {
-        if (p == pin) changes_.emplace_back(board.now(), l);
-    });
+    port.on_change(
+        [this, &board, pin](int p, sim::Level l) {
+            if (p == pin) changes_.emplace_back(board.now(), l);
+        },
+        1u << pin);
 }
 
 int PinTrace::rising_edges(Cycles from) const

@@ -1,0 +1,223 @@
+// Delay loops: found at their backward branch by decoding, and let run many
+// passes at once where nothing could tell the difference.
+//
+// The firmware waits between the edges of its two-wire bus in a loop such as
+//     loop: subs r3, #1 ; str r1, [r2, #24] ; str r1, [r2, #40] ; cmp r3, #0 ; bne loop
+// (a pulse on a pin nothing is connected to). Such a loop changes only its
+// counter, the flags and what its stores set; when the stores are the same
+// every pass and their targets keep only the last value stored (GPIO set
+// and reset registers: a pass leaves the output latches as the pass before
+// left them), the state after n more passes is known at once: the counter
+// counted down n times, the flags of the last compare, n passes' cycles and
+// instructions. The Bus says whether the stores' targets are of that kind
+// and whether anything watches them (may_fast_forward).
+#include "board/cpu/cortex_m0_core.h"
+
+#include <algorithm>
+
+namespace sim {
+
+using namespace m0;
+
+namespace {
+
+// What the interpreter charges (cortex_m0_execute.cpp): a data-processing
+// instruction 1 cycle, a store 2, a taken branch 3. A pass measured at any
+// other length is not skipped (back_edge compares).
+constexpr CortexM0::Cycles kAluCycles = 1, kStoreCycles = 2, kTakenBranchCycles = 3;
+constexpr unsigned kMaxLoopLength = 8; // instructions, the branch included
+constexpr unsigned kNotEqual = 1;      // BNE's condition
+
+struct Flags {
+    bool n, z, c, v;
+};
+
+// The flags of CMP x, #y (and of SUBS x, #y).
+Flags compare(std::uint32_t x, std::uint32_t y)
+{
+    const std::uint32_t r = x - y;
+    return {(r >> 31) != 0, r == 0, x >= y, (((x ^ y) & (x ^ r)) >> 31) != 0};
+}
+
+bool holds(unsigned condition, const Flags &f)
+{
+    switch (condition) {
+    case 0:
+        return f.z;
+    case 1:
+        return !f.z;
+    case 2:
+        return f.c;
+    case 3:
+        return !f.c;
+    case 4:
+        return f.n;
+    case 5:
+        return !f.n;
+    case 6:
+        return f.v;
+    case 7:
+        return !f.v;
+    case 8:
+        return f.c && !f.z;
+    case 9:
+        return !f.c || f.z;
+    case 10:
+        return f.n == f.v;
+    case 11:
+        return f.n != f.v;
+    case 12:
+        return !f.z && f.n == f.v;
+    default:
+        return f.z || f.n != f.v; // 13: LE
+    }
+}
+
+} // namespace
+
+void CortexM0::forget_delay_loops()
+{
+    std::fill(loop_cache_.begin(), loop_cache_.end(), kNotLookedAt);
+    delay_loops_.clear();
+    for (Decoded &d : predecoded_) { // every backward conditional branch may close one again
+        if (d.op >= Op::Beq && d.op <= Op::Ble && d.imm < -2) d.c = 1;
+    }
+}
+
+bool CortexM0::skip_passes(std::uint32_t branch, Cycles &arrival)
+{
+    const DelayLoop *loop = delay_loop(branch);
+    if (loop == nullptr) {
+        predecoded_[(branch - memory_.flash_base) >> 1].c = 0; // not one: back_edge need not ask again
+        return false;
+    }
+    if (arrival - spin_arrival_ != loop->period) return false;
+    const Cycles after = fast_forward(*loop, arrival);
+    if (after == arrival) return false;
+    arrival = after;
+    return true;
+}
+
+const CortexM0::DelayLoop *CortexM0::classify_loop(std::uint32_t branch)
+{
+    std::uint16_t &entry = loop_cache_[(branch - memory_.flash_base) >> 1];
+    DelayLoop loop;
+    if (!read_delay_loop(branch, loop) || delay_loops_.size() >= 0xFFFF - 2) {
+        entry = kNoDelayLoop;
+        return nullptr;
+    }
+    delay_loops_.push_back(loop);
+    entry = static_cast<std::uint16_t>(delay_loops_.size() + 1);
+    return &delay_loops_.back();
+}
+
+// The loop whose backward conditional branch is at `branch`, when its body
+// is only: one SUBS of the counter by an immediate, then at most one CMP of
+// the counter with an immediate, and word stores (STR Rt, [Rn, #imm]) of
+// registers other than the counter, in any order around them.
+bool CortexM0::read_delay_loop(std::uint32_t branch, DelayLoop &loop) const
+{
+    std::uint32_t hw = 0;
+    if (!peek(branch, 2, hw)) return false;
+    const Decoded b = decode_[hw];
+    if (b.op < Op::Beq || b.op > Op::Ble || b.imm >= -2) return false;
+    loop.first = branch + 4 + static_cast<std::uint32_t>(b.imm);
+    loop.last = branch;
+    loop.condition = static_cast<unsigned>(b.op) - static_cast<unsigned>(Op::Beq);
+    loop.length = (branch - loop.first) / 2 + 1;
+    if (loop.length > kMaxLoopLength) return false;
+    bool counted = false;
+    Cycles at = 0;
+    for (std::uint32_t pc = loop.first; pc != branch; pc += 2) {
+        if (!peek(pc, 2, hw)) return false;
+        const Decoded d = decode_[hw];
+        if ((d.op == Op::SubImm8 || (d.op == Op::SubImm3 && d.a == d.b)) && !counted && d.imm != 0) {
+            counted = true;
+            loop.counter = d.a;
+            loop.step = static_cast<std::uint32_t>(d.imm);
+        } else if (d.op == Op::CmpImm && counted && !loop.compare && d.a == loop.counter) {
+            loop.compare = true;
+            loop.compare_with = static_cast<std::uint32_t>(d.imm);
+        } else if (d.op == Op::StrImm && loop.stores < kMaxLoopStores) {
+            loop.value_reg[loop.stores] = d.a;
+            loop.base_reg[loop.stores] = d.b;
+            loop.offset[loop.stores] = static_cast<std::uint32_t>(d.imm);
+            ++loop.stores;
+            loop.last_store = at;
+            at += kStoreCycles;
+            continue;
+        } else {
+            return false;
+        }
+        at += kAluCycles;
+    }
+    loop.period = at + kTakenBranchCycles;
+    if (!counted || loop.stores == 0) return false;
+    for (unsigned i = 0; i < loop.stores; ++i) {
+        if (loop.value_reg[i] == loop.counter || loop.base_reg[i] == loop.counter) return false;
+    }
+    return true;
+}
+
+// At the back edge of `loop` after one whole pass (arrival: the first cycle
+// of the next): lets as many further passes go at once as run whole before
+// the batch's end (so before the next event, the run's end, and with no
+// exception to be taken: the batch would have ended) and still take the
+// branch; the last pass, the one that falls through, is the interpreter's.
+// Returns the arrival after them.
+//
+// Exactness: the passes let go are those the interpreter would run, one by
+// one, with the same registers, flags, cycles and instruction count; their
+// stores would leave their targets as they are, and the Bus, which sees to
+// everything looked at after an access (the run's stop condition among it),
+// is asked first. Only on the fast path: a debugger's breakpoints and
+// watchpoints, a step and a trace see every instruction.
+CortexM0::Cycles CortexM0::fast_forward(const DelayLoop &loop, Cycles arrival)
+{
+    if (stop_at_ <= arrival) return arrival;
+    const Cycles fit = (stop_at_ - arrival) / loop.period;
+    std::uint32_t counter = r_[loop.counter];
+    Flags flags{n_, z_, c_, v_};
+    Cycles passes = 0;
+    if (loop.condition == kNotEqual && loop.step == 1) {
+        // The firmware's kind, counted down by one to the compared value
+        // (0 without a CMP): the branch is taken until the counter gets
+        // there, so all but the last of the passes left go.
+        const std::uint32_t until = loop.compare ? loop.compare_with : 0;
+        const Cycles left = counter - until == 0 ? Cycles{1} << 32 : counter - until;
+        passes = std::min(fit, left - 1);
+        counter -= static_cast<std::uint32_t>(passes);
+        if (passes != 0) flags = loop.compare ? compare(counter, until) : compare(counter + 1, 1);
+    }
+    while (passes < fit) {
+        const std::uint32_t next = counter - loop.step;
+        const Flags f = loop.compare ? compare(next, loop.compare_with) : compare(counter, loop.step);
+        if (!holds(loop.condition, f)) break;
+        counter = next;
+        flags = f;
+        ++passes;
+    }
+    if (passes == 0) return arrival;
+    std::array<std::uint32_t, kMaxLoopStores> addresses{}, values{};
+    for (unsigned i = 0; i < loop.stores; ++i) {
+        addresses[i] = r_[loop.base_reg[i]] + loop.offset[i];
+        values[i] = r_[loop.value_reg[i]];
+        // RAM and flash are the core's: their stores are not the Bus's to judge.
+        if (addresses[i] - memory_.ram_base < memory_.ram_size) return arrival;
+        if (addresses[i] - memory_.flash_base < memory_.flash_size) return arrival;
+    }
+    const Bus::LoopSkip skip{loop.first,    loop.last,   addresses.data(),
+                             values.data(), loop.stores, arrival + (passes - 1) * loop.period + loop.last_store};
+    if (!bus_.may_fast_forward(skip)) return arrival;
+    r_[loop.counter] = counter;
+    n_ = flags.n;
+    z_ = flags.z;
+    c_ = flags.c;
+    v_ = flags.v;
+    now_ += passes * loop.period;
+    instructions_ += passes * loop.length;
+    fast_forwarded_passes_ += passes;
+    return arrival + passes * loop.period;
+}
+
+} // namespace sim
