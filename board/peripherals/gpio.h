@@ -31,6 +31,26 @@ public:
     std::uint32_t read(std::uint32_t offset, unsigned size) override;
     void write(std::uint32_t offset, std::uint32_t value, unsigned size) override;
 
+    // ODR, BSRR and BRR: the registers that change only the output data.
+    static constexpr bool is_output_data(std::uint32_t offset)
+    {
+        return offset == kOdr || offset == kBsrr || offset == kBrr;
+    }
+    // write() to one of them, inline: the firmware makes such writes by the
+    // thousand for every point (the synthesizer's bus, its delays), and with
+    // nobody listening to the port they come down to a few operations.
+    void write_output_data(std::uint32_t offset, std::uint32_t value)
+    {
+        if (offset == kBsrr) {
+            // Set wins over reset for a pin named in both halves.
+            set_odr((odr_ & ~(value >> 16)) | (value & 0xFFFFu));
+        } else if (offset == kBrr) {
+            set_odr(odr_ & ~(value & 0xFFFFu));
+        } else {
+            set_odr(value);
+        }
+    }
+
     Level level(int pin) const;
     void set_external(int pin, External e);
     // Called with (pin, new level) whenever a pin's level changes.

@@ -45,7 +45,7 @@ public:
     // call it at every register access.
     void advance_to(Cycles until)
     {
-        if (!heap_.empty() && heap_.front().when <= until) return run_events_to(until);
+        if (next_due_ <= until) return run_events_to(until);
         if (until > now_) now_ = until;
     }
     // Moves time to the next event and runs all events due then.
@@ -66,10 +66,17 @@ private:
     };
     void run_due();
     void run_events_to(Cycles until);
+    // Keeps next_due_ in step with the heap's front.
+    void heap_changed() { next_due_ = heap_.empty() ? kNever : heap_.front().when; }
+
+    static constexpr Cycles kNever = ~Cycles{0};
 
     Cycles now_ = 0;
     EventId next_id_ = 1;
     std::vector<Entry> heap_; // a min-heap by (when, id)
+    // The time of the heap's front, kNever when it is empty: advance_to()
+    // tests one word.
+    Cycles next_due_ = kNever;
     std::vector<Slot> slots_;
     std::vector<std::uint32_t> free_slots_;
 };

@@ -161,7 +161,7 @@ void HostCpu::write(std::uint32_t address, std::uint32_t value, unsigned size)
     boundary();
     if (active_.empty()) main_loop_waiting_ = false;
     poll_state() = PollState{};
-    board_.cpu_write(address, value, size);
+    if (!board_.cpu_write_output_data(address, value)) board_.cpu_write(address, value, size);
     stall_while_flash_busy();
     maybe_pause();
 }
