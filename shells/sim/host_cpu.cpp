@@ -60,7 +60,7 @@ bool HostCpu::run_until(const std::function<bool()> &done, Cycles until)
 
 bool HostCpu::waiting_for_line() const
 {
-    return main_loop_waiting_ && active_.empty() && board_.nvic().next_to_take(kThreadPriority) < 0 &&
+    return main_loop_waiting_ && depth_ == 0 && board_.nvic().next_to_take(kThreadPriority) < 0 &&
         *parts_->line_flag == 0;
 }
 
@@ -78,7 +78,7 @@ inline __attribute__((always_inline)) void HostCpu::maybe_pause()
 
 int HostCpu::current_priority() const
 {
-    return active_.empty() ? kThreadPriority : board_.nvic().priority_of(active_.back());
+    return depth_ == 0 ? kThreadPriority : board_.nvic().priority_of(active_[depth_ - 1]);
 }
 
 void HostCpu::take_interrupts()
@@ -92,13 +92,13 @@ void HostCpu::take_interrupts()
             throw BoardError("exception " + std::to_string(exception) +
                              " has no handler: the chip would halt in Default_Handler");
         }
-        if (active_.size() + 1 >= poll_states_.size()) throw BoardError("interrupts nested too deeply");
+        if (depth_ == kMaxNesting) throw BoardError("interrupts nested too deeply");
         nvic.activate(exception);
-        active_.push_back(exception);
-        poll_states_[active_.size()] = PollState{};
+        active_[depth_++] = exception;
+        poll_state() = PollState{};
         const Cycles entered = sched_.now();
         handler();
-        active_.pop_back();
+        --depth_;
         nvic.deactivate(exception);
         HandlerFigures &h = handlers_[exception];
         const Cycles spent = sched_.now() - entered;
@@ -125,7 +125,14 @@ inline __attribute__((always_inline)) void HostCpu::stall_while_flash_busy()
     sched_.advance_to(flash.busy_until());
 }
 
-HostCpu::PollState &HostCpu::poll_state() { return poll_states_[active_.size()]; }
+// An access other than a read that polls: the main loop no longer waits,
+// and the read before it starts no polling loop.
+inline __attribute__((always_inline)) void HostCpu::leave_wait()
+{
+    if (depth_ == 0) main_loop_waiting_ = false;
+    // Every read names the place it was made from: no read matches a null site.
+    poll_state().site = nullptr;
+}
 
 void HostCpu::skip_to_next_event()
 {
@@ -149,7 +156,7 @@ void HostCpu::after_read(const void *site, std::uint32_t address, std::uint32_t 
 std::uint32_t HostCpu::read(std::uint32_t address, unsigned size, const void *site)
 {
     boundary();
-    if (active_.empty()) main_loop_waiting_ = false;
+    if (depth_ == 0) main_loop_waiting_ = false;
     const std::uint32_t value = board_.cpu_read(address, size);
     after_read(site, address, value);
     maybe_pause();
@@ -159,8 +166,7 @@ std::uint32_t HostCpu::read(std::uint32_t address, unsigned size, const void *si
 void HostCpu::write(std::uint32_t address, std::uint32_t value, unsigned size)
 {
     boundary();
-    if (active_.empty()) main_loop_waiting_ = false;
-    poll_state() = PollState{};
+    leave_wait();
     if (!board_.cpu_write_output_data(address, value)) board_.cpu_write(address, value, size);
     stall_while_flash_busy();
     maybe_pause();
@@ -176,7 +182,7 @@ void HostCpu::wait_hint(const volatile void *watched)
         maybe_pause();
         return;
     }
-    if (active_.empty() && word == parts_->line_flag) {
+    if (depth_ == 0 && word == parts_->line_flag) {
         main_loop_waiting_ = true;
         board_.main_loop_waits();
         maybe_pause();

@@ -63,10 +63,14 @@ private:
         int repeats = 0;
     };
 
+    // Deepest nesting of exceptions the core handles.
+    static constexpr std::size_t kMaxNesting = 7;
+
     void boundary();
+    void leave_wait();
     void take_interrupts();
     int current_priority() const;
-    PollState &poll_state();
+    PollState &poll_state() { return poll_states_[depth_]; }
     void after_read(const void *site, std::uint32_t address, std::uint32_t value);
     void skip_to_next_event();
     void maybe_pause();
@@ -79,8 +83,9 @@ private:
     // the main loop's line flag.
     const snt_host::Firmware *parts_ = nullptr;
 
-    std::vector<int> active_;                // exceptions being handled, innermost last
-    std::array<PollState, 8> poll_states_{}; // one per nesting depth
+    std::array<int, kMaxNesting> active_{};                // exceptions being handled, innermost last
+    std::size_t depth_ = 0;                                // how many of them
+    std::array<PollState, kMaxNesting + 1> poll_states_{}; // one per nesting depth
     bool main_loop_waiting_ = false;
     Cycles pause_at_ = 0;
     const std::function<bool()> *done_ = nullptr;
