@@ -152,7 +152,7 @@ std::uint32_t Gpio::read(std::uint32_t offset, unsigned size)
     case kPupdr:
         return pupdr_;
     case kIdr:
-        return levels_.high;
+        return listeners_.empty() ? levels().high : levels_.high;
     case kOdr:
         return odr_;
     case kLckr:

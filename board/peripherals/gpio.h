@@ -54,7 +54,14 @@ public:
     Level level(int pin) const;
     void set_external(int pin, External e);
     // Called with (pin, new level) whenever a pin's level changes.
-    void on_change(std::function<void(int, Level)> cb) { listeners_.push_back(std::move(cb)); }
+    void on_change(std::function<void(int, Level)> cb)
+    {
+        if (listeners_.empty()) {
+            levels_ = levels(); // the levels the first listener starts from
+            dirty_ = 0;
+        }
+        listeners_.push_back(std::move(cb));
+    }
 
     std::uint32_t moder() const { return moder_; }
     std::uint32_t otyper() const { return otyper_; }
@@ -73,9 +80,14 @@ private:
     void set_odr(std::uint32_t value)
     {
         value &= 0xFFFFu;
+        if (listeners_.empty()) {
+            // Nobody to tell: IDR works the levels out when it is read.
+            odr_ = value;
+            return;
+        }
         dirty_ |= odr_ ^ value;
         odr_ = value;
-        if (dirty_ != 0) refresh();
+        if (dirty_ != 0) notify();
     }
     void update_modes();
     void update_odr_terms();
@@ -112,7 +124,7 @@ private:
     // low = fixed.low | (~ODR & low_if_clear) | (ODR & low_if_set).
     Levels fixed_;
     std::uint32_t high_if_set_ = 0, low_if_clear_ = 0, low_if_set_ = 0;
-    Levels levels_; // as the listeners last heard them
+    Levels levels_; // as the listeners last heard them; with none, not kept up with ODR
     // Pins whose mode, pull, output or outside connection changed since
     // their level was last worked out; the others cannot have changed.
     std::uint32_t dirty_ = 0;
