@@ -172,6 +172,23 @@ public:
         }
         return false;
     }
+    // cpu_write_output_data() to a port nobody listens to: such a write
+    // stores ODR and nothing else, so it has no effect on time, interrupts
+    // or anything the board shows. False, with nothing done, for any other
+    // write (to a port that is listened to, to another register).
+    bool cpu_write_quiet_output(std::uint32_t address, std::uint32_t value)
+    {
+        for (const Mapping &m : gpio_mappings_) {
+            const std::uint32_t offset = address - m.base;
+            if (offset < m.size) {
+                Gpio &port = *static_cast<Gpio *>(m.device);
+                if (!Gpio::is_output_data(offset) || port.listened()) return false;
+                if (clocked(m)) port.store_output_data(offset, value);
+                return true;
+            }
+        }
+        return false;
+    }
     // A pause has been asked for and not yet taken.
     bool pause_requested() const { return pause_requested_; }
     // True once after request_pause(): the CPU then returns from run_until.

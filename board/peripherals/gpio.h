@@ -39,17 +39,21 @@ public:
     // write() to one of them, inline: the firmware makes such writes by the
     // thousand for every point (the synthesizer's bus, its delays), and with
     // nobody listening to the port they come down to a few operations.
-    void write_output_data(std::uint32_t offset, std::uint32_t value)
+    void write_output_data(std::uint32_t offset, std::uint32_t value) { set_odr(output_data_after(offset, value)); }
+    // write_output_data() to a port that nobody listens to (!listened()):
+    // then ODR is all it changes.
+    void store_output_data(std::uint32_t offset, std::uint32_t value) { odr_ = output_data_after(offset, value); }
+    // What ODR becomes by a write of `value` to `offset`.
+    std::uint32_t output_data_after(std::uint32_t offset, std::uint32_t value) const
     {
-        if (offset == kBsrr) {
-            // Set wins over reset for a pin named in both halves.
-            set_odr((odr_ & ~(value >> 16)) | (value & 0xFFFFu));
-        } else if (offset == kBrr) {
-            set_odr(odr_ & ~(value & 0xFFFFu));
-        } else {
-            set_odr(value);
-        }
+        // BSRR: set wins over reset for a pin named in both halves.
+        if (offset == kBsrr) return ((odr_ & ~(value >> 16)) | value) & 0xFFFFu;
+        if (offset == kBrr) return odr_ & ~value & 0xFFFFu;
+        return value & 0xFFFFu;
     }
+
+    // Someone hears this port's pin changes (on_change).
+    bool listened() const { return !listeners_.empty(); }
 
     Level level(int pin) const;
     void set_external(int pin, External e);

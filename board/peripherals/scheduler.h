@@ -39,6 +39,8 @@ public:
     bool has_events() const { return !heap_.empty(); }
     // Time of the earliest pending event; only meaningful when has_events().
     Cycles next_event_time() const { return heap_.front().when; }
+    // The same, or the largest Cycles when no event is pending.
+    Cycles next_due() const { return next_due_; }
 
     // Moves time forward to `until`, running every event due on the way at
     // its own time. Inline for the common case of nothing due: the CPUs

@@ -69,7 +69,10 @@ bool HostCpu::waiting_for_line() const
 inline __attribute__((always_inline)) void HostCpu::maybe_pause()
 {
     if (!fiber_ || !fiber_->inside()) return; // a test calling the firmware itself
-    if (board_.take_pause_request() || sched_.now() >= pause_at_ || (done_ != nullptr && (*done_)())) {
+    if (board_.pause_requested()) {
+        board_.take_pause_request();
+        fiber_->yield();
+    } else if (sched_.now() >= pause_at_ || (done_ != nullptr && (*done_)())) {
         fiber_->yield();
     }
 }
@@ -163,7 +166,39 @@ std::uint32_t HostCpu::read(std::uint32_t address, unsigned size, const void *si
     return value;
 }
 
+// A write that can change nothing but the output data of a GPIO port that
+// nobody listens to, at a boundary where nothing else can happen: no event
+// comes due within the access, no interrupt is ready, the flash is idle, no
+// pause is asked for or due. What full_write() does then comes down to the
+// store, the time and the count, and the test of `done`. Most writes are of
+// this kind: the firmware's delay loops toggle PA2, which nothing watches.
+inline __attribute__((always_inline)) bool HostCpu::quiet_write(std::uint32_t address, std::uint32_t value)
+{
+    const Cycles end = sched_.now() + kAccessCycles;
+    if (end >= sched_.next_due() || end >= pause_at_ || board_.nvic().ready() || board_.flash().busy() ||
+        board_.pause_requested() || !fiber_ || !fiber_->inside()) {
+        return false;
+    }
+    if (!board_.cpu_write_quiet_output(address, value)) return false;
+    ++accesses_;
+    sched_.advance_to(end);
+    leave_wait();
+    return true;
+}
+
+// Out of line, so that the quiet path is a leaf that ends in a jump here.
+__attribute__((noinline)) void HostCpu::check_done()
+{
+    if (done_ != nullptr && (*done_)()) fiber_->yield();
+}
+
 void HostCpu::write(std::uint32_t address, std::uint32_t value, unsigned size)
+{
+    if (quiet_write(address, value)) return check_done();
+    full_write(address, value, size);
+}
+
+__attribute__((noinline)) void HostCpu::full_write(std::uint32_t address, std::uint32_t value, unsigned size)
 {
     boundary();
     leave_wait();

@@ -25,7 +25,9 @@
 
 namespace sim {
 
-class HostCpu final : public Cpu, public snt_host::Port {
+// The Port comes first: the firmware calls it at every register access,
+// the board its Cpu side a few times a run.
+class HostCpu final : public snt_host::Port, public Cpu {
 public:
     // Core cycles one peripheral access takes.
     static constexpr Cycles kAccessCycles = 2;
@@ -68,6 +70,9 @@ private:
 
     void boundary();
     void leave_wait();
+    bool quiet_write(std::uint32_t address, std::uint32_t value);
+    void full_write(std::uint32_t address, std::uint32_t value, unsigned size);
+    void check_done();
     void take_interrupts();
     int current_priority() const;
     PollState &poll_state() { return poll_states_[depth_]; }
