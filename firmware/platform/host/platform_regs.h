@@ -23,9 +23,11 @@ void *host_periph(uint32_t base);
 
 /* host_periph() of a block the code names by a constant, looked up once:
    every register use names its block (GPIOA->BSRR), thousands of times a
-   point in the synthesizer's delays. */
+   point in the synthesizer's delays. Hidden, so that each loaded copy of
+   the module keeps its own (a default-visibility static of an inline
+   function would be one object for the whole process). */
 template <uint32_t Base>
-__attribute__((always_inline)) inline void *host_periph_of()
+__attribute__((always_inline, visibility("hidden"))) inline void *host_periph_of()
 {
     static void *const cells = host_periph(Base);
     return cells;
