@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr unsigned kWindowSize = 0x400; /* covers the largest block used */
+constexpr size_t   kWindowSize = 0x400; /* covers the largest block used */
 constexpr unsigned kMaxWindows = 32;
 
 /* A power of two in size, so that a cell's window and its offset in it are
