@@ -40,6 +40,8 @@ Board::Board(BoardSetup setup, const CpuFactory &make_cpu)
                              gated ? &rcc_.reg(clock.rcc_offset) : &kAlwaysOn, gated ? 1u << clock.bit : 1u});
     }
     last_mapping_ = &mappings_.front();
+    gpio_mappings_ = {mappings_[static_cast<std::size_t>(BlockId::Gpioa)],
+                      mappings_[static_cast<std::size_t>(BlockId::Gpiof)]};
     for (auto &m : mappings_) {
         m.device->set_guest_error_sink(this);
         m.device->reset();

@@ -9,6 +9,7 @@
 // pin changes, bus transactions, guest errors).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -166,6 +167,38 @@ public:
             return gpiof_.plain_output_store(address - kGpiofBase, value);
         return false;
     }
+    // A write to a GPIO port's output data (Gpio::is_output_data): what
+    // cpu_write() does, without the map's search and the device's virtual
+    // call. False, with nothing done, for any other register.
+    bool cpu_write_output_data(std::uint32_t address, std::uint32_t value)
+    {
+        for (const Mapping &m : gpio_mappings_) {
+            const std::uint32_t offset = address - m.base;
+            if (offset < m.size) {
+                if (!Gpio::is_output_data(offset)) return false;
+                if (clocked(m)) static_cast<Gpio *>(m.device)->write_output_data(offset, value);
+                return true;
+            }
+        }
+        return false;
+    }
+    // cpu_write_output_data() to a port nobody listens to: such a write
+    // stores ODR and nothing else, so it has no effect on time, interrupts
+    // or anything the board shows. False, with nothing done, for any other
+    // write (to a port that is listened to, to another register).
+    bool cpu_write_quiet_output(std::uint32_t address, std::uint32_t value)
+    {
+        for (const Mapping &m : gpio_mappings_) {
+            const std::uint32_t offset = address - m.base;
+            if (offset < m.size) {
+                Gpio &port = *static_cast<Gpio *>(m.device);
+                if (!Gpio::is_output_data(offset) || port.listened()) return false;
+                if (clocked(m)) port.store_output_data(offset, value);
+                return true;
+            }
+        }
+        return false;
+    }
     // A pause has been asked for and not yet taken.
     bool pause_requested() const { return pause_requested_; }
     // True once after request_pause(): the CPU then returns from run_until.
@@ -212,7 +245,8 @@ private:
     Flash flash_;
     Timer tim3_{"TIM3", sched_, nvic_, kTim3Irq};
     std::vector<Mapping> mappings_;
-    const Mapping *last_mapping_ = nullptr; // never null once built
+    const Mapping *last_mapping_ = nullptr;  // never null once built
+    std::array<Mapping, 2> gpio_mappings_{}; // GPIOA's and GPIOF's, as in mappings_
     static constexpr std::uint32_t kAlwaysOn = 1;
     Si5351Model si5351_;
     AnalogFrontEnd analog_;

@@ -154,7 +154,7 @@ std::uint32_t Gpio::read(std::uint32_t offset, unsigned size)
     case kPupdr:
         return pupdr_;
     case kIdr:
-        return levels_.high;
+        return listeners_.empty() ? levels().high : levels_.high;
     case kOdr:
         return odr_;
     case kLckr:
@@ -171,22 +171,10 @@ std::uint32_t Gpio::read(std::uint32_t offset, unsigned size)
     }
 }
 
-// The output data writes come first and on their own: the firmware makes
-// them by the thousand for every point (the synthesizer's bus, its delays),
-// and with nobody listening to the port they come down to a few operations.
 void Gpio::write(std::uint32_t offset, std::uint32_t value, unsigned size)
 {
-    switch (offset) {
-    case kOdr:
-        return set_odr(value);
-    case kBsrr:
-        // Set wins over reset for a pin named in both halves.
-        return set_odr((odr_ & ~(value >> 16)) | (value & 0xFFFFu));
-    case kBrr:
-        return set_odr(odr_ & ~(value & 0xFFFFu));
-    default:
-        return write_setting(offset, value, size);
-    }
+    if (is_output_data(offset)) return write_output_data(offset, value);
+    write_setting(offset, value, size);
 }
 
 void Gpio::write_setting(std::uint32_t offset, std::uint32_t value, unsigned size)

@@ -31,12 +31,40 @@ public:
     std::uint32_t read(std::uint32_t offset, unsigned size) override;
     void write(std::uint32_t offset, std::uint32_t value, unsigned size) override;
 
+    // ODR, BSRR and BRR: the registers that change only the output data.
+    static constexpr bool is_output_data(std::uint32_t offset)
+    {
+        return offset == kOdr || offset == kBsrr || offset == kBrr;
+    }
+    // write() to one of them, inline: the firmware makes such writes by the
+    // thousand for every point (the synthesizer's bus, its delays), and with
+    // nobody listening to the port they come down to a few operations.
+    void write_output_data(std::uint32_t offset, std::uint32_t value) { set_odr(output_data_after(offset, value)); }
+    // write_output_data() to a port that nobody listens to (!listened()):
+    // then ODR is all it changes.
+    void store_output_data(std::uint32_t offset, std::uint32_t value) { odr_ = output_data_after(offset, value); }
+    // What ODR becomes by a write of `value` to `offset`.
+    std::uint32_t output_data_after(std::uint32_t offset, std::uint32_t value) const
+    {
+        // BSRR: set wins over reset for a pin named in both halves.
+        if (offset == kBsrr) return ((odr_ & ~(value >> 16)) | value) & 0xFFFFu;
+        if (offset == kBrr) return odr_ & ~value & 0xFFFFu;
+        return value & 0xFFFFu;
+    }
+
+    // Someone hears this port's pin changes (on_change).
+    bool listened() const { return !listeners_.empty(); }
+
     Level level(int pin) const;
     void set_external(int pin, External e);
     // Called with (pin, new level) whenever the level of one of `pins` (one
     // bit a pin; all of them by default) changes.
     void on_change(std::function<void(int, Level)> cb, std::uint32_t pins = 0xFFFFu)
     {
+        if (listeners_.empty()) {
+            levels_ = levels(); // the levels the first listener starts from
+            dirty_ = 0;
+        }
         listeners_.push_back(Listener{pins, std::move(cb)});
         watched_ |= pins;
     }
@@ -68,9 +96,14 @@ private:
     void set_odr(std::uint32_t value)
     {
         value &= 0xFFFFu;
+        if (listeners_.empty()) {
+            // Nobody to tell: IDR works the levels out when it is read.
+            odr_ = value;
+            return;
+        }
         dirty_ |= odr_ ^ value;
         odr_ = value;
-        if (dirty_ != 0) refresh();
+        if (dirty_ != 0) notify();
     }
     void update_modes();
     void update_odr_terms();
@@ -107,7 +140,7 @@ private:
     // low = fixed.low | (~ODR & low_if_clear) | (ODR & low_if_set).
     Levels fixed_;
     std::uint32_t high_if_set_ = 0, low_if_clear_ = 0, low_if_set_ = 0;
-    Levels levels_; // as the listeners last heard them
+    Levels levels_; // as the listeners last heard them; with none, not kept up with ODR
     // Pins whose mode, pull, output or outside connection changed since
     // their level was last worked out; the others cannot have changed.
     std::uint32_t dirty_ = 0;

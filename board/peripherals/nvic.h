@@ -35,7 +35,7 @@ public:
     // False when next_to_take() is -1 whatever the priority: nothing is
     // pending that is enabled and not active. Inline, for the checks the
     // CPUs make at every register access.
-    bool ready() const { return (systick_pending_ && !systick_active_) || (pending_ & enabled_ & ~active_) != 0; }
+    bool ready() const { return (pending_ & enabled_ & ~active_) != 0 || (systick_pending_ && !systick_active_); }
     int priority_of(int exception) const;
     void activate(int exception);
     void deactivate(int exception);

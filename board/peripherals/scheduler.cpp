@@ -21,6 +21,7 @@ Scheduler::EventId Scheduler::schedule_at(Cycles when, std::function<void()> act
     slots_[slot].id = id;
     heap_.push_back(Entry{std::max(when, now_), id, slot});
     std::push_heap(heap_.begin(), heap_.end(), std::greater<>{});
+    heap_changed();
     return id;
 }
 
@@ -44,6 +45,7 @@ void Scheduler::run_due()
         std::pop_heap(heap_.begin(), heap_.end(), std::greater<>{});
         const Entry e = heap_.back();
         heap_.pop_back();
+        heap_changed();
         Slot &s = slots_[e.slot];
         const bool live = s.id == e.id;
         // The slot is free again before the action runs: it may schedule.

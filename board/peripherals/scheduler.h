@@ -39,13 +39,15 @@ public:
     bool has_events() const { return !heap_.empty(); }
     // Time of the earliest pending event; only meaningful when has_events().
     Cycles next_event_time() const { return heap_.front().when; }
+    // The same, or the largest Cycles when no event is pending.
+    Cycles next_due() const { return next_due_; }
 
     // Moves time forward to `until`, running every event due on the way at
     // its own time. Inline for the common case of nothing due: the CPUs
     // call it at every register access.
     void advance_to(Cycles until)
     {
-        if (!heap_.empty() && heap_.front().when <= until) return run_events_to(until);
+        if (next_due_ <= until) return run_events_to(until);
         if (until > now_) now_ = until;
     }
     // Takes time back to `when` after an advance_to() that ran no event (a
@@ -70,10 +72,17 @@ private:
     };
     void run_due();
     void run_events_to(Cycles until);
+    // Keeps next_due_ in step with the heap's front.
+    void heap_changed() { next_due_ = heap_.empty() ? kNever : heap_.front().when; }
+
+    static constexpr Cycles kNever = ~Cycles{0};
 
     Cycles now_ = 0;
     EventId next_id_ = 1;
     std::vector<Entry> heap_; // a min-heap by (when, id)
+    // The time of the heap's front, kNever when it is empty: advance_to()
+    // tests one word.
+    Cycles next_due_ = kNever;
     std::vector<Slot> slots_;
     std::vector<std::uint32_t> free_slots_;
 };

@@ -60,7 +60,7 @@ bool HostCpu::run_until(const std::function<bool()> &done, Cycles until)
 
 bool HostCpu::waiting_for_line() const
 {
-    return main_loop_waiting_ && active_.empty() && board_.nvic().next_to_take(kThreadPriority) < 0 &&
+    return main_loop_waiting_ && depth_ == 0 && board_.nvic().next_to_take(kThreadPriority) < 0 &&
         *parts_->line_flag == 0;
 }
 
@@ -69,7 +69,10 @@ bool HostCpu::waiting_for_line() const
 inline __attribute__((always_inline)) void HostCpu::maybe_pause()
 {
     if (!fiber_ || !fiber_->inside()) return; // a test calling the firmware itself
-    if (board_.take_pause_request() || sched_.now() >= pause_at_ || (done_ != nullptr && (*done_)())) {
+    if (board_.pause_requested()) {
+        board_.take_pause_request();
+        fiber_->yield();
+    } else if (sched_.now() >= pause_at_ || (done_ != nullptr && (*done_)())) {
         fiber_->yield();
     }
 }
@@ -78,7 +81,7 @@ inline __attribute__((always_inline)) void HostCpu::maybe_pause()
 
 int HostCpu::current_priority() const
 {
-    return active_.empty() ? kThreadPriority : board_.nvic().priority_of(active_.back());
+    return depth_ == 0 ? kThreadPriority : board_.nvic().priority_of(active_[depth_ - 1]);
 }
 
 void HostCpu::take_interrupts()
@@ -92,13 +95,13 @@ void HostCpu::take_interrupts()
             throw BoardError("exception " + std::to_string(exception) +
                              " has no handler: the chip would halt in Default_Handler");
         }
-        if (active_.size() + 1 >= poll_states_.size()) throw BoardError("interrupts nested too deeply");
+        if (depth_ == kMaxNesting) throw BoardError("interrupts nested too deeply");
         nvic.activate(exception);
-        active_.push_back(exception);
-        poll_states_[active_.size()] = PollState{};
+        active_[depth_++] = exception;
+        poll_state() = PollState{};
         const Cycles entered = sched_.now();
         handler();
-        active_.pop_back();
+        --depth_;
         nvic.deactivate(exception);
         HandlerFigures &h = handlers_[exception];
         const Cycles spent = sched_.now() - entered;
@@ -125,7 +128,14 @@ inline __attribute__((always_inline)) void HostCpu::stall_while_flash_busy()
     sched_.advance_to(flash.busy_until());
 }
 
-HostCpu::PollState &HostCpu::poll_state() { return poll_states_[active_.size()]; }
+// An access other than a read that polls: the main loop no longer waits,
+// and the read before it starts no polling loop.
+inline __attribute__((always_inline)) void HostCpu::leave_wait()
+{
+    if (depth_ == 0) main_loop_waiting_ = false;
+    // Every read names the place it was made from: no read matches a null site.
+    poll_state().site = nullptr;
+}
 
 void HostCpu::skip_to_next_event()
 {
@@ -149,19 +159,50 @@ void HostCpu::after_read(const void *site, std::uint32_t address, std::uint32_t 
 std::uint32_t HostCpu::read(std::uint32_t address, unsigned size, const void *site)
 {
     boundary();
-    if (active_.empty()) main_loop_waiting_ = false;
+    if (depth_ == 0) main_loop_waiting_ = false;
     const std::uint32_t value = board_.cpu_read(address, size);
     after_read(site, address, value);
     maybe_pause();
     return value;
 }
 
+// A write that can change nothing but the output data of a GPIO port that
+// nobody listens to, at a boundary where nothing else can happen: no event
+// comes due within the access, no interrupt is ready, the flash is idle, no
+// pause is asked for or due. What full_write() does then comes down to the
+// store, the time and the count, and the test of `done`. Most writes are of
+// this kind: the firmware's delay loops toggle PA2, which nothing watches.
+inline __attribute__((always_inline)) bool HostCpu::quiet_write(std::uint32_t address, std::uint32_t value)
+{
+    const Cycles end = sched_.now() + kAccessCycles;
+    if (end >= sched_.next_due() || end >= pause_at_ || board_.nvic().ready() || board_.flash().busy() ||
+        board_.pause_requested() || !fiber_ || !fiber_->inside()) {
+        return false;
+    }
+    if (!board_.cpu_write_quiet_output(address, value)) return false;
+    ++accesses_;
+    sched_.advance_to(end);
+    leave_wait();
+    return true;
+}
+
+// Out of line, so that the quiet path is a leaf that ends in a jump here.
+__attribute__((noinline)) void HostCpu::check_done()
+{
+    if (done_ != nullptr && (*done_)()) fiber_->yield();
+}
+
 void HostCpu::write(std::uint32_t address, std::uint32_t value, unsigned size)
 {
+    if (quiet_write(address, value)) return check_done();
+    full_write(address, value, size);
+}
+
+__attribute__((noinline)) void HostCpu::full_write(std::uint32_t address, std::uint32_t value, unsigned size)
+{
     boundary();
-    if (active_.empty()) main_loop_waiting_ = false;
-    poll_state() = PollState{};
-    board_.cpu_write(address, value, size);
+    leave_wait();
+    if (!board_.cpu_write_output_data(address, value)) board_.cpu_write(address, value, size);
     stall_while_flash_busy();
     maybe_pause();
 }
@@ -176,7 +217,7 @@ void HostCpu::wait_hint(const volatile void *watched)
         maybe_pause();
         return;
     }
-    if (active_.empty() && word == parts_->line_flag) {
+    if (depth_ == 0 && word == parts_->line_flag) {
         main_loop_waiting_ = true;
         board_.main_loop_waits();
         maybe_pause();

@@ -25,7 +25,9 @@
 
 namespace sim {
 
-class HostCpu final : public Cpu, public snt_host::Port {
+// The Port comes first: the firmware calls it at every register access,
+// the board its Cpu side a few times a run.
+class HostCpu final : public snt_host::Port, public Cpu {
 public:
     // Core cycles one peripheral access takes.
     static constexpr Cycles kAccessCycles = 2;
@@ -63,10 +65,17 @@ private:
         int repeats = 0;
     };
 
+    // Deepest nesting of exceptions the core handles.
+    static constexpr std::size_t kMaxNesting = 7;
+
     void boundary();
+    void leave_wait();
+    bool quiet_write(std::uint32_t address, std::uint32_t value);
+    void full_write(std::uint32_t address, std::uint32_t value, unsigned size);
+    void check_done();
     void take_interrupts();
     int current_priority() const;
-    PollState &poll_state();
+    PollState &poll_state() { return poll_states_[depth_]; }
     void after_read(const void *site, std::uint32_t address, std::uint32_t value);
     void skip_to_next_event();
     void maybe_pause();
@@ -79,8 +88,9 @@ private:
     // the main loop's line flag.
     const snt_host::Firmware *parts_ = nullptr;
 
-    std::vector<int> active_;                // exceptions being handled, innermost last
-    std::array<PollState, 8> poll_states_{}; // one per nesting depth
+    std::array<int, kMaxNesting> active_{};                // exceptions being handled, innermost last
+    std::size_t depth_ = 0;                                // how many of them
+    std::array<PollState, kMaxNesting + 1> poll_states_{}; // one per nesting depth
     bool main_loop_waiting_ = false;
     Cycles pause_at_ = 0;
     const std::function<bool()> *done_ = nullptr;

@@ -2,6 +2,9 @@
 // the board wires to a pin.
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "board/peripherals/gpio.h"
 
 namespace snt_test {
@@ -30,6 +33,30 @@ TEST(GpioModel, OpenDrainLinesAreWiredAnd)
     port.write(Gpio::kBsrr, (1u << 2) | (1u << (16 + 2)), 4);
     EXPECT_EQ(port.level(2), sim::Level::High) << "set wins over reset in BSRR";
     EXPECT_EQ(port.level(5), sim::Level::Floating);
+}
+
+// A port nobody listens to stores only ODR on an output write; IDR and the
+// first listener must still start from the levels that write made.
+TEST(GpioModel, OutputWritesWithNobodyListeningReachIdrAndLaterListeners)
+{
+    Gpio port('A', 0, 0);
+    port.reset();
+    port.write(Gpio::kModer, 1u << 4, 4); // pin 2 push-pull output
+    port.write(Gpio::kBsrr, 1u << 2, 4);
+    EXPECT_EQ(port.read(Gpio::kIdr, 4), 1u << 2);
+    port.write(Gpio::kOdr, 0, 4);
+    EXPECT_EQ(port.read(Gpio::kIdr, 4), 0u);
+    port.write(Gpio::kBsrr, 1u << 2, 4);
+
+    std::vector<std::pair<int, sim::Level>> heard;
+    port.on_change([&heard](int pin, sim::Level l) { heard.emplace_back(pin, l); });
+    port.write(Gpio::kBsrr, 1u << 2, 4); // already high: no change to hear
+    EXPECT_TRUE(heard.empty());
+    port.write(Gpio::kBrr, 1u << 2, 4);
+    port.write(Gpio::kBrr, 1u << 2, 4);
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0], std::make_pair(2, sim::Level::Low));
+    EXPECT_EQ(port.read(Gpio::kIdr, 4), 0u);
 }
 
 } // namespace

@@ -14,13 +14,16 @@
 
 namespace {
 
-constexpr unsigned kWindowSize = 0x400; /* covers the largest block used */
+constexpr size_t   kWindowSize = 0x400; /* covers the largest block used */
 constexpr unsigned kMaxWindows = 32;
 
-struct Window {
-    uint32_t base;
+/* A power of two in size, so that a cell's window and its offset in it are
+   a shift and a mask away. */
+struct alignas(2 * kWindowSize) Window {
     alignas(4) unsigned char cells[kWindowSize];
+    uint32_t base;
 };
+static_assert(sizeof(Window) == 2 * kWindowSize, "a window's size is a power of two");
 
 Window          g_windows[kMaxWindows];
 unsigned        g_window_count;
@@ -40,33 +43,21 @@ snt_host::Port &port()
     return *g_port;
 }
 
-Window *g_last_window;
-
 uint32_t device_address(const void *cell)
 {
-    const unsigned char *p = static_cast<const unsigned char *>(cell);
-    /* Runs of accesses mostly stay in one block: look there first. */
-    if (g_last_window != nullptr && p >= g_last_window->cells && p < g_last_window->cells + kWindowSize) {
-        return g_last_window->base + static_cast<uint32_t>(p - g_last_window->cells);
+    const uintptr_t from_first = reinterpret_cast<uintptr_t>(cell) - reinterpret_cast<uintptr_t>(g_windows);
+    const uintptr_t index      = from_first / sizeof(Window);
+    const uintptr_t offset     = from_first % sizeof(Window);
+    if (index >= g_window_count || offset >= kWindowSize) {
+        fail("access to a cell outside every register block");
     }
-    for (unsigned i = 0; i < g_window_count; ++i) {
-        const unsigned char *start = g_windows[i].cells;
-        if (p >= start && p < start + kWindowSize) {
-            g_last_window = &g_windows[i];
-            return g_windows[i].base + static_cast<uint32_t>(p - start);
-        }
-    }
-    fail("access to a cell outside every register block");
+    return g_windows[index].base + static_cast<uint32_t>(offset);
 }
 
 } // namespace
 
 void *host_periph(uint32_t base)
 {
-    /* Every register use names its block: mostly the one used last. */
-    if (g_last_window != nullptr && g_last_window->base == base) {
-        return g_last_window->cells;
-    }
     for (unsigned i = 0; i < g_window_count; ++i) {
         if (g_windows[i].base == base) {
             return g_windows[i].cells;

@@ -21,6 +21,18 @@ void     host_reg_write(const void *cell, uint32_t value, unsigned size);
 /* Host memory standing for the register block at device address `base`. */
 void *host_periph(uint32_t base);
 
+/* host_periph() of a block the code names by a constant, looked up once:
+   every register use names its block (GPIOA->BSRR), thousands of times a
+   point in the synthesizer's delays. Hidden, so that each loaded copy of
+   the module keeps its own (a default-visibility static of an inline
+   function would be one object for the whole process). */
+template <uint32_t Base>
+__attribute__((always_inline, visibility("hidden"))) inline void *host_periph_of()
+{
+    static void *const cells = host_periph(Base);
+    return cells;
+}
+
 template <typename T>
 class host_reg {
 public:
@@ -52,7 +64,8 @@ typedef host_reg<uint16_t> reg16_t;
 static_assert(sizeof(reg32_t) == 4 && sizeof(reg16_t) == 2, "register cells keep the device layout");
 
 /* `type` is a type name, which parentheses would not allow. */
-#define PERIPH_PTR(type, base) (reinterpret_cast<type *>(host_periph(base))) /* NOLINT(bugprone-macro-parentheses) */
+#define PERIPH_PTR(type, base)                                                                                         \
+    (reinterpret_cast<type *>(host_periph_of<(base)>())) /* NOLINT(bugprone-macro-parentheses) */
 #endif
 
 #endif
