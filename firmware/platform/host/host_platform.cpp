@@ -14,16 +14,10 @@
 
 namespace {
 
-constexpr size_t   kWindowSize = 0x400; /* covers the largest block used */
+constexpr size_t   kWindowSize = host_window::kSize;
 constexpr unsigned kMaxWindows = 32;
 
-/* A power of two in size, so that a cell's window and its offset in it are
-   a shift and a mask away. */
-struct alignas(2 * kWindowSize) Window {
-    alignas(4) unsigned char cells[kWindowSize];
-    uint32_t base;
-};
-static_assert(sizeof(Window) == 2 * kWindowSize, "a window's size is a power of two");
+using Window = host_window;
 
 Window          g_windows[kMaxWindows];
 unsigned        g_window_count;
@@ -56,6 +50,8 @@ uint32_t device_address(const void *cell)
 
 } // namespace
 
+snt_host::QuietStores host_quiet;
+
 void *host_periph(uint32_t base)
 {
     for (unsigned i = 0; i < g_window_count; ++i) {
@@ -66,7 +62,8 @@ void *host_periph(uint32_t base)
     if (g_window_count == kMaxWindows) {
         fail("too many register blocks");
     }
-    g_windows[g_window_count].base = base;
+    g_windows[g_window_count].base      = base;
+    g_windows[g_window_count].gpio_port = base == GPIOA_BASE ? 1 : base == GPIOF_BASE ? 2 : 0;
     return g_windows[g_window_count++].cells;
 }
 
@@ -103,6 +100,7 @@ constexpr snt_host::Firmware firmware_parts()
     f.vectors[exception_of(ADC1_IRQn)]           = &ADC1_IRQHandler;
     f.vectors[exception_of(USART1_IRQn)]         = &USART1_IRQHandler;
     f.line_flag                                  = &rx_byte_f;
+    f.quiet                                      = &host_quiet;
     return f;
 }
 
@@ -112,6 +110,7 @@ constexpr snt_host::Firmware kFirmware = firmware_parts();
 
 extern "C" const snt_host::Firmware *host_attach(snt_host::Port *p)
 {
-    g_port = p;
+    g_port     = p;
+    host_quiet = snt_host::QuietStores{};
     return &kFirmware;
 }
