@@ -95,9 +95,12 @@ double AnalogFrontEnd::level_at(Cycles when) const
     const Tone &t = tone();
     if (t.amplitude == 0) return kMidScale;
     // Whole seconds and the rest apart, so the phase stays exact over long runs.
+    // The turns of whole seconds stay the same for a second of samples.
     const Cycles whole_seconds = when / kCoreHz;
-    const double turns = std::fmod(t.beat_hz * static_cast<double>(whole_seconds), 1.0) +
-        t.beat_hz * static_cast<double>(when % kCoreHz) / kCoreHz;
+    if (whole_turns_.beat_hz != t.beat_hz || whole_turns_.seconds != whole_seconds) {
+        whole_turns_ = {t.beat_hz, whole_seconds, std::fmod(t.beat_hz * static_cast<double>(whole_seconds), 1.0)};
+    }
+    const double turns = whole_turns_.turns + t.beat_hz * static_cast<double>(when % kCoreHz) / kCoreHz;
     return kMidScale + t.amplitude * std::sin(kTwoPi * turns + kPhaseOffset);
 }
 

@@ -108,6 +108,13 @@ private:
     double spare_ = 0;
     bool have_spare_ = false;
     mutable Tone tone_;
+    // The whole turns of the tone at a whole second, for level_at().
+    struct WholeTurns {
+        double beat_hz = -1;
+        Cycles seconds = 0;
+        double turns = 0;
+    };
+    mutable WholeTurns whole_turns_;
     std::uint64_t samples_ = 0;
 };
 
