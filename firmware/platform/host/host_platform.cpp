@@ -15,12 +15,14 @@
 namespace {
 
 constexpr size_t   kWindowSize = host_window::kSize;
-constexpr unsigned kMaxWindows = 32;
+constexpr unsigned kMaxWindows = kHostWindows;
 
 using Window = host_window;
+static_assert(kHostGpioBases[0] == GPIOA_BASE && kHostGpioBases[1] == GPIOF_BASE,
+              "the fixed windows are the GPIO ports'");
 
-Window          g_windows[kMaxWindows];
-unsigned        g_window_count;
+Window *const   g_windows      = host_windows;
+unsigned        g_window_count = 2; /* the fixed ones */
 snt_host::Port *g_port;
 
 [[noreturn]] void fail(const char *what)
@@ -51,6 +53,7 @@ uint32_t device_address(const void *cell)
 } // namespace
 
 snt_host::QuietStores host_quiet;
+host_window           host_windows[kHostWindows] = {{{}, kHostGpioBases[0]}, {{}, kHostGpioBases[1]}};
 
 void *host_periph(uint32_t base)
 {
@@ -62,8 +65,7 @@ void *host_periph(uint32_t base)
     if (g_window_count == kMaxWindows) {
         fail("too many register blocks");
     }
-    g_windows[g_window_count].base      = base;
-    g_windows[g_window_count].gpio_port = base == GPIOA_BASE ? 1 : base == GPIOF_BASE ? 2 : 0;
+    g_windows[g_window_count].base = base;
     return g_windows[g_window_count++].cells;
 }
 

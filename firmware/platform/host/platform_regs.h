@@ -24,17 +24,27 @@ void     host_reg_write(const void *cell, uint32_t value, unsigned size);
 void *host_periph(uint32_t base);
 
 /* Host memory standing for one register block. A power of two in size and
-   aligned to it, so that a cell's window and its offset in it are a mask
-   away. */
+   aligned to it, so that a cell's window and its offset in it are a shift
+   and a mask away. */
 struct alignas(0x800) host_window {
     static constexpr uint32_t kSize = 0x400; /* covers the largest block used */
     alignas(4) unsigned char cells[kSize];
     uint32_t base;
-    /* 1 + the index in QuietStores::odr of the GPIO port this block is; 0
-       for any other block */
-    uint32_t gpio_port;
 };
 static_assert(sizeof(host_window) == 2 * host_window::kSize, "a window's size is a power of two");
+
+/* The windows of this copy of the module. The first two are GPIOA's and
+   GPIOF's, in the order of QuietStores::odr, fixed when the module is
+   built: a store to one of their cells is then known to be one when the
+   firmware is compiled. */
+constexpr unsigned kHostWindows     = 32;
+constexpr uint32_t kHostGpioBases[] = {0x48000000u, 0x48001400u};
+extern host_window host_windows[kHostWindows] __attribute__((visibility("hidden")));
+
+constexpr int host_fixed_window(uint32_t base)
+{
+    return base == kHostGpioBases[0] ? 0 : base == kHostGpioBases[1] ? 1 : -1;
+}
 
 /* host_periph() of a block the code names by a constant, looked up once:
    every register use names its block (GPIOA->BSRR), thousands of times a
@@ -44,10 +54,14 @@ static_assert(sizeof(host_window) == 2 * host_window::kSize, "a window's size is
 template <uint32_t Base>
 __attribute__((always_inline, visibility("hidden"))) inline void *host_periph_of()
 {
-    static void *const cells = host_periph(Base);
-    /* Each block's window is aligned to its size: the offset of a cell the
-       code names is then known when the module is compiled. */
-    return __builtin_assume_aligned(cells, sizeof(host_window));
+    if constexpr (host_fixed_window(Base) >= 0) {
+        return host_windows[host_fixed_window(Base)].cells;
+    } else {
+        static void *const cells = host_periph(Base);
+        /* Each block's window is aligned to its size: the offset of a cell
+           the code names is then known when the module is compiled. */
+        return __builtin_assume_aligned(cells, sizeof(host_window));
+    }
 }
 
 /* What this copy of the module shares with the board (host_port.h). */
@@ -68,11 +82,15 @@ __attribute__((always_inline)) inline bool host_quiet_store(const void *cell, T 
     if (end >= q.attention) {
         return false;
     }
-    const uintptr_t    at     = reinterpret_cast<uintptr_t>(cell);
-    const host_window &w      = *reinterpret_cast<const host_window *>(at & ~uintptr_t{sizeof(host_window) - 1});
-    const uint32_t     offset = static_cast<uint32_t>(at & (sizeof(host_window) - 1));
-    uint32_t          *odr    = w.gpio_port != 0 ? q.odr[w.gpio_port - 1] : nullptr;
-    const uint32_t     v      = static_cast<uint32_t>(value);
+    /* Both known when the firmware is compiled, for a cell it names. */
+    const uintptr_t from_first = reinterpret_cast<uintptr_t>(cell) - reinterpret_cast<uintptr_t>(host_windows);
+    const uintptr_t port       = from_first / sizeof(host_window);
+    const uint32_t  offset     = static_cast<uint32_t>(from_first % sizeof(host_window));
+    if (port >= sizeof q.odr / sizeof q.odr[0]) {
+        return false;
+    }
+    uint32_t      *odr = q.odr[port];
+    const uint32_t v   = static_cast<uint32_t>(value);
     if (odr == nullptr) {
         return false;
     }
