@@ -10,6 +10,7 @@
 #ifndef PLATFORM_REGS_H
 #define PLATFORM_REGS_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -27,7 +28,7 @@ void *host_periph(uint32_t base);
    aligned to it, so that a cell's window and its offset in it are a shift
    and a mask away. */
 struct alignas(0x800) host_window {
-    static constexpr uint32_t kSize = 0x400; /* covers the largest block used */
+    static constexpr size_t kSize = 0x400; /* covers the largest block used */
     alignas(4) unsigned char cells[kSize];
     uint32_t base;
 };
