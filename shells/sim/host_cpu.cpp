@@ -168,10 +168,12 @@ void HostCpu::after_read(const void *site, std::uint32_t address, std::uint32_t 
 // due, and the run's `done` reads nothing they change (Board::DoneReads).
 // All of that changes only in the board's own code, which runs inside a
 // Port call (or outside the fiber, while they are closed): so a Port call
-// closes them on entry, taking over what the stores moved on, and opens
-// them again, worked out afresh, on its way back to the firmware. An
-// interrupt handler's accesses open them too, so they are closed again when
-// it returns. Most writes are of this kind: the firmware's delay loops
+// closes them on entry, taking over what the stores moved on, and a write
+// opens them again, worked out afresh, on its way back to the firmware.
+// (Reads and waits leave them shut: the stores come in runs after a write,
+// and the first store after a read goes through the Port and opens them.)
+// An interrupt handler's writes open them too, so they are closed again
+// when it returns. Most writes are of this kind: the firmware's delay loops
 // toggle PA2, which nothing watches.
 inline __attribute__((always_inline)) void HostCpu::close_quiet()
 {
@@ -208,7 +210,6 @@ std::uint32_t HostCpu::read(std::uint32_t address, unsigned size, const void *si
     const std::uint32_t value = board_.cpu_read(address, size);
     after_read(site, address, value);
     maybe_pause();
-    open_quiet();
     return value;
 }
 
@@ -228,7 +229,6 @@ void HostCpu::wait_hint(const volatile void *watched)
     close_quiet();
     // The loop polls a 32-bit word; it ends as soon as that word changes.
     wait_for_change(static_cast<const volatile std::uint32_t *>(watched));
-    open_quiet();
 }
 
 void HostCpu::wait_for_change(const volatile std::uint32_t *word)
