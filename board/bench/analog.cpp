@@ -30,7 +30,9 @@ AnalogFrontEnd::Outputs outputs_of(const Si5351Model &synth)
 
 AnalogFrontEnd::AnalogFrontEnd(const Si5351Model &synth, std::unique_ptr<Dut> dut, double noise, std::uint64_t seed)
     : AnalogFrontEnd(outputs_of(synth), std::move(dut), noise, seed)
-{}
+{
+    synth_ = &synth;
+}
 
 AnalogFrontEnd::AnalogFrontEnd(Outputs outputs, std::unique_ptr<Dut> dut, double noise, std::uint64_t seed)
     : outputs_(std::move(outputs)), dut_(std::move(dut))
@@ -45,6 +47,7 @@ void AnalogFrontEnd::set_dut(std::unique_ptr<Dut> dut)
     if (!dut) throw std::invalid_argument("the analog front end needs a device under test");
     dut_ = std::move(dut);
     tone_ = Tone{};
+    tone_revision_ = kNoRevision;
 }
 
 void AnalogFrontEnd::set_noise(double counts)
@@ -63,6 +66,9 @@ void AnalogFrontEnd::set_seed(std::uint64_t seed)
 
 const AnalogFrontEnd::Tone &AnalogFrontEnd::tone() const
 {
+    // The outputs change only with the synthesizer's revision: a sample
+    // every few microseconds need not ask for them again.
+    if (synth_ != nullptr && tone_revision_ == synth_->revision()) return tone_;
     const double f0 = outputs_(0), f1 = outputs_(1);
     if (f0 != tone_.f0 || f1 != tone_.f1) {
         Tone t;
@@ -83,6 +89,7 @@ const AnalogFrontEnd::Tone &AnalogFrontEnd::tone() const
         }
         tone_ = t;
     }
+    if (synth_ != nullptr) tone_revision_ = synth_->revision();
     return tone_;
 }
 
