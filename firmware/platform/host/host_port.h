@@ -38,9 +38,10 @@ constexpr uint64_t kAccessCycles = 2;
    the access count and nothing else; the firmware's delay loops make
    thousands of them a point.
 
-   The board opens them at the end of each Port call by setting `attention`
-   above `now`, and closes them (attention 0) at the start of the next one,
-   when it takes over the time and the count they have moved on. */
+   The board opens them on its way back from a write through the Port by
+   setting `attention` above `now`, and closes them (attention 0) at the
+   start of the next Port call, when it takes over the time and the count
+   they have moved on. */
 struct QuietStores {
     uint64_t now;       /* the board's time in core cycles */
     uint64_t accesses;  /* register accesses the firmware has made */
