@@ -46,7 +46,8 @@ int main(int argc, char **argv)
     const sim::Cycles start = board.now();
     const auto wall_start = std::chrono::steady_clock::now();
     board.usart().host_send(reinterpret_cast<const std::uint8_t *>(command.data()), command.size());
-    const bool done = board.run_until([&] { return lines >= expected && board.firmware_idle(); }, sim::kCoreHz * 3600);
+    const bool done = board.run_until([&] { return lines >= expected && board.firmware_idle(); }, sim::kCoreHz * 3600,
+                                      sim::Board::DoneReads::BoardState);
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
     const double simulated = static_cast<double>(board.now() - start) / sim::kCoreHz;
     if (!done) {

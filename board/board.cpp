@@ -62,16 +62,24 @@ Board::~Board()
     cpu_.reset(); // the CPU goes first: it may still hold on to the models
 }
 
-bool Board::run_until(const std::function<bool()> &done, Cycles max_cycles)
+bool Board::run_until(const std::function<bool()> &done, Cycles max_cycles, DoneReads reads)
 {
     pause_requested_ = false;
+    struct Restore {
+        DoneReads &reads;
+        DoneReads before;
+        ~Restore() { reads = before; }
+    } restore{done_reads_, done_reads_};
+    done_reads_ = reads;
     return cpu_->run_until(done, sched_.now() + max_cycles);
 }
 
 void Board::run_for(Cycles cycles)
 {
+    // The time `done` reads is the run's own limit, which every CPU keeps
+    // to the access: it need not be tested after quiet stores.
     const Cycles end = sched_.now() + cycles;
-    run_until([this, end] { return sched_.now() >= end; }, cycles);
+    run_until([this, end] { return sched_.now() >= end; }, cycles, DoneReads::BoardState);
 }
 
 const Board::Mapping &Board::find_mapping(std::uint32_t address)

@@ -99,16 +99,30 @@ public:
     void reset_devices();
 
     // ---- running the firmware from reset
+    // What a run's `done` reads, so that a CPU knows when it must test it.
+    enum class DoneReads : std::uint8_t {
+        // Anything, the time and the access count among it: tested after
+        // every access.
+        Anything,
+        // Only what an event, an interrupt or a register access other than
+        // a store to the output data of a GPIO port that nobody listens to
+        // can change (a line sent, the firmware idle, the flash programmed):
+        // not the time, the access count or the firmware's memory. The host
+        // build then need not test it after such stores.
+        BoardState,
+    };
     // Runs the CPU until `done` holds or `max_cycles` of virtual time have
     // passed; true when `done` held. Later calls continue where it paused.
-    bool run_until(const std::function<bool()> &done, Cycles max_cycles);
+    bool run_until(const std::function<bool()> &done, Cycles max_cycles, DoneReads reads = DoneReads::Anything);
     void run_for(Cycles cycles);
     // Runs until the firmware waits in its main loop with no line pending and
     // the transmitter empty.
     bool run_until_idle(Cycles max_cycles)
     {
-        return run_until([this] { return firmware_idle(); }, max_cycles);
+        return run_until([this] { return firmware_idle(); }, max_cycles, DoneReads::BoardState);
     }
+    // What the `done` of the run under way reads.
+    DoneReads done_reads() const { return done_reads_; }
     bool firmware_idle() const { return cpu_->waiting_for_line() && usart_.tx_idle(); }
     // Asks a running CPU to pause at its next instruction boundary (from a
     // callback).
@@ -199,6 +213,15 @@ public:
         }
         return false;
     }
+    // The output latch of GPIOA (0) or GPIOF (1) while a word store to its
+    // output data would do nothing but change it (cpu_write_quiet_output):
+    // the port is clocked and nobody listens to it. nullptr otherwise.
+    std::uint32_t *quiet_output_latch(std::size_t port)
+    {
+        const Mapping &m = gpio_mappings_[port];
+        Gpio &gpio = *static_cast<Gpio *>(m.device);
+        return clocked(m) && !gpio.listened() ? gpio.output_latch() : nullptr;
+    }
     // A pause has been asked for and not yet taken.
     bool pause_requested() const { return pause_requested_; }
     // True once after request_pause(): the CPU then returns from run_until.
@@ -252,6 +275,7 @@ private:
     AnalogFrontEnd analog_;
 
     bool pause_requested_ = false;
+    DoneReads done_reads_ = DoneReads::Anything;
     std::function<void()> idle_hook_;
     GuestErrorLog guest_errors_;
     std::function<void(const GuestError &)> guest_error_handler_;

@@ -30,7 +30,9 @@ AnalogFrontEnd::Outputs outputs_of(const Si5351Model &synth)
 
 AnalogFrontEnd::AnalogFrontEnd(const Si5351Model &synth, std::unique_ptr<Dut> dut, double noise, std::uint64_t seed)
     : AnalogFrontEnd(outputs_of(synth), std::move(dut), noise, seed)
-{}
+{
+    synth_ = &synth;
+}
 
 AnalogFrontEnd::AnalogFrontEnd(Outputs outputs, std::unique_ptr<Dut> dut, double noise, std::uint64_t seed)
     : outputs_(std::move(outputs)), dut_(std::move(dut))
@@ -45,6 +47,7 @@ void AnalogFrontEnd::set_dut(std::unique_ptr<Dut> dut)
     if (!dut) throw std::invalid_argument("the analog front end needs a device under test");
     dut_ = std::move(dut);
     tone_ = Tone{};
+    tone_revision_ = kNoRevision;
 }
 
 void AnalogFrontEnd::set_noise(double counts)
@@ -63,6 +66,9 @@ void AnalogFrontEnd::set_seed(std::uint64_t seed)
 
 const AnalogFrontEnd::Tone &AnalogFrontEnd::tone() const
 {
+    // The outputs change only with the synthesizer's revision: a sample
+    // every few microseconds need not ask for them again.
+    if (synth_ != nullptr && tone_revision_ == synth_->revision()) return tone_;
     const double f0 = outputs_(0), f1 = outputs_(1);
     if (f0 != tone_.f0 || f1 != tone_.f1) {
         Tone t;
@@ -83,6 +89,7 @@ const AnalogFrontEnd::Tone &AnalogFrontEnd::tone() const
         }
         tone_ = t;
     }
+    if (synth_ != nullptr) tone_revision_ = synth_->revision();
     return tone_;
 }
 
@@ -95,9 +102,12 @@ double AnalogFrontEnd::level_at(Cycles when) const
     const Tone &t = tone();
     if (t.amplitude == 0) return kMidScale;
     // Whole seconds and the rest apart, so the phase stays exact over long runs.
+    // The turns of whole seconds stay the same for a second of samples.
     const Cycles whole_seconds = when / kCoreHz;
-    const double turns = std::fmod(t.beat_hz * static_cast<double>(whole_seconds), 1.0) +
-        t.beat_hz * static_cast<double>(when % kCoreHz) / kCoreHz;
+    if (whole_turns_.beat_hz != t.beat_hz || whole_turns_.seconds != whole_seconds) {
+        whole_turns_ = {t.beat_hz, whole_seconds, std::fmod(t.beat_hz * static_cast<double>(whole_seconds), 1.0)};
+    }
+    const double turns = whole_turns_.turns + t.beat_hz * static_cast<double>(when % kCoreHz) / kCoreHz;
     return kMidScale + t.amplitude * std::sin(kTwoPi * turns + kPhaseOffset);
 }
 

@@ -108,6 +108,18 @@ private:
     double spare_ = 0;
     bool have_spare_ = false;
     mutable Tone tone_;
+    // The synthesizer the outputs come from, when the front end reads one,
+    // and its revision when tone_ was last found up to date.
+    static constexpr std::uint64_t kNoRevision = ~std::uint64_t{0};
+    const Si5351Model *synth_ = nullptr;
+    mutable std::uint64_t tone_revision_ = kNoRevision;
+    // The whole turns of the tone at a whole second, for level_at().
+    struct WholeTurns {
+        double beat_hz = -1;
+        Cycles seconds = 0;
+        double turns = 0;
+    };
+    mutable WholeTurns whole_turns_;
     std::uint64_t samples_ = 0;
 };
 

@@ -93,10 +93,13 @@ void Adc::external_trigger(unsigned line)
 void Adc::start_conversion()
 {
     held_ = source_ != nullptr ? static_cast<std::uint16_t>(source_->sample(sched_.now()) & 0x0FFFu) : 0;
-    conversion_event_ = sched_.schedule_in(conversion_cycles(), [this] {
-        conversion_event_ = 0;
-        end_conversion();
-    });
+    conversion_event_ = sched_.call_at<&Adc::conversion_due>(sched_.now() + conversion_cycles(), *this);
+}
+
+void Adc::conversion_due()
+{
+    conversion_event_ = 0;
+    end_conversion();
 }
 
 void Adc::end_conversion()

@@ -92,6 +92,7 @@ private:
     bool can_convert() const;
     void start_conversion();
     void end_conversion();
+    void conversion_due(); // the conversion event
     void stop_conversions();
 
     Scheduler &sched_;

@@ -43,6 +43,9 @@ public:
     // write_output_data() to a port that nobody listens to (!listened()):
     // then ODR is all it changes.
     void store_output_data(std::uint32_t offset, std::uint32_t value) { odr_ = output_data_after(offset, value); }
+    // The ODR word itself, for a CPU that makes such stores on its own (the
+    // host build's quiet stores) while !listened().
+    std::uint32_t *output_latch() { return &odr_; }
     // What ODR becomes by a write of `value` to `offset`.
     std::uint32_t output_data_after(std::uint32_t offset, std::uint32_t value) const
     {

@@ -6,34 +6,51 @@
 
 namespace sim {
 
-Scheduler::EventId Scheduler::schedule_at(Cycles when, std::function<void()> action)
+std::uint32_t Scheduler::take_slot()
+{
+    if (free_slots_.empty()) {
+        slots_.emplace_back();
+        return static_cast<std::uint32_t>(slots_.size() - 1);
+    }
+    const std::uint32_t slot = free_slots_.back();
+    free_slots_.pop_back();
+    return slot;
+}
+
+Scheduler::EventId Scheduler::add(Cycles when, Callback callback, void *context, std::uint32_t slot)
 {
     const EventId id = next_id_++;
-    std::uint32_t slot;
-    if (free_slots_.empty()) {
-        slot = static_cast<std::uint32_t>(slots_.size());
-        slots_.emplace_back();
-    } else {
-        slot = free_slots_.back();
-        free_slots_.pop_back();
-    }
-    slots_[slot].action = std::move(action);
-    slots_[slot].id = id;
-    heap_.push_back(Entry{std::max(when, now_), id, slot});
-    std::push_heap(heap_.begin(), heap_.end(), std::greater<>{});
-    heap_changed();
+    const Entry e{std::max(when, now_), id, callback, context, slot, true};
+    // The new event has the largest number: it goes after every event due
+    // at the same time or before, which lie at the back.
+    auto at = queue_.end();
+    while (at != queue_.begin() && (at - 1)->when <= e.when) --at;
+    queue_.insert(at, e);
+    queue_changed();
     return id;
+}
+
+Scheduler::EventId Scheduler::schedule_at(Cycles when, std::function<void()> action)
+{
+    const std::uint32_t slot = take_slot();
+    slots_[slot] = std::move(action);
+    return add(when, nullptr, nullptr, slot);
+}
+
+Scheduler::EventId Scheduler::schedule_at(Cycles when, Callback callback, void *context)
+{
+    return add(when, callback, context, kNoSlot);
 }
 
 void Scheduler::cancel(EventId id)
 {
-    // Few events are pending at a time: a look at each slot is quick. An
-    // event that has already run, or was cancelled before, is not found.
+    // Few events are pending at a time: a look at each is quick. An event
+    // that has already run, or was cancelled before, is not found.
     if (id == 0) return;
-    for (Slot &s : slots_) {
-        if (s.id == id) {
-            s.id = 0;
-            s.action = nullptr;
+    for (Entry &e : queue_) {
+        if (e.id == id && e.live) {
+            e.live = false;
+            if (e.slot != kNoSlot) slots_[e.slot] = nullptr;
             return;
         }
     }
@@ -41,26 +58,26 @@ void Scheduler::cancel(EventId id)
 
 void Scheduler::run_due()
 {
-    while (!heap_.empty() && heap_.front().when <= now_) {
-        std::pop_heap(heap_.begin(), heap_.end(), std::greater<>{});
-        const Entry e = heap_.back();
-        heap_.pop_back();
-        heap_changed();
-        Slot &s = slots_[e.slot];
-        const bool live = s.id == e.id;
+    while (!queue_.empty() && queue_.back().when <= now_) {
+        const Entry e = queue_.back();
+        queue_.pop_back();
+        queue_changed();
+        if (e.slot == kNoSlot) {
+            if (e.live) e.callback(e.context);
+            continue;
+        }
         // The slot is free again before the action runs: it may schedule.
-        std::function<void()> action = std::move(s.action);
-        s.action = nullptr;
-        s.id = 0;
+        std::function<void()> action = std::move(slots_[e.slot]);
+        slots_[e.slot] = nullptr;
         free_slots_.push_back(e.slot);
-        if (live) action();
+        if (e.live) action();
     }
 }
 
 void Scheduler::run_events_to(Cycles until)
 {
-    while (!heap_.empty() && heap_.front().when <= until) {
-        now_ = std::max(now_, heap_.front().when);
+    while (!queue_.empty() && queue_.back().when <= until) {
+        now_ = std::max(now_, queue_.back().when);
         run_due();
     }
     now_ = std::max(now_, until);
@@ -68,8 +85,8 @@ void Scheduler::run_events_to(Cycles until)
 
 void Scheduler::advance_to_next_event()
 {
-    if (!heap_.empty()) {
-        advance_to(heap_.front().when);
+    if (!queue_.empty()) {
+        advance_to(queue_.back().when);
     }
 }
 

@@ -30,15 +30,28 @@ public:
     Cycles now() const { return now_; }
 
     EventId schedule_at(Cycles when, std::function<void()> action);
+    // An action that is a plain function of one pointer: cheaper to keep
+    // and to run than a std::function, for the sources that schedule an
+    // event every few hundred cycles (the timer's overflow, the ADC's
+    // conversion).
+    using Callback = void (*)(void *);
+    EventId schedule_at(Cycles when, Callback callback, void *context);
+    // schedule_at() of `(object.*Method)()`.
+    template <auto Method, typename T>
+    EventId call_at(Cycles when, T &object)
+    {
+        return schedule_at(
+            when, [](void *o) { (static_cast<T *>(o)->*Method)(); }, &object);
+    }
     EventId schedule_in(Cycles delay, std::function<void()> action)
     {
         return schedule_at(now_ + delay, std::move(action));
     }
     void cancel(EventId id);
 
-    bool has_events() const { return !heap_.empty(); }
+    bool has_events() const { return !queue_.empty(); }
     // Time of the earliest pending event; only meaningful when has_events().
-    Cycles next_event_time() const { return heap_.front().when; }
+    Cycles next_event_time() const { return queue_.back().when; }
     // The same, or the largest Cycles when no event is pending.
     Cycles next_due() const { return next_due_; }
 
@@ -58,32 +71,35 @@ public:
     void advance_to_next_event();
 
 private:
-    // The heap holds only times and numbers, so that keeping it in order
-    // moves a few words; the actions wait in slots, which are reused.
+    // Few events are pending at a time (one or two a source), so they are
+    // kept in a vector sorted latest first: the next one is at the back,
+    // taken with a pop, and a new one goes in after a short search from the
+    // back. A std::function action waits in a slot, which is reused.
     struct Entry {
         Cycles when;
         EventId id;
+        Callback callback; // nullptr: the action in slots_[slot]
+        void *context;
         std::uint32_t slot;
-        bool operator>(const Entry &o) const { return when != o.when ? when > o.when : id > o.id; }
+        bool live; // false once cancelled
     };
-    struct Slot {
-        std::function<void()> action;
-        EventId id = 0; // 0: free, or its event cancelled
-    };
+    EventId add(Cycles when, Callback callback, void *context, std::uint32_t slot);
+    std::uint32_t take_slot();
     void run_due();
     void run_events_to(Cycles until);
-    // Keeps next_due_ in step with the heap's front.
-    void heap_changed() { next_due_ = heap_.empty() ? kNever : heap_.front().when; }
+    // Keeps next_due_ in step with the queue's back.
+    void queue_changed() { next_due_ = queue_.empty() ? kNever : queue_.back().when; }
 
     static constexpr Cycles kNever = ~Cycles{0};
+    static constexpr std::uint32_t kNoSlot = ~std::uint32_t{0};
 
     Cycles now_ = 0;
     EventId next_id_ = 1;
-    std::vector<Entry> heap_; // a min-heap by (when, id)
-    // The time of the heap's front, kNever when it is empty: advance_to()
+    std::vector<Entry> queue_; // by (when, id), latest first
+    // The time of the queue's back, kNever when it is empty: advance_to()
     // tests one word.
     Cycles next_due_ = kNever;
-    std::vector<Slot> slots_;
+    std::vector<std::function<void()>> slots_;
     std::vector<std::uint32_t> free_slots_;
 };
 

@@ -42,10 +42,13 @@ void Timer::restart_from(Cycles position)
     // From ARR the counter overflows to 0; above ARR it runs on to 0xFFFF.
     const Cycles count = position / count_cycles();
     const Cycles end = (count <= arr_active_ ? Cycles(arr_active_) + 1 : kCounterWrap) * count_cycles();
-    overflow_event_ = sched_.schedule_at(base_time_ + (end - position), [this] {
-        overflow_event_ = 0;
-        on_overflow();
-    });
+    overflow_event_ = sched_.call_at<&Timer::overflow_due>(base_time_ + (end - position), *this);
+}
+
+void Timer::overflow_due()
+{
+    overflow_event_ = 0;
+    on_overflow();
 }
 
 void Timer::on_overflow()

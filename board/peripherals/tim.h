@@ -85,6 +85,7 @@ private:
     // schedules the next overflow.
     void restart_from(Cycles position);
     void on_overflow();
+    void overflow_due(); // the overflow event
     void update_event(bool from_ug);
     void trgo();
     void update_irq();

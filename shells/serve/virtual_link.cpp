@@ -96,7 +96,9 @@ std::string VirtualLink::read(ClientTime deadline)
         return received_.find('\r') != std::string::npos || received_.size() > kMaxReplyLine;
     };
     const sim::Cycles until = deadline > 0 ? static_cast<sim::Cycles>(deadline) * kCyclesPerMicrosecond : 0;
-    if (!line_ends() && until > board_.now()) board_.run_until(line_ends, until - board_.now());
+    // What the firmware has sent is all `line_ends` reads.
+    if (!line_ends() && until > board_.now())
+        board_.run_until(line_ends, until - board_.now(), sim::Board::DoneReads::BoardState);
     std::string out;
     out.swap(received_);
     return out;

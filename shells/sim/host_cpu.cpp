@@ -1,5 +1,6 @@
 #include "shells/sim/host_cpu.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "shells/sim/firmware_symbols.h"
@@ -23,6 +24,7 @@ HostCpu::HostCpu(Board &board, const std::string &module_path)
     : board_(board), sched_(board.scheduler()), module_(std::make_unique<FirmwareModule>(module_path))
 {
     parts_ = SNT_FW(*module_, host_attach)(this);
+    quiet_ = parts_->quiet;
 }
 
 HostCpu::~HostCpu()
@@ -50,9 +52,11 @@ bool HostCpu::run_until(const std::function<bool()> &done, Cycles until)
     try {
         fiber_->resume();
     } catch (...) {
+        close_quiet();
         done_ = nullptr;
         throw;
     }
+    close_quiet(); // main() may have returned with stores made
     done_ = nullptr;
     if (fiber_->finished()) throw BoardError("main() returned");
     return done();
@@ -101,6 +105,7 @@ void HostCpu::take_interrupts()
         poll_state() = PollState{};
         const Cycles entered = sched_.now();
         handler();
+        close_quiet(); // the handler's last access may have opened them
         --depth_;
         nvic.deactivate(exception);
         HandlerFigures &h = handlers_[exception];
@@ -113,7 +118,7 @@ void HostCpu::take_interrupts()
 
 inline __attribute__((always_inline)) void HostCpu::boundary()
 {
-    ++accesses_;
+    ++quiet_->accesses;
     sched_.advance_to(sched_.now() + kAccessCycles);
     if (board_.nvic().ready()) take_interrupts();
 }
@@ -156,8 +161,50 @@ void HostCpu::after_read(const void *site, std::uint32_t address, std::uint32_t 
     }
 }
 
+// Quiet stores (snt_host::QuietStores) are open between two Port calls
+// when a store to a GPIO output latch nobody listens to can change nothing
+// but that latch, the time and the count: no event comes due within the
+// access, no interrupt is ready, the flash is idle, no pause is asked for or
+// due, and the run's `done` reads nothing they change (Board::DoneReads).
+// All of that changes only in the board's own code, which runs inside a
+// Port call (or outside the fiber, while they are closed): so a Port call
+// closes them on entry, taking over what the stores moved on, and a write
+// opens them again, worked out afresh, on its way back to the firmware.
+// (Reads and waits leave them shut: the stores come in runs after a write,
+// and the first store after a read goes through the Port and opens them.)
+// An interrupt handler's writes open them too, so they are closed again
+// when it returns. Most writes are of this kind: the firmware's delay loops
+// toggle PA2, which nothing watches.
+inline __attribute__((always_inline)) void HostCpu::close_quiet()
+{
+    snt_host::QuietStores &q = *quiet_;
+    if (q.attention == 0) return;
+    q.attention = 0;
+    if (q.now != sched_.now()) {
+        // Stores were made: their time passes (no event falls within it),
+        // and each was an access that ends a wait and a polling loop.
+        sched_.advance_to(q.now);
+        leave_wait();
+    }
+}
+
+inline __attribute__((always_inline)) void HostCpu::open_quiet()
+{
+    snt_host::QuietStores &q = *quiet_;
+    q.now = sched_.now();
+    q.attention = 0;
+    if (board_.done_reads() != Board::DoneReads::BoardState || board_.nvic().ready() || board_.flash().busy() ||
+        board_.pause_requested() || !fiber_ || !fiber_->inside()) {
+        return;
+    }
+    q.odr[0] = board_.quiet_output_latch(0);
+    q.odr[1] = board_.quiet_output_latch(1);
+    q.attention = std::min(sched_.next_due(), pause_at_);
+}
+
 std::uint32_t HostCpu::read(std::uint32_t address, unsigned size, const void *site)
 {
+    close_quiet();
     boundary();
     if (depth_ == 0) main_loop_waiting_ = false;
     const std::uint32_t value = board_.cpu_read(address, size);
@@ -166,51 +213,26 @@ std::uint32_t HostCpu::read(std::uint32_t address, unsigned size, const void *si
     return value;
 }
 
-// A write that can change nothing but the output data of a GPIO port that
-// nobody listens to, at a boundary where nothing else can happen: no event
-// comes due within the access, no interrupt is ready, the flash is idle, no
-// pause is asked for or due. What full_write() does then comes down to the
-// store, the time and the count, and the test of `done`. Most writes are of
-// this kind: the firmware's delay loops toggle PA2, which nothing watches.
-inline __attribute__((always_inline)) bool HostCpu::quiet_write(std::uint32_t address, std::uint32_t value)
-{
-    const Cycles end = sched_.now() + kAccessCycles;
-    if (end >= sched_.next_due() || end >= pause_at_ || board_.nvic().ready() || board_.flash().busy() ||
-        board_.pause_requested() || !fiber_ || !fiber_->inside()) {
-        return false;
-    }
-    if (!board_.cpu_write_quiet_output(address, value)) return false;
-    ++accesses_;
-    sched_.advance_to(end);
-    leave_wait();
-    return true;
-}
-
-// Out of line, so that the quiet path is a leaf that ends in a jump here.
-__attribute__((noinline)) void HostCpu::check_done()
-{
-    if (done_ != nullptr && (*done_)()) fiber_->yield();
-}
-
 void HostCpu::write(std::uint32_t address, std::uint32_t value, unsigned size)
 {
-    if (quiet_write(address, value)) return check_done();
-    full_write(address, value, size);
-}
-
-__attribute__((noinline)) void HostCpu::full_write(std::uint32_t address, std::uint32_t value, unsigned size)
-{
+    close_quiet();
     boundary();
     leave_wait();
     if (!board_.cpu_write_output_data(address, value)) board_.cpu_write(address, value, size);
     stall_while_flash_busy();
     maybe_pause();
+    open_quiet();
 }
 
 void HostCpu::wait_hint(const volatile void *watched)
 {
+    close_quiet();
     // The loop polls a 32-bit word; it ends as soon as that word changes.
-    const volatile std::uint32_t *word = static_cast<const volatile std::uint32_t *>(watched);
+    wait_for_change(static_cast<const volatile std::uint32_t *>(watched));
+}
+
+void HostCpu::wait_for_change(const volatile std::uint32_t *word)
+{
     const std::uint32_t before = *word;
     take_interrupts();
     if (*word != before) {

@@ -30,7 +30,7 @@ namespace sim {
 class HostCpu final : public snt_host::Port, public Cpu {
 public:
     // Core cycles one peripheral access takes.
-    static constexpr Cycles kAccessCycles = 2;
+    static constexpr Cycles kAccessCycles = snt_host::kAccessCycles;
 
     // Loads its own copy of the module at `module_path` and attaches to it;
     // main() starts with the first run_until.
@@ -44,7 +44,7 @@ public:
 
     FirmwareModule &firmware() { return *module_; }
     // Register accesses the firmware has made.
-    std::uint64_t accesses() const { return accesses_; }
+    std::uint64_t accesses() const { return quiet_->accesses; }
 
     // ---- Cpu
     bool run_until(const std::function<bool()> &done, Cycles until) override;
@@ -70,9 +70,9 @@ private:
 
     void boundary();
     void leave_wait();
-    bool quiet_write(std::uint32_t address, std::uint32_t value);
-    void full_write(std::uint32_t address, std::uint32_t value, unsigned size);
-    void check_done();
+    void close_quiet();
+    void open_quiet();
+    void wait_for_change(const volatile std::uint32_t *word);
     void take_interrupts();
     int current_priority() const;
     PollState &poll_state() { return poll_states_[depth_]; }
@@ -87,6 +87,8 @@ private:
     // What the module handed over when it was attached: main, the vectors,
     // the main loop's line flag.
     const snt_host::Firmware *parts_ = nullptr;
+    // Where the module makes quiet stores, and keeps the access count.
+    snt_host::QuietStores *quiet_ = nullptr;
 
     std::array<int, kMaxNesting> active_{};                // exceptions being handled, innermost last
     std::size_t depth_ = 0;                                // how many of them
@@ -94,7 +96,6 @@ private:
     bool main_loop_waiting_ = false;
     Cycles pause_at_ = 0;
     const std::function<bool()> *done_ = nullptr;
-    std::uint64_t accesses_ = 0;
     Cycles flash_stall_cycles_ = 0;
     std::array<HandlerFigures, kExceptionCount> handlers_{};
     std::unique_ptr<CpuFiber> fiber_; // last: it runs code of the module

@@ -341,7 +341,9 @@ void run_board(sim::Board &board, sim::SerialHost &host, sim::GdbServer *gdb, si
             gdb->service(kGdbWaitMs);
             if (gdb->holding()) continue; // no time passes anywhere on the board
         }
-        board.run_until(done, kSliceCycles);
+        // The host reads what the board sent and a stop signal, which comes
+        // at no particular access anyway.
+        board.run_until(done, kSliceCycles, sim::Board::DoneReads::BoardState);
     }
     if (gdb != nullptr) gdb->finish(0);
 }

@@ -51,7 +51,8 @@ private:
         const sim::Cycles arrival = board_.usart().host_send_done_at();
         const sim::Cycles limit = sim::kCoreHz / 5 + sim::kCoreHz / 10 * lines;
         board_.run_until([&] { return board_.now() >= arrival; }, limit);
-        if (!board_.run_until([&] { return lines_ >= lines && board_.firmware_idle(); }, limit)) {
+        if (!board_.run_until([&] { return lines_ >= lines && board_.firmware_idle(); }, limit,
+                              sim::Board::DoneReads::BoardState)) {
             throw std::runtime_error("no reply to " + line);
         }
         return text_;

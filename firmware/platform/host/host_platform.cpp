@@ -14,19 +14,15 @@
 
 namespace {
 
-constexpr size_t   kWindowSize = 0x400; /* covers the largest block used */
-constexpr unsigned kMaxWindows = 32;
+constexpr size_t   kWindowSize = host_window::kSize;
+constexpr unsigned kMaxWindows = kHostWindows;
 
-/* A power of two in size, so that a cell's window and its offset in it are
-   a shift and a mask away. */
-struct alignas(2 * kWindowSize) Window {
-    alignas(4) unsigned char cells[kWindowSize];
-    uint32_t base;
-};
-static_assert(sizeof(Window) == 2 * kWindowSize, "a window's size is a power of two");
+using Window = host_window;
+static_assert(kHostGpioBases[0] == GPIOA_BASE && kHostGpioBases[1] == GPIOF_BASE,
+              "the fixed windows are the GPIO ports'");
 
-Window          g_windows[kMaxWindows];
-unsigned        g_window_count;
+Window *const   g_windows      = host_windows;
+unsigned        g_window_count = 2; /* the fixed ones */
 snt_host::Port *g_port;
 
 [[noreturn]] void fail(const char *what)
@@ -55,6 +51,9 @@ uint32_t device_address(const void *cell)
 }
 
 } // namespace
+
+snt_host::QuietStores host_quiet;
+host_window           host_windows[kHostWindows] = {{{}, kHostGpioBases[0]}, {{}, kHostGpioBases[1]}};
 
 void *host_periph(uint32_t base)
 {
@@ -103,6 +102,7 @@ constexpr snt_host::Firmware firmware_parts()
     f.vectors[exception_of(ADC1_IRQn)]           = &ADC1_IRQHandler;
     f.vectors[exception_of(USART1_IRQn)]         = &USART1_IRQHandler;
     f.line_flag                                  = &rx_byte_f;
+    f.quiet                                      = &host_quiet;
     return f;
 }
 
@@ -112,6 +112,7 @@ constexpr snt_host::Firmware kFirmware = firmware_parts();
 
 extern "C" const snt_host::Firmware *host_attach(snt_host::Port *p)
 {
-    g_port = p;
+    g_port     = p;
+    host_quiet = snt_host::QuietStores{};
     return &kFirmware;
 }

@@ -28,6 +28,29 @@ protected:
     ~Port() = default;
 };
 
+/* Core cycles one register access takes. */
+constexpr uint64_t kAccessCycles = 2;
+
+/* Stores the firmware makes without calling the Port: to the output data
+   (ODR, BSRR, BRR) of a GPIO port that nothing on the board listens to,
+   while no event, interrupt, pause or test of the run's end can fall within
+   the access. Such a store changes the port's output latch, the time and
+   the access count and nothing else; the firmware's delay loops make
+   thousands of them a point.
+
+   The board opens them on its way back from a write through the Port by
+   setting `attention` above `now`, and closes them (attention 0) at the
+   start of the next Port call, when it takes over the time and the count
+   they have moved on. */
+struct QuietStores {
+    uint64_t now;       /* the board's time in core cycles */
+    uint64_t accesses;  /* register accesses the firmware has made */
+    uint64_t attention; /* a quiet store ends before this cycle; 0: none may be made */
+    /* The output latches of GPIOA and GPIOF; nullptr: stores to that port
+       go to the Port. */
+    uint32_t *odr[2];
+};
+
 /* Exceptions of the Cortex-M0 with its 32 interrupt lines: 16 + IRQ number. */
 constexpr unsigned kExceptionCount = 48;
 
@@ -43,6 +66,8 @@ struct Firmware {
     /* The word the main loop polls while it waits for a line: its wait
        hint names it, and it is 0 while no line is pending. */
     const volatile uint32_t *line_flag;
+    /* Shared with the module's register cells; closed until the board opens it. */
+    QuietStores *quiet;
 };
 
 } // namespace snt_host

@@ -10,9 +10,12 @@
 #ifndef PLATFORM_REGS_H
 #define PLATFORM_REGS_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
+#include "host_port.h"
+
 extern "C++" {
 
 /* Serve one access of `size` bytes to the cell at host address `cell`. */
@@ -20,6 +23,29 @@ uint32_t host_reg_read(const void *cell, unsigned size);
 void     host_reg_write(const void *cell, uint32_t value, unsigned size);
 /* Host memory standing for the register block at device address `base`. */
 void *host_periph(uint32_t base);
+
+/* Host memory standing for one register block. A power of two in size and
+   aligned to it, so that a cell's window and its offset in it are a shift
+   and a mask away. */
+struct alignas(0x800) host_window {
+    static constexpr size_t kSize = 0x400; /* covers the largest block used */
+    alignas(4) unsigned char cells[kSize];
+    uint32_t base;
+};
+static_assert(sizeof(host_window) == 2 * host_window::kSize, "a window's size is a power of two");
+
+/* The windows of this copy of the module. The first two are GPIOA's and
+   GPIOF's, in the order of QuietStores::odr, fixed when the module is
+   built: a store to one of their cells is then known to be one when the
+   firmware is compiled. */
+constexpr unsigned kHostWindows     = 32;
+constexpr uint32_t kHostGpioBases[] = {0x48000000u, 0x48001400u};
+extern host_window host_windows[kHostWindows] __attribute__((visibility("hidden")));
+
+constexpr int host_fixed_window(uint32_t base)
+{
+    return base == kHostGpioBases[0] ? 0 : base == kHostGpioBases[1] ? 1 : -1;
+}
 
 /* host_periph() of a block the code names by a constant, looked up once:
    every register use names its block (GPIOA->BSRR), thousands of times a
@@ -29,8 +55,58 @@ void *host_periph(uint32_t base);
 template <uint32_t Base>
 __attribute__((always_inline, visibility("hidden"))) inline void *host_periph_of()
 {
-    static void *const cells = host_periph(Base);
-    return cells;
+    if constexpr (host_fixed_window(Base) >= 0) {
+        return host_windows[host_fixed_window(Base)].cells;
+    } else {
+        static void *const cells = host_periph(Base);
+        /* Each block's window is aligned to its size: the offset of a cell
+           the code names is then known when the module is compiled. */
+        return __builtin_assume_aligned(cells, sizeof(host_window));
+    }
+}
+
+/* What this copy of the module shares with the board (host_port.h). */
+extern snt_host::QuietStores host_quiet __attribute__((visibility("hidden")));
+
+/* A word store the board has opened to the firmware (QuietStores): made
+   here, with no call. False, with nothing done, for any other store. The
+   output data registers and what a store to each does to ODR are the
+   chip's: BSRR's set half wins over its reset half for a pin in both. */
+template <typename T>
+__attribute__((always_inline)) inline bool host_quiet_store(const void *cell, T value)
+{
+    if (sizeof(T) != 4) {
+        return false;
+    }
+    snt_host::QuietStores &q   = host_quiet;
+    const uint64_t         end = q.now + snt_host::kAccessCycles;
+    if (end >= q.attention) {
+        return false;
+    }
+    /* Both known when the firmware is compiled, for a cell it names. */
+    const uintptr_t from_first = reinterpret_cast<uintptr_t>(cell) - reinterpret_cast<uintptr_t>(host_windows);
+    const uintptr_t port       = from_first / sizeof(host_window);
+    const uint32_t  offset     = static_cast<uint32_t>(from_first % sizeof(host_window));
+    if (port >= sizeof q.odr / sizeof q.odr[0]) {
+        return false;
+    }
+    uint32_t      *odr = q.odr[port];
+    const uint32_t v   = static_cast<uint32_t>(value);
+    if (odr == nullptr) {
+        return false;
+    }
+    if (offset == 0x18) { /* BSRR */
+        *odr = ((*odr & ~(v >> 16)) | v) & 0xFFFFu;
+    } else if (offset == 0x28) { /* BRR */
+        *odr = *odr & ~v & 0xFFFFu;
+    } else if (offset == 0x14) { /* ODR */
+        *odr = v & 0xFFFFu;
+    } else {
+        return false;
+    }
+    q.now = end;
+    ++q.accesses;
+    return true;
 }
 
 template <typename T>
@@ -45,7 +121,9 @@ public:
     __attribute__((always_inline)) operator T() const { return static_cast<T>(host_reg_read(this, sizeof(T))); }
     __attribute__((always_inline)) host_reg &operator=(T v)
     {
-        host_reg_write(this, v, sizeof(T));
+        if (!host_quiet_store(this, v)) {
+            host_reg_write(this, v, sizeof(T));
+        }
         return *this;
     }
     host_reg &operator|=(T v) { return *this = static_cast<T>(T(*this) | v); }

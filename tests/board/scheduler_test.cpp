@@ -1,0 +1,80 @@
+// The board's virtual time: events run at their own times, those due at
+// the same cycle in the order they were scheduled, whichever kind of action
+// they carry; a cancelled event keeps its place in time but does not run.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+#include "board/peripherals/scheduler.h"
+
+namespace {
+
+using sim::Cycles;
+using sim::Scheduler;
+
+// Notes each event that runs as "name@time".
+struct Log {
+    Scheduler &sched;
+    std::string text;
+    void note(const std::string &name) { text += name + "@" + std::to_string(sched.now()) + " "; }
+    void note_c() { note("c"); }
+};
+
+// A mix of function and plain events; `cancel` names one to cancel.
+std::string run_mix(const std::string &cancel)
+{
+    Scheduler sched;
+    Log log{sched, ""};
+    const auto a = sched.schedule_at(30, [&] { log.note("a"); });
+    const auto c = sched.call_at<&Log::note_c>(10, log);
+    const auto b = sched.schedule_at(10, [&] { log.note("b"); });
+    const auto d = sched.schedule_at(5, [&] {
+        log.note("d");
+        // Scheduled from a running event, for its own time and a later one.
+        sched.schedule_in(0, [&] { log.note("e"); });
+        sched.call_at<&Log::note_c>(30, log);
+    });
+    const auto f = sched.call_at<&Log::note_c>(0, log); // due at once: runs at the next advance
+    const std::pair<const char *, Scheduler::EventId> ids[] = {{"a", a}, {"b", b}, {"c", c}, {"d", d}, {"f", f}};
+    for (const auto &[name, id] : ids) {
+        if (cancel == name) sched.cancel(id);
+    }
+    sched.advance_to(100);
+    return log.text;
+}
+
+TEST(Scheduler, RunsEventsInTimeThenSchedulingOrder)
+{
+    const struct {
+        const char *cancel, *expected;
+    } cases[] = {
+        {"", "c@0 d@5 e@5 c@10 b@10 a@30 c@30 "}, {"a", "c@0 d@5 e@5 c@10 b@10 c@30 "},
+        {"c", "c@0 d@5 e@5 b@10 a@30 c@30 "},     {"d", "c@0 c@10 b@10 a@30 "},
+        {"f", "d@5 e@5 c@10 b@10 a@30 c@30 "},
+    };
+    for (const auto &c : cases) EXPECT_EQ(run_mix(c.cancel), c.expected) << "cancelled: " << c.cancel;
+}
+
+TEST(Scheduler, ACancelledEventStillMarksItsTime)
+{
+    Scheduler sched;
+    Log log{sched, ""};
+    const auto early = sched.call_at<&Log::note_c>(20, log);
+    sched.schedule_at(50, [&] { log.note("late"); });
+    sched.cancel(early);
+    sched.cancel(early); // a second time finds nothing
+    ASSERT_TRUE(sched.has_events());
+    EXPECT_EQ(sched.next_event_time(), Cycles{20});
+    EXPECT_EQ(sched.next_due(), Cycles{20});
+    sched.advance_to_next_event();
+    EXPECT_EQ(sched.now(), Cycles{20});
+    EXPECT_EQ(log.text, "");
+    EXPECT_EQ(sched.next_event_time(), Cycles{50});
+    sched.advance_to_next_event();
+    EXPECT_EQ(log.text, "late@50 ");
+    EXPECT_FALSE(sched.has_events());
+    EXPECT_EQ(sched.next_due(), ~Cycles{0});
+}
+
+} // namespace
