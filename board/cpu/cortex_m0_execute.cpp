@@ -471,7 +471,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
 
         SNT_M0_OP(Push)
         {
-            const unsigned count = __builtin_popcount(imm());
+            const unsigned count = d->b;
             const std::uint32_t base = r[13] - 4 * count;
             std::uint32_t address = base;
             for (std::uint32_t list = imm(); list; list &= list - 1) {
@@ -484,7 +484,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         }
         SNT_M0_OP(Pop)
         {
-            const unsigned count = __builtin_popcount(imm());
+            const unsigned count = d->b;
             std::uint32_t address = r[13];
             for (std::uint32_t list = imm() & 0xFF; list; list &= list - 1) {
                 r[__builtin_ctz(list)] = load<4, kMode>(address);
@@ -509,7 +509,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
                 address += 4;
             }
             r[d->a] = address;
-            cycles = 1 + __builtin_popcount(imm());
+            cycles = 1 + d->b;
             SNT_M0_NEXT;
         }
         SNT_M0_OP(Ldm)
@@ -520,7 +520,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
                 address += 4;
             }
             if (!((imm() >> d->a) & 1)) r[d->a] = address;
-            cycles = 1 + __builtin_popcount(imm());
+            cycles = 1 + d->b;
             SNT_M0_NEXT;
         }
 
