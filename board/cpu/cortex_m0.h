@@ -42,7 +42,8 @@ public:
         struct Fault {};
 
         // size is 1, 2 or 4; address is aligned to size. The core's now() is
-        // the first cycle of the instruction making the access.
+        // the first cycle of the instruction making the access; an access
+        // does not move it (advance() is for between batches).
         virtual std::uint32_t read(std::uint32_t address, unsigned size) = 0;
         virtual void write(std::uint32_t address, std::uint32_t value, unsigned size) = 0;
 

@@ -143,11 +143,15 @@ void CortexM0::execute() // NOLINT(readability-function-size)
     unsigned cycles = 0;
     const Decoded *d = nullptr; // the instruction's entry, read field by field as its handler needs them
     [[maybe_unused]] Cycles start = 0;
+    // Time in the loop's own variable: now_ is written after every
+    // instruction (the Bus reads it) and read back after the calls that move
+    // it (exception entry and return, a delay loop's passes).
+    Cycles now = now_;
 
     // The next instruction, decoded; false when the batch is over.
     auto fetch_next = [&]() __attribute__((always_inline))
     {
-        if (now_ >= stop_at_) return false;
+        if (now >= stop_at_) return false;
         pc = r[15];
         if constexpr (kMode == Mode::Debug) {
             if (at_breakpoint(pc)) {
@@ -160,7 +164,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         const std::uint32_t offset = pc - memory_.flash_base;
         d = offset < fetch_limit_ ? &predecoded_[offset >> 1] : &decode[fetch_outside(pc)];
         if constexpr (kMode == Mode::Trace) {
-            start = now_;
+            start = now;
             trace_record_.pc = pc;
             trace_record_.opcode = fetch(pc);
             trace_record_.accesses.clear();
@@ -173,10 +177,11 @@ void CortexM0::execute() // NOLINT(readability-function-size)
     auto complete = [&]() __attribute__((always_inline))
     {
         r[15] = next;
-        now_ += cycles;
+        now += cycles;
+        now_ = now;
         ++instructions_;
         if constexpr (kMode == Mode::Trace) {
-            trace_record_.cycles = now_ - start;
+            trace_record_.cycles = now - start;
             trace_record_.regs = r_;
             trace_record_.xpsr = xpsr();
             trace_(trace_record_);
@@ -193,15 +198,19 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         if (!taken) return;
         next = pc + 4 + imm();
         cycles = 3;
-        if (d->imm < -2) back_edge<kMode == Mode::Fast>(next, pc, now_ + cycles, d->c != 0);
+        if (d->imm < -2) {
+            back_edge<kMode == Mode::Fast>(next, pc, now + cycles, d->c != 0);
+            now = now_;
+        }
     };
     // A return that may be an exception return (BX, POP {pc}).
     auto return_to = [&](std::uint32_t target) __attribute__((always_inline))
     {
         if ((target >> 28) == 0xF && !active_.empty()) {
-            now_ += cycles;
+            now_ = now + cycles;
             cycles = 0;
             exception_return(target);
+            now = now_;
             next = r[15];
         } else {
             if (!(target & 1)) set_thumb(false);
@@ -610,6 +619,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             const int priority = exceptions_.priority_of(kSvCall);
             if (priority >= execution_priority()) fault(); // cannot be taken now: escalates
             enter(kSvCall, priority, pc + 2);
+            now = now_;
             next = r[15];
             cycles = 0; // the entry's
             SNT_M0_NEXT;
