@@ -165,7 +165,10 @@ void CortexM0::execute() // NOLINT(readability-function-size)
     Cycles now = now_;
 
     // The next instruction, decoded; false when the batch is over.
-    auto fetch_next = [&]() __attribute__((always_inline))
+    // `sequential` after an instruction that went on to the next halfword
+    // (no branch, not 32 bits): if that is in flash, so was the last one, and
+    // its decoded entry is the next.
+    auto fetch_next = [&](bool sequential) __attribute__((always_inline))
     {
         if (now >= stop_at_) return false;
         pc = r[15];
@@ -178,7 +181,13 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         // Flash from its decoded copy; anything else (RAM, flash seen at 0,
         // a fault) from the decode table.
         const std::uint32_t offset = pc - memory_.flash_base;
-        d = offset < fetch_limit_ ? &predecoded_[offset >> 1] : &decode[fetch_outside(pc)];
+        if (offset >= fetch_limit_) {
+            d = &decode[fetch_outside(pc)];
+        } else if (sequential) {
+            ++d; // pc is the last one's + 2, both in flash
+        } else {
+            d = &predecoded_[offset >> 1];
+        }
         if constexpr (kMode == Mode::Trace) {
             start = now;
             trace_record_.pc = pc;
@@ -243,133 +252,140 @@ void CortexM0::execute() // NOLINT(readability-function-size)
 #define SNT_M0_NEXT                                                                                                    \
     do {                                                                                                               \
         complete();                                                                                                    \
-        if (!fetch_next()) goto done;                                                                                  \
+        if (!fetch_next(false)) goto done;                                                                             \
         SNT_M0_DISPATCH;                                                                                               \
     } while (0)
-    if (!fetch_next()) goto done;
+#define SNT_M0_STEP                                                                                                    \
+    do {                                                                                                               \
+        complete();                                                                                                    \
+        if (!fetch_next(true)) goto done;                                                                              \
+        SNT_M0_DISPATCH;                                                                                               \
+    } while (0)
+    if (!fetch_next(false)) goto done;
     SNT_M0_DISPATCH;
     {
 #else
 #define SNT_M0_OP(name) case Op::name:
 #define SNT_M0_NEXT     break
-    while (fetch_next()) {
+#define SNT_M0_STEP     break
+    while (fetch_next(false)) {
         switch (d->op) {
 #endif
         SNT_M0_OP(MovsReg)
         r[d->a] = alu.nz(r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(LslImm)
         c_ = (r[d->b] >> (32 - imm())) & 1;
         r[d->a] = alu.nz(r[d->b] << imm());
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(LsrImm)
         c_ = (r[d->b] >> (imm() - 1)) & 1;
         r[d->a] = alu.nz(r[d->b] >> imm());
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(LsrImm32)
         c_ = r[d->b] >> 31;
         r[d->a] = alu.nz(0);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(AsrImm)
         c_ = (r[d->b] >> (imm() - 1)) & 1;
         r[d->a] = alu.nz(arithmetic_shift_right(r[d->b], imm()));
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(AsrImm32)
         c_ = r[d->b] >> 31;
         r[d->a] = alu.nz(arithmetic_shift_right(r[d->b], 31));
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(AddReg)
         r[d->a] = alu.add(r[d->b], r[d->c]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(SubReg)
         r[d->a] = alu.sub(r[d->b], r[d->c]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(AddImm3)
         r[d->a] = alu.add(r[d->b], imm());
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(SubImm3)
         r[d->a] = alu.sub(r[d->b], imm());
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(MovImm)
         r[d->a] = alu.nz(imm());
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(CmpImm)
         alu.sub(r[d->a], imm());
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(AddImm8)
         r[d->a] = alu.add(r[d->a], imm());
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(SubImm8)
         r[d->a] = alu.sub(r[d->a], imm());
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(And)
         r[d->a] = alu.nz(r[d->a] & r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Eor)
         r[d->a] = alu.nz(r[d->a] ^ r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(LslReg)
         r[d->a] = alu.lsl(r[d->a], r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(LsrReg)
         r[d->a] = alu.lsr(r[d->a], r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(AsrReg)
         r[d->a] = alu.asr(r[d->a], r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Adc)
         r[d->a] = alu.add(r[d->a], r[d->b], c_);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Sbc)
         r[d->a] = alu.sub(r[d->a], r[d->b], c_);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Ror)
         r[d->a] = alu.ror(r[d->a], r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Tst)
         alu.nz(r[d->a] & r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Rsb)
         r[d->a] = alu.sub(0, r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Cmp)
         alu.sub(r[d->a], r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Cmn)
         alu.add(r[d->a], r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Orr)
         r[d->a] = alu.nz(r[d->a] | r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Mul)
         r[d->a] = alu.nz(r[d->a] * r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Bic)
         r[d->a] = alu.nz(r[d->a] & ~r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Mvn)
         r[d->a] = alu.nz(~r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
 
         SNT_M0_OP(AddHigh)
         r[d->a] += r[d->b];
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(AddHighSp)
         r[13] = (r[13] + r[d->b]) & ~3u;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(AddHighPc)
         next = (pc + 4 + r[d->b]) & ~1u;
         cycles = 3;
         SNT_M0_NEXT;
         SNT_M0_OP(CmpHigh)
         alu.sub(r[d->a], r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(MovHigh)
         r[d->a] = r[d->b];
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(MovHighSp)
         r[13] = r[d->b] & ~3u;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(MovHighPc)
         next = r[d->b] & ~1u;
         cycles = 3;
@@ -398,101 +414,101 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         SNT_M0_OP(LdrLiteral)
         r[d->a] = load<4, kMode>(((pc + 4) & ~3u) + imm());
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(StrReg)
         store<4, kMode>(r[d->b] + r[d->c], r[d->a]);
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(StrhReg)
         store<2, kMode>(r[d->b] + r[d->c], r[d->a]);
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(StrbReg)
         store<1, kMode>(r[d->b] + r[d->c], r[d->a]);
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(LdrsbReg)
         r[d->a] = sign_extend(load<1, kMode>(r[d->b] + r[d->c]), 8);
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(LdrReg)
         r[d->a] = load<4, kMode>(r[d->b] + r[d->c]);
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(LdrhReg)
         r[d->a] = load<2, kMode>(r[d->b] + r[d->c]);
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(LdrbReg)
         r[d->a] = load<1, kMode>(r[d->b] + r[d->c]);
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(LdrshReg)
         r[d->a] = sign_extend(load<2, kMode>(r[d->b] + r[d->c]), 16);
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(StrImm)
         store<4, kMode>(r[d->b] + imm(), r[d->a]);
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(LdrImm)
         r[d->a] = load<4, kMode>(r[d->b] + imm());
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(StrbImm)
         store<1, kMode>(r[d->b] + imm(), r[d->a]);
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(LdrbImm)
         r[d->a] = load<1, kMode>(r[d->b] + imm());
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(StrhImm)
         store<2, kMode>(r[d->b] + imm(), r[d->a]);
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(LdrhImm)
         r[d->a] = load<2, kMode>(r[d->b] + imm());
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(StrSp)
         store<4, kMode>(r[13] + imm(), r[d->a]);
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(LdrSp)
         r[d->a] = load<4, kMode>(r[13] + imm());
         cycles = 2;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Adr)
         r[d->a] = ((pc + 4) & ~3u) + imm();
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(AddSpImm)
         r[d->a] = r[13] + imm();
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(AdjustSp)
         r[13] += imm();
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Sxth)
         r[d->a] = sign_extend(r[d->b] & 0xFFFF, 16);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Sxtb)
         r[d->a] = sign_extend(r[d->b] & 0xFF, 8);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Uxth)
         r[d->a] = r[d->b] & 0xFFFF;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Uxtb)
         r[d->a] = r[d->b] & 0xFF;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Rev)
         r[d->a] = __builtin_bswap32(r[d->b]);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Rev16)
         r[d->a] = ((r[d->b] & 0xFF00FF00u) >> 8) | ((r[d->b] & 0x00FF00FFu) << 8);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Revsh)
         r[d->a] = sign_extend(((r[d->b] & 0xFF) << 8) | ((r[d->b] >> 8) & 0xFF), 16);
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
 
         SNT_M0_OP(Push)
         {
@@ -505,7 +521,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             }
             r[13] = base;
             cycles = 1 + count;
-            SNT_M0_NEXT;
+            SNT_M0_STEP;
         }
         SNT_M0_OP(Pop)
         {
@@ -535,7 +551,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             }
             r[d->a] = address;
             cycles = 1 + d->b;
-            SNT_M0_NEXT;
+            SNT_M0_STEP;
         }
         SNT_M0_OP(Ldm)
         {
@@ -546,7 +562,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             }
             if (!((imm() >> d->a) & 1)) r[d->a] = address;
             cycles = 1 + d->b;
-            SNT_M0_NEXT;
+            SNT_M0_STEP;
         }
 
         SNT_M0_OP(Cpsie)
@@ -554,15 +570,15 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             primask_ = false;
             recheck();
         }
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Cpsid)
         primask_ = true;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Bkpt)
         stop(Stop::Breakpoint); // pc stays at the breakpoint; it does not complete
         goto done;
         SNT_M0_OP(Nop)
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Wfe)
         cycles = 2;
         if (event_) {
@@ -571,7 +587,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             sleeping_ = sleep_for_event_ = true;
             stop(Stop::Sleeping);
         }
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Wfi)
         cycles = 2;
         if (!wakes(false)) {
@@ -579,10 +595,10 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             sleep_for_event_ = false;
             stop(Stop::Sleeping);
         }
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
         SNT_M0_OP(Sev)
         event_ = true;
-        SNT_M0_NEXT;
+        SNT_M0_STEP;
 
         SNT_M0_OP(Beq)
         branch_if(z_);
@@ -668,6 +684,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
 #endif
 #undef SNT_M0_OP
 #undef SNT_M0_NEXT
+#undef SNT_M0_STEP
 #undef SNT_M0_DISPATCH
 done:;
 }
