@@ -368,7 +368,8 @@ private:
     std::vector<std::uint8_t> flash_, ram_;
     const Decoded *decode_;
     // Flash decoded, one entry a halfword: what the fast path executes from
-    // (decoded again wherever load() or poke() change flash).
+    // (decoded again wherever load() or poke() change flash), and a Refetch
+    // mark after the last.
     std::vector<Decoded> predecoded_;
     void predecode(std::uint32_t offset, std::size_t size);
 

@@ -23,6 +23,9 @@ constexpr std::uint32_t kReturnToHandler = 0xFFFFFFF1, kReturnToMain = 0xFFFFFFF
 // immediate of each are in Decoded; see decode() for which is which.
 // The operations stay grouped as the decoder groups them; the list also
 // gives the interpreter's table of handlers (execute()), in the same order.
+// Refetch is no instruction: the mark after the decoded flash's last entry
+// and after an entry fetched from elsewhere, where the entry after an
+// instruction that went on is not the next one (execute()).
 // clang-format off
 #define SNT_M0_OPERATIONS(X) \
     X(MovsReg) X(LslImm) X(LsrImm) X(LsrImm32) X(AsrImm) X(AsrImm32) \
@@ -40,7 +43,8 @@ constexpr std::uint32_t kReturnToHandler = 0xFFFFFFF1, kReturnToMain = 0xFFFFFFF
     X(Push) X(Pop) X(Stm) X(Ldm) \
     X(Cpsie) X(Cpsid) X(Bkpt) X(Nop) X(Wfe) X(Wfi) X(Sev) \
     X(Beq) X(Bne) X(Bcs) X(Bcc) X(Bmi) X(Bpl) X(Bvs) X(Bvc) X(Bhi) X(Bls) X(Bge) X(Blt) X(Bgt) X(Ble) \
-    X(Svc) X(B) X(Wide) X(Undefined)
+    X(Svc) X(B) X(Wide) X(Undefined) \
+    X(Refetch)
 #define SNT_M0_ENUMERATOR(name) name,
 enum class Op : std::uint8_t { SNT_M0_OPERATIONS(SNT_M0_ENUMERATOR) };
 #undef SNT_M0_ENUMERATOR

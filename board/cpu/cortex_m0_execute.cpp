@@ -3,6 +3,7 @@
 // drives.
 #include "board/cpu/cortex_m0_core.h"
 
+#include <array>
 #include <cstring>
 #include <utility>
 
@@ -164,10 +165,25 @@ void CortexM0::execute() // NOLINT(readability-function-size)
     // it (exception entry and return, a delay loop's passes).
     Cycles now = now_;
 
+    // The instruction at pc, decoded: flash from its decoded copy; anything
+    // else (RAM, flash seen at 0, a fault) from the decode table, copied
+    // here with a Refetch mark after it.
+    std::array<Decoded, 2> outside{Decoded{}, Decoded{Op::Refetch, 0, 0, 0, 0}};
+    auto locate = [&]() __attribute__((always_inline))
+    {
+        const std::uint32_t offset = pc - memory_.flash_base;
+        if (offset < fetch_limit_) {
+            d = &predecoded_[offset >> 1];
+        } else {
+            outside[0] = decode[fetch_outside(pc)];
+            d = outside.data();
+        }
+    };
     // The next instruction, decoded; false when the batch is over.
     // `sequential` after an instruction that went on to the next halfword
-    // (no branch, not 32 bits): if that is in flash, so was the last one, and
-    // its decoded entry is the next.
+    // (no branch, not 32 bits): the entry after the last one is the next,
+    // or a Refetch mark where it is not (after flash's last halfword or
+    // after an entry from elsewhere).
     auto fetch_next = [&](bool sequential) __attribute__((always_inline))
     {
         if (now >= stop_at_) return false;
@@ -178,15 +194,10 @@ void CortexM0::execute() // NOLINT(readability-function-size)
                 return false;
             }
         }
-        // Flash from its decoded copy; anything else (RAM, flash seen at 0,
-        // a fault) from the decode table.
-        const std::uint32_t offset = pc - memory_.flash_base;
-        if (offset >= fetch_limit_) {
-            d = &decode[fetch_outside(pc)];
-        } else if (sequential) {
-            ++d; // pc is the last one's + 2, both in flash
+        if (sequential) {
+            ++d;
         } else {
-            d = &predecoded_[offset >> 1];
+            locate();
         }
         if constexpr (kMode == Mode::Trace) {
             start = now;
@@ -675,6 +686,13 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         }
         SNT_M0_OP(Undefined)
         fault();
+        SNT_M0_OP(Refetch)
+#if SNT_M0_THREADED
+        locate();
+        SNT_M0_DISPATCH;
+#else
+            fault(); // the switch always locates: never here
+#endif
 #if SNT_M0_THREADED
     }
 #else
