@@ -167,16 +167,23 @@ void CortexM0::execute() // NOLINT(readability-function-size)
 
     // The instruction at pc, decoded: flash from its decoded copy; anything
     // else (RAM, flash seen at 0, a fault) from the decode table, copied
-    // here with a Refetch mark after it.
+    // here with a Refetch mark after it for the threaded loop's straight
+    // code (the switch always looks up).
+#if SNT_M0_THREADED
     std::array<Decoded, 2> outside{Decoded{}, Decoded{Op::Refetch, 0, 0, 0, 0}};
+#endif
     auto locate = [&]() __attribute__((always_inline))
     {
         const std::uint32_t offset = pc - memory_.flash_base;
         if (offset < fetch_limit_) {
             d = &predecoded_[offset >> 1];
         } else {
+#if SNT_M0_THREADED
             outside[0] = decode[fetch_outside(pc)];
             d = outside.data();
+#else
+            d = &decode[fetch_outside(pc)];
+#endif
         }
     };
     // The next instruction, decoded; false when the batch is over.
