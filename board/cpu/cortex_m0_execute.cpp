@@ -691,15 +691,14 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             }
             SNT_M0_NEXT;
         }
-        SNT_M0_OP(Undefined)
-        fault();
         SNT_M0_OP(Refetch)
 #if SNT_M0_THREADED
         locate();
         SNT_M0_DISPATCH;
-#else
-            fault(); // the switch always locates: never here
 #endif
+        // (the switch always locates: never here)
+        SNT_M0_OP(Undefined)
+        fault();
 #if SNT_M0_THREADED
     }
 #else
