@@ -20,12 +20,13 @@ CortexM0::CortexM0(Bus &bus, ExceptionSource &exceptions, const Memory &memory)
       flash_(memory.flash_size, 0xFF),
       ram_(memory.ram_size, 0),
       decode_(decode_table()),
-      predecoded_(memory.flash_size / 2, decode_[0xFFFF]),
+      predecoded_(memory.flash_size / 2 + 1, decode_[0xFFFF]),
       loop_cache_(memory.flash_size / 2, kNotLookedAt)
 {
     if (memory.flash_size % 4 || memory.ram_size % 4 || memory.flash_base % 4 || memory.ram_base % 4) {
         throw std::invalid_argument("CortexM0: flash and RAM must be whole words");
     }
+    predecoded_.back() = Decoded{Op::Refetch, 0, 0, 0, 0}; // past the end of flash
     active_.reserve(16);
     trace_record_.accesses.reserve(16);
     set_thumb(true);

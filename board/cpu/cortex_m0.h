@@ -42,7 +42,8 @@ public:
         struct Fault {};
 
         // size is 1, 2 or 4; address is aligned to size. The core's now() is
-        // the first cycle of the instruction making the access.
+        // the first cycle of the instruction making the access; an access
+        // does not move it (advance() is for between batches).
         virtual std::uint32_t read(std::uint32_t address, unsigned size) = 0;
         virtual void write(std::uint32_t address, std::uint32_t value, unsigned size) = 0;
 
@@ -367,7 +368,8 @@ private:
     std::vector<std::uint8_t> flash_, ram_;
     const Decoded *decode_;
     // Flash decoded, one entry a halfword: what the fast path executes from
-    // (decoded again wherever load() or poke() change flash).
+    // (decoded again wherever load() or poke() change flash), and a Refetch
+    // mark after the last.
     std::vector<Decoded> predecoded_;
     void predecode(std::uint32_t offset, std::size_t size);
 

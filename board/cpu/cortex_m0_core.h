@@ -21,24 +21,33 @@ constexpr std::uint32_t kReturnToHandler = 0xFFFFFFF1, kReturnToMain = 0xFFFFFFF
 
 // What the decode table maps a halfword to. The register fields and the
 // immediate of each are in Decoded; see decode() for which is which.
-// The operations stay grouped as the decoder groups them.
+// The operations stay grouped as the decoder groups them; the list also
+// gives the interpreter's table of handlers (execute()), in the same order.
+// Refetch is no instruction: the mark after the decoded flash's last entry
+// and after an entry fetched from elsewhere, where the entry after an
+// instruction that went on is not the next one (execute()).
 // clang-format off
-enum class Op : std::uint8_t {
-    MovsReg, LslImm, LsrImm, LsrImm32, AsrImm, AsrImm32,
-    AddReg, SubReg, AddImm3, SubImm3,
-    MovImm, CmpImm, AddImm8, SubImm8,
-    And, Eor, LslReg, LsrReg, AsrReg, Adc, Sbc, Ror, Tst, Rsb, Cmp, Cmn, Orr, Mul, Bic, Mvn,
-    AddHigh, AddHighSp, AddHighPc, CmpHigh, MovHigh, MovHighSp, MovHighPc, Bx, Blx, HighPcOperand,
-    LdrLiteral,
-    StrReg, StrhReg, StrbReg, LdrsbReg, LdrReg, LdrhReg, LdrbReg, LdrshReg,
-    StrImm, LdrImm, StrbImm, LdrbImm, StrhImm, LdrhImm, StrSp, LdrSp,
-    Adr, AddSpImm, AdjustSp,
-    Sxth, Sxtb, Uxth, Uxtb, Rev, Rev16, Revsh,
-    Push, Pop, Stm, Ldm,
-    Cpsie, Cpsid, Bkpt, Nop, Wfe, Wfi, Sev,
-    Beq, Bne, Bcs, Bcc, Bmi, Bpl, Bvs, Bvc, Bhi, Bls, Bge, Blt, Bgt, Ble,
-    Svc, B, Wide, Undefined,
-};
+#define SNT_M0_OPERATIONS(X) \
+    X(MovsReg) X(LslImm) X(LsrImm) X(LsrImm32) X(AsrImm) X(AsrImm32) \
+    X(AddReg) X(SubReg) X(AddImm3) X(SubImm3) \
+    X(MovImm) X(CmpImm) X(AddImm8) X(SubImm8) \
+    X(And) X(Eor) X(LslReg) X(LsrReg) X(AsrReg) X(Adc) X(Sbc) X(Ror) X(Tst) X(Rsb) X(Cmp) X(Cmn) X(Orr) X(Mul) \
+    X(Bic) X(Mvn) \
+    X(AddHigh) X(AddHighSp) X(AddHighPc) X(CmpHigh) X(MovHigh) X(MovHighSp) X(MovHighPc) X(Bx) X(Blx) \
+    X(HighPcOperand) \
+    X(LdrLiteral) \
+    X(StrReg) X(StrhReg) X(StrbReg) X(LdrsbReg) X(LdrReg) X(LdrhReg) X(LdrbReg) X(LdrshReg) \
+    X(StrImm) X(LdrImm) X(StrbImm) X(LdrbImm) X(StrhImm) X(LdrhImm) X(StrSp) X(LdrSp) \
+    X(Adr) X(AddSpImm) X(AdjustSp) \
+    X(Sxth) X(Sxtb) X(Uxth) X(Uxtb) X(Rev) X(Rev16) X(Revsh) \
+    X(Push) X(Pop) X(Stm) X(Ldm) \
+    X(Cpsie) X(Cpsid) X(Bkpt) X(Nop) X(Wfe) X(Wfi) X(Sev) \
+    X(Beq) X(Bne) X(Bcs) X(Bcc) X(Bmi) X(Bpl) X(Bvs) X(Bvc) X(Bhi) X(Bls) X(Bge) X(Blt) X(Bgt) X(Ble) \
+    X(Svc) X(B) X(Wide) X(Undefined) \
+    X(Refetch)
+#define SNT_M0_ENUMERATOR(name) name,
+enum class Op : std::uint8_t { SNT_M0_OPERATIONS(SNT_M0_ENUMERATOR) };
+#undef SNT_M0_ENUMERATOR
 // clang-format on
 
 template <unsigned kSize>

@@ -13,6 +13,13 @@ namespace {
 
 using Decoded16 = std::pair<Op, std::array<int, 4>>; // op, a, b, c, imm
 
+// PUSH, POP, STM and LDM: the base register in a, the register list in imm
+// and the number of registers in it in b (their cycles and stack room).
+Decoded16 list_of(Op op, int base, unsigned list)
+{
+    return {op, {base, __builtin_popcount(list), 0, static_cast<int>(list)}};
+}
+
 // One case per encoding of the Thumb instruction set, in the order of the
 // architecture manual's tables: split, it would only be harder to check
 // against them.
@@ -105,7 +112,7 @@ Decoded16 decode(std::uint32_t hw) // NOLINT(readability-function-size)
         }
         case 0x4:
         case 0x5: // LR in the list is bit 14
-            return {Op::Push, {0, 0, 0, static_cast<int>((hw & 0xFF) | ((hw & 0x100) << 6))}};
+            return list_of(Op::Push, 0, (hw & 0xFF) | ((hw & 0x100) << 6));
         case 0x6:
             if ((hw & 0xFFE0) != 0xB660) return {Op::Undefined, {}};
             if (!(hw & 2)) return {Op::Nop, {}}; // affects no mask the M0 has
@@ -116,7 +123,7 @@ Decoded16 decode(std::uint32_t hw) // NOLINT(readability-function-size)
         }
         case 0xC:
         case 0xD: // PC in the list is bit 15
-            return {Op::Pop, {0, 0, 0, static_cast<int>((hw & 0xFF) | ((hw & 0x100) << 7))}};
+            return list_of(Op::Pop, 0, (hw & 0xFF) | ((hw & 0x100) << 7));
         case 0xE:
             return {Op::Bkpt, {}};
         case 0xF:
@@ -135,9 +142,9 @@ Decoded16 decode(std::uint32_t hw) // NOLINT(readability-function-size)
             return {Op::Undefined, {}};
         }
     case 0x18:
-        return {Op::Stm, {lo8, 0, 0, imm8}};
+        return list_of(Op::Stm, lo8, imm8);
     case 0x19:
-        return {Op::Ldm, {lo8, 0, 0, imm8}};
+        return list_of(Op::Ldm, lo8, imm8);
     case 0x1A:
     case 0x1B: {
         const unsigned cond = (hw >> 8) & 15;

@@ -3,6 +3,7 @@
 // drives.
 #include "board/cpu/cortex_m0_core.h"
 
+#include <array>
 #include <cstring>
 #include <utility>
 
@@ -31,7 +32,23 @@ struct Alu {
         v = ((x ^ r) & (y ^ r)) >> 31;
         return nz(r);
     }
-    std::uint32_t sub(std::uint32_t x, std::uint32_t y, bool carry = true) { return add(x, ~y, carry); }
+    std::uint32_t sub(std::uint32_t x, std::uint32_t y, bool carry) { return add(x, ~y, carry); }
+    // Without a carry in (all but ADC and SBC): the same flags, in fewer
+    // host instructions than through the wide sum.
+    std::uint32_t add(std::uint32_t x, std::uint32_t y)
+    {
+        const std::uint32_t r = x + y;
+        c = r < x;
+        v = ((x ^ r) & (y ^ r)) >> 31;
+        return nz(r);
+    }
+    std::uint32_t sub(std::uint32_t x, std::uint32_t y) // x + ~y + 1
+    {
+        const std::uint32_t r = x - y;
+        c = x >= y;
+        v = ((x ^ r) & (~y ^ r)) >> 31;
+        return nz(r);
+    }
 
     // Shifts by the bottom byte of a register.
     std::uint32_t lsl(std::uint32_t x, std::uint32_t amount)
@@ -120,316 +137,419 @@ inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t tar
     spin_dirty_ = false;
 }
 
-// The interpreter's loop: one case per operation, kept in one function so
-// the compiler keeps the registers and flags in machine registers.
+// The interpreter's loop: one handler per operation, kept in one function
+// so the compiler keeps the registers and flags in machine registers.
+// Built with GCC, each handler ends by fetching the next instruction and
+// jumping to its handler itself (threaded dispatch through the addresses of
+// labels: no range check, and a copy of the fetch in every handler, which
+// the build lets GCC make with max-goto-duplication-insns). Elsewhere a
+// switch: clang (the WebAssembly build's compiler too) keeps the switch's
+// code lean where it spills the threaded one's state.
+#if defined(__GNUC__) && !defined(__clang__)
+#define SNT_M0_THREADED 1
+#else
+#define SNT_M0_THREADED 0
+#endif
 template <CortexM0::Mode kMode>
 void CortexM0::execute() // NOLINT(readability-function-size)
 {
     auto &r = r_;
     Alu alu{n_, z_, c_, v_};
     const Decoded *const decode = decode_;
-    while (now_ < stop_at_) {
-        const std::uint32_t pc = r[15];
+    std::uint32_t pc = 0, next = 0;
+    unsigned cycles = 0;
+    const Decoded *d = nullptr; // the instruction's entry, read field by field as its handler needs them
+    [[maybe_unused]] Cycles start = 0;
+    // Time in the loop's own variable: now_ is written after every
+    // instruction (the Bus reads it) and read back after the calls that move
+    // it (exception entry and return, a delay loop's passes).
+    Cycles now = now_;
+
+    // The instruction at pc, decoded: flash from its decoded copy; anything
+    // else (RAM, flash seen at 0, a fault) from the decode table, copied
+    // here with a Refetch mark after it for the threaded loop's straight
+    // code (the switch always looks up).
+#if SNT_M0_THREADED
+    std::array<Decoded, 2> outside{Decoded{}, Decoded{Op::Refetch, 0, 0, 0, 0}};
+#endif
+    auto locate = [&]() __attribute__((always_inline))
+    {
+        const std::uint32_t offset = pc - memory_.flash_base;
+        if (offset < fetch_limit_) {
+            d = &predecoded_[offset >> 1];
+        } else {
+#if SNT_M0_THREADED
+            outside[0] = decode[fetch_outside(pc)];
+            d = outside.data();
+#else
+            d = &decode[fetch_outside(pc)];
+#endif
+        }
+    };
+    // The next instruction, decoded; false when the batch is over.
+    // `sequential` after an instruction that went on to the next halfword
+    // (no branch, not 32 bits): the entry after the last one is the next,
+    // or a Refetch mark where it is not (after flash's last halfword or
+    // after an entry from elsewhere).
+    auto fetch_next = [&](bool sequential) __attribute__((always_inline))
+    {
+        if (now >= stop_at_) return false;
+        pc = r[15];
         if constexpr (kMode == Mode::Debug) {
             if (at_breakpoint(pc)) {
                 stop(Stop::DebugBreakpoint); // not executed: pc stays at it
-                break;
+                return false;
             }
         }
-        // Flash from its decoded copy; anything else (RAM, flash seen at 0,
-        // a fault) from the decode table.
-        const std::uint32_t offset = pc - memory_.flash_base;
-        const Decoded d = offset < fetch_limit_ ? predecoded_[offset >> 1] : decode[fetch_outside(pc)];
-        [[maybe_unused]] const Cycles start = now_;
+        if (sequential) {
+            ++d;
+        } else {
+            locate();
+        }
         if constexpr (kMode == Mode::Trace) {
+            start = now;
             trace_record_.pc = pc;
             trace_record_.opcode = fetch(pc);
             trace_record_.accesses.clear();
         }
-        std::uint32_t next = pc + 2;
-        unsigned cycles = 1;
-        const auto imm = static_cast<std::uint32_t>(d.imm);
+        next = pc + 2;
+        cycles = 1;
+        return true;
+    };
+    // The instruction done: pc and time move on.
+    auto complete = [&]() __attribute__((always_inline))
+    {
+        r[15] = next;
+        now += cycles;
+        now_ = now;
+        ++instructions_;
+        if constexpr (kMode == Mode::Trace) {
+            trace_record_.cycles = now - start;
+            trace_record_.regs = r_;
+            trace_record_.xpsr = xpsr();
+            trace_(trace_record_);
+        } else if constexpr (kMode == Mode::Debug) {
+            after_debug_instruction();
+        }
+    };
 
-        // A taken conditional branch or B; a backward one may close a loop.
-        auto branch_if = [&](bool taken) __attribute__((always_inline))
+    auto imm = [&]() __attribute__((always_inline)) { return static_cast<std::uint32_t>(d->imm); };
+
+    // A taken conditional branch or B; a backward one may close a loop.
+    auto branch_if = [&](bool taken) __attribute__((always_inline))
+    {
+        if (!taken) return;
+        next = pc + 4 + imm();
+        cycles = 3;
+        if (d->imm < -2) {
+            back_edge<kMode == Mode::Fast>(next, pc, now + cycles, d->c != 0);
+            now = now_;
+        }
+    };
+    // A return that may be an exception return (BX, POP {pc}).
+    auto return_to = [&](std::uint32_t target) __attribute__((always_inline))
+    {
+        if ((target >> 28) == 0xF && !active_.empty()) {
+            now_ = now + cycles;
+            cycles = 0;
+            exception_return(target);
+            now = now_;
+            next = r[15];
+        } else {
+            if (!(target & 1)) set_thumb(false);
+            next = target & ~1u;
+        }
+    };
+
+#if SNT_M0_THREADED
+#define SNT_M0_LABEL(name) &&op_##name,
+    static const void *const handlers[] = {SNT_M0_OPERATIONS(SNT_M0_LABEL)};
+#undef SNT_M0_LABEL
+#define SNT_M0_OP(name) op_##name:
+#define SNT_M0_DISPATCH goto *handlers[static_cast<unsigned>(d->op)]
+#define SNT_M0_NEXT                                                                                                    \
+    do {                                                                                                               \
+        complete();                                                                                                    \
+        if (!fetch_next(false)) goto done;                                                                             \
+        SNT_M0_DISPATCH;                                                                                               \
+    } while (0)
+#define SNT_M0_STEP                                                                                                    \
+    do {                                                                                                               \
+        complete();                                                                                                    \
+        if (!fetch_next(true)) goto done;                                                                              \
+        SNT_M0_DISPATCH;                                                                                               \
+    } while (0)
+    if (!fetch_next(false)) goto done;
+    SNT_M0_DISPATCH;
+    {
+#else
+#define SNT_M0_OP(name) case Op::name:
+#define SNT_M0_NEXT     break
+#define SNT_M0_STEP     break
+    while (fetch_next(false)) {
+        switch (d->op) {
+#endif
+        SNT_M0_OP(MovsReg)
+        r[d->a] = alu.nz(r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(LslImm)
+        c_ = (r[d->b] >> (32 - imm())) & 1;
+        r[d->a] = alu.nz(r[d->b] << imm());
+        SNT_M0_STEP;
+        SNT_M0_OP(LsrImm)
+        c_ = (r[d->b] >> (imm() - 1)) & 1;
+        r[d->a] = alu.nz(r[d->b] >> imm());
+        SNT_M0_STEP;
+        SNT_M0_OP(LsrImm32)
+        c_ = r[d->b] >> 31;
+        r[d->a] = alu.nz(0);
+        SNT_M0_STEP;
+        SNT_M0_OP(AsrImm)
+        c_ = (r[d->b] >> (imm() - 1)) & 1;
+        r[d->a] = alu.nz(arithmetic_shift_right(r[d->b], imm()));
+        SNT_M0_STEP;
+        SNT_M0_OP(AsrImm32)
+        c_ = r[d->b] >> 31;
+        r[d->a] = alu.nz(arithmetic_shift_right(r[d->b], 31));
+        SNT_M0_STEP;
+        SNT_M0_OP(AddReg)
+        r[d->a] = alu.add(r[d->b], r[d->c]);
+        SNT_M0_STEP;
+        SNT_M0_OP(SubReg)
+        r[d->a] = alu.sub(r[d->b], r[d->c]);
+        SNT_M0_STEP;
+        SNT_M0_OP(AddImm3)
+        r[d->a] = alu.add(r[d->b], imm());
+        SNT_M0_STEP;
+        SNT_M0_OP(SubImm3)
+        r[d->a] = alu.sub(r[d->b], imm());
+        SNT_M0_STEP;
+        SNT_M0_OP(MovImm)
+        r[d->a] = alu.nz(imm());
+        SNT_M0_STEP;
+        SNT_M0_OP(CmpImm)
+        alu.sub(r[d->a], imm());
+        SNT_M0_STEP;
+        SNT_M0_OP(AddImm8)
+        r[d->a] = alu.add(r[d->a], imm());
+        SNT_M0_STEP;
+        SNT_M0_OP(SubImm8)
+        r[d->a] = alu.sub(r[d->a], imm());
+        SNT_M0_STEP;
+        SNT_M0_OP(And)
+        r[d->a] = alu.nz(r[d->a] & r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(Eor)
+        r[d->a] = alu.nz(r[d->a] ^ r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(LslReg)
+        r[d->a] = alu.lsl(r[d->a], r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(LsrReg)
+        r[d->a] = alu.lsr(r[d->a], r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(AsrReg)
+        r[d->a] = alu.asr(r[d->a], r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(Adc)
+        r[d->a] = alu.add(r[d->a], r[d->b], c_);
+        SNT_M0_STEP;
+        SNT_M0_OP(Sbc)
+        r[d->a] = alu.sub(r[d->a], r[d->b], c_);
+        SNT_M0_STEP;
+        SNT_M0_OP(Ror)
+        r[d->a] = alu.ror(r[d->a], r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(Tst)
+        alu.nz(r[d->a] & r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(Rsb)
+        r[d->a] = alu.sub(0, r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(Cmp)
+        alu.sub(r[d->a], r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(Cmn)
+        alu.add(r[d->a], r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(Orr)
+        r[d->a] = alu.nz(r[d->a] | r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(Mul)
+        r[d->a] = alu.nz(r[d->a] * r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(Bic)
+        r[d->a] = alu.nz(r[d->a] & ~r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(Mvn)
+        r[d->a] = alu.nz(~r[d->b]);
+        SNT_M0_STEP;
+
+        SNT_M0_OP(AddHigh)
+        r[d->a] += r[d->b];
+        SNT_M0_STEP;
+        SNT_M0_OP(AddHighSp)
+        r[13] = (r[13] + r[d->b]) & ~3u;
+        SNT_M0_STEP;
+        SNT_M0_OP(AddHighPc)
+        next = (pc + 4 + r[d->b]) & ~1u;
+        cycles = 3;
+        SNT_M0_NEXT;
+        SNT_M0_OP(CmpHigh)
+        alu.sub(r[d->a], r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(MovHigh)
+        r[d->a] = r[d->b];
+        SNT_M0_STEP;
+        SNT_M0_OP(MovHighSp)
+        r[13] = r[d->b] & ~3u;
+        SNT_M0_STEP;
+        SNT_M0_OP(MovHighPc)
+        next = r[d->b] & ~1u;
+        cycles = 3;
+        SNT_M0_NEXT;
+        SNT_M0_OP(Bx)
+        cycles = 3;
+        return_to(r[d->b]);
+        SNT_M0_NEXT;
+        SNT_M0_OP(Blx)
         {
-            if (!taken) return;
-            next = pc + 4 + imm;
-            cycles = 3;
-            if (d.imm < -2) back_edge<kMode == Mode::Fast>(next, pc, now_ + cycles, d.c != 0);
-        };
-        // A return that may be an exception return (BX, POP {pc}).
-        auto return_to = [&](std::uint32_t target) __attribute__((always_inline))
-        {
-            if ((target >> 28) == 0xF && !active_.empty()) {
-                now_ += cycles;
-                cycles = 0;
-                exception_return(target);
-                next = r[15];
-            } else {
-                if (!(target & 1)) set_thumb(false);
-                next = target & ~1u;
-            }
-        };
-
-        switch (d.op) {
-        case Op::MovsReg:
-            r[d.a] = alu.nz(r[d.b]);
-            break;
-        case Op::LslImm:
-            c_ = (r[d.b] >> (32 - imm)) & 1;
-            r[d.a] = alu.nz(r[d.b] << imm);
-            break;
-        case Op::LsrImm:
-            c_ = (r[d.b] >> (imm - 1)) & 1;
-            r[d.a] = alu.nz(r[d.b] >> imm);
-            break;
-        case Op::LsrImm32:
-            c_ = r[d.b] >> 31;
-            r[d.a] = alu.nz(0);
-            break;
-        case Op::AsrImm:
-            c_ = (r[d.b] >> (imm - 1)) & 1;
-            r[d.a] = alu.nz(arithmetic_shift_right(r[d.b], imm));
-            break;
-        case Op::AsrImm32:
-            c_ = r[d.b] >> 31;
-            r[d.a] = alu.nz(arithmetic_shift_right(r[d.b], 31));
-            break;
-        case Op::AddReg:
-            r[d.a] = alu.add(r[d.b], r[d.c], false);
-            break;
-        case Op::SubReg:
-            r[d.a] = alu.sub(r[d.b], r[d.c]);
-            break;
-        case Op::AddImm3:
-            r[d.a] = alu.add(r[d.b], imm, false);
-            break;
-        case Op::SubImm3:
-            r[d.a] = alu.sub(r[d.b], imm);
-            break;
-        case Op::MovImm:
-            r[d.a] = alu.nz(imm);
-            break;
-        case Op::CmpImm:
-            alu.sub(r[d.a], imm);
-            break;
-        case Op::AddImm8:
-            r[d.a] = alu.add(r[d.a], imm, false);
-            break;
-        case Op::SubImm8:
-            r[d.a] = alu.sub(r[d.a], imm);
-            break;
-        case Op::And:
-            r[d.a] = alu.nz(r[d.a] & r[d.b]);
-            break;
-        case Op::Eor:
-            r[d.a] = alu.nz(r[d.a] ^ r[d.b]);
-            break;
-        case Op::LslReg:
-            r[d.a] = alu.lsl(r[d.a], r[d.b]);
-            break;
-        case Op::LsrReg:
-            r[d.a] = alu.lsr(r[d.a], r[d.b]);
-            break;
-        case Op::AsrReg:
-            r[d.a] = alu.asr(r[d.a], r[d.b]);
-            break;
-        case Op::Adc:
-            r[d.a] = alu.add(r[d.a], r[d.b], c_);
-            break;
-        case Op::Sbc:
-            r[d.a] = alu.sub(r[d.a], r[d.b], c_);
-            break;
-        case Op::Ror:
-            r[d.a] = alu.ror(r[d.a], r[d.b]);
-            break;
-        case Op::Tst:
-            alu.nz(r[d.a] & r[d.b]);
-            break;
-        case Op::Rsb:
-            r[d.a] = alu.sub(0, r[d.b]);
-            break;
-        case Op::Cmp:
-            alu.sub(r[d.a], r[d.b]);
-            break;
-        case Op::Cmn:
-            alu.add(r[d.a], r[d.b], false);
-            break;
-        case Op::Orr:
-            r[d.a] = alu.nz(r[d.a] | r[d.b]);
-            break;
-        case Op::Mul:
-            r[d.a] = alu.nz(r[d.a] * r[d.b]);
-            break;
-        case Op::Bic:
-            r[d.a] = alu.nz(r[d.a] & ~r[d.b]);
-            break;
-        case Op::Mvn:
-            r[d.a] = alu.nz(~r[d.b]);
-            break;
-
-        case Op::AddHigh:
-            r[d.a] += r[d.b];
-            break;
-        case Op::AddHighSp:
-            r[13] = (r[13] + r[d.b]) & ~3u;
-            break;
-        case Op::AddHighPc:
-            next = (pc + 4 + r[d.b]) & ~1u;
-            cycles = 3;
-            break;
-        case Op::CmpHigh:
-            alu.sub(r[d.a], r[d.b]);
-            break;
-        case Op::MovHigh:
-            r[d.a] = r[d.b];
-            break;
-        case Op::MovHighSp:
-            r[13] = r[d.b] & ~3u;
-            break;
-        case Op::MovHighPc:
-            next = r[d.b] & ~1u;
-            cycles = 3;
-            break;
-        case Op::Bx:
-            cycles = 3;
-            return_to(r[d.b]);
-            break;
-        case Op::Blx: {
-            const std::uint32_t target = r[d.b];
+            const std::uint32_t target = r[d->b];
             r[14] = (pc + 2) | 1;
             if (!(target & 1)) set_thumb(false);
             next = target & ~1u;
             cycles = 3;
-            break;
+            SNT_M0_NEXT;
         }
-        case Op::HighPcOperand: {
+        SNT_M0_OP(HighPcOperand)
+        {
             const Jump jump = high_register_pc(pc, fetch(pc));
             next = jump.next;
             cycles = jump.cycles;
-            break;
+            SNT_M0_NEXT;
         }
 
-        case Op::LdrLiteral:
-            r[d.a] = load<4, kMode>(((pc + 4) & ~3u) + imm);
-            cycles = 2;
-            break;
-        case Op::StrReg:
-            store<4, kMode>(r[d.b] + r[d.c], r[d.a]);
-            cycles = 2;
-            break;
-        case Op::StrhReg:
-            store<2, kMode>(r[d.b] + r[d.c], r[d.a]);
-            cycles = 2;
-            break;
-        case Op::StrbReg:
-            store<1, kMode>(r[d.b] + r[d.c], r[d.a]);
-            cycles = 2;
-            break;
-        case Op::LdrsbReg:
-            r[d.a] = sign_extend(load<1, kMode>(r[d.b] + r[d.c]), 8);
-            cycles = 2;
-            break;
-        case Op::LdrReg:
-            r[d.a] = load<4, kMode>(r[d.b] + r[d.c]);
-            cycles = 2;
-            break;
-        case Op::LdrhReg:
-            r[d.a] = load<2, kMode>(r[d.b] + r[d.c]);
-            cycles = 2;
-            break;
-        case Op::LdrbReg:
-            r[d.a] = load<1, kMode>(r[d.b] + r[d.c]);
-            cycles = 2;
-            break;
-        case Op::LdrshReg:
-            r[d.a] = sign_extend(load<2, kMode>(r[d.b] + r[d.c]), 16);
-            cycles = 2;
-            break;
-        case Op::StrImm:
-            store<4, kMode>(r[d.b] + imm, r[d.a]);
-            cycles = 2;
-            break;
-        case Op::LdrImm:
-            r[d.a] = load<4, kMode>(r[d.b] + imm);
-            cycles = 2;
-            break;
-        case Op::StrbImm:
-            store<1, kMode>(r[d.b] + imm, r[d.a]);
-            cycles = 2;
-            break;
-        case Op::LdrbImm:
-            r[d.a] = load<1, kMode>(r[d.b] + imm);
-            cycles = 2;
-            break;
-        case Op::StrhImm:
-            store<2, kMode>(r[d.b] + imm, r[d.a]);
-            cycles = 2;
-            break;
-        case Op::LdrhImm:
-            r[d.a] = load<2, kMode>(r[d.b] + imm);
-            cycles = 2;
-            break;
-        case Op::StrSp:
-            store<4, kMode>(r[13] + imm, r[d.a]);
-            cycles = 2;
-            break;
-        case Op::LdrSp:
-            r[d.a] = load<4, kMode>(r[13] + imm);
-            cycles = 2;
-            break;
-        case Op::Adr:
-            r[d.a] = ((pc + 4) & ~3u) + imm;
-            break;
-        case Op::AddSpImm:
-            r[d.a] = r[13] + imm;
-            break;
-        case Op::AdjustSp:
-            r[13] += imm;
-            break;
-        case Op::Sxth:
-            r[d.a] = sign_extend(r[d.b] & 0xFFFF, 16);
-            break;
-        case Op::Sxtb:
-            r[d.a] = sign_extend(r[d.b] & 0xFF, 8);
-            break;
-        case Op::Uxth:
-            r[d.a] = r[d.b] & 0xFFFF;
-            break;
-        case Op::Uxtb:
-            r[d.a] = r[d.b] & 0xFF;
-            break;
-        case Op::Rev:
-            r[d.a] = __builtin_bswap32(r[d.b]);
-            break;
-        case Op::Rev16:
-            r[d.a] = ((r[d.b] & 0xFF00FF00u) >> 8) | ((r[d.b] & 0x00FF00FFu) << 8);
-            break;
-        case Op::Revsh:
-            r[d.a] = sign_extend(((r[d.b] & 0xFF) << 8) | ((r[d.b] >> 8) & 0xFF), 16);
-            break;
+        SNT_M0_OP(LdrLiteral)
+        r[d->a] = load<4, kMode>(((pc + 4) & ~3u) + imm());
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(StrReg)
+        store<4, kMode>(r[d->b] + r[d->c], r[d->a]);
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(StrhReg)
+        store<2, kMode>(r[d->b] + r[d->c], r[d->a]);
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(StrbReg)
+        store<1, kMode>(r[d->b] + r[d->c], r[d->a]);
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(LdrsbReg)
+        r[d->a] = sign_extend(load<1, kMode>(r[d->b] + r[d->c]), 8);
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(LdrReg)
+        r[d->a] = load<4, kMode>(r[d->b] + r[d->c]);
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(LdrhReg)
+        r[d->a] = load<2, kMode>(r[d->b] + r[d->c]);
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(LdrbReg)
+        r[d->a] = load<1, kMode>(r[d->b] + r[d->c]);
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(LdrshReg)
+        r[d->a] = sign_extend(load<2, kMode>(r[d->b] + r[d->c]), 16);
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(StrImm)
+        store<4, kMode>(r[d->b] + imm(), r[d->a]);
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(LdrImm)
+        r[d->a] = load<4, kMode>(r[d->b] + imm());
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(StrbImm)
+        store<1, kMode>(r[d->b] + imm(), r[d->a]);
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(LdrbImm)
+        r[d->a] = load<1, kMode>(r[d->b] + imm());
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(StrhImm)
+        store<2, kMode>(r[d->b] + imm(), r[d->a]);
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(LdrhImm)
+        r[d->a] = load<2, kMode>(r[d->b] + imm());
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(StrSp)
+        store<4, kMode>(r[13] + imm(), r[d->a]);
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(LdrSp)
+        r[d->a] = load<4, kMode>(r[13] + imm());
+        cycles = 2;
+        SNT_M0_STEP;
+        SNT_M0_OP(Adr)
+        r[d->a] = ((pc + 4) & ~3u) + imm();
+        SNT_M0_STEP;
+        SNT_M0_OP(AddSpImm)
+        r[d->a] = r[13] + imm();
+        SNT_M0_STEP;
+        SNT_M0_OP(AdjustSp)
+        r[13] += imm();
+        SNT_M0_STEP;
+        SNT_M0_OP(Sxth)
+        r[d->a] = sign_extend(r[d->b] & 0xFFFF, 16);
+        SNT_M0_STEP;
+        SNT_M0_OP(Sxtb)
+        r[d->a] = sign_extend(r[d->b] & 0xFF, 8);
+        SNT_M0_STEP;
+        SNT_M0_OP(Uxth)
+        r[d->a] = r[d->b] & 0xFFFF;
+        SNT_M0_STEP;
+        SNT_M0_OP(Uxtb)
+        r[d->a] = r[d->b] & 0xFF;
+        SNT_M0_STEP;
+        SNT_M0_OP(Rev)
+        r[d->a] = __builtin_bswap32(r[d->b]);
+        SNT_M0_STEP;
+        SNT_M0_OP(Rev16)
+        r[d->a] = ((r[d->b] & 0xFF00FF00u) >> 8) | ((r[d->b] & 0x00FF00FFu) << 8);
+        SNT_M0_STEP;
+        SNT_M0_OP(Revsh)
+        r[d->a] = sign_extend(((r[d->b] & 0xFF) << 8) | ((r[d->b] >> 8) & 0xFF), 16);
+        SNT_M0_STEP;
 
-        case Op::Push: {
-            const unsigned count = __builtin_popcount(imm);
+        SNT_M0_OP(Push)
+        {
+            const unsigned count = d->b;
             const std::uint32_t base = r[13] - 4 * count;
             std::uint32_t address = base;
-            for (std::uint32_t list = imm; list; list &= list - 1) {
+            for (std::uint32_t list = imm(); list; list &= list - 1) {
                 store<4, kMode>(address, r[__builtin_ctz(list)]);
                 address += 4;
             }
             r[13] = base;
             cycles = 1 + count;
-            break;
+            SNT_M0_STEP;
         }
-        case Op::Pop: {
-            const unsigned count = __builtin_popcount(imm);
+        SNT_M0_OP(Pop)
+        {
+            const unsigned count = d->b;
             std::uint32_t address = r[13];
-            for (std::uint32_t list = imm & 0xFF; list; list &= list - 1) {
+            for (std::uint32_t list = imm() & 0xFF; list; list &= list - 1) {
                 r[__builtin_ctz(list)] = load<4, kMode>(address);
                 address += 4;
             }
-            if (imm & 0x8000) {
+            if (imm() & 0x8000) {
                 const std::uint32_t target = load<4, kMode>(address);
                 r[13] = address + 4;
                 cycles = 3 + count; // 4 + the registers besides PC
@@ -438,150 +558,159 @@ void CortexM0::execute() // NOLINT(readability-function-size)
                 r[13] = address;
                 cycles = 1 + count;
             }
-            break;
+            SNT_M0_NEXT;
         }
-        case Op::Stm: {
-            std::uint32_t address = r[d.a];
-            for (std::uint32_t list = imm; list; list &= list - 1) {
+        SNT_M0_OP(Stm)
+        {
+            std::uint32_t address = r[d->a];
+            for (std::uint32_t list = imm(); list; list &= list - 1) {
                 store<4, kMode>(address, r[__builtin_ctz(list)]);
                 address += 4;
             }
-            r[d.a] = address;
-            cycles = 1 + __builtin_popcount(imm);
-            break;
+            r[d->a] = address;
+            cycles = 1 + d->b;
+            SNT_M0_STEP;
         }
-        case Op::Ldm: {
-            std::uint32_t address = r[d.a];
-            for (std::uint32_t list = imm; list; list &= list - 1) {
+        SNT_M0_OP(Ldm)
+        {
+            std::uint32_t address = r[d->a];
+            for (std::uint32_t list = imm(); list; list &= list - 1) {
                 r[__builtin_ctz(list)] = load<4, kMode>(address);
                 address += 4;
             }
-            if (!((imm >> d.a) & 1)) r[d.a] = address;
-            cycles = 1 + __builtin_popcount(imm);
-            break;
+            if (!((imm() >> d->a) & 1)) r[d->a] = address;
+            cycles = 1 + d->b;
+            SNT_M0_STEP;
         }
 
-        case Op::Cpsie:
-            if (primask_) {
-                primask_ = false;
-                recheck();
-            }
-            break;
-        case Op::Cpsid:
-            primask_ = true;
-            break;
-        case Op::Bkpt:
-            stop(Stop::Breakpoint); // pc stays at the breakpoint; it does not complete
-            continue;
-        case Op::Nop:
-            break;
-        case Op::Wfe:
-            cycles = 2;
-            if (event_) {
-                event_ = false;
-            } else if (!wakes(true)) {
-                sleeping_ = sleep_for_event_ = true;
-                stop(Stop::Sleeping);
-            }
-            break;
-        case Op::Wfi:
-            cycles = 2;
-            if (!wakes(false)) {
-                sleeping_ = true;
-                sleep_for_event_ = false;
-                stop(Stop::Sleeping);
-            }
-            break;
-        case Op::Sev:
-            event_ = true;
-            break;
+        SNT_M0_OP(Cpsie)
+        if (primask_) {
+            primask_ = false;
+            recheck();
+        }
+        SNT_M0_STEP;
+        SNT_M0_OP(Cpsid)
+        primask_ = true;
+        SNT_M0_STEP;
+        SNT_M0_OP(Bkpt)
+        stop(Stop::Breakpoint); // pc stays at the breakpoint; it does not complete
+        goto done;
+        SNT_M0_OP(Nop)
+        SNT_M0_STEP;
+        SNT_M0_OP(Wfe)
+        cycles = 2;
+        if (event_) {
+            event_ = false;
+        } else if (!wakes(true)) {
+            sleeping_ = sleep_for_event_ = true;
+            stop(Stop::Sleeping);
+        }
+        SNT_M0_STEP;
+        SNT_M0_OP(Wfi)
+        cycles = 2;
+        if (!wakes(false)) {
+            sleeping_ = true;
+            sleep_for_event_ = false;
+            stop(Stop::Sleeping);
+        }
+        SNT_M0_STEP;
+        SNT_M0_OP(Sev)
+        event_ = true;
+        SNT_M0_STEP;
 
-        case Op::Beq:
-            branch_if(z_);
-            break;
-        case Op::Bne:
-            branch_if(!z_);
-            break;
-        case Op::Bcs:
-            branch_if(c_);
-            break;
-        case Op::Bcc:
-            branch_if(!c_);
-            break;
-        case Op::Bmi:
-            branch_if(n_);
-            break;
-        case Op::Bpl:
-            branch_if(!n_);
-            break;
-        case Op::Bvs:
-            branch_if(v_);
-            break;
-        case Op::Bvc:
-            branch_if(!v_);
-            break;
-        case Op::Bhi:
-            branch_if(c_ && !z_);
-            break;
-        case Op::Bls:
-            branch_if(!c_ || z_);
-            break;
-        case Op::Bge:
-            branch_if(n_ == v_);
-            break;
-        case Op::Blt:
-            branch_if(n_ != v_);
-            break;
-        case Op::Bgt:
-            branch_if(!z_ && n_ == v_);
-            break;
-        case Op::Ble:
-            branch_if(z_ || n_ != v_);
-            break;
-        case Op::B:
-            branch_if(true);
-            break;
+        SNT_M0_OP(Beq)
+        branch_if(z_);
+        SNT_M0_NEXT;
+        SNT_M0_OP(Bne)
+        branch_if(!z_);
+        SNT_M0_NEXT;
+        SNT_M0_OP(Bcs)
+        branch_if(c_);
+        SNT_M0_NEXT;
+        SNT_M0_OP(Bcc)
+        branch_if(!c_);
+        SNT_M0_NEXT;
+        SNT_M0_OP(Bmi)
+        branch_if(n_);
+        SNT_M0_NEXT;
+        SNT_M0_OP(Bpl)
+        branch_if(!n_);
+        SNT_M0_NEXT;
+        SNT_M0_OP(Bvs)
+        branch_if(v_);
+        SNT_M0_NEXT;
+        SNT_M0_OP(Bvc)
+        branch_if(!v_);
+        SNT_M0_NEXT;
+        SNT_M0_OP(Bhi)
+        branch_if(c_ && !z_);
+        SNT_M0_NEXT;
+        SNT_M0_OP(Bls)
+        branch_if(!c_ || z_);
+        SNT_M0_NEXT;
+        SNT_M0_OP(Bge)
+        branch_if(n_ == v_);
+        SNT_M0_NEXT;
+        SNT_M0_OP(Blt)
+        branch_if(n_ != v_);
+        SNT_M0_NEXT;
+        SNT_M0_OP(Bgt)
+        branch_if(!z_ && n_ == v_);
+        SNT_M0_NEXT;
+        SNT_M0_OP(Ble)
+        branch_if(z_ || n_ != v_);
+        SNT_M0_NEXT;
+        SNT_M0_OP(B)
+        branch_if(true);
+        SNT_M0_NEXT;
 
-        case Op::Svc: {
+        SNT_M0_OP(Svc)
+        {
             const int priority = exceptions_.priority_of(kSvCall);
             if (priority >= execution_priority()) fault(); // cannot be taken now: escalates
             enter(kSvCall, priority, pc + 2);
+            now = now_;
             next = r[15];
             cycles = 0; // the entry's
-            break;
+            SNT_M0_NEXT;
         }
-        case Op::Wide: {
+        SNT_M0_OP(Wide)
+        {
             const std::uint32_t opcode = fetch(pc), second = fetch(pc + 2);
             if constexpr (kMode == Mode::Trace) trace_record_.opcode = opcode << 16 | second;
             cycles = 4;
             if ((second & 0xD000) == 0xD000) { // BL
                 const std::uint32_t s = (opcode >> 10) & 1;
                 const std::uint32_t i1 = ~((second >> 13) ^ s) & 1, i2 = ~((second >> 11) ^ s) & 1;
-                const std::uint32_t offset = imm | i1 << 23 | i2 << 22 | (second & 0x7FF) << 1;
+                const std::uint32_t offset = imm() | i1 << 23 | i2 << 22 | (second & 0x7FF) << 1;
                 r[14] = (pc + 4) | 1;
                 next = pc + 4 + offset;
             } else {
                 system_instruction(opcode, second);
                 next = pc + 4;
             }
-            break;
+            SNT_M0_NEXT;
         }
-        case Op::Undefined:
-            fault();
-        }
-
-        r[15] = next;
-        now_ += cycles;
-        ++instructions_;
-        if constexpr (kMode == Mode::Trace) {
-            trace_record_.cycles = now_ - start;
-            trace_record_.regs = r_;
-            trace_record_.xpsr = xpsr();
-            trace_(trace_record_);
-        } else if constexpr (kMode == Mode::Debug) {
-            after_debug_instruction();
-        }
+        SNT_M0_OP(Refetch)
+#if SNT_M0_THREADED
+        locate();
+        SNT_M0_DISPATCH;
+#endif
+        // (the switch always locates: never here)
+        SNT_M0_OP(Undefined)
+        fault();
+#if SNT_M0_THREADED
     }
+#else
+        }
+        complete();
+    }
+#endif
+#undef SNT_M0_OP
+#undef SNT_M0_NEXT
+#undef SNT_M0_STEP
+#undef SNT_M0_DISPATCH
+done:;
 }
 
 void CortexM0::system_instruction(std::uint32_t first, std::uint32_t second)

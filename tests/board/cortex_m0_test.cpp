@@ -251,6 +251,28 @@ TEST_F(CoreTest, FlashWritesGoToTheBusAndLeaveFlashAlone)
     EXPECT_EQ(cell, 0xFFFFu);
 }
 
+// Straight code goes on to the next halfword wherever it runs: from RAM
+// (entries from the decode table, not the decoded flash), and off the end
+// of flash, which faults at the first address past it.
+TEST_F(CoreTest, StraightCodeRunsOnInRamAndOffTheEndOfFlash)
+{
+    const std::uint32_t in_ram = kRam + 0x100;
+    place(in_ram, {op::movs(1, 1), op::adds(1, 2), op::adds(1, 3), op::adds(1, 4), op::bkpt(1)});
+    boot({op::blx(0)});
+    core.set_reg(0, in_ram | 1);
+    EXPECT_EQ(core.run(core.now() + 100), Stop::Breakpoint);
+    EXPECT_EQ(core.pc(), in_ram + 8);
+    EXPECT_EQ(core.reg(1), 10u);
+
+    place(kFlashEnd - 4, {op::movs(1, 7), op::adds(1, 1)});
+    boot({op::bx(0)});
+    core.set_reg(0, (kFlashEnd - 4) | 1);
+    EXPECT_EQ(core.run(core.now() + 100), Stop::Breakpoint);
+    EXPECT_EQ(core.pc(), handler(kHardFault));
+    EXPECT_EQ(core.reg(1), 8u);
+    EXPECT_EQ(stacked_pc(), kFlashEnd);
+}
+
 TEST_F(CoreTest, FlashIsSeenAtAddressZero)
 {
     boot({op::ldr(1, 0, 0), op::ldr(2, 0, 4)});
