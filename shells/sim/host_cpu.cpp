@@ -183,6 +183,7 @@ inline __attribute__((always_inline)) void HostCpu::close_quiet()
     if (q.now != sched_.now()) {
         // Stores were made: their time passes (no event falls within it),
         // and each was an access that ends a wait and a polling loop.
+        q.accesses += (q.now - sched_.now()) / kAccessCycles;
         sched_.advance_to(q.now);
         leave_wait();
     }

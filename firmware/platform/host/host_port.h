@@ -40,11 +40,14 @@ constexpr uint64_t kAccessCycles = 2;
 
    The board opens them on its way back from a write through the Port by
    setting `attention` above `now`, and closes them (attention 0) at the
-   start of the next Port call, when it takes over the time and the count
-   they have moved on. */
+   start of the next Port call, when it takes over the time they have moved
+   on and counts the stores from it. */
 struct QuietStores {
     uint64_t now;       /* the board's time in core cycles */
-    uint64_t accesses;  /* register accesses the firmware has made */
+    uint64_t accesses;  /* register accesses the firmware has made, but for
+                           the quiet stores since they were opened: each of
+                           those moves `now` on by kAccessCycles, and the
+                           board counts them when it closes them */
     uint64_t attention; /* a quiet store ends before this cycle; 0: none may be made */
     /* The output latches of GPIOA and GPIOF; nullptr: stores to that port
        go to the Port. */
