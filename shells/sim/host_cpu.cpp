@@ -232,23 +232,28 @@ void HostCpu::wait_hint(const volatile void *watched)
     wait_for_change(static_cast<const volatile std::uint32_t *>(watched));
 }
 
+// The firmware's loop around its wait hint tests nothing but the word, so
+// the wait goes on here, event after event, until the word has changed.
 void HostCpu::wait_for_change(const volatile std::uint32_t *word)
 {
     const std::uint32_t before = *word;
-    take_interrupts();
-    if (*word != before) {
-        maybe_pause();
-        return;
-    }
-    if (depth_ == 0 && word == parts_->line_flag) {
-        main_loop_waiting_ = true;
-        board_.main_loop_waits();
+    for (;;) {
+        if (board_.nvic().ready()) take_interrupts();
+        if (*word != before) {
+            maybe_pause();
+            return;
+        }
+        if (depth_ == 0 && word == parts_->line_flag) {
+            main_loop_waiting_ = true;
+            board_.main_loop_waits();
+            maybe_pause();
+            if (*word != before) return;
+        }
+        skip_to_next_event();
+        if (board_.nvic().ready()) take_interrupts();
         maybe_pause();
         if (*word != before) return;
     }
-    skip_to_next_event();
-    take_interrupts();
-    maybe_pause();
 }
 
 } // namespace sim

@@ -21,7 +21,9 @@ public:
     /* `site` is where in the firmware the read was made. */
     virtual uint32_t read(uint32_t address, unsigned size, const void *site) = 0;
     virtual void     write(uint32_t address, uint32_t value, unsigned size)  = 0;
-    /* The firmware spins on memory only: `watched` is the word it polls. */
+    /* The firmware spins on memory only: `watched` is the word it polls,
+       and nothing but that word ends its loop. The board may return only
+       once the word has changed. */
     virtual void wait_hint(const volatile void *watched) = 0;
 
 protected:
