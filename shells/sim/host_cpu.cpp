@@ -178,11 +178,15 @@ void HostCpu::after_read(const void *site, std::uint32_t address, std::uint32_t 
 inline __attribute__((always_inline)) void HostCpu::close_quiet()
 {
     snt_host::QuietStores &q = *quiet_;
-    if (q.attention == 0) return;
-    q.attention = 0;
+    if ((q.attention[0] | q.attention[1]) == 0) return;
+    q.attention[0] = q.attention[1] = 0;
     if (q.now != sched_.now()) {
-        // Stores were made: their time passes (no event falls within it),
-        // and each was an access that ends a wait and a polling loop.
+        // Stores were made: the latches take what they stored, their time
+        // passes (no event falls within it), and each was an access that
+        // ends a wait and a polling loop.
+        for (std::size_t port = 0; port < quiet_latches_.size(); ++port) {
+            if (quiet_latches_[port] != nullptr) *quiet_latches_[port] = q.odr[port];
+        }
         q.accesses += (q.now - sched_.now()) / kAccessCycles;
         sched_.advance_to(q.now);
         leave_wait();
@@ -193,14 +197,19 @@ inline __attribute__((always_inline)) void HostCpu::open_quiet()
 {
     snt_host::QuietStores &q = *quiet_;
     q.now = sched_.now();
-    q.attention = 0;
     if (board_.done_reads() != Board::DoneReads::BoardState || board_.nvic().ready() || board_.flash().busy() ||
         board_.pause_requested() || !fiber_ || !fiber_->inside()) {
         return;
     }
-    q.odr[0] = board_.quiet_output_latch(0);
-    q.odr[1] = board_.quiet_output_latch(1);
-    q.attention = std::min(sched_.next_due(), pause_at_);
+    const Cycles attention = std::min(sched_.next_due(), pause_at_);
+    for (std::size_t port = 0; port < quiet_latches_.size(); ++port) {
+        std::uint32_t *latch = board_.quiet_output_latch(port);
+        quiet_latches_[port] = latch;
+        if (latch != nullptr) {
+            q.odr[port] = *latch;
+            q.attention[port] = attention;
+        }
+    }
 }
 
 std::uint32_t HostCpu::read(std::uint32_t address, unsigned size, const void *site)

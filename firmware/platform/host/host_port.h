@@ -41,19 +41,21 @@ constexpr uint64_t kAccessCycles = 2;
    thousands of them a point.
 
    The board opens them on its way back from a write through the Port by
-   setting `attention` above `now`, and closes them (attention 0) at the
-   start of the next Port call, when it takes over the time they have moved
-   on and counts the stores from it. */
+   copying each quiet port's output latch into `odr` and setting its
+   `attention` above `now`, and closes them (attention 0) at the start of
+   the next Port call, when it takes over the time they have moved on,
+   counts the stores from it and copies the latches back. */
 struct QuietStores {
-    uint64_t now;       /* the board's time in core cycles */
-    uint64_t accesses;  /* register accesses the firmware has made, but for
-                           the quiet stores since they were opened: each of
-                           those moves `now` on by kAccessCycles, and the
-                           board counts them when it closes them */
-    uint64_t attention; /* a quiet store ends before this cycle; 0: none may be made */
-    /* The output latches of GPIOA and GPIOF; nullptr: stores to that port
-       go to the Port. */
-    uint32_t *odr[2];
+    uint64_t now;      /* the board's time in core cycles */
+    uint64_t accesses; /* register accesses the firmware has made, but for
+                          the quiet stores since they were opened: each of
+                          those moves `now` on by kAccessCycles, and the
+                          board counts them when it closes them */
+    /* For GPIOA and GPIOF: a quiet store to the port ends before this
+       cycle; 0: the port's stores go to the Port. */
+    uint64_t attention[2];
+    /* The output latches of GPIOA and GPIOF while their stores are open. */
+    uint32_t odr[2];
 };
 
 /* Exceptions of the Cortex-M0 with its 32 interrupt lines: 16 + IRQ number. */

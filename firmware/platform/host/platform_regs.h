@@ -78,29 +78,26 @@ __attribute__((always_inline)) inline bool host_quiet_store(const void *cell, T 
     if (sizeof(T) != 4) {
         return false;
     }
-    snt_host::QuietStores &q   = host_quiet;
-    const uint64_t         end = q.now + snt_host::kAccessCycles;
-    if (end >= q.attention) {
-        return false;
-    }
     /* Both known when the firmware is compiled, for a cell it names. */
     const uintptr_t from_first = reinterpret_cast<uintptr_t>(cell) - reinterpret_cast<uintptr_t>(host_windows);
     const uintptr_t port       = from_first / sizeof(host_window);
     const uint32_t  offset     = static_cast<uint32_t>(from_first % sizeof(host_window));
-    if (port >= sizeof q.odr / sizeof q.odr[0]) {
+    if (port >= sizeof kHostGpioBases / sizeof kHostGpioBases[0]) {
         return false;
     }
-    uint32_t      *odr = q.odr[port];
+    snt_host::QuietStores &q   = host_quiet;
+    const uint64_t         end = q.now + snt_host::kAccessCycles;
+    if (end >= q.attention[port]) {
+        return false;
+    }
+    uint32_t      &odr = q.odr[port];
     const uint32_t v   = static_cast<uint32_t>(value);
-    if (odr == nullptr) {
-        return false;
-    }
     if (offset == 0x18) { /* BSRR */
-        *odr = ((*odr & ~(v >> 16)) | v) & 0xFFFFu;
+        odr = ((odr & ~(v >> 16)) | v) & 0xFFFFu;
     } else if (offset == 0x28) { /* BRR */
-        *odr = *odr & ~v & 0xFFFFu;
+        odr = odr & ~v & 0xFFFFu;
     } else if (offset == 0x14) { /* ODR */
-        *odr = v & 0xFFFFu;
+        odr = v & 0xFFFFu;
     } else {
         return false;
     }
