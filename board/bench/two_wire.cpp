@@ -11,15 +11,20 @@ void TwoWireDecoder::on_levels(bool scl, bool sda)
     }
     busy_ = true;
     apply(scl, sda);
-    while (!pending_.empty()) {
-        const auto [new_scl, new_sda] = pending_.front();
-        pending_.pop_front();
-        apply(new_scl, new_sda);
-    }
+    if (!pending_.empty()) apply_pending();
     busy_ = false;
 }
 
-void TwoWireDecoder::apply(bool scl, bool sda)
+void TwoWireDecoder::apply_pending()
+{
+    while (!pending_.empty()) {
+        const auto [scl, sda] = pending_.front();
+        pending_.pop_front();
+        apply(scl, sda);
+    }
+}
+
+inline void TwoWireDecoder::apply(bool scl, bool sda)
 {
     if (scl != scl_ && !scl) set_scl(false);
     if (sda != sda_) set_sda(sda);

@@ -81,6 +81,7 @@ public:
 
 private:
     void apply(bool scl, bool sda);
+    void apply_pending();
     void feed_levels();
     void set_scl(bool high);
     void set_sda(bool high);
