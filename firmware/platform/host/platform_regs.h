@@ -67,6 +67,11 @@ __attribute__((always_inline, visibility("hidden"))) inline void *host_periph_of
 
 /* What this copy of the module shares with the board (host_port.h). */
 extern snt_host::QuietStores host_quiet __attribute__((visibility("hidden")));
+static_assert(sizeof(snt_host::QuietStores::odr) / sizeof(uint32_t) ==
+                      sizeof kHostGpioBases / sizeof kHostGpioBases[0] &&
+                  sizeof(snt_host::QuietStores::attention) / sizeof(uint64_t) ==
+                      sizeof kHostGpioBases / sizeof kHostGpioBases[0],
+              "a latch and an attention cycle for each fixed window");
 
 /* A word store the board has opened to the firmware (QuietStores): made
    here, with no call. False, with nothing done, for any other store. The
