@@ -1,5 +1,6 @@
 #include "board/board.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <utility>
@@ -40,6 +41,17 @@ Board::Board(BoardSetup setup, const CpuFactory &make_cpu)
                              gated ? &rcc_.reg(clock.rcc_offset) : &kAlwaysOn, gated ? 1u << clock.bit : 1u});
     }
     last_mapping_ = &mappings_.front();
+    // The ADC's flags and data in every conversion's handler, the SysTick
+    // counter in the firmware's delays; the rest in the map's order.
+    std::size_t next = 0;
+    for (const BlockId hot : {BlockId::Adc, BlockId::SysTickTimer}) {
+        search_order_[next++] = &mappings_[static_cast<std::size_t>(hot)];
+    }
+    for (const Mapping &m : mappings_) {
+        if (std::find(search_order_.begin(), search_order_.begin() + next, &m) == search_order_.begin() + next) {
+            search_order_[next++] = &m;
+        }
+    }
     gpio_mappings_ = {mappings_[static_cast<std::size_t>(BlockId::Gpioa)],
                       mappings_[static_cast<std::size_t>(BlockId::Gpiof)]};
     for (auto &m : mappings_) {
@@ -84,10 +96,10 @@ void Board::run_for(Cycles cycles)
 
 const Board::Mapping &Board::find_mapping(std::uint32_t address)
 {
-    for (const auto &m : mappings_) {
-        if (address - m.base < m.size) {
-            last_mapping_ = &m;
-            return m;
+    for (const Mapping *m : search_order_) {
+        if (address - m->base < m->size) {
+            last_mapping_ = m;
+            return *m;
         }
     }
     throw BoardError("access to unmapped address " + hex(address));

@@ -268,7 +268,10 @@ private:
     Flash flash_;
     Timer tim3_{"TIM3", sched_, nvic_, kTim3Irq};
     std::vector<Mapping> mappings_;
-    const Mapping *last_mapping_ = nullptr;  // never null once built
+    const Mapping *last_mapping_ = nullptr; // never null once built
+    // mappings_ in the order find_mapping() tries them: the blocks the
+    // firmware reads most often between accesses to others first.
+    std::array<const Mapping *, kBlocks.size()> search_order_{};
     std::array<Mapping, 2> gpio_mappings_{}; // GPIOA's and GPIOF's, as in mappings_
     static constexpr std::uint32_t kAlwaysOn = 1;
     Si5351Model si5351_;

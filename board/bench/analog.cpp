@@ -64,11 +64,8 @@ void AnalogFrontEnd::set_seed(std::uint64_t seed)
     have_spare_ = false;
 }
 
-const AnalogFrontEnd::Tone &AnalogFrontEnd::tone() const
+const AnalogFrontEnd::Tone &AnalogFrontEnd::updated_tone() const
 {
-    // The outputs change only with the synthesizer's revision: a sample
-    // every few microseconds need not ask for them again.
-    if (synth_ != nullptr && tone_revision_ == synth_->revision()) return tone_;
     const double f0 = outputs_(0), f1 = outputs_(1);
     if (f0 != tone_.f0 || f1 != tone_.f1) {
         Tone t;

@@ -98,7 +98,14 @@ private:
         double f0 = -1, f1 = -1; // the outputs it was worked out for
         double beat_hz = 0, amplitude = 0;
     };
-    const Tone &tone() const;
+    // The outputs change only with the synthesizer's revision: a sample
+    // every few microseconds need not ask for them again.
+    const Tone &tone() const
+    {
+        if (synth_ != nullptr && tone_revision_ == synth_->revision()) return tone_;
+        return updated_tone();
+    }
+    const Tone &updated_tone() const;
     double gaussian();
 
     Outputs outputs_;

@@ -4,31 +4,48 @@ namespace sim {
 
 void TwoWireDecoder::on_levels(bool scl, bool sda)
 {
-    pending_.emplace_back(scl, sda);
-    if (busy_) return; // a listener moved a line; handled after the current change
-    busy_ = true;
-    while (!pending_.empty()) {
-        const auto [new_scl, new_sda] = pending_.front();
-        pending_.pop_front();
-        if (new_scl != scl_ && !new_scl) set_scl(false);
-        if (new_sda != sda_) set_sda(new_sda);
-        if (new_scl != scl_) set_scl(new_scl);
+    if (busy_) {
+        // A listener moved a line: handled after the current change.
+        pending_.emplace_back(scl, sda);
+        return;
     }
+    busy_ = true;
+    apply(scl, sda);
+    if (!pending_.empty()) apply_pending();
     busy_ = false;
+}
+
+void TwoWireDecoder::apply_pending()
+{
+    while (!pending_.empty()) {
+        const auto [scl, sda] = pending_.front();
+        pending_.pop_front();
+        apply(scl, sda);
+    }
+}
+
+inline void TwoWireDecoder::apply(bool scl, bool sda)
+{
+    if (scl != scl_ && !scl) set_scl(false);
+    if (sda != sda_) set_sda(sda);
+    if (scl != scl_) set_scl(scl);
 }
 
 void TwoWireDecoder::follow(Gpio &port)
 {
-    Gpio *p = &port;
-    auto high = [p](int pin) { return p->level(pin) != Level::Low; };
-    on_levels(high(kSclPin), high(kSdaPin));
-    port.on_change(
-        [this, high](int pin, Level) {
-            // The port's present levels, not the one that changed: inside a
-            // nested notification the other pin may already have moved.
-            if (pin == kSclPin || pin == kSdaPin) on_levels(high(kSclPin), high(kSdaPin));
-        },
-        1u << kSclPin | 1u << kSdaPin);
+    port_ = &port;
+    feed_levels();
+    // The port's present levels, not the one that changed: inside a nested
+    // notification the other pin may already have moved.
+    port.on_change([](void *decoder, int, Level) { static_cast<TwoWireDecoder *>(decoder)->feed_levels(); }, this,
+                   1u << kSclPin | 1u << kSdaPin);
+}
+
+void TwoWireDecoder::feed_levels()
+{
+    // Floating counts as high.
+    const std::uint32_t low = port_->low_pins();
+    on_levels(!((low >> kSclPin) & 1u), !((low >> kSdaPin) & 1u));
 }
 
 void TwoWireDecoder::set_sda(bool high)

@@ -80,6 +80,9 @@ public:
     std::uint8_t data_bits() const { return data_; }
 
 private:
+    void apply(bool scl, bool sda);
+    void apply_pending();
+    void feed_levels();
     void set_scl(bool high);
     void set_sda(bool high);
 
@@ -89,6 +92,7 @@ private:
     int bits_ = 0;
     std::uint8_t data_ = 0;
     bool busy_ = false;
+    Gpio *port_ = nullptr; // the port followed, if any
     std::deque<std::pair<bool, bool>> pending_;
 };
 

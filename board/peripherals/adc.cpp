@@ -66,6 +66,8 @@ void Adc::update_irq() { irq_.set_irq_level(irq_number_, (isr_ & ier_ & (kAdrdy 
 
 Cycles Adc::conversion_cycles() const
 {
+    const std::uint32_t settings = (cfgr1_ & kResMask) | (smpr_ & 7u) << 8 | (cfgr2_ >> 30) << 16;
+    if (settings == conversion_time_.settings) return conversion_time_.cycles;
     const unsigned resolution_bits = 12 - 2 * ((cfgr1_ & kResMask) >> 3);
     const unsigned half_clocks = kSamplingHalfClocks[smpr_ & 7u] + 2 * resolution_bits + 1;
     double adc_hz = kHsi14Hz;
@@ -79,7 +81,8 @@ Cycles Adc::conversion_cycles() const
     default:
         break;
     }
-    return static_cast<Cycles>(std::llround(half_clocks / 2.0 * kCoreHz / adc_hz));
+    conversion_time_ = {settings, static_cast<Cycles>(std::llround(half_clocks / 2.0 * kCoreHz / adc_hz))};
+    return conversion_time_.cycles;
 }
 
 bool Adc::can_convert() const { return ready_ && (cr_ & kAden) && (cr_ & kAdstart) && !converting(); }

@@ -105,6 +105,14 @@ private:
     std::uint16_t held_ = 0; // the sample being converted
     Scheduler::EventId conversion_event_ = 0;
     std::uint64_t conversions_ = 0, overruns_ = 0;
+    // conversion_cycles() for the settings it was last worked out for
+    // (resolution, sampling time, clock): they rarely change, and each
+    // conversion asks for it.
+    struct ConversionTime {
+        std::uint32_t settings = ~std::uint32_t{0};
+        Cycles cycles = 0;
+    };
+    mutable ConversionTime conversion_time_;
 };
 
 } // namespace sim

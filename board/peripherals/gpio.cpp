@@ -124,7 +124,12 @@ void Gpio::notify_changes()
                 levels_.low = (levels_.low & ~bit) | (now.low & bit);
                 const Level l = (now.high & bit) ? Level::High : (now.low & bit) ? Level::Low : Level::Floating;
                 for (auto &listener : listeners_) {
-                    if (listener.pins & bit) listener.cb(pin, l);
+                    if (!(listener.pins & bit)) continue;
+                    if (listener.callback != nullptr) {
+                        listener.callback(listener.context, pin, l);
+                    } else {
+                        listener.cb(pin, l);
+                    }
                 }
             }
         }

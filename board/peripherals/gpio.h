@@ -64,13 +64,18 @@ public:
     // bit a pin; all of them by default) changes.
     void on_change(std::function<void(int, Level)> cb, std::uint32_t pins = 0xFFFFu)
     {
-        if (listeners_.empty()) {
-            levels_ = levels(); // the levels the first listener starts from
-            dirty_ = 0;
-        }
-        listeners_.push_back(Listener{pins, std::move(cb)});
-        watched_ |= pins;
+        add_listener(Listener{pins, nullptr, nullptr, std::move(cb)});
     }
+    // The same with a plain function of a pointer, cheaper to call: for a
+    // listener that hears every edge of the synthesizer's bus.
+    using ChangeCallback = void (*)(void *context, int pin, Level level);
+    void on_change(ChangeCallback callback, void *context, std::uint32_t pins = 0xFFFFu)
+    {
+        add_listener(Listener{pins, callback, context, {}});
+    }
+    // The pins that are low, one bit a pin (a pin neither low nor high
+    // floats): level(pin) == Level::Low for each of them.
+    std::uint32_t low_pins() const { return levels().low; }
     // True when `value` stored at `offset` sets or resets output latches
     // (BSRR, BRR) of pins no listener watches: the store changes nothing
     // but ODR, and storing it again right after changes nothing at all.
@@ -149,8 +154,19 @@ private:
     std::uint32_t dirty_ = 0;
     struct Listener {
         std::uint32_t pins;
+        ChangeCallback callback; // nullptr: cb
+        void *context;
         std::function<void(int, Level)> cb;
     };
+    void add_listener(Listener listener)
+    {
+        if (listeners_.empty()) {
+            levels_ = levels(); // the levels the first listener starts from
+            dirty_ = 0;
+        }
+        watched_ |= listener.pins;
+        listeners_.push_back(std::move(listener));
+    }
     std::vector<Listener> listeners_;
     std::uint32_t watched_ = 0; // the pins some listener watches
     bool notifying_ = false, again_ = false;

@@ -56,12 +56,16 @@ void Scheduler::cancel(EventId id)
     }
 }
 
-void Scheduler::run_due()
+void Scheduler::run_events_to(Cycles until)
 {
-    while (!queue_.empty() && queue_.back().when <= now_) {
+    // Each event runs at its own time, in the queue's order; one that an
+    // action schedules for the time being (or earlier) runs before time
+    // moves on.
+    while (!queue_.empty() && queue_.back().when <= until) {
         const Entry e = queue_.back();
         queue_.pop_back();
         queue_changed();
+        now_ = std::max(now_, e.when);
         if (e.slot == kNoSlot) {
             if (e.live) e.callback(e.context);
             continue;
@@ -72,22 +76,7 @@ void Scheduler::run_due()
         free_slots_.push_back(e.slot);
         if (e.live) action();
     }
-}
-
-void Scheduler::run_events_to(Cycles until)
-{
-    while (!queue_.empty() && queue_.back().when <= until) {
-        now_ = std::max(now_, queue_.back().when);
-        run_due();
-    }
     now_ = std::max(now_, until);
-}
-
-void Scheduler::advance_to_next_event()
-{
-    if (!queue_.empty()) {
-        advance_to(queue_.back().when);
-    }
 }
 
 } // namespace sim

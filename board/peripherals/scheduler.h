@@ -67,8 +67,12 @@ public:
     // look ahead, as the chip's core makes before it lets a delay loop's
     // passes go at once): nothing happened at the times looked at.
     void set_back(Cycles when) { now_ = when; }
-    // Moves time to the next event and runs all events due then.
-    void advance_to_next_event();
+    // Moves time to the next event and runs all events due then. Inline:
+    // a CPU that waits for an event calls it for every one.
+    void advance_to_next_event()
+    {
+        if (!queue_.empty()) run_events_to(next_due_);
+    }
 
 private:
     // Few events are pending at a time (one or two a source), so they are
@@ -85,7 +89,6 @@ private:
     };
     EventId add(Cycles when, Callback callback, void *context, std::uint32_t slot);
     std::uint32_t take_slot();
-    void run_due();
     void run_events_to(Cycles until);
     // Keeps next_due_ in step with the queue's back.
     void queue_changed() { next_due_ = queue_.empty() ? kNever : queue_.back().when; }

@@ -178,11 +178,16 @@ void HostCpu::after_read(const void *site, std::uint32_t address, std::uint32_t 
 inline __attribute__((always_inline)) void HostCpu::close_quiet()
 {
     snt_host::QuietStores &q = *quiet_;
-    if (q.attention == 0) return;
-    q.attention = 0;
+    if ((q.attention[0] | q.attention[1]) == 0) return;
+    q.attention[0] = q.attention[1] = 0;
     if (q.now != sched_.now()) {
-        // Stores were made: their time passes (no event falls within it),
-        // and each was an access that ends a wait and a polling loop.
+        // Stores were made: the latches take what they stored, their time
+        // passes (no event falls within it), and each was an access that
+        // ends a wait and a polling loop.
+        for (std::size_t port = 0; port < quiet_latches_.size(); ++port) {
+            if (quiet_latches_[port] != nullptr) *quiet_latches_[port] = q.odr[port];
+        }
+        q.accesses += (q.now - sched_.now()) / kAccessCycles;
         sched_.advance_to(q.now);
         leave_wait();
     }
@@ -192,14 +197,19 @@ inline __attribute__((always_inline)) void HostCpu::open_quiet()
 {
     snt_host::QuietStores &q = *quiet_;
     q.now = sched_.now();
-    q.attention = 0;
     if (board_.done_reads() != Board::DoneReads::BoardState || board_.nvic().ready() || board_.flash().busy() ||
         board_.pause_requested() || !fiber_ || !fiber_->inside()) {
         return;
     }
-    q.odr[0] = board_.quiet_output_latch(0);
-    q.odr[1] = board_.quiet_output_latch(1);
-    q.attention = std::min(sched_.next_due(), pause_at_);
+    const Cycles attention = std::min(sched_.next_due(), pause_at_);
+    for (std::size_t port = 0; port < quiet_latches_.size(); ++port) {
+        std::uint32_t *latch = board_.quiet_output_latch(port);
+        quiet_latches_[port] = latch;
+        if (latch != nullptr) {
+            q.odr[port] = *latch;
+            q.attention[port] = attention;
+        }
+    }
 }
 
 std::uint32_t HostCpu::read(std::uint32_t address, unsigned size, const void *site)
@@ -231,23 +241,28 @@ void HostCpu::wait_hint(const volatile void *watched)
     wait_for_change(static_cast<const volatile std::uint32_t *>(watched));
 }
 
+// The firmware's loop around its wait hint tests nothing but the word, so
+// the wait goes on here, event after event, until the word has changed.
 void HostCpu::wait_for_change(const volatile std::uint32_t *word)
 {
     const std::uint32_t before = *word;
-    take_interrupts();
-    if (*word != before) {
-        maybe_pause();
-        return;
-    }
-    if (depth_ == 0 && word == parts_->line_flag) {
-        main_loop_waiting_ = true;
-        board_.main_loop_waits();
+    for (;;) {
+        if (board_.nvic().ready()) take_interrupts();
+        if (*word != before) {
+            maybe_pause();
+            return;
+        }
+        if (depth_ == 0 && word == parts_->line_flag) {
+            main_loop_waiting_ = true;
+            board_.main_loop_waits();
+            maybe_pause();
+            if (*word != before) return;
+        }
+        skip_to_next_event();
+        if (board_.nvic().ready()) take_interrupts();
         maybe_pause();
         if (*word != before) return;
     }
-    skip_to_next_event();
-    take_interrupts();
-    maybe_pause();
 }
 
 } // namespace sim

@@ -89,6 +89,10 @@ private:
     const snt_host::Firmware *parts_ = nullptr;
     // Where the module makes quiet stores, and keeps the access count.
     snt_host::QuietStores *quiet_ = nullptr;
+    // The output latches of GPIOA and GPIOF the quiet stores were last
+    // opened on (nullptr: that port's were not), which take what the stores
+    // made when they close.
+    std::array<std::uint32_t *, 2> quiet_latches_{};
 
     std::array<int, kMaxNesting> active_{};                // exceptions being handled, innermost last
     std::size_t depth_ = 0;                                // how many of them

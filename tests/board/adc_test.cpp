@@ -169,6 +169,30 @@ TEST_F(AdcConversions, SoftwareStartResolutionAndAlignment)
     EXPECT_EQ(adc.read(Adc::kDr, 4), 0xABDu >> 4 << 8);
 }
 
+// The conversion time follows each setting it depends on, in any order of
+// changes (the model keeps the last one worked out).
+TEST_F(AdcConversions, ConversionTimeFollowsResolutionSamplingTimeAndClock)
+{
+    struct Case {
+        std::uint32_t cfgr1, smpr, cfgr2;
+        Cycles cycles;
+    } const cases[] = {
+        {0, 7, 0, 144},         // (239.5 + 12.5) clocks of 14 MHz
+        {0, 7, 1u << 30, 504},  // of PCLK / 2
+        {0, 7, 2u << 30, 1008}, // of PCLK / 4
+        {0, 7, 0, 144},         // back to the first
+        {0, 0, 0, 8},           // (1.5 + 12.5) clocks of 14 MHz
+        {2u << 3, 0, 0, 6},     // 8 bits
+        {2u << 3, 0, 1u << 30, 20},
+    };
+    for (const Case &c : cases) {
+        adc.write(Adc::kCfgr1, c.cfgr1, 4);
+        adc.write(Adc::kSmpr, c.smpr, 4);
+        adc.write(Adc::kCfgr2, c.cfgr2, 4);
+        EXPECT_EQ(adc.conversion_cycles(), c.cycles) << c.cfgr1 << " " << c.smpr << " " << c.cfgr2;
+    }
+}
+
 TEST_F(AdcConversions, Tim3TriggersSixteenThousandConversionsASecond)
 {
     Timer tim{"TIM3", sched, irq, sim::kTim3Irq};

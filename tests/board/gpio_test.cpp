@@ -59,5 +59,40 @@ TEST(GpioModel, OutputWritesWithNobodyListeningReachIdrAndLaterListeners)
     EXPECT_EQ(port.read(Gpio::kIdr, 4), 0u);
 }
 
+// A listener given as a plain function hears what a std::function one
+// hears, in the same order; low_pins() gives the pins level() calls low.
+TEST(GpioModel, PlainFunctionListenersHearWhatOthersHear)
+{
+    using Heard = std::vector<std::pair<int, sim::Level>>;
+    Gpio port('F', 0, 0);
+    port.reset();
+    port.set_external(0, Gpio::External::PullUp);
+    Heard by_function, by_pointer;
+    port.on_change([&by_function](int pin, sim::Level l) { by_function.emplace_back(pin, l); }, 0x3u);
+    port.on_change([](void *heard, int pin, sim::Level l) { static_cast<Heard *>(heard)->emplace_back(pin, l); },
+                   &by_pointer, 0x3u);
+    port.write(Gpio::kOtyper, 0x3u, 4); // both open drain
+    port.write(Gpio::kModer, 0x5u, 4);  // both outputs, latches 0: pulled low
+    port.write(Gpio::kBsrr, 0x3u, 4);   // released: pin 0 pulled up, pin 1 floats
+    port.write(Gpio::kBrr, 0x1u, 4);    // pin 0 low again
+    port.write(Gpio::kModer, 0x0u, 4);  // inputs: pin 0 pulled up
+    EXPECT_EQ(by_function,
+              (Heard{{0, sim::Level::Low},
+                     {1, sim::Level::Low},
+                     {0, sim::Level::High},
+                     {1, sim::Level::Floating},
+                     {0, sim::Level::Low},
+                     {0, sim::Level::High}}));
+    EXPECT_EQ(by_pointer, by_function);
+    for (const std::uint32_t odr : {0x0u, 0x1u, 0x2u, 0x3u}) {
+        port.write(Gpio::kModer, 0x5u, 4);
+        port.write(Gpio::kOdr, odr, 4);
+        for (int pin = 0; pin < 16; ++pin) {
+            EXPECT_EQ((port.low_pins() >> pin) & 1u, port.level(pin) == sim::Level::Low ? 1u : 0u)
+                << "ODR " << odr << ", pin " << pin;
+        }
+    }
+}
+
 } // namespace
 } // namespace snt_test

@@ -21,7 +21,9 @@ public:
     /* `site` is where in the firmware the read was made. */
     virtual uint32_t read(uint32_t address, unsigned size, const void *site) = 0;
     virtual void     write(uint32_t address, uint32_t value, unsigned size)  = 0;
-    /* The firmware spins on memory only: `watched` is the word it polls. */
+    /* The firmware spins on memory only: `watched` is the word it polls,
+       and nothing but that word ends its loop. The board may return only
+       once the word has changed. */
     virtual void wait_hint(const volatile void *watched) = 0;
 
 protected:
@@ -39,16 +41,21 @@ constexpr uint64_t kAccessCycles = 2;
    thousands of them a point.
 
    The board opens them on its way back from a write through the Port by
-   setting `attention` above `now`, and closes them (attention 0) at the
-   start of the next Port call, when it takes over the time and the count
-   they have moved on. */
+   copying each quiet port's output latch into `odr` and setting its
+   `attention` above `now`, and closes them (attention 0) at the start of
+   the next Port call, when it takes over the time they have moved on,
+   counts the stores from it and copies the latches back. */
 struct QuietStores {
-    uint64_t now;       /* the board's time in core cycles */
-    uint64_t accesses;  /* register accesses the firmware has made */
-    uint64_t attention; /* a quiet store ends before this cycle; 0: none may be made */
-    /* The output latches of GPIOA and GPIOF; nullptr: stores to that port
-       go to the Port. */
-    uint32_t *odr[2];
+    uint64_t now;      /* the board's time in core cycles */
+    uint64_t accesses; /* register accesses the firmware has made, but for
+                          the quiet stores since they were opened: each of
+                          those moves `now` on by kAccessCycles, and the
+                          board counts them when it closes them */
+    /* For GPIOA and GPIOF: a quiet store to the port ends before this
+       cycle; 0: the port's stores go to the Port. */
+    uint64_t attention[2];
+    /* The output latches of GPIOA and GPIOF while their stores are open. */
+    uint32_t odr[2];
 };
 
 /* Exceptions of the Cortex-M0 with its 32 interrupt lines: 16 + IRQ number. */

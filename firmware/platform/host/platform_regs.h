@@ -67,6 +67,11 @@ __attribute__((always_inline, visibility("hidden"))) inline void *host_periph_of
 
 /* What this copy of the module shares with the board (host_port.h). */
 extern snt_host::QuietStores host_quiet __attribute__((visibility("hidden")));
+static_assert(sizeof(snt_host::QuietStores::odr) / sizeof(uint32_t) ==
+                      sizeof kHostGpioBases / sizeof kHostGpioBases[0] &&
+                  sizeof(snt_host::QuietStores::attention) / sizeof(uint64_t) ==
+                      sizeof kHostGpioBases / sizeof kHostGpioBases[0],
+              "a latch and an attention cycle for each fixed window");
 
 /* A word store the board has opened to the firmware (QuietStores): made
    here, with no call. False, with nothing done, for any other store. The
@@ -78,34 +83,30 @@ __attribute__((always_inline)) inline bool host_quiet_store(const void *cell, T 
     if (sizeof(T) != 4) {
         return false;
     }
-    snt_host::QuietStores &q   = host_quiet;
-    const uint64_t         end = q.now + snt_host::kAccessCycles;
-    if (end >= q.attention) {
-        return false;
-    }
     /* Both known when the firmware is compiled, for a cell it names. */
     const uintptr_t from_first = reinterpret_cast<uintptr_t>(cell) - reinterpret_cast<uintptr_t>(host_windows);
     const uintptr_t port       = from_first / sizeof(host_window);
     const uint32_t  offset     = static_cast<uint32_t>(from_first % sizeof(host_window));
-    if (port >= sizeof q.odr / sizeof q.odr[0]) {
+    if (port >= sizeof kHostGpioBases / sizeof kHostGpioBases[0]) {
         return false;
     }
-    uint32_t      *odr = q.odr[port];
+    snt_host::QuietStores &q   = host_quiet;
+    const uint64_t         end = q.now + snt_host::kAccessCycles;
+    if (end >= q.attention[port]) {
+        return false;
+    }
+    uint32_t      &odr = q.odr[port];
     const uint32_t v   = static_cast<uint32_t>(value);
-    if (odr == nullptr) {
-        return false;
-    }
     if (offset == 0x18) { /* BSRR */
-        *odr = ((*odr & ~(v >> 16)) | v) & 0xFFFFu;
+        odr = ((odr & ~(v >> 16)) | v) & 0xFFFFu;
     } else if (offset == 0x28) { /* BRR */
-        *odr = *odr & ~v & 0xFFFFu;
+        odr = odr & ~v & 0xFFFFu;
     } else if (offset == 0x14) { /* ODR */
-        *odr = v & 0xFFFFu;
+        odr = v & 0xFFFFu;
     } else {
         return false;
     }
-    q.now = end;
-    ++q.accesses;
+    q.now = end; /* the board counts the access from the time it took */
     return true;
 }
 
