@@ -314,12 +314,30 @@ std::uint32_t ChipCpu::read(std::uint32_t address, unsigned size)
     return value;
 }
 
+// A word store to the output data of a GPIO port that nobody listens to
+// changes its latch and nothing else: no event, no interrupt, nothing the
+// run's `done` reads when it reads only the board's state. So it needs
+// neither the board's clock brought up to the core's (the next access or
+// the batch's end does that) nor the look after the access, as long as
+// none of what that look ends the batch for is under way: an interrupt
+// ready, a flash operation, a pause. Most of the chip's stores are of this
+// kind: its delay loops and the ADC handler toggle PA2.
+bool ChipCpu::quiet_store(std::uint32_t address, std::uint32_t value, unsigned size)
+{
+    if (size != 4 || board_.done_reads() != Board::DoneReads::BoardState || board_.pause_requested() ||
+        board_.nvic().ready() || board_.flash().busy()) {
+        return false;
+    }
+    return board_.cpu_write_quiet_output(address, value);
+}
+
 void ChipCpu::write(std::uint32_t address, std::uint32_t value, unsigned size)
 {
+    if (quiet_store(address, value, size)) return;
     sync_time();
     const bool was_busy = board_.flash().busy();
     try {
-        board_.cpu_write(address, value, size);
+        if (size != 4 || !board_.cpu_write_output_data(address, value)) board_.cpu_write(address, value, size);
     } catch (const BoardError &e) {
         halted(std::string(e.what()) + ", written by the instruction at " + describe(core_.pc()));
     }
