@@ -56,7 +56,8 @@ void CortexM0::reset()
 {
     r_.fill(0);
     r_[14] = 0xFFFFFFFF;
-    n_ = z_ = c_ = v_ = false;
+    set_nz(false, false);
+    c_ = v_ = false;
     primask_ = spsel_ = false;
     other_sp_ = 0;
     locked_up_ = sleeping_ = sleep_for_event_ = event_ = nmi_pending_ = false;
@@ -90,14 +91,13 @@ void CortexM0::set_special(unsigned sysm, std::uint32_t value)
 
 std::uint32_t CortexM0::xpsr() const
 {
-    return std::uint32_t(n_) << 31 | std::uint32_t(z_) << 30 | std::uint32_t(c_) << 29 | std::uint32_t(v_) << 28 |
+    return std::uint32_t(n()) << 31 | std::uint32_t(z()) << 30 | std::uint32_t(c_) << 29 | std::uint32_t(v_) << 28 |
         std::uint32_t(t_) << 24 | static_cast<std::uint32_t>(current_exception());
 }
 
 void CortexM0::set_xpsr(std::uint32_t value)
 {
-    n_ = value >> 31;
-    z_ = (value >> 30) & 1;
+    set_nz(value >> 31, (value >> 30) & 1);
     c_ = (value >> 29) & 1;
     v_ = (value >> 28) & 1;
     forget_loop();

@@ -348,6 +348,15 @@ private:
     void begin_handler(int exception, int priority, Cycles start);
     void finish_handler(const Active &done, Cycles end);
     void set_thumb(bool thumb);
+    // An exception's stack frame of eight words at `address`, when it lies
+    // word-aligned and whole in RAM: its bytes there. nullptr otherwise (the
+    // words then go one by one, and may fault).
+    std::uint8_t *frame_in_ram(std::uint32_t address)
+    {
+        const std::uint32_t offset = address - memory_.ram_base;
+        if ((address & 3) != 0 || offset >= memory_.ram_size || memory_.ram_size - offset < 32) return nullptr;
+        return ram_.data() + offset;
+    }
 
     void stop(Stop reason)
     {
@@ -376,7 +385,18 @@ private:
     // Registers: r_[15] is the address of the instruction being executed
     // until it completes.
     std::array<std::uint32_t, 16> r_{};
-    bool n_ = false, z_ = false, c_ = false, v_ = false;
+    // N and Z as the word they were set from (the ALU's result: one store
+    // of it sets both): N is its bit 31 in n_of_, Z is set when z_of_ is 0.
+    // Apart only after a write of the flags, which may set both.
+    std::uint32_t n_of_ = 0, z_of_ = 1;
+    bool n() const { return (n_of_ >> 31) != 0; }
+    bool z() const { return z_of_ == 0; }
+    void set_nz(bool n, bool z)
+    {
+        n_of_ = n ? 0x80000000u : 0;
+        z_of_ = z ? 0 : 1;
+    }
+    bool c_ = false, v_ = false;
     bool t_ = true; // EPSR.T: clear after a branch to an even address, which faults
     bool primask_ = false;
     bool spsel_ = false;         // CONTROL.SPSEL: thread mode on the process stack

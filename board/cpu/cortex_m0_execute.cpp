@@ -16,12 +16,12 @@ using namespace m0;
 namespace {
 
 struct Alu {
-    bool &n, &z, &c, &v;
+    std::uint32_t &n, &z; // CortexM0::n_of_ and z_of_
+    bool &c, &v;
 
     std::uint32_t nz(std::uint32_t r)
     {
-        n = r >> 31;
-        z = r == 0;
+        n = z = r;
         return r;
     }
     std::uint32_t add(std::uint32_t x, std::uint32_t y, bool carry)
@@ -111,10 +111,11 @@ template <bool kSkip>
 inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t target, std::uint32_t branch,
                                                                Cycles arrival, bool may_be_delay_loop)
 {
-    std::uint32_t flags = std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+    std::uint32_t flags =
+        std::uint32_t(n()) | std::uint32_t(z()) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
     if constexpr (kSkip) {
         if (may_be_delay_loop && target == spin_target_ && spin_dirty_ && skip_passes(branch, arrival)) {
-            flags = std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+            flags = std::uint32_t(n()) | std::uint32_t(z()) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
         }
     }
     if (target == spin_target_ && !spin_dirty_ && flags == spin_flags_ &&
@@ -154,7 +155,7 @@ template <CortexM0::Mode kMode>
 void CortexM0::execute() // NOLINT(readability-function-size)
 {
     auto &r = r_;
-    Alu alu{n_, z_, c_, v_};
+    Alu alu{n_of_, z_of_, c_, v_};
     const Decoded *const decode = decode_;
     std::uint32_t pc = 0, next = 0;
     unsigned cycles = 0;
@@ -619,10 +620,10 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         SNT_M0_STEP;
 
         SNT_M0_OP(Beq)
-        branch_if(z_);
+        branch_if(z());
         SNT_M0_NEXT;
         SNT_M0_OP(Bne)
-        branch_if(!z_);
+        branch_if(!z());
         SNT_M0_NEXT;
         SNT_M0_OP(Bcs)
         branch_if(c_);
@@ -631,10 +632,10 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         branch_if(!c_);
         SNT_M0_NEXT;
         SNT_M0_OP(Bmi)
-        branch_if(n_);
+        branch_if(n());
         SNT_M0_NEXT;
         SNT_M0_OP(Bpl)
-        branch_if(!n_);
+        branch_if(!n());
         SNT_M0_NEXT;
         SNT_M0_OP(Bvs)
         branch_if(v_);
@@ -643,22 +644,22 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         branch_if(!v_);
         SNT_M0_NEXT;
         SNT_M0_OP(Bhi)
-        branch_if(c_ && !z_);
+        branch_if(c_ && !z());
         SNT_M0_NEXT;
         SNT_M0_OP(Bls)
-        branch_if(!c_ || z_);
+        branch_if(!c_ || z());
         SNT_M0_NEXT;
         SNT_M0_OP(Bge)
-        branch_if(n_ == v_);
+        branch_if(n() == v_);
         SNT_M0_NEXT;
         SNT_M0_OP(Blt)
-        branch_if(n_ != v_);
+        branch_if(n() != v_);
         SNT_M0_NEXT;
         SNT_M0_OP(Bgt)
-        branch_if(!z_ && n_ == v_);
+        branch_if(!z() && n() == v_);
         SNT_M0_NEXT;
         SNT_M0_OP(Ble)
-        branch_if(z_ || n_ != v_);
+        branch_if(z() || n() != v_);
         SNT_M0_NEXT;
         SNT_M0_OP(B)
         branch_if(true);
@@ -747,7 +748,7 @@ CortexM0::Jump CortexM0::high_register_pc(std::uint32_t pc, std::uint32_t opcode
     case 0:
         return write(dn, read(dn) + read(m));
     case 1:
-        Alu{n_, z_, c_, v_}.sub(read(dn), read(m));
+        Alu{n_of_, z_of_, c_, v_}.sub(read(dn), read(m));
         return Jump{pc + 2, 1};
     case 2:
         return write(dn, read(m));
