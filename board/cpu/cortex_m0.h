@@ -277,10 +277,12 @@ private:
     enum class Mode { Fast, Trace, Debug };
     template <Mode kMode>
     void execute();
+    // `now`: the time of the access, which the interpreter keeps in its
+    // own variable; now_ is brought up to it for the Bus.
     template <unsigned kSize, Mode kMode>
-    std::uint32_t load(std::uint32_t address);
+    std::uint32_t load(std::uint32_t address, Cycles now);
     template <unsigned kSize, Mode kMode>
-    void store(std::uint32_t address, std::uint32_t value);
+    void store(std::uint32_t address, std::uint32_t value, Cycles now);
     std::uint16_t fetch(std::uint32_t address);
     std::uint32_t load_outside(std::uint32_t address, unsigned size);
     void store_outside(std::uint32_t address, std::uint32_t value, unsigned size);

@@ -116,9 +116,12 @@ inline void CortexM0::record(std::uint32_t address, std::uint32_t value, unsigne
 }
 
 template <unsigned kSize, CortexM0::Mode kMode>
-inline std::uint32_t CortexM0::load(std::uint32_t address)
+inline std::uint32_t CortexM0::load(std::uint32_t address, Cycles now)
 {
-    if (address & (kSize - 1)) fault();
+    if (address & (kSize - 1)) {
+        now_ = now; // the fault is taken at the instruction's first cycle
+        fault();
+    }
     std::uint32_t value;
     std::uint32_t offset = address - memory_.ram_base;
     if (offset < memory_.ram_size) {
@@ -127,6 +130,7 @@ inline std::uint32_t CortexM0::load(std::uint32_t address)
     } else if ((offset = address - memory_.flash_base) < memory_.flash_size) {
         value = m0::read_le<kSize>(flash_.data() + offset);
     } else {
+        now_ = now;
         value = load_outside(address, kSize);
     }
     record<kMode>(address, value, kSize, false);
@@ -134,14 +138,18 @@ inline std::uint32_t CortexM0::load(std::uint32_t address)
 }
 
 template <unsigned kSize, CortexM0::Mode kMode>
-inline void CortexM0::store(std::uint32_t address, std::uint32_t value)
+inline void CortexM0::store(std::uint32_t address, std::uint32_t value, Cycles now)
 {
-    if (address & (kSize - 1)) fault();
+    if (address & (kSize - 1)) {
+        now_ = now; // the fault is taken at the instruction's first cycle
+        fault();
+    }
     spin_dirty_ = true;
     const std::uint32_t offset = address - memory_.ram_base;
     if (offset < memory_.ram_size) {
         m0::write_le<kSize>(ram_.data() + offset, value);
     } else {
+        now_ = now;
         store_outside(address, value, kSize); // flash too: its controller owns writes
     }
     if constexpr (kSize == 4) {

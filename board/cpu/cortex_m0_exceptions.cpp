@@ -73,7 +73,7 @@ void CortexM0::enter(int exception, int priority, std::uint32_t return_address)
             std::memcpy(in_ram, words, sizeof words); // what the eight stores would do, at once
             spin_dirty_ = true;
         } else {
-            for (unsigned i = 0; i < 8; ++i) store<4, Mode::Fast>(frame + 4 * i, words[i]);
+            for (unsigned i = 0; i < 8; ++i) store<4, Mode::Fast>(frame + 4 * i, words[i], now_);
         }
     } catch (const Bus::Fault &) {
         if (from_source(exception)) exceptions_.deactivate(exception);
@@ -154,7 +154,7 @@ void CortexM0::exception_return(std::uint32_t exc_return)
         std::memcpy(words, in_ram, sizeof words); // what the eight loads would do, at once
         spin_load_ = sp + 28;
     } else {
-        for (unsigned i = 0; i < 8; ++i) words[i] = load<4, Mode::Fast>(sp + 4 * i);
+        for (unsigned i = 0; i < 8; ++i) words[i] = load<4, Mode::Fast>(sp + 4 * i, now_);
     }
     r_[0] = words[0];
     r_[1] = words[1];

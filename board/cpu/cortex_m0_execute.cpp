@@ -161,9 +161,12 @@ void CortexM0::execute() // NOLINT(readability-function-size)
     unsigned cycles = 0;
     const Decoded *d = nullptr; // the instruction's entry, read field by field as its handler needs them
     [[maybe_unused]] Cycles start = 0;
-    // Time in the loop's own variable: now_ is written after every
-    // instruction (the Bus reads it) and read back after the calls that move
-    // it (exception entry and return, a delay loop's passes).
+    // Time in the loop's own variable: on the fast path, now_ is brought up
+    // to it for what reads it (the Bus's accesses, exception entry and
+    // return, a delay loop's passes, a fault: each such call sets it first)
+    // and read back after the calls that move it, and written back when the
+    // batch ends. The trace's and the debugger's paths write it after every
+    // instruction.
     Cycles now = now_;
 
     // The instruction at pc, decoded: flash from its decoded copy; anything
@@ -179,6 +182,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         if (offset < fetch_limit_) {
             d = &predecoded_[offset >> 1];
         } else {
+            now_ = now; // the fetch may fault
 #if SNT_M0_THREADED
             outside[0] = decode[fetch_outside(pc)];
             d = outside.data();
@@ -222,7 +226,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
     {
         r[15] = next;
         now += cycles;
-        now_ = now;
+        if constexpr (kMode != Mode::Fast) now_ = now;
         ++instructions_;
         if constexpr (kMode == Mode::Trace) {
             trace_record_.cycles = now - start;
@@ -243,6 +247,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         next = pc + 4 + imm();
         cycles = 3;
         if (d->imm < -2) {
+            now_ = now;
             back_edge<kMode == Mode::Fast>(next, pc, now + cycles, d->c != 0);
             now = now_;
         }
@@ -431,71 +436,71 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         }
 
         SNT_M0_OP(LdrLiteral)
-        r[d->a] = load<4, kMode>(((pc + 4) & ~3u) + imm());
+        r[d->a] = load<4, kMode>(((pc + 4) & ~3u) + imm(), now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(StrReg)
-        store<4, kMode>(r[d->b] + r[d->c], r[d->a]);
+        store<4, kMode>(r[d->b] + r[d->c], r[d->a], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(StrhReg)
-        store<2, kMode>(r[d->b] + r[d->c], r[d->a]);
+        store<2, kMode>(r[d->b] + r[d->c], r[d->a], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(StrbReg)
-        store<1, kMode>(r[d->b] + r[d->c], r[d->a]);
+        store<1, kMode>(r[d->b] + r[d->c], r[d->a], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrsbReg)
-        r[d->a] = sign_extend(load<1, kMode>(r[d->b] + r[d->c]), 8);
+        r[d->a] = sign_extend(load<1, kMode>(r[d->b] + r[d->c], now), 8);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrReg)
-        r[d->a] = load<4, kMode>(r[d->b] + r[d->c]);
+        r[d->a] = load<4, kMode>(r[d->b] + r[d->c], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrhReg)
-        r[d->a] = load<2, kMode>(r[d->b] + r[d->c]);
+        r[d->a] = load<2, kMode>(r[d->b] + r[d->c], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrbReg)
-        r[d->a] = load<1, kMode>(r[d->b] + r[d->c]);
+        r[d->a] = load<1, kMode>(r[d->b] + r[d->c], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrshReg)
-        r[d->a] = sign_extend(load<2, kMode>(r[d->b] + r[d->c]), 16);
+        r[d->a] = sign_extend(load<2, kMode>(r[d->b] + r[d->c], now), 16);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(StrImm)
-        store<4, kMode>(r[d->b] + imm(), r[d->a]);
+        store<4, kMode>(r[d->b] + imm(), r[d->a], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrImm)
-        r[d->a] = load<4, kMode>(r[d->b] + imm());
+        r[d->a] = load<4, kMode>(r[d->b] + imm(), now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(StrbImm)
-        store<1, kMode>(r[d->b] + imm(), r[d->a]);
+        store<1, kMode>(r[d->b] + imm(), r[d->a], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrbImm)
-        r[d->a] = load<1, kMode>(r[d->b] + imm());
+        r[d->a] = load<1, kMode>(r[d->b] + imm(), now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(StrhImm)
-        store<2, kMode>(r[d->b] + imm(), r[d->a]);
+        store<2, kMode>(r[d->b] + imm(), r[d->a], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrhImm)
-        r[d->a] = load<2, kMode>(r[d->b] + imm());
+        r[d->a] = load<2, kMode>(r[d->b] + imm(), now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(StrSp)
-        store<4, kMode>(r[13] + imm(), r[d->a]);
+        store<4, kMode>(r[13] + imm(), r[d->a], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrSp)
-        r[d->a] = load<4, kMode>(r[13] + imm());
+        r[d->a] = load<4, kMode>(r[13] + imm(), now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(Adr)
@@ -535,7 +540,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             const std::uint32_t base = r[13] - 4 * count;
             std::uint32_t address = base;
             for (std::uint32_t list = imm(); list; list &= list - 1) {
-                store<4, kMode>(address, r[__builtin_ctz(list)]);
+                store<4, kMode>(address, r[__builtin_ctz(list)], now);
                 address += 4;
             }
             r[13] = base;
@@ -547,11 +552,11 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             const unsigned count = d->b;
             std::uint32_t address = r[13];
             for (std::uint32_t list = imm() & 0xFF; list; list &= list - 1) {
-                r[__builtin_ctz(list)] = load<4, kMode>(address);
+                r[__builtin_ctz(list)] = load<4, kMode>(address, now);
                 address += 4;
             }
             if (imm() & 0x8000) {
-                const std::uint32_t target = load<4, kMode>(address);
+                const std::uint32_t target = load<4, kMode>(address, now);
                 r[13] = address + 4;
                 cycles = 3 + count; // 4 + the registers besides PC
                 return_to(target);
@@ -565,7 +570,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         {
             std::uint32_t address = r[d->a];
             for (std::uint32_t list = imm(); list; list &= list - 1) {
-                store<4, kMode>(address, r[__builtin_ctz(list)]);
+                store<4, kMode>(address, r[__builtin_ctz(list)], now);
                 address += 4;
             }
             r[d->a] = address;
@@ -576,7 +581,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         {
             std::uint32_t address = r[d->a];
             for (std::uint32_t list = imm(); list; list &= list - 1) {
-                r[__builtin_ctz(list)] = load<4, kMode>(address);
+                r[__builtin_ctz(list)] = load<4, kMode>(address, now);
                 address += 4;
             }
             if (!((imm() >> d->a) & 1)) r[d->a] = address;
@@ -668,6 +673,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         SNT_M0_OP(Svc)
         {
             const int priority = exceptions_.priority_of(kSvCall);
+            now_ = now;
             if (priority >= execution_priority()) fault(); // cannot be taken now: escalates
             enter(kSvCall, priority, pc + 2);
             now = now_;
@@ -687,6 +693,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
                 r[14] = (pc + 4) | 1;
                 next = pc + 4 + offset;
             } else {
+                now_ = now; // it may fault
                 system_instruction(opcode, second);
                 next = pc + 4;
             }
@@ -699,6 +706,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
 #endif
         // (the switch always locates: never here)
         SNT_M0_OP(Undefined)
+        now_ = now;
         fault();
 #if SNT_M0_THREADED
     }
@@ -711,7 +719,8 @@ void CortexM0::execute() // NOLINT(readability-function-size)
 #undef SNT_M0_NEXT
 #undef SNT_M0_STEP
 #undef SNT_M0_DISPATCH
-done:;
+done:
+    now_ = now;
 }
 
 void CortexM0::system_instruction(std::uint32_t first, std::uint32_t second)
