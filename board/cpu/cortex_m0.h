@@ -214,6 +214,29 @@ public:
     // from read() and write() as needed, lets batches run on.
     void set_bus_ends_batch(bool ends) { bus_ends_batch_ = ends; }
 
+    // ---- output latches the core may store to itself
+    // A port's output data registers on the Bus: one whose word becomes the
+    // latch (its low half), one that sets the pins of its low half and
+    // resets those of its high half (set wins), and one that resets the pins
+    // it names. While the Bus lets the core have them (set_quiet_outputs),
+    // a word store to one of them changes the latch and nothing else, so
+    // the core makes it without the Bus: no time is looked at, no batch
+    // ends. The Bus takes them back (clear_quiet_outputs) as soon as
+    // anything may have changed that: it grants them from inside its own
+    // calls, and takes them back on entry to every call that may change
+    // the board.
+    struct QuietOutput {
+        std::uint32_t write_at = 0, set_reset_at = 0, reset_at = 0; // the registers' addresses
+        std::uint32_t *latch = nullptr;                             // nullptr: not granted
+    };
+    static constexpr unsigned kQuietOutputs = 2;
+    void set_quiet_outputs(const std::array<QuietOutput, kQuietOutputs> &outputs)
+    {
+        quiet_ = outputs;
+        quiet_granted_ = outputs[0].latch != nullptr || outputs[1].latch != nullptr;
+    }
+    void clear_quiet_outputs() { quiet_granted_ = false; }
+
     // Direct memory access for tests and tools (flash and RAM only; false
     // outside them). No time passes.
     bool peek(std::uint32_t address, unsigned size, std::uint32_t &value) const;
@@ -415,6 +438,26 @@ private:
     bool bus_ends_batch_ = true;
     std::uint32_t fetch_limit_ = 0; // flash bytes fetched on the fast path (0: all fetches checked)
     Stop stop_reason_ = Stop::Limit;
+    std::array<QuietOutput, kQuietOutputs> quiet_{};
+    bool quiet_granted_ = false;
+    bool quiet_store(std::uint32_t address, std::uint32_t value)
+    {
+        for (QuietOutput &q : quiet_) {
+            if (q.latch == nullptr) continue;
+            std::uint32_t &latch = *q.latch;
+            if (address == q.set_reset_at) {
+                latch = ((latch & ~(value >> 16)) | value) & 0xFFFFu;
+            } else if (address == q.reset_at) {
+                latch &= ~value & 0xFFFFu;
+            } else if (address == q.write_at) {
+                latch = value & 0xFFFFu;
+            } else {
+                continue;
+            }
+            return true;
+        }
+        return false;
+    }
     bool stopped_ = false;
 
     // Loop detection: the state at the last arrival at a backward branch's target.

@@ -148,6 +148,8 @@ inline void CortexM0::store(std::uint32_t address, std::uint32_t value, Cycles n
     const std::uint32_t offset = address - memory_.ram_base;
     if (offset < memory_.ram_size) {
         m0::write_le<kSize>(ram_.data() + offset, value);
+    } else if (kSize == 4 && quiet_granted_ && quiet_store(address, value)) {
+        // an output latch the Bus lets the core have (set_quiet_outputs)
     } else {
         now_ = now;
         store_outside(address, value, kSize); // flash too: its controller owns writes
