@@ -240,10 +240,11 @@ void CortexM0::execute() // NOLINT(readability-function-size)
 
     auto imm = [&]() __attribute__((always_inline)) { return static_cast<std::uint32_t>(d->imm); };
 
-    // A taken conditional branch or B; a backward one may close a loop.
+    // A conditional branch or B: true when taken. A backward one may close
+    // a loop. Not taken, it goes on to the next entry (SNT_M0_STEP).
     auto branch_if = [&](bool taken) __attribute__((always_inline))
     {
-        if (!taken) return;
+        if (!taken) return false;
         next = pc + 4 + imm();
         cycles = 3;
         if (d->imm < -2) {
@@ -251,6 +252,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             back_edge<kMode == Mode::Fast>(next, pc, now + cycles, d->c != 0);
             now = now_;
         }
+        return true;
     };
     // A return that may be an exception return (BX, POP {pc}).
     auto return_to = [&](std::uint32_t target) __attribute__((always_inline))
@@ -625,46 +627,46 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         SNT_M0_STEP;
 
         SNT_M0_OP(Beq)
-        branch_if(z());
+        if (!branch_if(z())) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bne)
-        branch_if(!z());
+        if (!branch_if(!z())) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bcs)
-        branch_if(c_);
+        if (!branch_if(c_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bcc)
-        branch_if(!c_);
+        if (!branch_if(!c_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bmi)
-        branch_if(n());
+        if (!branch_if(n())) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bpl)
-        branch_if(!n());
+        if (!branch_if(!n())) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bvs)
-        branch_if(v_);
+        if (!branch_if(v_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bvc)
-        branch_if(!v_);
+        if (!branch_if(!v_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bhi)
-        branch_if(c_ && !z());
+        if (!branch_if(c_ && !z())) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bls)
-        branch_if(!c_ || z());
+        if (!branch_if(!c_ || z())) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bge)
-        branch_if(n() == v_);
+        if (!branch_if(n() == v_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Blt)
-        branch_if(n() != v_);
+        if (!branch_if(n() != v_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bgt)
-        branch_if(!z() && n() == v_);
+        if (!branch_if(!z() && n() == v_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Ble)
-        branch_if(z() || n() != v_);
+        if (!branch_if(z() || n() != v_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(B)
         branch_if(true);
