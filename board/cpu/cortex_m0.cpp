@@ -149,10 +149,19 @@ bool CortexM0::poke(std::uint32_t address, std::uint32_t value, unsigned size)
 
 void CortexM0::predecode(std::uint32_t offset, std::size_t size)
 {
-    for (std::uint32_t at = offset & ~1u; at < offset + size && at + 2 <= flash_.size(); at += 2) {
-        Decoded d = decode_[read_le<2>(flash_.data() + at)];
+    // From the halfword before: a BL's first half, when its second changed.
+    const std::uint32_t from = (offset & ~1u) >= 2 ? (offset & ~1u) - 2 : 0;
+    for (std::uint32_t at = from; at < offset + size && at + 2 <= flash_.size(); at += 2) {
+        const std::uint32_t first = read_le<2>(flash_.data() + at);
+        Decoded d = decode_[first];
         // A backward conditional branch may close a delay loop (back_edge).
         if (d.op >= Op::Beq && d.op <= Op::Ble && d.imm < -2) d.c = 1;
+        // A BL with both halves in flash: its offset, decoded once.
+        if (d.op == Op::Wide && at + 4 <= flash_.size()) {
+            const std::uint32_t second = read_le<2>(flash_.data() + at + 2);
+            if ((second & 0xD000) == 0xD000)
+                d = Decoded{Op::Bl, 0, 0, 0, static_cast<std::int32_t>(bl_offset(first, second))};
+        }
         predecoded_[at / 2] = d;
     }
 }

@@ -701,6 +701,12 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             }
             SNT_M0_NEXT;
         }
+        SNT_M0_OP(Bl)
+        if constexpr (kMode == Mode::Trace) trace_record_.opcode = trace_record_.opcode << 16 | fetch(pc + 2);
+        r[14] = (pc + 4) | 1;
+        next = pc + 4 + imm();
+        cycles = 4;
+        SNT_M0_NEXT;
         SNT_M0_OP(Refetch)
 #if SNT_M0_THREADED
         locate();
