@@ -324,7 +324,7 @@ std::uint32_t ChipCpu::read(std::uint32_t address, unsigned size)
 // the batch's end does that) nor the look after the access, as long as
 // none of what that look ends the batch for is under way: an interrupt
 // ready, a flash operation, a pause. Most of the chip's stores are of this
-// kind: its delay loops and the ADC handler toggle PA2.
+// kind: its delay loops toggle PA2, which nothing watches.
 bool ChipCpu::stores_may_be_quiet() const
 {
     return board_.done_reads() == Board::DoneReads::BoardState && !board_.pause_requested() && !board_.nvic().ready() &&
