@@ -307,6 +307,26 @@ TEST_F(CoreTest, StraightCodeRunsOnInRamAndOffTheEndOfFlash)
     EXPECT_EQ(stacked_pc(), kFlashEnd);
 }
 
+// A BL in flash is decoded as a whole: changing either half changes where
+// it goes.
+TEST_F(CoreTest, BlFollowsAChangeToEitherHalf)
+{
+    boot(op::kBlNext); // to kCode + 4
+    EXPECT_EQ(step(), 4u);
+    EXPECT_EQ(core.pc(), kCode + 4);
+    EXPECT_EQ(core.reg(14), (kCode + 4) | 1);
+
+    core.poke(kCode + 2, 0xF804, 2); // second half: 8 bytes further
+    core.set_reg(15, kCode);
+    step();
+    EXPECT_EQ(core.pc(), kCode + 12);
+
+    core.poke(kCode, 0xF7FF, 2); // first half: 4 KiB back
+    core.set_reg(15, kCode);
+    step();
+    EXPECT_EQ(core.pc(), kCode + 12 - 0x1000);
+}
+
 TEST_F(CoreTest, FlashIsSeenAtAddressZero)
 {
     boot({op::ldr(1, 0, 0), op::ldr(2, 0, 4)});
