@@ -1,6 +1,7 @@
 #include "board/cpu/chip_cpu.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <stdexcept>
 
@@ -148,6 +149,7 @@ bool ChipCpu::run_until(const std::function<bool()> &done, Cycles until)
         Cycles limit = until;
         if (sched.has_events() && sched.next_event_time() < limit) limit = sched.next_event_time();
         const CortexM0::Stop stop = core_.run(limit);
+        core_.clear_quiet_outputs(); // the board's code runs now
         sync_time();
         try {
             after_stop(stop);
@@ -303,6 +305,7 @@ bool ChipCpu::waiting_for_line() const
 
 std::uint32_t ChipCpu::read(std::uint32_t address, unsigned size)
 {
+    core_.clear_quiet_outputs();
     sync_time();
     std::uint32_t value = 0;
     try {
@@ -314,12 +317,48 @@ std::uint32_t ChipCpu::read(std::uint32_t address, unsigned size)
     return value;
 }
 
+// A word store to the output data of a GPIO port that nobody listens to
+// changes its latch and nothing else: no event, no interrupt, nothing the
+// run's `done` reads when it reads only the board's state. So it needs
+// neither the board's clock brought up to the core's (the next access or
+// the batch's end does that) nor the look after the access, as long as
+// none of what that look ends the batch for is under way: an interrupt
+// ready, a flash operation, a pause. Most of the chip's stores are of this
+// kind: its delay loops toggle PA2, which nothing watches.
+bool ChipCpu::stores_may_be_quiet() const
+{
+    return board_.done_reads() == Board::DoneReads::BoardState && !board_.pause_requested() && !board_.nvic().ready() &&
+        !board_.flash().busy();
+}
+
+bool ChipCpu::quiet_store(std::uint32_t address, std::uint32_t value, unsigned size)
+{
+    if (size != 4 || !stores_may_be_quiet() || !board_.cpu_write_quiet_output(address, value)) return false;
+    // So are the next ones, until something else reaches the board: the
+    // core makes them itself till then.
+    grant_quiet_outputs();
+    return true;
+}
+
+void ChipCpu::grant_quiet_outputs()
+{
+    std::array<CortexM0::QuietOutput, CortexM0::kQuietOutputs> outputs{};
+    const std::uint32_t bases[] = {kGpioaBase, kGpiofBase};
+    for (std::size_t port = 0; port < outputs.size(); ++port) {
+        outputs[port] = {bases[port] + Gpio::kOdr, bases[port] + Gpio::kBsrr, bases[port] + Gpio::kBrr,
+                         board_.quiet_output_latch(port)};
+    }
+    core_.set_quiet_outputs(outputs);
+}
+
 void ChipCpu::write(std::uint32_t address, std::uint32_t value, unsigned size)
 {
+    if (quiet_store(address, value, size)) return;
+    core_.clear_quiet_outputs();
     sync_time();
     const bool was_busy = board_.flash().busy();
     try {
-        board_.cpu_write(address, value, size);
+        if (size != 4 || !board_.cpu_write_output_data(address, value)) board_.cpu_write(address, value, size);
     } catch (const BoardError &e) {
         halted(std::string(e.what()) + ", written by the instruction at " + describe(core_.pc()));
     }
@@ -363,6 +402,7 @@ void ChipCpu::after_access()
 // So the condition is looked at once, at the time of the last store.
 bool ChipCpu::may_fast_forward(const CortexM0::Bus::LoopSkip &loop)
 {
+    core_.clear_quiet_outputs();
     if (board_.pause_requested() || halt_requested_ || flash_stall_pending_ || board_.flash().busy()) return false;
     if (loop.first <= main_loop_.second && main_loop_.first <= loop.last) return false;
     for (unsigned i = 0; i < loop.stores; ++i) {
@@ -375,6 +415,8 @@ bool ChipCpu::may_fast_forward(const CortexM0::Bus::LoopSkip &loop)
         sched.set_back(before); // the interpreter goes on, store by store
         return false;
     }
+    // The stores were plain: if they are quiet, the last pass's are too.
+    if (stores_may_be_quiet()) grant_quiet_outputs();
     return true;
 }
 
@@ -389,11 +431,13 @@ int ChipCpu::priority_of(int exception)
 
 void ChipCpu::activate(int exception)
 {
+    core_.clear_quiet_outputs();
     if (exception >= kSysTickException) board_.nvic().activate(exception);
 }
 
 void ChipCpu::deactivate(int exception)
 {
+    core_.clear_quiet_outputs();
     if (exception >= kSysTickException) board_.nvic().deactivate(exception);
 }
 

@@ -105,6 +105,9 @@ private:
     // CortexM0::Bus
     std::uint32_t read(std::uint32_t address, unsigned size) override;
     void write(std::uint32_t address, std::uint32_t value, unsigned size) override;
+    bool quiet_store(std::uint32_t address, std::uint32_t value, unsigned size);
+    bool stores_may_be_quiet() const;
+    void grant_quiet_outputs();
     bool may_fast_forward(const CortexM0::Bus::LoopSkip &loop) override;
     // CortexM0::ExceptionSource
     int next_to_take(int execution_priority) override;

@@ -56,7 +56,8 @@ void CortexM0::reset()
 {
     r_.fill(0);
     r_[14] = 0xFFFFFFFF;
-    n_ = z_ = c_ = v_ = false;
+    set_nz(false, false);
+    c_ = v_ = false;
     primask_ = spsel_ = false;
     other_sp_ = 0;
     locked_up_ = sleeping_ = sleep_for_event_ = event_ = nmi_pending_ = false;
@@ -90,14 +91,13 @@ void CortexM0::set_special(unsigned sysm, std::uint32_t value)
 
 std::uint32_t CortexM0::xpsr() const
 {
-    return std::uint32_t(n_) << 31 | std::uint32_t(z_) << 30 | std::uint32_t(c_) << 29 | std::uint32_t(v_) << 28 |
+    return std::uint32_t(n()) << 31 | std::uint32_t(z()) << 30 | std::uint32_t(c_) << 29 | std::uint32_t(v_) << 28 |
         std::uint32_t(t_) << 24 | static_cast<std::uint32_t>(current_exception());
 }
 
 void CortexM0::set_xpsr(std::uint32_t value)
 {
-    n_ = value >> 31;
-    z_ = (value >> 30) & 1;
+    set_nz(value >> 31, (value >> 30) & 1);
     c_ = (value >> 29) & 1;
     v_ = (value >> 28) & 1;
     forget_loop();
@@ -149,10 +149,19 @@ bool CortexM0::poke(std::uint32_t address, std::uint32_t value, unsigned size)
 
 void CortexM0::predecode(std::uint32_t offset, std::size_t size)
 {
-    for (std::uint32_t at = offset & ~1u; at < offset + size && at + 2 <= flash_.size(); at += 2) {
-        Decoded d = decode_[read_le<2>(flash_.data() + at)];
+    // From the halfword before: a BL's first half, when its second changed.
+    const std::uint32_t from = (offset & ~1u) >= 2 ? (offset & ~1u) - 2 : 0;
+    for (std::uint32_t at = from; at < offset + size && at + 2 <= flash_.size(); at += 2) {
+        const std::uint32_t first = read_le<2>(flash_.data() + at);
+        Decoded d = decode_[first];
         // A backward conditional branch may close a delay loop (back_edge).
         if (d.op >= Op::Beq && d.op <= Op::Ble && d.imm < -2) d.c = 1;
+        // A BL with both halves in flash: its offset, decoded once.
+        if (d.op == Op::Wide && at + 4 <= flash_.size()) {
+            const std::uint32_t second = read_le<2>(flash_.data() + at + 2);
+            if ((second & 0xD000) == 0xD000)
+                d = Decoded{Op::Bl, 0, 0, 0, static_cast<std::int32_t>(bl_offset(first, second))};
+        }
         predecoded_[at / 2] = d;
     }
 }

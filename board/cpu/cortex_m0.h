@@ -214,6 +214,29 @@ public:
     // from read() and write() as needed, lets batches run on.
     void set_bus_ends_batch(bool ends) { bus_ends_batch_ = ends; }
 
+    // ---- output latches the core may store to itself
+    // A port's output data registers on the Bus: one whose word becomes the
+    // latch (its low half), one that sets the pins of its low half and
+    // resets those of its high half (set wins), and one that resets the pins
+    // it names. While the Bus lets the core have them (set_quiet_outputs),
+    // a word store to one of them changes the latch and nothing else, so
+    // the core makes it without the Bus: no time is looked at, no batch
+    // ends. The Bus takes them back (clear_quiet_outputs) as soon as
+    // anything may have changed that: it grants them from inside its own
+    // calls, and takes them back on entry to every call that may change
+    // the board.
+    struct QuietOutput {
+        std::uint32_t write_at = 0, set_reset_at = 0, reset_at = 0; // the registers' addresses
+        std::uint32_t *latch = nullptr;                             // nullptr: not granted
+    };
+    static constexpr unsigned kQuietOutputs = 2;
+    void set_quiet_outputs(const std::array<QuietOutput, kQuietOutputs> &outputs)
+    {
+        quiet_ = outputs;
+        quiet_granted_ = outputs[0].latch != nullptr || outputs[1].latch != nullptr;
+    }
+    void clear_quiet_outputs() { quiet_granted_ = false; }
+
     // Direct memory access for tests and tools (flash and RAM only; false
     // outside them). No time passes.
     bool peek(std::uint32_t address, unsigned size, std::uint32_t &value) const;
@@ -277,10 +300,12 @@ private:
     enum class Mode { Fast, Trace, Debug };
     template <Mode kMode>
     void execute();
+    // `now`: the time of the access, which the interpreter keeps in its
+    // own variable; now_ is brought up to it for the Bus.
     template <unsigned kSize, Mode kMode>
-    std::uint32_t load(std::uint32_t address);
+    std::uint32_t load(std::uint32_t address, Cycles now);
     template <unsigned kSize, Mode kMode>
-    void store(std::uint32_t address, std::uint32_t value);
+    void store(std::uint32_t address, std::uint32_t value, Cycles now);
     std::uint16_t fetch(std::uint32_t address);
     std::uint32_t load_outside(std::uint32_t address, unsigned size);
     void store_outside(std::uint32_t address, std::uint32_t value, unsigned size);
@@ -348,6 +373,15 @@ private:
     void begin_handler(int exception, int priority, Cycles start);
     void finish_handler(const Active &done, Cycles end);
     void set_thumb(bool thumb);
+    // An exception's stack frame of eight words at `address`, when it lies
+    // word-aligned and whole in RAM: its bytes there. nullptr otherwise (the
+    // words then go one by one, and may fault).
+    std::uint8_t *frame_in_ram(std::uint32_t address)
+    {
+        const std::uint32_t offset = address - memory_.ram_base;
+        if ((address & 3) != 0 || offset >= memory_.ram_size || memory_.ram_size - offset < 32) return nullptr;
+        return ram_.data() + offset;
+    }
 
     void stop(Stop reason)
     {
@@ -376,7 +410,18 @@ private:
     // Registers: r_[15] is the address of the instruction being executed
     // until it completes.
     std::array<std::uint32_t, 16> r_{};
-    bool n_ = false, z_ = false, c_ = false, v_ = false;
+    // N and Z as the word they were set from (the ALU's result: one store
+    // of it sets both): N is its bit 31 in n_of_, Z is set when z_of_ is 0.
+    // Apart only after a write of the flags, which may set both.
+    std::uint32_t n_of_ = 0, z_of_ = 1;
+    bool n() const { return (n_of_ >> 31) != 0; }
+    bool z() const { return z_of_ == 0; }
+    void set_nz(bool n, bool z)
+    {
+        n_of_ = n ? 0x80000000u : 0;
+        z_of_ = z ? 0 : 1;
+    }
+    bool c_ = false, v_ = false;
     bool t_ = true; // EPSR.T: clear after a branch to an even address, which faults
     bool primask_ = false;
     bool spsel_ = false;         // CONTROL.SPSEL: thread mode on the process stack
@@ -393,6 +438,26 @@ private:
     bool bus_ends_batch_ = true;
     std::uint32_t fetch_limit_ = 0; // flash bytes fetched on the fast path (0: all fetches checked)
     Stop stop_reason_ = Stop::Limit;
+    std::array<QuietOutput, kQuietOutputs> quiet_{};
+    bool quiet_granted_ = false;
+    bool quiet_store(std::uint32_t address, std::uint32_t value)
+    {
+        for (QuietOutput &q : quiet_) {
+            if (q.latch == nullptr) continue;
+            std::uint32_t &latch = *q.latch;
+            if (address == q.set_reset_at) {
+                latch = ((latch & ~(value >> 16)) | value) & 0xFFFFu;
+            } else if (address == q.reset_at) {
+                latch &= ~value & 0xFFFFu;
+            } else if (address == q.write_at) {
+                latch = value & 0xFFFFu;
+            } else {
+                continue;
+            }
+            return true;
+        }
+        return false;
+    }
     bool stopped_ = false;
 
     // Loop detection: the state at the last arrival at a backward branch's target.

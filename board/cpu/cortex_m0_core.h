@@ -23,6 +23,8 @@ constexpr std::uint32_t kReturnToHandler = 0xFFFFFFF1, kReturnToMain = 0xFFFFFFF
 // immediate of each are in Decoded; see decode() for which is which.
 // The operations stay grouped as the decoder groups them; the list also
 // gives the interpreter's table of handlers (execute()), in the same order.
+// Bl is a BL in the decoded flash, its whole offset in the immediate
+// (predecode(); the decode table gives Wide for its first half).
 // Refetch is no instruction: the mark after the decoded flash's last entry
 // and after an entry fetched from elsewhere, where the entry after an
 // instruction that went on is not the next one (execute()).
@@ -43,7 +45,7 @@ constexpr std::uint32_t kReturnToHandler = 0xFFFFFFF1, kReturnToMain = 0xFFFFFFF
     X(Push) X(Pop) X(Stm) X(Ldm) \
     X(Cpsie) X(Cpsid) X(Bkpt) X(Nop) X(Wfe) X(Wfi) X(Sev) \
     X(Beq) X(Bne) X(Bcs) X(Bcc) X(Bmi) X(Bpl) X(Bvs) X(Bvc) X(Bhi) X(Bls) X(Bge) X(Blt) X(Bgt) X(Ble) \
-    X(Svc) X(B) X(Wide) X(Undefined) \
+    X(Svc) X(B) X(Wide) X(Bl) X(Undefined) \
     X(Refetch)
 #define SNT_M0_ENUMERATOR(name) name,
 enum class Op : std::uint8_t { SNT_M0_OPERATIONS(SNT_M0_ENUMERATOR) };
@@ -90,6 +92,14 @@ inline std::uint32_t arithmetic_shift_right(std::uint32_t x, unsigned amount) //
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(x) >> amount);
 }
 
+// BL's offset from its two halfwords.
+inline std::uint32_t bl_offset(std::uint32_t first, std::uint32_t second)
+{
+    const std::uint32_t s = (first >> 10) & 1;
+    const std::uint32_t i1 = ~((second >> 13) ^ s) & 1, i2 = ~((second >> 11) ^ s) & 1;
+    return (s ? 0xFF000000u : 0u) | (first & 0x3FF) << 12 | i1 << 23 | i2 << 22 | (second & 0x7FF) << 1;
+}
+
 // SysTick and the IRQs belong to the ExceptionSource; NMI, HardFault and
 // SVCall to the core.
 inline bool from_source(int exception) { return exception > kHardFault && exception != kSvCall; }
@@ -116,9 +126,12 @@ inline void CortexM0::record(std::uint32_t address, std::uint32_t value, unsigne
 }
 
 template <unsigned kSize, CortexM0::Mode kMode>
-inline std::uint32_t CortexM0::load(std::uint32_t address)
+inline std::uint32_t CortexM0::load(std::uint32_t address, Cycles now)
 {
-    if (address & (kSize - 1)) fault();
+    if (address & (kSize - 1)) {
+        now_ = now; // the fault is taken at the instruction's first cycle
+        fault();
+    }
     std::uint32_t value;
     std::uint32_t offset = address - memory_.ram_base;
     if (offset < memory_.ram_size) {
@@ -127,6 +140,7 @@ inline std::uint32_t CortexM0::load(std::uint32_t address)
     } else if ((offset = address - memory_.flash_base) < memory_.flash_size) {
         value = m0::read_le<kSize>(flash_.data() + offset);
     } else {
+        now_ = now;
         value = load_outside(address, kSize);
     }
     record<kMode>(address, value, kSize, false);
@@ -134,14 +148,20 @@ inline std::uint32_t CortexM0::load(std::uint32_t address)
 }
 
 template <unsigned kSize, CortexM0::Mode kMode>
-inline void CortexM0::store(std::uint32_t address, std::uint32_t value)
+inline void CortexM0::store(std::uint32_t address, std::uint32_t value, Cycles now)
 {
-    if (address & (kSize - 1)) fault();
+    if (address & (kSize - 1)) {
+        now_ = now; // the fault is taken at the instruction's first cycle
+        fault();
+    }
     spin_dirty_ = true;
     const std::uint32_t offset = address - memory_.ram_base;
     if (offset < memory_.ram_size) {
         m0::write_le<kSize>(ram_.data() + offset, value);
+    } else if (kSize == 4 && quiet_granted_ && quiet_store(address, value)) {
+        // an output latch the Bus lets the core have (set_quiet_outputs)
     } else {
+        now_ = now;
         store_outside(address, value, kSize); // flash too: its controller owns writes
     }
     if constexpr (kSize == 4) {

@@ -2,6 +2,8 @@
 // return and tail-chaining, HardFault and lock-up.
 #include "board/cpu/cortex_m0_core.h"
 
+#include <cstring>
+
 namespace sim {
 
 using namespace m0;
@@ -67,7 +69,12 @@ void CortexM0::enter(int exception, int priority, std::uint32_t return_address)
     const std::uint32_t psr = (xpsr() & ~0x3FFu) | ((sp & 4) << 7) | static_cast<std::uint32_t>(current_exception());
     const std::uint32_t words[8] = {r_[0], r_[1], r_[2], r_[3], r_[12], r_[14], return_address, psr};
     try {
-        for (unsigned i = 0; i < 8; ++i) store<4, Mode::Fast>(frame + 4 * i, words[i]);
+        if (std::uint8_t *in_ram = frame_in_ram(frame)) {
+            std::memcpy(in_ram, words, sizeof words); // what the eight stores would do, at once
+            spin_dirty_ = true;
+        } else {
+            for (unsigned i = 0; i < 8; ++i) store<4, Mode::Fast>(frame + 4 * i, words[i], now_);
+        }
     } catch (const Bus::Fault &) {
         if (from_source(exception)) exceptions_.deactivate(exception);
         if (exception == kHardFault || exception == kNmi || execution_priority() < 0) {
@@ -143,7 +150,12 @@ void CortexM0::exception_return(std::uint32_t exc_return)
     const bool to_process = kind == 13;
     std::uint32_t sp = to_process ? other_sp_ : r_[13];
     std::uint32_t words[8];
-    for (unsigned i = 0; i < 8; ++i) words[i] = load<4, Mode::Fast>(sp + 4 * i);
+    if (const std::uint8_t *in_ram = frame_in_ram(sp)) {
+        std::memcpy(words, in_ram, sizeof words); // what the eight loads would do, at once
+        spin_load_ = sp + 28;
+    } else {
+        for (unsigned i = 0; i < 8; ++i) words[i] = load<4, Mode::Fast>(sp + 4 * i, now_);
+    }
     r_[0] = words[0];
     r_[1] = words[1];
     r_[2] = words[2];

@@ -16,12 +16,12 @@ using namespace m0;
 namespace {
 
 struct Alu {
-    bool &n, &z, &c, &v;
+    std::uint32_t &n, &z; // CortexM0::n_of_ and z_of_
+    bool &c, &v;
 
     std::uint32_t nz(std::uint32_t r)
     {
-        n = r >> 31;
-        z = r == 0;
+        n = z = r;
         return r;
     }
     std::uint32_t add(std::uint32_t x, std::uint32_t y, bool carry)
@@ -111,10 +111,11 @@ template <bool kSkip>
 inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t target, std::uint32_t branch,
                                                                Cycles arrival, bool may_be_delay_loop)
 {
-    std::uint32_t flags = std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+    std::uint32_t flags =
+        std::uint32_t(n()) | std::uint32_t(z()) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
     if constexpr (kSkip) {
         if (may_be_delay_loop && target == spin_target_ && spin_dirty_ && skip_passes(branch, arrival)) {
-            flags = std::uint32_t(n_) | std::uint32_t(z_) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+            flags = std::uint32_t(n()) | std::uint32_t(z()) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
         }
     }
     if (target == spin_target_ && !spin_dirty_ && flags == spin_flags_ &&
@@ -154,15 +155,18 @@ template <CortexM0::Mode kMode>
 void CortexM0::execute() // NOLINT(readability-function-size)
 {
     auto &r = r_;
-    Alu alu{n_, z_, c_, v_};
+    Alu alu{n_of_, z_of_, c_, v_};
     const Decoded *const decode = decode_;
     std::uint32_t pc = 0, next = 0;
     unsigned cycles = 0;
     const Decoded *d = nullptr; // the instruction's entry, read field by field as its handler needs them
     [[maybe_unused]] Cycles start = 0;
-    // Time in the loop's own variable: now_ is written after every
-    // instruction (the Bus reads it) and read back after the calls that move
-    // it (exception entry and return, a delay loop's passes).
+    // Time in the loop's own variable: on the fast path, now_ is brought up
+    // to it for what reads it (the Bus's accesses, exception entry and
+    // return, a delay loop's passes, a fault: each such call sets it first)
+    // and read back after the calls that move it, and written back when the
+    // batch ends. The trace's and the debugger's paths write it after every
+    // instruction.
     Cycles now = now_;
 
     // The instruction at pc, decoded: flash from its decoded copy; anything
@@ -178,6 +182,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         if (offset < fetch_limit_) {
             d = &predecoded_[offset >> 1];
         } else {
+            now_ = now; // the fetch may fault
 #if SNT_M0_THREADED
             outside[0] = decode[fetch_outside(pc)];
             d = outside.data();
@@ -221,7 +226,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
     {
         r[15] = next;
         now += cycles;
-        now_ = now;
+        if constexpr (kMode != Mode::Fast) now_ = now;
         ++instructions_;
         if constexpr (kMode == Mode::Trace) {
             trace_record_.cycles = now - start;
@@ -235,16 +240,19 @@ void CortexM0::execute() // NOLINT(readability-function-size)
 
     auto imm = [&]() __attribute__((always_inline)) { return static_cast<std::uint32_t>(d->imm); };
 
-    // A taken conditional branch or B; a backward one may close a loop.
+    // A conditional branch or B: true when taken. A backward one may close
+    // a loop. Not taken, it goes on to the next entry (SNT_M0_STEP).
     auto branch_if = [&](bool taken) __attribute__((always_inline))
     {
-        if (!taken) return;
+        if (!taken) return false;
         next = pc + 4 + imm();
         cycles = 3;
         if (d->imm < -2) {
+            now_ = now;
             back_edge<kMode == Mode::Fast>(next, pc, now + cycles, d->c != 0);
             now = now_;
         }
+        return true;
     };
     // A return that may be an exception return (BX, POP {pc}).
     auto return_to = [&](std::uint32_t target) __attribute__((always_inline))
@@ -430,71 +438,71 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         }
 
         SNT_M0_OP(LdrLiteral)
-        r[d->a] = load<4, kMode>(((pc + 4) & ~3u) + imm());
+        r[d->a] = load<4, kMode>(((pc + 4) & ~3u) + imm(), now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(StrReg)
-        store<4, kMode>(r[d->b] + r[d->c], r[d->a]);
+        store<4, kMode>(r[d->b] + r[d->c], r[d->a], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(StrhReg)
-        store<2, kMode>(r[d->b] + r[d->c], r[d->a]);
+        store<2, kMode>(r[d->b] + r[d->c], r[d->a], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(StrbReg)
-        store<1, kMode>(r[d->b] + r[d->c], r[d->a]);
+        store<1, kMode>(r[d->b] + r[d->c], r[d->a], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrsbReg)
-        r[d->a] = sign_extend(load<1, kMode>(r[d->b] + r[d->c]), 8);
+        r[d->a] = sign_extend(load<1, kMode>(r[d->b] + r[d->c], now), 8);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrReg)
-        r[d->a] = load<4, kMode>(r[d->b] + r[d->c]);
+        r[d->a] = load<4, kMode>(r[d->b] + r[d->c], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrhReg)
-        r[d->a] = load<2, kMode>(r[d->b] + r[d->c]);
+        r[d->a] = load<2, kMode>(r[d->b] + r[d->c], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrbReg)
-        r[d->a] = load<1, kMode>(r[d->b] + r[d->c]);
+        r[d->a] = load<1, kMode>(r[d->b] + r[d->c], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrshReg)
-        r[d->a] = sign_extend(load<2, kMode>(r[d->b] + r[d->c]), 16);
+        r[d->a] = sign_extend(load<2, kMode>(r[d->b] + r[d->c], now), 16);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(StrImm)
-        store<4, kMode>(r[d->b] + imm(), r[d->a]);
+        store<4, kMode>(r[d->b] + imm(), r[d->a], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrImm)
-        r[d->a] = load<4, kMode>(r[d->b] + imm());
+        r[d->a] = load<4, kMode>(r[d->b] + imm(), now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(StrbImm)
-        store<1, kMode>(r[d->b] + imm(), r[d->a]);
+        store<1, kMode>(r[d->b] + imm(), r[d->a], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrbImm)
-        r[d->a] = load<1, kMode>(r[d->b] + imm());
+        r[d->a] = load<1, kMode>(r[d->b] + imm(), now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(StrhImm)
-        store<2, kMode>(r[d->b] + imm(), r[d->a]);
+        store<2, kMode>(r[d->b] + imm(), r[d->a], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrhImm)
-        r[d->a] = load<2, kMode>(r[d->b] + imm());
+        r[d->a] = load<2, kMode>(r[d->b] + imm(), now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(StrSp)
-        store<4, kMode>(r[13] + imm(), r[d->a]);
+        store<4, kMode>(r[13] + imm(), r[d->a], now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(LdrSp)
-        r[d->a] = load<4, kMode>(r[13] + imm());
+        r[d->a] = load<4, kMode>(r[13] + imm(), now);
         cycles = 2;
         SNT_M0_STEP;
         SNT_M0_OP(Adr)
@@ -534,7 +542,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             const std::uint32_t base = r[13] - 4 * count;
             std::uint32_t address = base;
             for (std::uint32_t list = imm(); list; list &= list - 1) {
-                store<4, kMode>(address, r[__builtin_ctz(list)]);
+                store<4, kMode>(address, r[__builtin_ctz(list)], now);
                 address += 4;
             }
             r[13] = base;
@@ -546,11 +554,11 @@ void CortexM0::execute() // NOLINT(readability-function-size)
             const unsigned count = d->b;
             std::uint32_t address = r[13];
             for (std::uint32_t list = imm() & 0xFF; list; list &= list - 1) {
-                r[__builtin_ctz(list)] = load<4, kMode>(address);
+                r[__builtin_ctz(list)] = load<4, kMode>(address, now);
                 address += 4;
             }
             if (imm() & 0x8000) {
-                const std::uint32_t target = load<4, kMode>(address);
+                const std::uint32_t target = load<4, kMode>(address, now);
                 r[13] = address + 4;
                 cycles = 3 + count; // 4 + the registers besides PC
                 return_to(target);
@@ -564,7 +572,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         {
             std::uint32_t address = r[d->a];
             for (std::uint32_t list = imm(); list; list &= list - 1) {
-                store<4, kMode>(address, r[__builtin_ctz(list)]);
+                store<4, kMode>(address, r[__builtin_ctz(list)], now);
                 address += 4;
             }
             r[d->a] = address;
@@ -575,7 +583,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         {
             std::uint32_t address = r[d->a];
             for (std::uint32_t list = imm(); list; list &= list - 1) {
-                r[__builtin_ctz(list)] = load<4, kMode>(address);
+                r[__builtin_ctz(list)] = load<4, kMode>(address, now);
                 address += 4;
             }
             if (!((imm() >> d->a) & 1)) r[d->a] = address;
@@ -619,46 +627,46 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         SNT_M0_STEP;
 
         SNT_M0_OP(Beq)
-        branch_if(z_);
+        if (!branch_if(z())) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bne)
-        branch_if(!z_);
+        if (!branch_if(!z())) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bcs)
-        branch_if(c_);
+        if (!branch_if(c_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bcc)
-        branch_if(!c_);
+        if (!branch_if(!c_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bmi)
-        branch_if(n_);
+        if (!branch_if(n())) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bpl)
-        branch_if(!n_);
+        if (!branch_if(!n())) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bvs)
-        branch_if(v_);
+        if (!branch_if(v_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bvc)
-        branch_if(!v_);
+        if (!branch_if(!v_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bhi)
-        branch_if(c_ && !z_);
+        if (!branch_if(c_ && !z())) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bls)
-        branch_if(!c_ || z_);
+        if (!branch_if(!c_ || z())) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bge)
-        branch_if(n_ == v_);
+        if (!branch_if(n() == v_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Blt)
-        branch_if(n_ != v_);
+        if (!branch_if(n() != v_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Bgt)
-        branch_if(!z_ && n_ == v_);
+        if (!branch_if(!z() && n() == v_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(Ble)
-        branch_if(z_ || n_ != v_);
+        if (!branch_if(z() || n() != v_)) SNT_M0_STEP;
         SNT_M0_NEXT;
         SNT_M0_OP(B)
         branch_if(true);
@@ -667,6 +675,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         SNT_M0_OP(Svc)
         {
             const int priority = exceptions_.priority_of(kSvCall);
+            now_ = now;
             if (priority >= execution_priority()) fault(); // cannot be taken now: escalates
             enter(kSvCall, priority, pc + 2);
             now = now_;
@@ -686,11 +695,18 @@ void CortexM0::execute() // NOLINT(readability-function-size)
                 r[14] = (pc + 4) | 1;
                 next = pc + 4 + offset;
             } else {
+                now_ = now; // it may fault
                 system_instruction(opcode, second);
                 next = pc + 4;
             }
             SNT_M0_NEXT;
         }
+        SNT_M0_OP(Bl)
+        if constexpr (kMode == Mode::Trace) trace_record_.opcode = trace_record_.opcode << 16 | fetch(pc + 2);
+        r[14] = (pc + 4) | 1;
+        next = pc + 4 + imm();
+        cycles = 4;
+        SNT_M0_NEXT;
         SNT_M0_OP(Refetch)
 #if SNT_M0_THREADED
         locate();
@@ -698,6 +714,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
 #endif
         // (the switch always locates: never here)
         SNT_M0_OP(Undefined)
+        now_ = now;
         fault();
 #if SNT_M0_THREADED
     }
@@ -710,7 +727,8 @@ void CortexM0::execute() // NOLINT(readability-function-size)
 #undef SNT_M0_NEXT
 #undef SNT_M0_STEP
 #undef SNT_M0_DISPATCH
-done:;
+done:
+    now_ = now;
 }
 
 void CortexM0::system_instruction(std::uint32_t first, std::uint32_t second)
@@ -747,7 +765,7 @@ CortexM0::Jump CortexM0::high_register_pc(std::uint32_t pc, std::uint32_t opcode
     case 0:
         return write(dn, read(dn) + read(m));
     case 1:
-        Alu{n_, z_, c_, v_}.sub(read(dn), read(m));
+        Alu{n_of_, z_of_, c_, v_}.sub(read(dn), read(m));
         return Jump{pc + 2, 1};
     case 2:
         return write(dn, read(m));

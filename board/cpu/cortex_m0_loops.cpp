@@ -177,7 +177,7 @@ CortexM0::Cycles CortexM0::fast_forward(const DelayLoop &loop, Cycles arrival)
     if (stop_at_ <= arrival) return arrival;
     const Cycles fit = (stop_at_ - arrival) / loop.period;
     std::uint32_t counter = r_[loop.counter];
-    Flags flags{n_, z_, c_, v_};
+    Flags flags{n(), z(), c_, v_};
     Cycles passes = 0;
     if (loop.condition == kNotEqual && loop.step == 1) {
         // The firmware's kind, counted down by one to the compared value
@@ -210,8 +210,7 @@ CortexM0::Cycles CortexM0::fast_forward(const DelayLoop &loop, Cycles arrival)
                              values.data(), loop.stores, arrival + (passes - 1) * loop.period + loop.last_store};
     if (!bus_.may_fast_forward(skip)) return arrival;
     r_[loop.counter] = counter;
-    n_ = flags.n;
-    z_ = flags.z;
+    set_nz(flags.n, flags.z);
     c_ = flags.c;
     v_ = flags.v;
     now_ += passes * loop.period;

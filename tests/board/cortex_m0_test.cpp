@@ -236,6 +236,40 @@ TEST_F(CoreTest, BusAccessEndsTheBatchAndHappensAtTheInstructionsFirstCycle)
     EXPECT_EQ(core.reg(1), 0x1234u);
 }
 
+// Word stores to output latches the Bus has granted are the core's own:
+// set/reset, reset and write as a port's registers do, none reaching the
+// Bus nor ending the batch; a halfword store and anything after the grant
+// is taken back go to the Bus.
+TEST_F(CoreTest, GrantedOutputLatchesTakeWordStoresWithoutTheBus)
+{
+    std::uint32_t latch = 0x0003;
+    CortexM0::QuietOutput output{kPeripherals + 0x14, kPeripherals + 0x18, kPeripherals + 0x28, &latch};
+    boot({op::str(1, 0, 0x18), op::str(2, 0, 0x28), op::strh(3, 0, 0x18), op::str(3, 0, 0x14), op::bkpt(1),
+          op::str(1, 0, 0x18), op::bkpt(2)});
+    core.set_bus_ends_batch(false);
+    core.set_quiet_outputs({output, CortexM0::QuietOutput{}});
+    core.set_reg(0, kPeripherals);
+    core.set_reg(1, 0x00010004); // set pin 2, reset pin 0
+    core.set_reg(2, 0x0002);     // reset pin 1
+    core.set_reg(3, 0x00012345);
+    EXPECT_EQ(core.run(core.now() + 100), Stop::Breakpoint);
+    EXPECT_EQ(latch, 0x2345u);
+    ASSERT_EQ(bus.log.size(), 1u);
+    EXPECT_EQ(bus.log[0].size, 2u);
+    EXPECT_EQ(core.now(), 8u); // the stores' cycles as on the Bus
+
+    latch = 0x0003;
+    core.set_reg(15, kCode + 10); // past the BKPT: the grant still holds
+    core.run(core.now() + 100);
+    EXPECT_EQ(latch, 0x0006u);
+    core.clear_quiet_outputs();
+    core.set_reg(15, kCode + 10);
+    core.run(core.now() + 100);
+    EXPECT_EQ(latch, 0x0006u);
+    ASSERT_EQ(bus.log.size(), 2u);
+    EXPECT_EQ(bus.log[1].address, kPeripherals + 0x18);
+}
+
 TEST_F(CoreTest, FlashWritesGoToTheBusAndLeaveFlashAlone)
 {
     boot({op::strh(1, 0, 0)});
@@ -271,6 +305,26 @@ TEST_F(CoreTest, StraightCodeRunsOnInRamAndOffTheEndOfFlash)
     EXPECT_EQ(core.pc(), handler(kHardFault));
     EXPECT_EQ(core.reg(1), 8u);
     EXPECT_EQ(stacked_pc(), kFlashEnd);
+}
+
+// A BL in flash is decoded as a whole: changing either half changes where
+// it goes.
+TEST_F(CoreTest, BlFollowsAChangeToEitherHalf)
+{
+    boot(op::kBlNext); // to kCode + 4
+    EXPECT_EQ(step(), 4u);
+    EXPECT_EQ(core.pc(), kCode + 4);
+    EXPECT_EQ(core.reg(14), (kCode + 4) | 1);
+
+    core.poke(kCode + 2, 0xF804, 2); // second half: 8 bytes further
+    core.set_reg(15, kCode);
+    step();
+    EXPECT_EQ(core.pc(), kCode + 12);
+
+    core.poke(kCode, 0xF7FF, 2); // first half: 4 KiB back
+    core.set_reg(15, kCode);
+    step();
+    EXPECT_EQ(core.pc(), kCode + 12 - 0x1000);
 }
 
 TEST_F(CoreTest, FlashIsSeenAtAddressZero)
