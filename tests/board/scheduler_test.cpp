@@ -25,7 +25,7 @@ struct Log {
 struct Numbered {
     Log *log;
     int number;
-    void note() { log->note(std::to_string(number)); }
+    void note() const { log->note(std::to_string(number)); }
 };
 
 // A mix of function and plain events; `cancel` names one to cancel.
