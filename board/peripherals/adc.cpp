@@ -138,6 +138,8 @@ void Adc::stop_conversions()
 
 std::uint32_t Adc::read(std::uint32_t offset, unsigned size)
 {
+    // The interrupt handler reads ISR, then DR, for every sample.
+    if (offset == kIsr) return isr_;
     if (offset == kDr) {
         isr_ &= ~kEoc; // reading the data clears end of conversion
         update_irq();

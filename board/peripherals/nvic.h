@@ -36,6 +36,8 @@ public:
     // pending that is enabled and not active. Inline, for the checks the
     // CPUs make at every register access.
     bool ready() const { return (pending_ & enabled_ & ~active_) != 0 || (systick_pending_ && !systick_active_); }
+    // Inline, with next_to_take(): the host build's CPU takes an interrupt
+    // for every ADC sample.
     int priority_of(int exception) const;
     void activate(int exception);
     void deactivate(int exception);
@@ -69,5 +71,57 @@ private:
     bool systick_pending_ = false, systick_active_ = false;
     Scb scb_{*this};
 };
+
+inline int Nvic::priority_of(int exception) const
+{
+    if (exception == kSysTickException) {
+        return systick_priority();
+    }
+    return priority_[exception - kIrqBase];
+}
+
+inline int Nvic::next_to_take(int current_priority) const
+{
+    int best = -1;
+    int best_priority = current_priority;
+    if (systick_pending_ && !systick_active_ && priority_of(kSysTickException) < best_priority) {
+        best = kSysTickException;
+        best_priority = priority_of(kSysTickException);
+    }
+    // Only the lines that are ready, lowest number first.
+    for (std::uint32_t ready = pending_ & enabled_ & ~active_; ready != 0; ready &= ready - 1) {
+        const int irq = __builtin_ctz(ready);
+        if (priority_[irq] < best_priority) {
+            best = kIrqBase + irq;
+            best_priority = priority_[irq];
+        }
+    }
+    return best;
+}
+
+inline void Nvic::activate(int exception)
+{
+    if (exception == kSysTickException) {
+        systick_pending_ = false;
+        systick_active_ = true;
+        return;
+    }
+    const std::uint32_t bit = 1u << (exception - kIrqBase);
+    pending_ &= ~bit;
+    active_ |= bit;
+}
+
+inline void Nvic::deactivate(int exception)
+{
+    if (exception == kSysTickException) {
+        systick_active_ = false;
+        return;
+    }
+    const std::uint32_t bit = 1u << (exception - kIrqBase);
+    active_ &= ~bit;
+    if (level_ & bit) {
+        pending_ |= bit; // the line is still asserted: the handler runs again
+    }
+}
 
 } // namespace sim

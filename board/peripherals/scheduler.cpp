@@ -39,6 +39,14 @@ Scheduler::EventId Scheduler::schedule_at(Cycles when, std::function<void()> act
 
 Scheduler::EventId Scheduler::schedule_at(Cycles when, Callback callback, void *context)
 {
+    for (Entry &p : places_) {
+        if (p.id == kFree) {
+            const EventId id = next_id_++;
+            p = Entry{std::max(when, now_), id, callback, context, kNoSlot, true};
+            if (p.when < next_due_) next_due_ = p.when;
+            return id;
+        }
+    }
     return add(when, callback, context, kNoSlot);
 }
 
@@ -47,6 +55,12 @@ void Scheduler::cancel(EventId id)
     // Few events are pending at a time: a look at each is quick. An event
     // that has already run, or was cancelled before, is not found.
     if (id == 0) return;
+    for (Entry &p : places_) {
+        if (p.id == id) {
+            p.live = false;
+            return;
+        }
+    }
     for (Entry &e : queue_) {
         if (e.id == id && e.live) {
             e.live = false;
@@ -58,10 +72,25 @@ void Scheduler::cancel(EventId id)
 
 void Scheduler::run_events_to(Cycles until)
 {
-    // Each event runs at its own time, in the queue's order; one that an
-    // action schedules for the time being (or earlier) runs before time
-    // moves on.
-    while (!queue_.empty() && queue_.back().when <= until) {
+    // Each event runs at its own time, in (when, id) order over the places
+    // and the queue; one that an action schedules for the time being (or
+    // earlier) runs before time moves on. next_due_ tells at once whether
+    // any event is due.
+    while (next_due_ <= until) {
+        // A free place is due never, after every event.
+        Entry &place = places_[before(places_[1], places_[0]) ? 1 : 0];
+        if (queue_.empty() || before(place, queue_.back())) {
+            if (place.id == kFree) break;
+            const Callback callback = place.callback;
+            void *const context = place.context;
+            const bool live = place.live;
+            now_ = std::max(now_, place.when);
+            place.when = kNever;
+            place.id = kFree;
+            queue_changed();
+            if (live) callback(context);
+            continue;
+        }
         const Entry e = queue_.back();
         queue_.pop_back();
         queue_changed();

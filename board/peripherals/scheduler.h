@@ -1,6 +1,8 @@
 // Virtual time of the board and the events that come due in it.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -49,9 +51,9 @@ public:
     }
     void cancel(EventId id);
 
-    bool has_events() const { return !queue_.empty(); }
+    bool has_events() const { return !queue_.empty() || places_[0].id != kFree || places_[1].id != kFree; }
     // Time of the earliest pending event; only meaningful when has_events().
-    Cycles next_event_time() const { return queue_.back().when; }
+    Cycles next_event_time() const { return next_due_; }
     // The same, or the largest Cycles when no event is pending.
     Cycles next_due() const { return next_due_; }
 
@@ -71,7 +73,7 @@ public:
     // a CPU that waits for an event calls it for every one.
     void advance_to_next_event()
     {
-        if (!queue_.empty()) run_events_to(next_due_);
+        if (has_events()) run_events_to(next_due_);
     }
 
 private:
@@ -90,8 +92,14 @@ private:
     EventId add(Cycles when, Callback callback, void *context, std::uint32_t slot);
     std::uint32_t take_slot();
     void run_events_to(Cycles until);
-    // Keeps next_due_ in step with the queue's back.
-    void queue_changed() { next_due_ = queue_.empty() ? kNever : queue_.back().when; }
+    // Keeps next_due_ in step with the queue's back and the places.
+    void queue_changed()
+    {
+        const Cycles places = std::min(places_[0].when, places_[1].when);
+        next_due_ = queue_.empty() ? places : std::min(places, queue_.back().when);
+    }
+    // Whether `a` runs before `b`.
+    static bool before(const Entry &a, const Entry &b) { return a.when < b.when || (a.when == b.when && a.id < b.id); }
 
     static constexpr Cycles kNever = ~Cycles{0};
     static constexpr std::uint32_t kNoSlot = ~std::uint32_t{0};
@@ -99,6 +107,14 @@ private:
     Cycles now_ = 0;
     EventId next_id_ = 1;
     std::vector<Entry> queue_; // by (when, id), latest first
+    // Plain-function events wait here first, one to a place (id kFree and
+    // when kNever: free), and in the queue only when both are taken: the two
+    // sources that schedule one every few hundred cycles (the timer's
+    // overflow, the ADC's conversion) then skip the queue's insert. The
+    // order is (when, id) across places and queue alike.
+    static constexpr EventId kFree = ~EventId{0};
+    static constexpr Entry kFreePlace{kNever, kFree, nullptr, nullptr, kNoSlot, false};
+    std::array<Entry, 2> places_{kFreePlace, kFreePlace};
     // The time of the queue's back, kNever when it is empty: advance_to()
     // tests one word.
     Cycles next_due_ = kNever;

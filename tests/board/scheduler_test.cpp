@@ -21,6 +21,13 @@ struct Log {
     void note_c() { note("c"); }
 };
 
+// One of several plain events, which notes its number.
+struct Numbered {
+    Log *log;
+    int number;
+    void note() const { log->note(std::to_string(number)); }
+};
+
 // A mix of function and plain events; `cancel` names one to cancel.
 std::string run_mix(const std::string &cancel)
 {
@@ -75,6 +82,37 @@ TEST(Scheduler, ACancelledEventStillMarksItsTime)
     EXPECT_EQ(log.text, "late@50 ");
     EXPECT_FALSE(sched.has_events());
     EXPECT_EQ(sched.next_due(), ~Cycles{0});
+}
+
+// Plain events beyond the few kept apart from the rest, with ties and one
+// cancelled, keep the order of time and then of scheduling.
+TEST(Scheduler, ManyPlainEventsKeepTheirOrder)
+{
+    const struct {
+        int cancel;
+        const char *expected;
+    } cases[] = {
+        {-1, "4@5 1@10 3@10 0@20 2@20 "},
+        {1, "4@5 3@10 0@20 2@20 "},
+        {4, "1@10 3@10 0@20 2@20 "},
+        {2, "4@5 1@10 3@10 0@20 "},
+    };
+    for (const auto &c : cases) {
+        Scheduler sched;
+        Log log{sched, ""};
+        const Cycles when[] = {20, 10, 20, 10, 5};
+        Numbered events[5];
+        Scheduler::EventId ids[5];
+        for (int i = 0; i < 5; ++i) {
+            events[i] = {&log, i};
+            ids[i] = sched.call_at<&Numbered::note>(when[i], events[i]);
+        }
+        if (c.cancel >= 0) sched.cancel(ids[c.cancel]);
+        EXPECT_EQ(sched.next_due(), Cycles{5}); // a cancelled event still marks its time
+        sched.advance_to(100);
+        EXPECT_EQ(log.text, c.expected) << "cancelled: " << c.cancel;
+        EXPECT_FALSE(sched.has_events());
+    }
 }
 
 } // namespace
