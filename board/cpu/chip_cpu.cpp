@@ -55,6 +55,7 @@ ChipCpu::ChipCpu(Board &board, ElfImage image)
     rx_byte_f_ = image_->require(kLineFlag.name);
     core_.advance(board_.now());
     core_.reset();
+    name_quiet_outputs();
     // Accesses end a batch only when they changed what the batch must look
     // at (after_access).
     core_.set_bus_ends_batch(false);
@@ -85,6 +86,7 @@ ChipCpu::ChipCpu(Board &board, std::optional<ElfImage> elf, std::uint32_t vector
     });
     core_.advance(board_.now());
     core_.reset();
+    name_quiet_outputs();
     if (vectors != kFlashMemoryBase) {
         // Go to another vector table: its stack pointer and reset handler.
         std::uint32_t sp = 0, pc = 0;
@@ -136,8 +138,8 @@ void ChipCpu::sync_time()
 
 bool ChipCpu::run_until(const std::function<bool()> &done, Cycles until)
 {
-    Scheduler &sched = board_.scheduler();
     done_ = &done;
+    until_ = until;
     while (!done()) {
         if (halted_) break; // a debugger holds the core: no time passes
         if (halt_requested_) {
@@ -146,9 +148,7 @@ bool ChipCpu::run_until(const std::function<bool()> &done, Cycles until)
         }
         if (board_.take_pause_request()) break;
         if (core_.now() >= until) break;
-        Cycles limit = until;
-        if (sched.has_events() && sched.next_event_time() < limit) limit = sched.next_event_time();
-        const CortexM0::Stop stop = core_.run(limit);
+        const CortexM0::Stop stop = core_.run(batch_limit());
         core_.clear_quiet_outputs(); // the board's code runs now
         sync_time();
         try {
@@ -160,6 +160,29 @@ bool ChipCpu::run_until(const std::function<bool()> &done, Cycles until)
     }
     done_ = nullptr;
     return done();
+}
+
+// A batch ends at the run's end or at the next event.
+Cycles ChipCpu::batch_limit() const
+{
+    const Scheduler &sched = board_.scheduler();
+    return sched.has_events() && sched.next_event_time() < until_ ? sched.next_event_time() : until_;
+}
+
+// A batch that reached its limit, most often the time of an event that
+// changes nothing the core looks at (the timer's trigger of a conversion):
+// what run_until does before its next batch is done here, so that the
+// next batch follows inside the core's run. Where run_until would do more
+// or stop (a flash stall, the run's condition or end reached, a pause or
+// halt asked for), the core's run ends instead, and run_until does it: the
+// clock brought up to the core's, done again there, changes nothing.
+Cycles ChipCpu::batch_over()
+{
+    if (done_ == nullptr || flash_stall_pending_) return 0;
+    core_.clear_quiet_outputs(); // the board's code runs now
+    sync_time();
+    if ((*done_)() || halted_ || halt_requested_ || board_.pause_requested() || core_.now() >= until_) return 0;
+    return batch_limit();
 }
 
 void ChipCpu::after_stop(CortexM0::Stop stop)
@@ -340,15 +363,22 @@ bool ChipCpu::quiet_store(std::uint32_t address, std::uint32_t value, unsigned s
     return true;
 }
 
-void ChipCpu::grant_quiet_outputs()
+// The ports' registers, told to the core once (not granted): a grant
+// gives it only the latches.
+void ChipCpu::name_quiet_outputs()
 {
     std::array<CortexM0::QuietOutput, CortexM0::kQuietOutputs> outputs{};
     const std::uint32_t bases[] = {kGpioaBase, kGpiofBase};
     for (std::size_t port = 0; port < outputs.size(); ++port) {
-        outputs[port] = {bases[port] + Gpio::kOdr, bases[port] + Gpio::kBsrr, bases[port] + Gpio::kBrr,
-                         board_.quiet_output_latch(port)};
+        outputs[port] = {bases[port] + Gpio::kOdr, bases[port] + Gpio::kBsrr, bases[port] + Gpio::kBrr, nullptr};
     }
     core_.set_quiet_outputs(outputs);
+}
+
+void ChipCpu::grant_quiet_outputs()
+{
+    static_assert(CortexM0::kQuietOutputs == 2, "GPIOA and GPIOF");
+    core_.set_quiet_latches(board_.quiet_output_latch(0), board_.quiet_output_latch(1));
 }
 
 void ChipCpu::write(std::uint32_t address, std::uint32_t value, unsigned size)

@@ -107,8 +107,11 @@ private:
     void write(std::uint32_t address, std::uint32_t value, unsigned size) override;
     bool quiet_store(std::uint32_t address, std::uint32_t value, unsigned size);
     bool stores_may_be_quiet() const;
+    void name_quiet_outputs();
     void grant_quiet_outputs();
     bool may_fast_forward(const CortexM0::Bus::LoopSkip &loop) override;
+    Cycles batch_over() override;
+    Cycles batch_limit() const;
     // CortexM0::ExceptionSource
     int next_to_take(int execution_priority) override;
     int priority_of(int exception) override;
@@ -136,6 +139,7 @@ private:
     Cycles flash_started_ = 0;
     Cycles flash_stall_cycles_ = 0;
     const std::function<bool()> *done_ = nullptr; // run_until's, while it runs
+    Cycles until_ = 0;                            // run_until's, while it runs
 
     bool debugger_ = false;
     bool halted_ = false;

@@ -69,6 +69,16 @@ public:
         // stores would have. By default never.
         virtual bool may_fast_forward(const LoopSkip & /*loop*/) { return false; }
 
+        // ---- a batch that reached its limit
+        // What the caller of run() would do between two batches, done by the
+        // Bus in place of returning (see ChipCpu::batch_over): the next
+        // batch's limit when all that would have happened before the next
+        // run() has been done and run() would be called with that limit at
+        // once; 0 (or a time not after now()) to end run() with Stop::Limit,
+        // with nothing done that the caller may not do again. By default
+        // run() always ends.
+        virtual Cycles batch_over() { return 0; }
+
     protected:
         ~Bus() = default;
     };
@@ -234,6 +244,14 @@ public:
     {
         quiet_ = outputs;
         quiet_granted_ = outputs[0].latch != nullptr || outputs[1].latch != nullptr;
+    }
+    // The same registers again, granted with these latches (nullptr: that
+    // port's not granted).
+    void set_quiet_latches(std::uint32_t *first, std::uint32_t *second)
+    {
+        quiet_[0].latch = first;
+        quiet_[1].latch = second;
+        quiet_granted_ = first != nullptr || second != nullptr;
     }
     void clear_quiet_outputs() { quiet_granted_ = false; }
 

@@ -849,8 +849,15 @@ CortexM0::Stop CortexM0::run(Cycles limit)
         if (sleep_for_event_) event_ = false;
     }
     limit_ = limit;
-    for (;;) {
-        if (now_ >= limit_) return Stop::Limit;
+    for (bool ran = false;; ran = true) {
+        if (now_ >= limit_) {
+            // After a batch on the fast path, the Bus may let the next one
+            // follow at once.
+            if (!ran || debugging_ || trace_ || locked_up_ || sleeping_) return Stop::Limit;
+            const Cycles next = bus_.batch_over();
+            if (next <= now_) return Stop::Limit;
+            limit_ = next;
+        }
         stopped_ = false;
         stop_at_ = limit_;
         try {

@@ -179,6 +179,7 @@ CortexM0::Cycles CortexM0::fast_forward(const DelayLoop &loop, Cycles arrival)
     std::uint32_t counter = r_[loop.counter];
     Flags flags{n(), z(), c_, v_};
     Cycles passes = 0;
+    bool more = true; // whether a further pass may still take the branch
     if (loop.condition == kNotEqual && loop.step == 1) {
         // The firmware's kind, counted down by one to the compared value
         // (0 without a CMP): the branch is taken until the counter gets
@@ -186,10 +187,11 @@ CortexM0::Cycles CortexM0::fast_forward(const DelayLoop &loop, Cycles arrival)
         const std::uint32_t until = loop.compare ? loop.compare_with : 0;
         const Cycles left = counter - until == 0 ? Cycles{1} << 32 : counter - until;
         passes = std::min(fit, left - 1);
+        more = passes < left - 1; // the one after the counter's last falls through
         counter -= static_cast<std::uint32_t>(passes);
         if (passes != 0) flags = loop.compare ? compare(counter, until) : compare(counter + 1, 1);
     }
-    while (passes < fit) {
+    while (more && passes < fit) {
         const std::uint32_t next = counter - loop.step;
         const Flags f = loop.compare ? compare(next, loop.compare_with) : compare(counter, loop.step);
         if (!holds(loop.condition, f)) break;

@@ -236,6 +236,25 @@ TEST_F(CoreTest, BusAccessEndsTheBatchAndHappensAtTheInstructionsFirstCycle)
     EXPECT_EQ(core.reg(1), 0x1234u);
 }
 
+// A batch that reached its limit asks the Bus for the next one's, and ends
+// the run when there is none (0, or a time already reached); one that
+// ended for any other reason does not ask.
+TEST_F(CoreTest, BatchAtItsLimitGoesOnToTheLimitTheBusGives)
+{
+    boot(Program(40, op::kNop));
+    const Cycles start = core.now();
+    bus.next_limits = {start + 7, start + 7, start + 12};
+    EXPECT_EQ(core.run(start + 3), Stop::Limit);
+    EXPECT_EQ(core.now(), start + 7);
+    EXPECT_EQ(bus.batches_over, (std::vector<Cycles>{start + 3, start + 7}));
+
+    bus.batches_over.clear();
+    bus.next_limits.clear();
+    boot({op::kNop, op::bkpt(1)});
+    EXPECT_EQ(core.run(core.now() + 100), Stop::Breakpoint);
+    EXPECT_TRUE(bus.batches_over.empty());
+}
+
 // Word stores to output latches the Bus has granted are the core's own:
 // set/reset, reset and write as a port's registers do, none reaching the
 // Bus nor ending the batch; a halfword store and anything after the grant

@@ -95,6 +95,16 @@ public:
         if (address == faulting) throw Fault{};
         log.push_back({address, value, size, true, core ? core->now() : 0});
     }
+    // The limits batch_over() gives, one a call (0 once they are used up),
+    // and the core's time at each call.
+    std::vector<Cycles> next_limits;
+    std::vector<Cycles> batches_over;
+    Cycles batch_over() override
+    {
+        batches_over.push_back(core ? core->now() : 0);
+        if (batches_over.size() > next_limits.size()) return 0;
+        return next_limits[batches_over.size() - 1];
+    }
 };
 
 // Pending exceptions with priorities; ties go to the lower number.
