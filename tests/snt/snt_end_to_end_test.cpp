@@ -384,7 +384,8 @@ TEST_F(SntEndToEnd, AStopSignalStopsTheVirtualDeviceToo)
             const int null = open("/dev/null", O_RDWR);
             dup2(null, 1);
             dup2(null, 2);
-            execl(exe.c_str(), exe.c_str(), "sweep", "--start", "1M", "--stop", "100M", "--points", "2000",
+            // Long enough on the board's clock to be under way at the signal however fast the virtual board runs.
+            execl(exe.c_str(), exe.c_str(), "sweep", "--start", "1M", "--stop", "100M", "--points", "200000",
                   static_cast<char *>(nullptr));
             _exit(127);
         }
