@@ -8,6 +8,7 @@
 // The first byte of an input sets the scene: whether the tester is
 // connected, and whether a sweep has started, measured some or all of its
 // points, or been stopped. The rest is what the connection sends.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -144,9 +145,12 @@ void check_answer(const std::string &request, const std::string &answer)
             ? std::string()
             : head.substr(at + name.size() + 4, head.find("\r\n", at + 2) - at - name.size() - 4);
     };
-    // (What the parser takes for the method: a HEAD is answered without its
-    // body, even when the rest of its request line is refused.)
-    const bool head_only = request.rfind("HEAD", 0) == 0 && request.find_first_of(" \r\n") == 4;
+    // (What the parser takes for the method, blanks before it skipped: a HEAD
+    // is answered without its body, even when the rest of its request line is
+    // refused.)
+    const auto method = std::min(request.find_first_not_of(" \t"), request.size());
+    const bool head_only =
+        request.compare(method, 4, "HEAD") == 0 && request.find_first_of(" \t\r\n", method) == method + 4;
     if (header("Transfer-Encoding") == "chunked") {
         if (status != 200 || header("Content-Type") != "text/event-stream")
             fail("a chunked answer that is not an event stream", request, answer);
