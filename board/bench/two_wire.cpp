@@ -31,14 +31,14 @@ inline void TwoWireDecoder::apply(bool scl, bool sda)
     if (scl != scl_) set_scl(scl);
 }
 
-void TwoWireDecoder::follow(Gpio &port)
+void TwoWireDecoder::follow(Gpio &port, Gpio::ListenerKind kind)
 {
     port_ = &port;
     feed_levels();
     // The port's present levels, not the one that changed: inside a nested
     // notification the other pin may already have moved.
     port.on_change([](void *decoder, int, Level) { static_cast<TwoWireDecoder *>(decoder)->feed_levels(); }, this,
-                   1u << kSclPin | 1u << kSdaPin);
+                   1u << kSclPin | 1u << kSdaPin, kind);
 }
 
 void TwoWireDecoder::feed_levels()

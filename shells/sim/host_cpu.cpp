@@ -18,6 +18,13 @@ static_assert(snt_host::kExceptionCount == kExceptionCount, "one vector per exce
 // several places and is not.)
 constexpr int kPollRepeats = 2;
 
+// A quiet store to a port whose listeners are bus devices only
+// (snt_host::kHandedPorts): as the Port's write does it.
+void store_to_port(void *port, std::uint32_t offset, std::uint32_t value)
+{
+    static_cast<Gpio *>(port)->write_output_data(offset, value);
+}
+
 } // namespace
 
 HostCpu::HostCpu(Board &board, const std::string &module_path)
@@ -174,7 +181,10 @@ void HostCpu::after_read(const void *site, std::uint32_t address, std::uint32_t 
 // and the first store after a read goes through the Port and opens them.)
 // An interrupt handler's writes open them too, so they are closed again
 // when it returns. Most writes are of this kind: the firmware's delay loops
-// toggle PA2, which nothing watches.
+// toggle PA2, which nothing watches. The stores to the synthesizer's bus
+// pins are quiet too while only bus devices listen to them, which go by the
+// levels alone: the module hands each one to the port at once
+// (store_to_port), the board's time lagging behind as for the others.
 inline __attribute__((always_inline)) void HostCpu::close_quiet()
 {
     snt_host::QuietStores &q = *quiet_;
@@ -203,6 +213,15 @@ inline __attribute__((always_inline)) void HostCpu::open_quiet()
     }
     const Cycles attention = std::min(sched_.next_due(), pause_at_);
     for (std::size_t port = 0; port < quiet_latches_.size(); ++port) {
+        if (snt_host::kHandedPorts[port]) {
+            quiet_latches_[port] = nullptr;
+            if (Gpio *gpio = board_.bus_output_port(port)) {
+                q.hand_over[port] = &store_to_port;
+                q.hand_over_context[port] = gpio;
+                q.attention[port] = attention;
+            }
+            continue;
+        }
         std::uint32_t *latch = board_.quiet_output_latch(port);
         quiet_latches_[port] = latch;
         if (latch != nullptr) {

@@ -95,8 +95,16 @@ __attribute__((always_inline)) inline bool host_quiet_store(const void *cell, T 
     if (end >= q.attention[port]) {
         return false;
     }
-    uint32_t      &odr = q.odr[port];
-    const uint32_t v   = static_cast<uint32_t>(value);
+    const uint32_t v = static_cast<uint32_t>(value);
+    if (snt_host::kHandedPorts[port]) {
+        if (offset != 0x18 && offset != 0x28 && offset != 0x14) {
+            return false;
+        }
+        q.now = end;
+        q.hand_over[port](q.hand_over_context[port], offset, v);
+        return true;
+    }
+    uint32_t &odr = q.odr[port];
     if (offset == 0x18) { /* BSRR */
         odr = ((odr & ~(v >> 16)) | v) & 0xFFFFu;
     } else if (offset == 0x28) { /* BRR */
