@@ -77,15 +77,19 @@ bool HostCpu::waiting_for_line() const
 
 // The per-access steps are inlined into read() and write(): the firmware
 // makes ten thousand accesses a point, nearly all of them with nothing due.
-inline __attribute__((always_inline)) void HostCpu::maybe_pause()
+inline __attribute__((always_inline)) bool HostCpu::maybe_pause()
 {
-    if (!fiber_ || !fiber_->inside()) return; // a test calling the firmware itself
+    if (!fiber_ || !fiber_->inside()) return false; // a test calling the firmware itself
     if (board_.pause_requested()) {
         board_.take_pause_request();
         fiber_->yield();
-    } else if (sched_.now() >= pause_at_ || (done_ != nullptr && (*done_)())) {
-        fiber_->yield();
+        return true;
     }
+    if (sched_.now() >= pause_at_ || (done_ != nullptr && (*done_)())) {
+        fiber_->yield();
+        return true;
+    }
+    return false;
 }
 
 // ------------------------------------------------------------- the core side
@@ -265,11 +269,18 @@ void HostCpu::wait_hint(const volatile void *watched)
 void HostCpu::wait_for_change(const volatile std::uint32_t *word)
 {
     const std::uint32_t before = *word;
+    // Whether the interrupts and the word are to be looked at before the
+    // next event: at the start, and after the run paused (the board may have
+    // been changed meanwhile). Otherwise they were just looked at, after the
+    // last event, and nothing has happened since.
+    bool look = true;
     for (;;) {
-        if (board_.nvic().ready()) take_interrupts();
-        if (*word != before) {
-            maybe_pause();
-            return;
+        if (look) {
+            if (board_.nvic().ready()) take_interrupts();
+            if (*word != before) {
+                maybe_pause();
+                return;
+            }
         }
         if (depth_ == 0 && word == parts_->line_flag) {
             main_loop_waiting_ = true;
@@ -279,7 +290,7 @@ void HostCpu::wait_for_change(const volatile std::uint32_t *word)
         }
         skip_to_next_event();
         if (board_.nvic().ready()) take_interrupts();
-        maybe_pause();
+        look = maybe_pause();
         if (*word != before) return;
     }
 }

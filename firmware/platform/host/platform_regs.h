@@ -74,7 +74,8 @@ static_assert(sizeof(snt_host::QuietStores::odr) / sizeof(uint32_t) ==
               "a latch and an attention cycle for each fixed window");
 
 /* A word store the board has opened to the firmware (QuietStores): made
-   here, with no call. False, with nothing done, for any other store. The
+   here, with no call, or for a port in kHandedPorts handed to the board
+   with one plain call. False, with nothing done, for any other store. The
    output data registers and what a store to each does to ODR are the
    chip's: BSRR's set half wins over its reset half for a pin in both. */
 template <typename T>
