@@ -147,7 +147,15 @@ private:
         }
         notify();
     }
-    void notify();
+    // Inline: the synthesizer's bus changes a pin some 600 times a point.
+    void notify()
+    {
+        if (notifying_) {
+            again_ = true;
+            return;
+        }
+        notify_changes();
+    }
     void notify_changes();
 
     char letter_;
