@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "board_fixture.h"
 
