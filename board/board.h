@@ -105,10 +105,12 @@ public:
         // every access.
         Anything,
         // Only what an event, an interrupt or a register access other than
-        // a store to the output data of a GPIO port that nobody listens to
-        // can change (a line sent, the firmware idle, the flash programmed):
-        // not the time, the access count or the firmware's memory. The host
-        // build then need not test it after such stores.
+        // a store to the output data of a GPIO port that nobody but bus
+        // devices listens to can change (a line sent, the firmware idle, the
+        // flash programmed): not the time, the access count, the firmware's
+        // memory or the state of a bus device (Gpio::ListenerKind::BusDevice,
+        // the synthesizer). The host build then need not test it after such
+        // stores.
         BoardState,
     };
     // Runs the CPU until `done` holds or `max_cycles` of virtual time have
@@ -221,6 +223,16 @@ public:
         const Mapping &m = gpio_mappings_[port];
         Gpio &gpio = *static_cast<Gpio *>(m.device);
         return clocked(m) && !gpio.listened() ? gpio.output_latch() : nullptr;
+    }
+    // GPIOA (0) or GPIOF (1) while a word store to its output data
+    // (Gpio::write_output_data) changes nothing but the port and the bus
+    // devices that listen to it, which keep no time: the port is clocked and
+    // only bus devices, if any, listen to it. nullptr otherwise.
+    Gpio *bus_output_port(std::size_t port)
+    {
+        const Mapping &m = gpio_mappings_[port];
+        Gpio &gpio = *static_cast<Gpio *>(m.device);
+        return clocked(m) && gpio.only_bus_devices_listen() ? &gpio : nullptr;
     }
     // A pause has been asked for and not yet taken.
     bool pause_requested() const { return pause_requested_; }

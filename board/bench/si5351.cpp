@@ -35,7 +35,8 @@ Si5351Model::Si5351Model(Gpio &port, double xtal_hz) : port_(port), decoder_(*th
 {
     for (int n = 0; n < 8; ++n) regs_[reg_index(kClkControl + n)] = kClkPdn;
     regs_[kXtalLoad] = 0xD2;
-    decoder_.follow(port_);
+    // The model keeps no time and drives nothing but SDA.
+    decoder_.follow(port_, Gpio::ListenerKind::BusDevice);
 }
 
 int Si5351Model::pll_resets(int pll) const

@@ -86,7 +86,10 @@ public:
     std::uint8_t reg(int n) const { return regs_.at(static_cast<std::size_t>(n)); }
     // PLL resets requested through register 177 (pll 0 = A, 1 = B).
     int pll_resets(int pll) const;
-    // Called after every register the device stores from the bus.
+    // Called after every register the device stores from the bus, from
+    // inside the firmware's store to a bus pin, where the board's time may
+    // lag behind the CPU's (Gpio::ListenerKind::BusDevice): `cb` must not
+    // read the time or change anything on the board.
     void on_register_write(std::function<void(int reg, std::uint8_t value)> cb) { on_write_ = std::move(cb); }
 
     // ---- the crystal

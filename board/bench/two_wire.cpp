@@ -24,21 +24,14 @@ void TwoWireDecoder::apply_pending()
     }
 }
 
-inline void TwoWireDecoder::apply(bool scl, bool sda)
-{
-    if (scl != scl_ && !scl) set_scl(false);
-    if (sda != sda_) set_sda(sda);
-    if (scl != scl_) set_scl(scl);
-}
-
-void TwoWireDecoder::follow(Gpio &port)
+void TwoWireDecoder::follow(Gpio &port, Gpio::ListenerKind kind)
 {
     port_ = &port;
     feed_levels();
     // The port's present levels, not the one that changed: inside a nested
     // notification the other pin may already have moved.
     port.on_change([](void *decoder, int, Level) { static_cast<TwoWireDecoder *>(decoder)->feed_levels(); }, this,
-                   1u << kSclPin | 1u << kSdaPin);
+                   1u << kSclPin | 1u << kSdaPin, kind);
 }
 
 void TwoWireDecoder::feed_levels()
@@ -48,7 +41,7 @@ void TwoWireDecoder::feed_levels()
     on_levels(!((low >> kSclPin) & 1u), !((low >> kSdaPin) & 1u));
 }
 
-void TwoWireDecoder::set_sda(bool high)
+inline __attribute__((always_inline)) void TwoWireDecoder::set_sda(bool high)
 {
     sda_ = high;
     if (!scl_) return; // data changing in the low phase of the clock
@@ -65,7 +58,7 @@ void TwoWireDecoder::set_sda(bool high)
     }
 }
 
-void TwoWireDecoder::set_scl(bool high)
+inline __attribute__((always_inline)) void TwoWireDecoder::set_scl(bool high)
 {
     scl_ = high;
     if (high) {
@@ -86,6 +79,14 @@ void TwoWireDecoder::set_scl(bool high)
         }
         listener_.on_scl_fall(bit);
     }
+}
+
+// Every line change goes through here: set_sda() and set_scl() are inlined.
+inline void TwoWireDecoder::apply(bool scl, bool sda)
+{
+    if (scl != scl_ && !scl) set_scl(false);
+    if (sda != sda_) set_sda(sda);
+    if (scl != scl_) set_scl(scl);
 }
 
 } // namespace sim

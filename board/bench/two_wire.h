@@ -65,8 +65,10 @@ public:
 
     // Follows the bus pins of `port`: feeds the decoder the port's present
     // levels on every change of either pin (Floating counts as high). The
-    // decoder must live as long as the port.
-    void follow(Gpio &port);
+    // decoder must live as long as the port. A decoder whose listener is a
+    // device that goes by the bus alone (Gpio::ListenerKind::BusDevice)
+    // follows it as one.
+    void follow(Gpio &port, Gpio::ListenerKind kind = Gpio::ListenerKind::Observer);
 
     bool scl() const { return scl_; }
     bool sda() const { return sda_; }

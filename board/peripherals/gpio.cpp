@@ -97,19 +97,9 @@ Level Gpio::level(int pin) const
 // Listeners hear every change in the order it happened: a change that a
 // listener causes (a device answering a clock edge) is delivered only after
 // every listener has heard the change that caused it.
-void Gpio::notify()
-{
-    if (notifying_) {
-        again_ = true;
-        return;
-    }
-    notifying_ = true;
-    notify_changes();
-    notifying_ = false;
-}
-
 void Gpio::notify_changes()
 {
+    notifying_ = true;
     do {
         again_ = false;
         // Pins in ascending order, skipping those whose inputs did not change.
@@ -134,6 +124,7 @@ void Gpio::notify_changes()
             }
         }
     } while (again_);
+    notifying_ = false;
 }
 
 void Gpio::set_external(int pin, External e)

@@ -57,6 +57,8 @@ public:
 
     // Someone hears this port's pin changes (on_change).
     bool listened() const { return !listeners_.empty(); }
+    // Every listener, if any, is a BusDevice.
+    bool only_bus_devices_listen() const { return observers_ == 0; }
 
     Level level(int pin) const;
     void set_external(int pin, External e);
@@ -64,14 +66,28 @@ public:
     // bit a pin; all of them by default) changes.
     void on_change(std::function<void(int, Level)> cb, std::uint32_t pins = 0xFFFFu)
     {
-        add_listener(Listener{pins, nullptr, nullptr, std::move(cb)});
+        add_listener(Listener{pins, nullptr, nullptr, std::move(cb)}, ListenerKind::Observer);
     }
+    // What a listener does with a change it hears.
+    enum class ListenerKind : std::uint8_t {
+        // Anything: it may read the board's time, raise an interrupt,
+        // schedule an event, ask the CPU to pause.
+        Observer,
+        // A device on the port's pins: it goes by the levels alone, reads
+        // nothing else of the board (not the time) and changes nothing but
+        // its own state and the outside connections of this port's pins
+        // (set_external). A CPU may then hand it stores to the output data
+        // while its own clock runs ahead of the board's (the host build's
+        // quiet stores), one by one and in order.
+        BusDevice,
+    };
     // The same with a plain function of a pointer, cheaper to call: for a
     // listener that hears every edge of the synthesizer's bus.
     using ChangeCallback = void (*)(void *context, int pin, Level level);
-    void on_change(ChangeCallback callback, void *context, std::uint32_t pins = 0xFFFFu)
+    void on_change(ChangeCallback callback, void *context, std::uint32_t pins = 0xFFFFu,
+                   ListenerKind kind = ListenerKind::Observer)
     {
-        add_listener(Listener{pins, callback, context, {}});
+        add_listener(Listener{pins, callback, context, {}}, kind);
     }
     // The pins that are low, one bit a pin (a pin neither low nor high
     // floats): level(pin) == Level::Low for each of them.
@@ -131,7 +147,15 @@ private:
         }
         notify();
     }
-    void notify();
+    // Inline: the synthesizer's bus changes a pin some 600 times a point.
+    void notify()
+    {
+        if (notifying_) {
+            again_ = true;
+            return;
+        }
+        notify_changes();
+    }
     void notify_changes();
 
     char letter_;
@@ -158,8 +182,9 @@ private:
         void *context;
         std::function<void(int, Level)> cb;
     };
-    void add_listener(Listener listener)
+    void add_listener(Listener listener, ListenerKind kind)
     {
+        if (kind == ListenerKind::Observer) ++observers_;
         if (listeners_.empty()) {
             levels_ = levels(); // the levels the first listener starts from
             dirty_ = 0;
@@ -169,6 +194,7 @@ private:
     }
     std::vector<Listener> listeners_;
     std::uint32_t watched_ = 0; // the pins some listener watches
+    std::size_t observers_ = 0; // listeners that are not bus devices
     bool notifying_ = false, again_ = false;
 };
 

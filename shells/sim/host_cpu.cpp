@@ -18,6 +18,13 @@ static_assert(snt_host::kExceptionCount == kExceptionCount, "one vector per exce
 // several places and is not.)
 constexpr int kPollRepeats = 2;
 
+// A quiet store to a port whose listeners are bus devices only
+// (snt_host::kHandedPorts): as the Port's write does it.
+void store_to_port(void *port, std::uint32_t offset, std::uint32_t value)
+{
+    static_cast<Gpio *>(port)->write_output_data(offset, value);
+}
+
 } // namespace
 
 HostCpu::HostCpu(Board &board, const std::string &module_path)
@@ -70,15 +77,19 @@ bool HostCpu::waiting_for_line() const
 
 // The per-access steps are inlined into read() and write(): the firmware
 // makes ten thousand accesses a point, nearly all of them with nothing due.
-inline __attribute__((always_inline)) void HostCpu::maybe_pause()
+inline __attribute__((always_inline)) bool HostCpu::maybe_pause()
 {
-    if (!fiber_ || !fiber_->inside()) return; // a test calling the firmware itself
+    if (!fiber_ || !fiber_->inside()) return false; // a test calling the firmware itself
     if (board_.pause_requested()) {
         board_.take_pause_request();
         fiber_->yield();
-    } else if (sched_.now() >= pause_at_ || (done_ != nullptr && (*done_)())) {
-        fiber_->yield();
+        return true;
     }
+    if (sched_.now() >= pause_at_ || (done_ != nullptr && (*done_)())) {
+        fiber_->yield();
+        return true;
+    }
+    return false;
 }
 
 // ------------------------------------------------------------- the core side
@@ -174,7 +185,10 @@ void HostCpu::after_read(const void *site, std::uint32_t address, std::uint32_t 
 // and the first store after a read goes through the Port and opens them.)
 // An interrupt handler's writes open them too, so they are closed again
 // when it returns. Most writes are of this kind: the firmware's delay loops
-// toggle PA2, which nothing watches.
+// toggle PA2, which nothing watches. The stores to the synthesizer's bus
+// pins are quiet too while only bus devices listen to them, which go by the
+// levels alone: the module hands each one to the port at once
+// (store_to_port), the board's time lagging behind as for the others.
 inline __attribute__((always_inline)) void HostCpu::close_quiet()
 {
     snt_host::QuietStores &q = *quiet_;
@@ -203,6 +217,15 @@ inline __attribute__((always_inline)) void HostCpu::open_quiet()
     }
     const Cycles attention = std::min(sched_.next_due(), pause_at_);
     for (std::size_t port = 0; port < quiet_latches_.size(); ++port) {
+        if (snt_host::kHandedPorts[port]) {
+            quiet_latches_[port] = nullptr;
+            if (Gpio *gpio = board_.bus_output_port(port)) {
+                q.hand_over[port] = &store_to_port;
+                q.hand_over_context[port] = gpio;
+                q.attention[port] = attention;
+            }
+            continue;
+        }
         std::uint32_t *latch = board_.quiet_output_latch(port);
         quiet_latches_[port] = latch;
         if (latch != nullptr) {
@@ -246,11 +269,18 @@ void HostCpu::wait_hint(const volatile void *watched)
 void HostCpu::wait_for_change(const volatile std::uint32_t *word)
 {
     const std::uint32_t before = *word;
+    // Whether the interrupts and the word are to be looked at before the
+    // next event: at the start, and after the run paused (the board may have
+    // been changed meanwhile). Otherwise they were just looked at, after the
+    // last event, and nothing has happened since.
+    bool look = true;
     for (;;) {
-        if (board_.nvic().ready()) take_interrupts();
-        if (*word != before) {
-            maybe_pause();
-            return;
+        if (look) {
+            if (board_.nvic().ready()) take_interrupts();
+            if (*word != before) {
+                maybe_pause();
+                return;
+            }
         }
         if (depth_ == 0 && word == parts_->line_flag) {
             main_loop_waiting_ = true;
@@ -260,7 +290,7 @@ void HostCpu::wait_for_change(const volatile std::uint32_t *word)
         }
         skip_to_next_event();
         if (board_.nvic().ready()) take_interrupts();
-        maybe_pause();
+        look = maybe_pause();
         if (*word != before) return;
     }
 }

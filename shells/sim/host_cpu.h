@@ -78,7 +78,8 @@ private:
     PollState &poll_state() { return poll_states_[depth_]; }
     void after_read(const void *site, std::uint32_t address, std::uint32_t value);
     void skip_to_next_event();
-    void maybe_pause();
+    // True when the run paused (the fiber yielded and has been resumed).
+    bool maybe_pause();
     void stall_while_flash_busy();
 
     Board &board_;

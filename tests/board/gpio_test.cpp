@@ -94,5 +94,23 @@ TEST(GpioModel, PlainFunctionListenersHearWhatOthersHear)
     }
 }
 
+// A port is left to bus devices only while every listener it has is one:
+// the first observer, whatever its form, ends that for good.
+TEST(GpioModel, OnlyBusDevicesListenUntilAnObserverDoes)
+{
+    Gpio port('F', 0, 0);
+    port.reset();
+    EXPECT_TRUE(port.only_bus_devices_listen()) << "nobody listens";
+    const Gpio::ChangeCallback ignore = [](void *, int, sim::Level) {};
+    port.on_change(ignore, nullptr, 0x3u, Gpio::ListenerKind::BusDevice);
+    EXPECT_TRUE(port.only_bus_devices_listen() && port.listened()) << "a bus device";
+    port.on_change(ignore, nullptr, 0x1u);
+    EXPECT_FALSE(port.only_bus_devices_listen()) << "a plain function, by default an observer";
+    Gpio other('A', 0, 0);
+    other.reset();
+    other.on_change([](int, sim::Level) {});
+    EXPECT_FALSE(other.only_bus_devices_listen()) << "a std::function";
+}
+
 } // namespace
 } // namespace snt_test

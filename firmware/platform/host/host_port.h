@@ -44,7 +44,14 @@ constexpr uint64_t kAccessCycles = 2;
    copying each quiet port's output latch into `odr` and setting its
    `attention` above `now`, and closes them (attention 0) at the start of
    the next Port call, when it takes over the time they have moved on,
-   counts the stores from it and copies the latches back. */
+   counts the stores from it and copies the latches back.
+
+   A port whose pins carry a bus (kHandedPorts) is listened to by the
+   devices on it, which hear every edge but keep no time: while its stores
+   are open each of them is handed to the board at once (`hand_over`),
+   without the Port's checks, and `odr` is not used. */
+constexpr bool kHandedPorts[2] = {false, true}; /* GPIOF: the synthesizer's bus */
+
 struct QuietStores {
     uint64_t now;      /* the board's time in core cycles */
     uint64_t accesses; /* register accesses the firmware has made, but for
@@ -56,6 +63,11 @@ struct QuietStores {
     uint64_t attention[2];
     /* The output latches of GPIOA and GPIOF while their stores are open. */
     uint32_t odr[2];
+    /* For a port in kHandedPorts: what a store while they are open calls,
+       with its register's offset in the block (ODR, BSRR or BRR) and the
+       value stored. */
+    void (*hand_over[2])(void *context, uint32_t offset, uint32_t value);
+    void *hand_over_context[2];
 };
 
 /* Exceptions of the Cortex-M0 with its 32 interrupt lines: 16 + IRQ number. */

@@ -74,7 +74,8 @@ static_assert(sizeof(snt_host::QuietStores::odr) / sizeof(uint32_t) ==
               "a latch and an attention cycle for each fixed window");
 
 /* A word store the board has opened to the firmware (QuietStores): made
-   here, with no call. False, with nothing done, for any other store. The
+   here, with no call, or for a port in kHandedPorts handed to the board
+   with one plain call. False, with nothing done, for any other store. The
    output data registers and what a store to each does to ODR are the
    chip's: BSRR's set half wins over its reset half for a pin in both. */
 template <typename T>
@@ -95,8 +96,16 @@ __attribute__((always_inline)) inline bool host_quiet_store(const void *cell, T 
     if (end >= q.attention[port]) {
         return false;
     }
-    uint32_t      &odr = q.odr[port];
-    const uint32_t v   = static_cast<uint32_t>(value);
+    const uint32_t v = static_cast<uint32_t>(value);
+    if (snt_host::kHandedPorts[port]) {
+        if (offset != 0x18 && offset != 0x28 && offset != 0x14) {
+            return false;
+        }
+        q.now = end;
+        q.hand_over[port](q.hand_over_context[port], offset, v);
+        return true;
+    }
+    uint32_t &odr = q.odr[port];
     if (offset == 0x18) { /* BSRR */
         odr = ((odr & ~(v >> 16)) | v) & 0xFFFFu;
     } else if (offset == 0x28) { /* BRR */
