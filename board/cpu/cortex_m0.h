@@ -401,6 +401,15 @@ private:
         return ram_.data() + offset;
     }
 
+    // `count` words from `address`, when they lie word-aligned and whole in
+    // RAM: their bytes there. nullptr otherwise.
+    std::uint8_t *words_in_ram(std::uint32_t address, unsigned count)
+    {
+        const std::uint32_t offset = address - memory_.ram_base;
+        if ((address & 3) != 0 || offset >= memory_.ram_size || (memory_.ram_size - offset) / 4 < count) return nullptr;
+        return ram_.data() + offset;
+    }
+
     void stop(Stop reason)
     {
         stop_reason_ = reason;

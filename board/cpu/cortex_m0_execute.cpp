@@ -300,22 +300,37 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         SNT_M0_OP(MovsReg)
         r[d->a] = alu.nz(r[d->b]);
         SNT_M0_STEP;
+        // The shifts read their operands once, before the stores of the
+        // flags, which the compiler cannot tell apart from the entry's
+        // fields and the registers.
         SNT_M0_OP(LslImm)
-        c_ = (r[d->b] >> (32 - imm())) & 1;
-        r[d->a] = alu.nz(r[d->b] << imm());
-        SNT_M0_STEP;
+        {
+            const std::uint32_t x = r[d->b], amount = imm();
+            const unsigned to = d->a;
+            c_ = ((x >> (32 - amount)) & 1) != 0;
+            r[to] = alu.nz(x << amount);
+            SNT_M0_STEP;
+        }
         SNT_M0_OP(LsrImm)
-        c_ = (r[d->b] >> (imm() - 1)) & 1;
-        r[d->a] = alu.nz(r[d->b] >> imm());
-        SNT_M0_STEP;
+        {
+            const std::uint32_t x = r[d->b], amount = imm();
+            const unsigned to = d->a;
+            c_ = ((x >> (amount - 1)) & 1) != 0;
+            r[to] = alu.nz(x >> amount);
+            SNT_M0_STEP;
+        }
         SNT_M0_OP(LsrImm32)
         c_ = r[d->b] >> 31;
         r[d->a] = alu.nz(0);
         SNT_M0_STEP;
         SNT_M0_OP(AsrImm)
-        c_ = (r[d->b] >> (imm() - 1)) & 1;
-        r[d->a] = alu.nz(arithmetic_shift_right(r[d->b], imm()));
-        SNT_M0_STEP;
+        {
+            const std::uint32_t x = r[d->b], amount = imm();
+            const unsigned to = d->a;
+            c_ = ((x >> (amount - 1)) & 1) != 0;
+            r[to] = alu.nz(arithmetic_shift_right(x, amount));
+            SNT_M0_STEP;
+        }
         SNT_M0_OP(AsrImm32)
         c_ = r[d->b] >> 31;
         r[d->a] = alu.nz(arithmetic_shift_right(r[d->b], 31));
@@ -536,14 +551,25 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         r[d->a] = sign_extend(((r[d->b] & 0xFF) << 8) | ((r[d->b] >> 8) & 0xFF), 16);
         SNT_M0_STEP;
 
+        // The register lists: on the fast path, a block that lies word-aligned
+        // and whole in RAM goes at once (what its accesses one by one would
+        // do there: nothing but the words, and the last address loaded for
+        // loop detection); elsewhere word by word through load() and store().
         SNT_M0_OP(Push)
         {
             const unsigned count = d->b;
             const std::uint32_t base = r[13] - 4 * count;
-            std::uint32_t address = base;
-            for (std::uint32_t list = imm(); list; list &= list - 1) {
-                store<4, kMode>(address, r[__builtin_ctz(list)], now);
-                address += 4;
+            if (std::uint8_t *block = kMode == Mode::Fast ? words_in_ram(base, count) : nullptr) {
+                for (std::uint32_t list = imm(); list; list &= list - 1, block += 4) {
+                    write_le<4>(block, r[__builtin_ctz(list)]);
+                }
+                spin_dirty_ = true;
+            } else {
+                std::uint32_t address = base;
+                for (std::uint32_t list = imm(); list; list &= list - 1) {
+                    store<4, kMode>(address, r[__builtin_ctz(list)], now);
+                    address += 4;
+                }
             }
             r[13] = base;
             cycles = 1 + count;
@@ -553,27 +579,47 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         {
             const unsigned count = d->b;
             std::uint32_t address = r[13];
-            for (std::uint32_t list = imm() & 0xFF; list; list &= list - 1) {
-                r[__builtin_ctz(list)] = load<4, kMode>(address, now);
-                address += 4;
+            std::uint32_t target = 0;
+            if (const std::uint8_t *block = kMode == Mode::Fast ? words_in_ram(address, count) : nullptr) {
+                for (std::uint32_t list = imm() & 0xFF; list; list &= list - 1, block += 4) {
+                    r[__builtin_ctz(list)] = read_le<4>(block);
+                }
+                if (imm() & 0x8000) target = read_le<4>(block);
+                if (count != 0) spin_load_ = address + 4 * (count - 1);
+                address += 4 * count;
+            } else {
+                for (std::uint32_t list = imm() & 0xFF; list; list &= list - 1) {
+                    r[__builtin_ctz(list)] = load<4, kMode>(address, now);
+                    address += 4;
+                }
+                if (imm() & 0x8000) {
+                    target = load<4, kMode>(address, now);
+                    address += 4;
+                }
             }
+            r[13] = address;
             if (imm() & 0x8000) {
-                const std::uint32_t target = load<4, kMode>(address, now);
-                r[13] = address + 4;
                 cycles = 3 + count; // 4 + the registers besides PC
                 return_to(target);
-            } else {
-                r[13] = address;
-                cycles = 1 + count;
+                SNT_M0_NEXT;
             }
-            SNT_M0_NEXT;
+            cycles = 1 + count;
+            SNT_M0_STEP;
         }
         SNT_M0_OP(Stm)
         {
             std::uint32_t address = r[d->a];
-            for (std::uint32_t list = imm(); list; list &= list - 1) {
-                store<4, kMode>(address, r[__builtin_ctz(list)], now);
-                address += 4;
+            if (std::uint8_t *block = kMode == Mode::Fast ? words_in_ram(address, d->b) : nullptr) {
+                for (std::uint32_t list = imm(); list; list &= list - 1, block += 4) {
+                    write_le<4>(block, r[__builtin_ctz(list)]);
+                }
+                spin_dirty_ = true;
+                address += 4 * d->b;
+            } else {
+                for (std::uint32_t list = imm(); list; list &= list - 1) {
+                    store<4, kMode>(address, r[__builtin_ctz(list)], now);
+                    address += 4;
+                }
             }
             r[d->a] = address;
             cycles = 1 + d->b;
@@ -582,12 +628,21 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         SNT_M0_OP(Ldm)
         {
             std::uint32_t address = r[d->a];
-            for (std::uint32_t list = imm(); list; list &= list - 1) {
-                r[__builtin_ctz(list)] = load<4, kMode>(address, now);
-                address += 4;
+            const unsigned base = d->a, count = d->b;
+            if (const std::uint8_t *block = kMode == Mode::Fast ? words_in_ram(address, count) : nullptr) {
+                for (std::uint32_t list = imm(); list; list &= list - 1, block += 4) {
+                    r[__builtin_ctz(list)] = read_le<4>(block);
+                }
+                if (count != 0) spin_load_ = address + 4 * (count - 1);
+                address += 4 * count;
+            } else {
+                for (std::uint32_t list = imm(); list; list &= list - 1) {
+                    r[__builtin_ctz(list)] = load<4, kMode>(address, now);
+                    address += 4;
+                }
             }
-            if (!((imm() >> d->a) & 1)) r[d->a] = address;
-            cycles = 1 + d->b;
+            if (!((imm() >> base) & 1)) r[base] = address;
+            cycles = 1 + count;
             SNT_M0_STEP;
         }
 
