@@ -26,7 +26,8 @@ CortexM0::CortexM0(Bus &bus, ExceptionSource &exceptions, const Memory &memory)
     if (memory.flash_size % 4 || memory.ram_size % 4 || memory.flash_base % 4 || memory.ram_base % 4) {
         throw std::invalid_argument("CortexM0: flash and RAM must be whole words");
     }
-    predecoded_.back() = Decoded{Op::Refetch, 0, 0, 0, 0}; // past the end of flash
+    predecoded_.back() = Decoded{Op::Refetch, 0, 0, 0, 0};          // past the end of flash
+    outside_ = {decode_[0xFFFF], Decoded{Op::Refetch, 0, 0, 0, 0}}; // the entry, then its mark
     active_.reserve(16);
     trace_record_.accesses.reserve(16);
     set_thumb(true);
@@ -162,8 +163,16 @@ void CortexM0::predecode(std::uint32_t offset, std::size_t size)
             if ((second & 0xD000) == 0xD000)
                 d = Decoded{Op::Bl, 0, 0, 0, static_cast<std::int32_t>(bl_offset(first, second))};
         }
+        if (fast_handlers_ != nullptr) d.fast = fast_handlers_[static_cast<unsigned>(d.op)];
         predecoded_[at / 2] = d;
     }
+}
+
+void CortexM0::resolve_handlers(const void *const *handlers)
+{
+    fast_handlers_ = handlers;
+    for (Decoded &d : predecoded_) d.fast = handlers[static_cast<unsigned>(d.op)];
+    outside_[1].fast = handlers[static_cast<unsigned>(Op::Refetch)];
 }
 
 void CortexM0::advance(Cycles cycles)

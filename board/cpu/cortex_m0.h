@@ -318,6 +318,7 @@ private:
     enum class Mode { Fast, Trace, Debug };
     template <Mode kMode>
     void execute();
+    __attribute__((noinline)) bool next_batch(Cycles now);
     // `now`: the time of the access, which the interpreter keeps in its
     // own variable; now_ is brought up to it for the Bus.
     template <unsigned kSize, Mode kMode>
@@ -433,6 +434,14 @@ private:
     // mark after the last.
     std::vector<Decoded> predecoded_;
     void predecode(std::uint32_t offset, std::size_t size);
+    // The fast path's handlers by operation, once it has run (the labels of
+    // execute<Mode::Fast>); the decoded flash's entries then carry theirs.
+    const void *const *fast_handlers_ = nullptr;
+    void resolve_handlers(const void *const *handlers);
+    // Built with GCC, where the threaded loop goes on from entry to entry:
+    // an instruction fetched from elsewhere than flash (RAM, flash seen at
+    // 0), decoded, and a Refetch mark after it (execute()).
+    std::vector<Decoded> outside_;
 
     // Registers: r_[15] is the address of the instruction being executed
     // until it completes.

@@ -111,6 +111,10 @@ struct CortexM0::Decoded {
     std::uint8_t a, b, c; // register numbers; in the decoded flash, c of a backward
                           // conditional branch marks a possible delay loop
     std::int32_t imm;
+    // In the decoded flash and the entry fetched from elsewhere, built with
+    // GCC: the fast path's handler of op (direct threading: no look-up in
+    // its table); nullptr until that path first runs (resolve_handlers).
+    const void *fast = nullptr;
 };
 
 // ------------------------------------------------------------------ memory

@@ -46,7 +46,8 @@ struct Alu {
     {
         const std::uint32_t r = x - y;
         c = x >= y;
-        v = ((x ^ r) & (~y ^ r)) >> 31;
+        v = ((x ^ y) & (x ^ r)) >> 31; // the operands' signs differ, and the result's is not x's
+
         return nz(r);
     }
 
@@ -174,7 +175,12 @@ void CortexM0::execute() // NOLINT(readability-function-size)
     // here with a Refetch mark after it for the threaded loop's straight
     // code (the switch always looks up).
 #if SNT_M0_THREADED
-    std::array<Decoded, 2> outside{Decoded{}, Decoded{Op::Refetch, 0, 0, 0, 0}};
+#define SNT_M0_LABEL(name) &&op_##name,
+    static const void *const handlers[] = {SNT_M0_OPERATIONS(SNT_M0_LABEL)};
+#undef SNT_M0_LABEL
+    if constexpr (kMode == Mode::Fast) {
+        if (fast_handlers_ != handlers) resolve_handlers(handlers);
+    }
 #endif
     auto locate = [&]() __attribute__((always_inline))
     {
@@ -184,8 +190,9 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         } else {
             now_ = now; // the fetch may fault
 #if SNT_M0_THREADED
-            outside[0] = decode[fetch_outside(pc)];
-            d = outside.data();
+            outside_[0] = decode[fetch_outside(pc)];
+            outside_[0].fast = handlers[static_cast<unsigned>(outside_[0].op)];
+            d = outside_.data();
 #else
             d = &decode[fetch_outside(pc)];
 #endif
@@ -198,7 +205,13 @@ void CortexM0::execute() // NOLINT(readability-function-size)
     // after an entry from elsewhere).
     auto fetch_next = [&](bool sequential) __attribute__((always_inline))
     {
-        if (now >= stop_at_) return false;
+        if (now >= stop_at_) {
+            // On the fast path, a batch that nothing stopped is followed by
+            // the next one here where run() would start it at once.
+            if (kMode != Mode::Fast || stopped_ || !next_batch(now)) return false;
+            now = now_;
+            sequential = false; // an exception may have been entered
+        }
         pc = r[15];
         if constexpr (kMode == Mode::Debug) {
             if (at_breakpoint(pc)) {
@@ -270,11 +283,12 @@ void CortexM0::execute() // NOLINT(readability-function-size)
     };
 
 #if SNT_M0_THREADED
-#define SNT_M0_LABEL(name) &&op_##name,
-    static const void *const handlers[] = {SNT_M0_OPERATIONS(SNT_M0_LABEL)};
-#undef SNT_M0_LABEL
 #define SNT_M0_OP(name) op_##name:
-#define SNT_M0_DISPATCH goto *handlers[static_cast<unsigned>(d->op)]
+#define SNT_M0_DISPATCH                                                                                                \
+    do {                                                                                                               \
+        if constexpr (kMode == Mode::Fast) goto * d->fast;                                                             \
+        goto *handlers[static_cast<unsigned>(d->op)];                                                                  \
+    } while (0)
 #define SNT_M0_NEXT                                                                                                    \
     do {                                                                                                               \
         complete();                                                                                                    \
@@ -894,6 +908,28 @@ void CortexM0::write_special_register(unsigned sysm, std::uint32_t value)
 }
 
 // -------------------------------------------------------------- running
+
+// What run() does between two batches when the first ended with nothing
+// stopping it (its limit reached, or pending exceptions to look at), done
+// from inside the interpreter's loop on the fast path: true when the next
+// batch may follow at once (its exception, if one was pending, entered),
+// false to leave execute(): the core stopped, or the Bus ends the run
+// (stopped with Limit, as run() would return).
+bool CortexM0::next_batch(Cycles now)
+{
+    now_ = now;
+    if (now_ >= limit_) {
+        const Cycles next = bus_.batch_over();
+        if (next <= now_) {
+            stop(Stop::Limit);
+            return false;
+        }
+        limit_ = next;
+    }
+    stop_at_ = limit_;
+    take_pending();
+    return !stopped_;
+}
 
 CortexM0::Stop CortexM0::run(Cycles limit)
 {
