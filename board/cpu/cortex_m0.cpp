@@ -163,6 +163,11 @@ void CortexM0::predecode(std::uint32_t offset, std::size_t size)
             if ((second & 0xD000) == 0xD000)
                 d = Decoded{Op::Bl, 0, 0, 0, static_cast<std::int32_t>(bl_offset(first, second))};
         }
+        // A literal in flash: where its word is, worked out once.
+        if (d.op == Op::LdrLiteral) {
+            const std::uint32_t literal = ((at + 4) & ~3u) + static_cast<std::uint32_t>(d.imm);
+            if (literal + 4 <= flash_.size()) d = Decoded{Op::LdrFlash, d.a, 0, 0, static_cast<std::int32_t>(literal)};
+        }
         if (fast_handlers_ != nullptr) d.fast = fast_handlers_[static_cast<unsigned>(d.op)];
         predecoded_[at / 2] = d;
     }

@@ -24,7 +24,9 @@ constexpr std::uint32_t kReturnToHandler = 0xFFFFFFF1, kReturnToMain = 0xFFFFFFF
 // The operations stay grouped as the decoder groups them; the list also
 // gives the interpreter's table of handlers (execute()), in the same order.
 // Bl is a BL in the decoded flash, its whole offset in the immediate
-// (predecode(); the decode table gives Wide for its first half).
+// (predecode(); the decode table gives Wide for its first half). LdrFlash
+// is an LDR (literal) in the decoded flash whose word lies in flash too,
+// the word's offset in flash in the immediate.
 // Refetch is no instruction: the mark after the decoded flash's last entry
 // and after an entry fetched from elsewhere, where the entry after an
 // instruction that went on is not the next one (execute()).
@@ -37,7 +39,7 @@ constexpr std::uint32_t kReturnToHandler = 0xFFFFFFF1, kReturnToMain = 0xFFFFFFF
     X(Bic) X(Mvn) \
     X(AddHigh) X(AddHighSp) X(AddHighPc) X(CmpHigh) X(MovHigh) X(MovHighSp) X(MovHighPc) X(Bx) X(Blx) \
     X(HighPcOperand) \
-    X(LdrLiteral) \
+    X(LdrLiteral) X(LdrFlash) \
     X(StrReg) X(StrhReg) X(StrbReg) X(LdrsbReg) X(LdrReg) X(LdrhReg) X(LdrbReg) X(LdrshReg) \
     X(StrImm) X(LdrImm) X(StrbImm) X(LdrbImm) X(StrhImm) X(LdrhImm) X(StrSp) X(LdrSp) \
     X(Adr) X(AddSpImm) X(AdjustSp) \

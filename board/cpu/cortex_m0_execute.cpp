@@ -470,6 +470,14 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         r[d->a] = load<4, kMode>(((pc + 4) & ~3u) + imm(), now);
         cycles = 2;
         SNT_M0_STEP;
+        SNT_M0_OP(LdrFlash)
+        if constexpr (kMode == Mode::Fast) {
+            r[d->a] = read_le<4>(flash_.data() + imm()); // what load() does there
+        } else {
+            r[d->a] = load<4, kMode>(memory_.flash_base + imm(), now);
+        }
+        cycles = 2;
+        SNT_M0_STEP;
         SNT_M0_OP(StrReg)
         store<4, kMode>(r[d->b] + r[d->c], r[d->a], now);
         cycles = 2;
