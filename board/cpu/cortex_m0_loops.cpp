@@ -175,7 +175,10 @@ bool CortexM0::read_delay_loop(std::uint32_t branch, DelayLoop &loop) const
 CortexM0::Cycles CortexM0::fast_forward(const DelayLoop &loop, Cycles arrival)
 {
     if (stop_at_ <= arrival) return arrival;
-    const Cycles fit = (stop_at_ - arrival) / loop.period;
+    const Cycles room = stop_at_ - arrival;
+    // The passes that fit before the batch's end, room / period: a division
+    // only where the passes asked for might not fit.
+    auto fit_of = [&](Cycles wanted) { return wanted * loop.period <= room ? wanted : room / loop.period; };
     std::uint32_t counter = r_[loop.counter];
     Flags flags{n(), z(), c_, v_};
     Cycles passes = 0;
@@ -186,11 +189,12 @@ CortexM0::Cycles CortexM0::fast_forward(const DelayLoop &loop, Cycles arrival)
         // there, so all but the last of the passes left go.
         const std::uint32_t until = loop.compare ? loop.compare_with : 0;
         const Cycles left = counter - until == 0 ? Cycles{1} << 32 : counter - until;
-        passes = std::min(fit, left - 1);
+        passes = fit_of(left - 1);
         more = passes < left - 1; // the one after the counter's last falls through
         counter -= static_cast<std::uint32_t>(passes);
         if (passes != 0) flags = loop.compare ? compare(counter, until) : compare(counter + 1, 1);
     }
+    const Cycles fit = more ? room / loop.period : passes;
     while (more && passes < fit) {
         const std::uint32_t next = counter - loop.step;
         const Flags f = loop.compare ? compare(next, loop.compare_with) : compare(counter, loop.step);
