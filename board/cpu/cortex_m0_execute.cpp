@@ -585,7 +585,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
                 for (std::uint32_t list = imm(); list; list &= list - 1, block += 4) {
                     write_le<4>(block, r[__builtin_ctz(list)]);
                 }
-                spin_dirty_ = true;
+                if (count != 0) spin_dirty_ = true; // as its stores would
             } else {
                 std::uint32_t address = base;
                 for (std::uint32_t list = imm(); list; list &= list - 1) {
@@ -631,12 +631,13 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         SNT_M0_OP(Stm)
         {
             std::uint32_t address = r[d->a];
-            if (std::uint8_t *block = kMode == Mode::Fast ? words_in_ram(address, d->b) : nullptr) {
+            const unsigned count = d->b;
+            if (std::uint8_t *block = kMode == Mode::Fast ? words_in_ram(address, count) : nullptr) {
                 for (std::uint32_t list = imm(); list; list &= list - 1, block += 4) {
                     write_le<4>(block, r[__builtin_ctz(list)]);
                 }
-                spin_dirty_ = true;
-                address += 4 * d->b;
+                if (count != 0) spin_dirty_ = true; // as its stores would
+                address += 4 * count;
             } else {
                 for (std::uint32_t list = imm(); list; list &= list - 1) {
                     store<4, kMode>(address, r[__builtin_ctz(list)], now);
@@ -644,7 +645,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
                 }
             }
             r[d->a] = address;
-            cycles = 1 + d->b;
+            cycles = 1 + count;
             SNT_M0_STEP;
         }
         SNT_M0_OP(Ldm)
