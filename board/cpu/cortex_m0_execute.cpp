@@ -47,7 +47,6 @@ struct Alu {
         const std::uint32_t r = x - y;
         c = x >= y;
         v = ((x ^ y) & (x ^ r)) >> 31; // the operands' signs differ, and the result's is not x's
-
         return nz(r);
     }
 
