@@ -140,12 +140,12 @@ bool CortexM0::poke(std::uint32_t address, std::uint32_t value, unsigned size)
     };
     forget_loop();
     if (address - memory_.ram_base < memory_.ram_size) return in(ram_, address - memory_.ram_base);
-    forget_delay_loops();
     std::uint32_t offset = address - memory_.flash_base;
     if (offset >= memory_.flash_size) offset = address; // flash seen at 0
-    if (!in(flash_, offset)) return false;
-    predecode(offset, size);
-    return true;
+    const bool written = in(flash_, offset);
+    if (written) predecode(offset, size);
+    forget_delay_loops(); // the loops' marks, from the flash as it is now
+    return written;
 }
 
 void CortexM0::predecode(std::uint32_t offset, std::size_t size)
@@ -156,7 +156,7 @@ void CortexM0::predecode(std::uint32_t offset, std::size_t size)
         const std::uint32_t first = read_le<2>(flash_.data() + at);
         Decoded d = decode_[first];
         // A backward conditional branch may close a delay loop (back_edge).
-        if (d.op >= Op::Beq && d.op <= Op::Ble && d.imm < -2) d.c = 1;
+        if (d.op >= Op::Beq && d.op <= Op::Ble && d.imm < -2) d.c = kMayBeDelayLoop;
         // A BL with both halves in flash: its offset, decoded once.
         if (d.op == Op::Wide && at + 4 <= flash_.size()) {
             const std::uint32_t second = read_le<2>(flash_.data() + at + 2);

@@ -54,7 +54,8 @@ public:
         // every pass; one whole pass has just run. The core would let
         // further passes go at once, all within the batch (before its
         // limit, so before any event), the last of their stores at the
-        // first cycle `last_access`.
+        // first cycle `last_access`; the last of them may be the pass whose
+        // branch falls through.
         struct LoopSkip {
             std::uint32_t first, last; // the loop's first instruction and its branch
             const std::uint32_t *addresses, *values;
@@ -342,7 +343,7 @@ private:
     std::uint32_t special_register(unsigned sysm) const;
     void write_special_register(unsigned sysm, std::uint32_t value);
     template <bool kSkip>
-    void back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival, bool may_be_delay_loop);
+    bool back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival, unsigned marks);
 
     // Delay loops (cortex_m0_loops.cpp): a register counted down in straight
     // code that stores the same words every pass, found at its backward
@@ -373,11 +374,14 @@ private:
     const DelayLoop *classify_loop(std::uint32_t branch);
     // Off the interpreter's loop, so that it keeps time and pc in machine
     // registers: fast_forward at a delay loop's branch after one whole pass;
-    // true when passes went (`arrival` then follows them).
+    // `arrival` then follows the passes that went and took the branch. True
+    // when the loop ran out: the branch falls through, now() at its first
+    // cycle.
     __attribute__((noinline)) bool skip_passes(std::uint32_t branch, Cycles &arrival);
     bool read_delay_loop(std::uint32_t branch, DelayLoop &loop) const;
-    Cycles fast_forward(const DelayLoop &loop, Cycles arrival);
+    Cycles fast_forward(const DelayLoop &loop, Cycles arrival, bool &ran_out);
     void forget_delay_loops();
+    bool closes_storing_loop(std::uint32_t branch_offset) const;
 
     // Exceptions.
     [[noreturn]] static void fault();

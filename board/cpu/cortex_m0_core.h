@@ -106,12 +106,21 @@ inline std::uint32_t bl_offset(std::uint32_t first, std::uint32_t second)
 // SVCall to the core.
 inline bool from_source(int exception) { return exception > kHardFault && exception != kSvCall; }
 
+// Marks in Decoded::c of a backward branch in the decoded flash.
+// A conditional branch that may close a delay loop (cortex_m0_loops.cpp).
+constexpr std::uint8_t kMayBeDelayLoop = 1;
+// The branch closes straight code (no instruction in it goes anywhere but
+// to the next) with a store in it: every pass from its target stores, so
+// loop detection can never find the state unchanged at this branch, nor
+// at the next back edge after it (back_edge).
+constexpr std::uint8_t kStoringLoop = 2;
+
 } // namespace m0
 
 struct CortexM0::Decoded {
     m0::Op op;
     std::uint8_t a, b, c; // register numbers; in the decoded flash, c of a backward
-                          // conditional branch marks a possible delay loop
+                          // branch holds its marks (kMayBeDelayLoop, kStoringLoop)
     std::int32_t imm;
     // In the decoded flash and the entry fetched from elsewhere, built with
     // GCC: the fast path's handler of op (direct threading: no look-up in

@@ -104,20 +104,33 @@ struct Alu {
 // that has just run one whole pass, from the last back edge to this one
 // with nothing between (its cycles are one pass's), lets its next passes go
 // at once where nothing could tell (fast_forward).
-// `may_be_delay_loop` is the branch's mark in the decoded flash (Decoded::c
-// of a backward conditional branch): cleared once the loop is known not to
-// be one, so that other loops pay nothing for it.
+// True when the delay loop ran out: its last pass went too, and the branch
+// falls through (now_ at its first cycle).
+// `marks` are the branch's in the decoded flash (Decoded::c of a backward
+// branch): kMayBeDelayLoop is cleared once the loop is known not to be one,
+// so that other loops pay nothing for it. At a kStoringLoop branch the
+// state is not compared, nor kept: the next back edge finds a store made
+// since (the straight code from the target stores before anything leaves
+// it; an exception on the way forgets the loop), so nothing reads it.
 template <bool kSkip>
-inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t target, std::uint32_t branch,
-                                                               Cycles arrival, bool may_be_delay_loop)
+inline __attribute__((always_inline)) bool CortexM0::back_edge(std::uint32_t target, std::uint32_t branch,
+                                                               Cycles arrival, unsigned marks)
 {
-    std::uint32_t flags =
-        std::uint32_t(n()) | std::uint32_t(z()) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+    bool ran_out = false;
     if constexpr (kSkip) {
-        if (may_be_delay_loop && target == spin_target_ && spin_dirty_ && skip_passes(branch, arrival)) {
-            flags = std::uint32_t(n()) | std::uint32_t(z()) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+        if ((marks & kMayBeDelayLoop) != 0 && target == spin_target_ && spin_dirty_) {
+            ran_out = skip_passes(branch, arrival);
         }
     }
+    if ((marks & kStoringLoop) != 0 || ran_out) { // a delay loop is one
+        spin_target_ = target;
+        spin_arrival_ = arrival;
+        spin_load_ = 0;
+        spin_dirty_ = ran_out; // the last pass stored after that arrival
+        return ran_out;
+    }
+    const std::uint32_t flags =
+        std::uint32_t(n()) | std::uint32_t(z()) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
     if (target == spin_target_ && !spin_dirty_ && flags == spin_flags_ &&
         std::memcmp(r_.data(), spin_regs_.data(), sizeof spin_regs_) == 0) {
         // The same state at the same place with nothing written: only an
@@ -128,7 +141,7 @@ inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t tar
         spin_arrival_ = arrival;
         spin_load_ = 0;
         stop(Stop::Spinning);
-        return;
+        return false;
     }
     spin_target_ = target;
     std::memcpy(spin_regs_.data(), r_.data(), sizeof spin_regs_);
@@ -136,6 +149,7 @@ inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t tar
     spin_arrival_ = arrival;
     spin_load_ = 0;
     spin_dirty_ = false;
+    return false;
 }
 
 // The interpreter's loop: one handler per operation, kept in one function
@@ -261,7 +275,10 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         cycles = 3;
         if (d->imm < -2) {
             now_ = now;
-            back_edge<kMode == Mode::Fast>(next, pc, now + cycles, d->c != 0);
+            if (back_edge<kMode == Mode::Fast>(next, pc, now + cycles, d->c)) { // a delay loop ran out
+                next = pc + 2;
+                cycles = 1;
+            }
             now = now_;
         }
         return true;
