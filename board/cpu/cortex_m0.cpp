@@ -20,8 +20,7 @@ CortexM0::CortexM0(Bus &bus, ExceptionSource &exceptions, const Memory &memory)
       flash_(memory.flash_size, 0xFF),
       ram_(memory.ram_size, 0),
       decode_(decode_table()),
-      predecoded_(memory.flash_size / 2 + 1, decode_[0xFFFF]),
-      loop_cache_(memory.flash_size / 2, kNotLookedAt)
+      predecoded_(memory.flash_size / 2 + 1, decode_[0xFFFF])
 {
     if (memory.flash_size % 4 || memory.ram_size % 4 || memory.flash_base % 4 || memory.ram_base % 4) {
         throw std::invalid_argument("CortexM0: flash and RAM must be whole words");
@@ -155,8 +154,6 @@ void CortexM0::predecode(std::uint32_t offset, std::size_t size)
     for (std::uint32_t at = from; at < offset + size && at + 2 <= flash_.size(); at += 2) {
         const std::uint32_t first = read_le<2>(flash_.data() + at);
         Decoded d = decode_[first];
-        // A backward conditional branch may close a delay loop (back_edge).
-        if (d.op >= Op::Beq && d.op <= Op::Ble && d.imm < -2) d.c = kMayBeDelayLoop;
         // A BL with both halves in flash: its offset, decoded once.
         if (d.op == Op::Wide && at + 4 <= flash_.size()) {
             const std::uint32_t second = read_le<2>(flash_.data() + at + 2);

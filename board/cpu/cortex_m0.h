@@ -343,7 +343,7 @@ private:
     std::uint32_t special_register(unsigned sysm) const;
     void write_special_register(unsigned sysm, std::uint32_t value);
     template <bool kSkip>
-    bool back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival, unsigned marks);
+    bool back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival, const Decoded &entry);
 
     // Delay loops (cortex_m0_loops.cpp): a register counted down in straight
     // code that stores the same words every pass, found at its backward
@@ -363,21 +363,12 @@ private:
         std::array<std::uint8_t, kMaxLoopStores> value_reg{}, base_reg{};
         std::array<std::uint32_t, kMaxLoopStores> offset{};
     };
-    const DelayLoop *delay_loop(std::uint32_t branch)
-    {
-        const std::uint32_t offset = branch - memory_.flash_base;
-        if (offset >= memory_.flash_size) return nullptr; // only loops in flash
-        const std::uint16_t entry = loop_cache_[offset >> 1];
-        if (entry == kNoDelayLoop) return nullptr;
-        return entry == kNotLookedAt ? classify_loop(branch) : &delay_loops_[entry - 2];
-    }
-    const DelayLoop *classify_loop(std::uint32_t branch);
     // Off the interpreter's loop, so that it keeps time and pc in machine
-    // registers: fast_forward at a delay loop's branch after one whole pass;
-    // `arrival` then follows the passes that went and took the branch. True
-    // when the loop ran out: the branch falls through, now() at its first
-    // cycle.
-    __attribute__((noinline)) bool skip_passes(std::uint32_t branch, Cycles &arrival);
+    // registers: fast_forward of delay_loops_[index] at its branch after
+    // one whole pass; `arrival` then follows the passes that went and took
+    // the branch. True when the loop ran out: the branch falls through,
+    // now() at its first cycle.
+    __attribute__((noinline)) bool skip_passes(unsigned index, Cycles &arrival);
     bool read_delay_loop(std::uint32_t branch, DelayLoop &loop) const;
     Cycles fast_forward(const DelayLoop &loop, Cycles arrival, bool &ran_out);
     void forget_delay_loops();
@@ -511,10 +502,9 @@ private:
     std::uint32_t spin_address_ = 0;
     std::uint32_t spin_end_ = 0;
 
-    // Per halfword of flash: not looked at, no delay loop's branch, or n:
-    // the branch of delay_loops_[n - 2].
-    static constexpr std::uint16_t kNotLookedAt = 0, kNoDelayLoop = 1;
-    std::vector<std::uint16_t> loop_cache_;
+    // The delay loops in flash, found whenever it changes; their branches
+    // in the decoded flash carry their index and the cycles of a pass.
+    static constexpr unsigned kMaxDelayLoops = 256;
     std::vector<DelayLoop> delay_loops_;
 
     std::uint64_t instructions_ = 0;

@@ -106,20 +106,22 @@ struct Alu {
 // at once where nothing could tell (fast_forward).
 // True when the delay loop ran out: its last pass went too, and the branch
 // falls through (now_ at its first cycle).
-// `marks` are the branch's in the decoded flash (Decoded::c of a backward
-// branch): kMayBeDelayLoop is cleared once the loop is known not to be one,
-// so that other loops pay nothing for it. At a kStoringLoop branch the
+// `entry` is the branch's in the decoded flash, with its marks in c: a
+// kMayBeDelayLoop branch is a delay loop's, a its pass's cycles and b its
+// index, so that other loops pay nothing for it. At a kStoringLoop branch the
 // state is not compared, nor kept: the next back edge finds a store made
 // since (the straight code from the target stores before anything leaves
 // it; an exception on the way forgets the loop), so nothing reads it.
 template <bool kSkip>
 inline __attribute__((always_inline)) bool CortexM0::back_edge(std::uint32_t target, std::uint32_t branch,
-                                                               Cycles arrival, unsigned marks)
+                                                               Cycles arrival, const Decoded &entry)
 {
+    const unsigned marks = entry.c;
     bool ran_out = false;
     if constexpr (kSkip) {
-        if ((marks & kMayBeDelayLoop) != 0 && target == spin_target_ && spin_dirty_) {
-            ran_out = skip_passes(branch, arrival);
+        if ((marks & kMayBeDelayLoop) != 0 && target == spin_target_ && spin_dirty_ &&
+            arrival - spin_arrival_ == entry.a) {
+            ran_out = skip_passes(entry.b, arrival);
         }
     }
     if ((marks & kStoringLoop) != 0 || ran_out) { // a delay loop is one
@@ -275,7 +277,7 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         cycles = 3;
         if (d->imm < -2) {
             now_ = now;
-            if (back_edge<kMode == Mode::Fast>(next, pc, now + cycles, d->c)) { // a delay loop ran out
+            if (back_edge<kMode == Mode::Fast>(next, pc, now + cycles, *d)) { // a delay loop ran out
                 next = pc + 2;
                 cycles = 1;
             }

@@ -77,15 +77,23 @@ bool holds(unsigned condition, const Flags &f)
 
 void CortexM0::forget_delay_loops()
 {
-    std::fill(loop_cache_.begin(), loop_cache_.end(), kNotLookedAt);
     delay_loops_.clear();
     for (std::uint32_t at = 0; at + 1 < predecoded_.size(); ++at) {
         Decoded &d = predecoded_[at];
         const bool conditional = d.op >= Op::Beq && d.op <= Op::Ble;
         if ((!conditional && d.op != Op::B) || d.imm >= -2) continue;
-        // Every backward conditional branch may close a delay loop again.
-        d.c = conditional ? kMayBeDelayLoop : 0;
+        d.a = d.b = d.c = 0;
         if (closes_storing_loop(2 * at)) d.c |= kStoringLoop;
+        // A delay loop's branch: its index (b) and the cycles of a pass (a),
+        // which back_edge compares before it calls skip_passes.
+        DelayLoop loop;
+        if (conditional && delay_loops_.size() < kMaxDelayLoops && read_delay_loop(memory_.flash_base + 2 * at, loop) &&
+            loop.period <= 0xFF) {
+            d.c |= kMayBeDelayLoop;
+            d.a = static_cast<std::uint8_t>(loop.period);
+            d.b = static_cast<std::uint8_t>(delay_loops_.size());
+            delay_loops_.push_back(loop);
+        }
     }
 }
 
@@ -143,30 +151,11 @@ bool CortexM0::closes_storing_loop(std::uint32_t branch_offset) const
     return stores;
 }
 
-bool CortexM0::skip_passes(std::uint32_t branch, Cycles &arrival)
+bool CortexM0::skip_passes(unsigned index, Cycles &arrival)
 {
-    const DelayLoop *loop = delay_loop(branch);
-    if (loop == nullptr) {
-        predecoded_[(branch - memory_.flash_base) >> 1].c &= ~kMayBeDelayLoop; // not one: back_edge need not ask again
-        return false;
-    }
-    if (arrival - spin_arrival_ != loop->period) return false;
     bool ran_out = false;
-    arrival = fast_forward(*loop, arrival, ran_out);
+    arrival = fast_forward(delay_loops_[index], arrival, ran_out);
     return ran_out;
-}
-
-const CortexM0::DelayLoop *CortexM0::classify_loop(std::uint32_t branch)
-{
-    std::uint16_t &entry = loop_cache_[(branch - memory_.flash_base) >> 1];
-    DelayLoop loop;
-    if (!read_delay_loop(branch, loop) || delay_loops_.size() >= 0xFFFF - 2) {
-        entry = kNoDelayLoop;
-        return nullptr;
-    }
-    delay_loops_.push_back(loop);
-    entry = static_cast<std::uint16_t>(delay_loops_.size() + 1);
-    return &delay_loops_.back();
 }
 
 // The loop whose backward conditional branch is at `branch`, when its body
