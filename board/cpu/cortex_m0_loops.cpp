@@ -229,7 +229,7 @@ CortexM0::Cycles CortexM0::fast_forward(const DelayLoop &loop, Cycles arrival, b
     // only where the passes asked for might not fit.
     auto fit_of = [&](Cycles wanted) { return wanted * loop.period <= room ? wanted : room / loop.period; };
     std::uint32_t counter = r_[loop.counter];
-    Flags flags{n(), z(), c_, v_};
+    Flags flags{}; // the last pass's, once one goes
     Cycles passes = 0;
     bool more = true;  // whether a further pass may still take the branch
     bool last = false; // whether the passes include the one that falls through
