@@ -370,7 +370,8 @@ private:
     // now() at its first cycle.
     __attribute__((noinline)) bool skip_passes(unsigned index, Cycles &arrival);
     bool read_delay_loop(std::uint32_t branch, DelayLoop &loop) const;
-    Cycles fast_forward(const DelayLoop &loop, Cycles arrival, bool &ran_out);
+    // Inlined into skip_passes, its only caller.
+    inline __attribute__((always_inline)) Cycles fast_forward(const DelayLoop &loop, Cycles arrival, bool &ran_out);
     void forget_delay_loops();
     bool closes_storing_loop(std::uint32_t branch_offset) const;
 
