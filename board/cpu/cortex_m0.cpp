@@ -20,13 +20,13 @@ CortexM0::CortexM0(Bus &bus, ExceptionSource &exceptions, const Memory &memory)
       flash_(memory.flash_size, 0xFF),
       ram_(memory.ram_size, 0),
       decode_(decode_table()),
-      predecoded_(memory.flash_size / 2 + 1, decode_[0xFFFF]),
-      loop_cache_(memory.flash_size / 2, kNotLookedAt)
+      predecoded_(memory.flash_size / 2 + 1, decode_[0xFFFF])
 {
     if (memory.flash_size % 4 || memory.ram_size % 4 || memory.flash_base % 4 || memory.ram_base % 4) {
         throw std::invalid_argument("CortexM0: flash and RAM must be whole words");
     }
-    predecoded_.back() = Decoded{Op::Refetch, 0, 0, 0, 0}; // past the end of flash
+    predecoded_.back() = Decoded{Op::Refetch, 0, 0, 0, 0};          // past the end of flash
+    outside_ = {decode_[0xFFFF], Decoded{Op::Refetch, 0, 0, 0, 0}}; // the entry, then its mark
     active_.reserve(16);
     trace_record_.accesses.reserve(16);
     set_thumb(true);
@@ -139,12 +139,12 @@ bool CortexM0::poke(std::uint32_t address, std::uint32_t value, unsigned size)
     };
     forget_loop();
     if (address - memory_.ram_base < memory_.ram_size) return in(ram_, address - memory_.ram_base);
-    forget_delay_loops();
     std::uint32_t offset = address - memory_.flash_base;
     if (offset >= memory_.flash_size) offset = address; // flash seen at 0
-    if (!in(flash_, offset)) return false;
-    predecode(offset, size);
-    return true;
+    const bool written = in(flash_, offset);
+    if (written) predecode(offset, size);
+    forget_delay_loops(); // the loops' marks, from the flash as it is now
+    return written;
 }
 
 void CortexM0::predecode(std::uint32_t offset, std::size_t size)
@@ -154,16 +154,27 @@ void CortexM0::predecode(std::uint32_t offset, std::size_t size)
     for (std::uint32_t at = from; at < offset + size && at + 2 <= flash_.size(); at += 2) {
         const std::uint32_t first = read_le<2>(flash_.data() + at);
         Decoded d = decode_[first];
-        // A backward conditional branch may close a delay loop (back_edge).
-        if (d.op >= Op::Beq && d.op <= Op::Ble && d.imm < -2) d.c = 1;
         // A BL with both halves in flash: its offset, decoded once.
         if (d.op == Op::Wide && at + 4 <= flash_.size()) {
             const std::uint32_t second = read_le<2>(flash_.data() + at + 2);
             if ((second & 0xD000) == 0xD000)
                 d = Decoded{Op::Bl, 0, 0, 0, static_cast<std::int32_t>(bl_offset(first, second))};
         }
+        // A literal in flash: where its word is, worked out once.
+        if (d.op == Op::LdrLiteral) {
+            const std::uint32_t literal = ((at + 4) & ~3u) + static_cast<std::uint32_t>(d.imm);
+            if (literal + 4 <= flash_.size()) d = Decoded{Op::LdrFlash, d.a, 0, 0, static_cast<std::int32_t>(literal)};
+        }
+        if (fast_handlers_ != nullptr) d.fast = fast_handlers_[static_cast<unsigned>(d.op)];
         predecoded_[at / 2] = d;
     }
+}
+
+void CortexM0::resolve_handlers(const void *const *handlers)
+{
+    fast_handlers_ = handlers;
+    for (Decoded &d : predecoded_) d.fast = handlers[static_cast<unsigned>(d.op)];
+    outside_[1].fast = handlers[static_cast<unsigned>(Op::Refetch)];
 }
 
 void CortexM0::advance(Cycles cycles)

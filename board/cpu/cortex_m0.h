@@ -54,7 +54,8 @@ public:
         // every pass; one whole pass has just run. The core would let
         // further passes go at once, all within the batch (before its
         // limit, so before any event), the last of their stores at the
-        // first cycle `last_access`.
+        // first cycle `last_access`; the last of them may be the pass whose
+        // branch falls through.
         struct LoopSkip {
             std::uint32_t first, last; // the loop's first instruction and its branch
             const std::uint32_t *addresses, *values;
@@ -318,6 +319,7 @@ private:
     enum class Mode { Fast, Trace, Debug };
     template <Mode kMode>
     void execute();
+    __attribute__((noinline)) bool next_batch(Cycles now);
     // `now`: the time of the access, which the interpreter keeps in its
     // own variable; now_ is brought up to it for the Bus.
     template <unsigned kSize, Mode kMode>
@@ -341,7 +343,7 @@ private:
     std::uint32_t special_register(unsigned sysm) const;
     void write_special_register(unsigned sysm, std::uint32_t value);
     template <bool kSkip>
-    void back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival, bool may_be_delay_loop);
+    bool back_edge(std::uint32_t target, std::uint32_t branch, Cycles arrival, const Decoded &entry);
 
     // Delay loops (cortex_m0_loops.cpp): a register counted down in straight
     // code that stores the same words every pass, found at its backward
@@ -361,22 +363,17 @@ private:
         std::array<std::uint8_t, kMaxLoopStores> value_reg{}, base_reg{};
         std::array<std::uint32_t, kMaxLoopStores> offset{};
     };
-    const DelayLoop *delay_loop(std::uint32_t branch)
-    {
-        const std::uint32_t offset = branch - memory_.flash_base;
-        if (offset >= memory_.flash_size) return nullptr; // only loops in flash
-        const std::uint16_t entry = loop_cache_[offset >> 1];
-        if (entry == kNoDelayLoop) return nullptr;
-        return entry == kNotLookedAt ? classify_loop(branch) : &delay_loops_[entry - 2];
-    }
-    const DelayLoop *classify_loop(std::uint32_t branch);
     // Off the interpreter's loop, so that it keeps time and pc in machine
-    // registers: fast_forward at a delay loop's branch after one whole pass;
-    // true when passes went (`arrival` then follows them).
-    __attribute__((noinline)) bool skip_passes(std::uint32_t branch, Cycles &arrival);
+    // registers: fast_forward of delay_loops_[index] at its branch after
+    // one whole pass; `arrival` then follows the passes that went and took
+    // the branch. True when the loop ran out: the branch falls through,
+    // now() at its first cycle.
+    __attribute__((noinline)) bool skip_passes(unsigned index, Cycles &arrival);
     bool read_delay_loop(std::uint32_t branch, DelayLoop &loop) const;
-    Cycles fast_forward(const DelayLoop &loop, Cycles arrival);
+    // Inlined into skip_passes, its only caller.
+    inline __attribute__((always_inline)) Cycles fast_forward(const DelayLoop &loop, Cycles arrival, bool &ran_out);
     void forget_delay_loops();
+    bool closes_storing_loop(std::uint32_t branch_offset) const;
 
     // Exceptions.
     [[noreturn]] static void fault();
@@ -398,6 +395,15 @@ private:
     {
         const std::uint32_t offset = address - memory_.ram_base;
         if ((address & 3) != 0 || offset >= memory_.ram_size || memory_.ram_size - offset < 32) return nullptr;
+        return ram_.data() + offset;
+    }
+
+    // `count` words from `address`, when they lie word-aligned and whole in
+    // RAM: their bytes there. nullptr otherwise.
+    std::uint8_t *words_in_ram(std::uint32_t address, unsigned count)
+    {
+        const std::uint32_t offset = address - memory_.ram_base;
+        if ((address & 3) != 0 || offset >= memory_.ram_size || (memory_.ram_size - offset) / 4 < count) return nullptr;
         return ram_.data() + offset;
     }
 
@@ -424,6 +430,14 @@ private:
     // mark after the last.
     std::vector<Decoded> predecoded_;
     void predecode(std::uint32_t offset, std::size_t size);
+    // The fast path's handlers by operation, once it has run (the labels of
+    // execute<Mode::Fast>); the decoded flash's entries then carry theirs.
+    const void *const *fast_handlers_ = nullptr;
+    void resolve_handlers(const void *const *handlers);
+    // Built with GCC, where the threaded loop goes on from entry to entry:
+    // an instruction fetched from elsewhere than flash (RAM, flash seen at
+    // 0), decoded, and a Refetch mark after it (execute()).
+    std::vector<Decoded> outside_;
 
     // Registers: r_[15] is the address of the instruction being executed
     // until it completes.
@@ -489,10 +503,9 @@ private:
     std::uint32_t spin_address_ = 0;
     std::uint32_t spin_end_ = 0;
 
-    // Per halfword of flash: not looked at, no delay loop's branch, or n:
-    // the branch of delay_loops_[n - 2].
-    static constexpr std::uint16_t kNotLookedAt = 0, kNoDelayLoop = 1;
-    std::vector<std::uint16_t> loop_cache_;
+    // The delay loops in flash, found whenever it changes; their branches
+    // in the decoded flash carry their index and the cycles of a pass.
+    static constexpr unsigned kMaxDelayLoops = 256;
     std::vector<DelayLoop> delay_loops_;
 
     std::uint64_t instructions_ = 0;

@@ -24,7 +24,9 @@ constexpr std::uint32_t kReturnToHandler = 0xFFFFFFF1, kReturnToMain = 0xFFFFFFF
 // The operations stay grouped as the decoder groups them; the list also
 // gives the interpreter's table of handlers (execute()), in the same order.
 // Bl is a BL in the decoded flash, its whole offset in the immediate
-// (predecode(); the decode table gives Wide for its first half).
+// (predecode(); the decode table gives Wide for its first half). LdrFlash
+// is an LDR (literal) in the decoded flash whose word lies in flash too,
+// the word's offset in flash in the immediate.
 // Refetch is no instruction: the mark after the decoded flash's last entry
 // and after an entry fetched from elsewhere, where the entry after an
 // instruction that went on is not the next one (execute()).
@@ -37,7 +39,7 @@ constexpr std::uint32_t kReturnToHandler = 0xFFFFFFF1, kReturnToMain = 0xFFFFFFF
     X(Bic) X(Mvn) \
     X(AddHigh) X(AddHighSp) X(AddHighPc) X(CmpHigh) X(MovHigh) X(MovHighSp) X(MovHighPc) X(Bx) X(Blx) \
     X(HighPcOperand) \
-    X(LdrLiteral) \
+    X(LdrLiteral) X(LdrFlash) \
     X(StrReg) X(StrhReg) X(StrbReg) X(LdrsbReg) X(LdrReg) X(LdrhReg) X(LdrbReg) X(LdrshReg) \
     X(StrImm) X(LdrImm) X(StrbImm) X(LdrbImm) X(StrhImm) X(LdrhImm) X(StrSp) X(LdrSp) \
     X(Adr) X(AddSpImm) X(AdjustSp) \
@@ -104,13 +106,26 @@ inline std::uint32_t bl_offset(std::uint32_t first, std::uint32_t second)
 // SVCall to the core.
 inline bool from_source(int exception) { return exception > kHardFault && exception != kSvCall; }
 
+// Marks in Decoded::c of a backward branch in the decoded flash.
+// A conditional branch that may close a delay loop (cortex_m0_loops.cpp).
+constexpr std::uint8_t kMayBeDelayLoop = 1;
+// The branch closes straight code (no instruction in it goes anywhere but
+// to the next) with a store in it: every pass from its target stores, so
+// loop detection can never find the state unchanged at this branch, nor
+// at the next back edge after it (back_edge).
+constexpr std::uint8_t kStoringLoop = 2;
+
 } // namespace m0
 
 struct CortexM0::Decoded {
     m0::Op op;
     std::uint8_t a, b, c; // register numbers; in the decoded flash, c of a backward
-                          // conditional branch marks a possible delay loop
+                          // branch holds its marks (kMayBeDelayLoop, kStoringLoop)
     std::int32_t imm;
+    // In the decoded flash and the entry fetched from elsewhere, built with
+    // GCC: the fast path's handler of op (direct threading: no look-up in
+    // its table); nullptr until that path first runs (resolve_handlers).
+    const void *fast = nullptr;
 };
 
 // ------------------------------------------------------------------ memory

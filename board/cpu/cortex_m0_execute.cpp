@@ -46,7 +46,7 @@ struct Alu {
     {
         const std::uint32_t r = x - y;
         c = x >= y;
-        v = ((x ^ r) & (~y ^ r)) >> 31;
+        v = ((x ^ y) & (x ^ r)) >> 31; // the operands' signs differ, and the result's is not x's
         return nz(r);
     }
 
@@ -104,20 +104,35 @@ struct Alu {
 // that has just run one whole pass, from the last back edge to this one
 // with nothing between (its cycles are one pass's), lets its next passes go
 // at once where nothing could tell (fast_forward).
-// `may_be_delay_loop` is the branch's mark in the decoded flash (Decoded::c
-// of a backward conditional branch): cleared once the loop is known not to
-// be one, so that other loops pay nothing for it.
+// True when the delay loop ran out: its last pass went too, and the branch
+// falls through (now_ at its first cycle).
+// `entry` is the branch's in the decoded flash, with its marks in c: a
+// kMayBeDelayLoop branch is a delay loop's, a its pass's cycles and b its
+// index, so that other loops pay nothing for it. At a kStoringLoop branch the
+// state is not compared, nor kept: the next back edge finds a store made
+// since (the straight code from the target stores before anything leaves
+// it; an exception on the way forgets the loop), so nothing reads it.
 template <bool kSkip>
-inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t target, std::uint32_t branch,
-                                                               Cycles arrival, bool may_be_delay_loop)
+inline __attribute__((always_inline)) bool CortexM0::back_edge(std::uint32_t target, std::uint32_t branch,
+                                                               Cycles arrival, const Decoded &entry)
 {
-    std::uint32_t flags =
-        std::uint32_t(n()) | std::uint32_t(z()) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+    const unsigned marks = entry.c;
+    bool ran_out = false;
     if constexpr (kSkip) {
-        if (may_be_delay_loop && target == spin_target_ && spin_dirty_ && skip_passes(branch, arrival)) {
-            flags = std::uint32_t(n()) | std::uint32_t(z()) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
+        if ((marks & kMayBeDelayLoop) != 0 && target == spin_target_ && spin_dirty_ &&
+            arrival - spin_arrival_ == entry.a) {
+            ran_out = skip_passes(entry.b, arrival);
         }
     }
+    if ((marks & kStoringLoop) != 0 || ran_out) { // a delay loop is one
+        spin_target_ = target;
+        spin_arrival_ = arrival;
+        spin_load_ = 0;
+        spin_dirty_ = ran_out; // the last pass stored after that arrival
+        return ran_out;
+    }
+    const std::uint32_t flags =
+        std::uint32_t(n()) | std::uint32_t(z()) << 1 | std::uint32_t(c_) << 2 | std::uint32_t(v_) << 3;
     if (target == spin_target_ && !spin_dirty_ && flags == spin_flags_ &&
         std::memcmp(r_.data(), spin_regs_.data(), sizeof spin_regs_) == 0) {
         // The same state at the same place with nothing written: only an
@@ -128,7 +143,7 @@ inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t tar
         spin_arrival_ = arrival;
         spin_load_ = 0;
         stop(Stop::Spinning);
-        return;
+        return false;
     }
     spin_target_ = target;
     std::memcpy(spin_regs_.data(), r_.data(), sizeof spin_regs_);
@@ -136,6 +151,7 @@ inline __attribute__((always_inline)) void CortexM0::back_edge(std::uint32_t tar
     spin_arrival_ = arrival;
     spin_load_ = 0;
     spin_dirty_ = false;
+    return false;
 }
 
 // The interpreter's loop: one handler per operation, kept in one function
@@ -174,7 +190,12 @@ void CortexM0::execute() // NOLINT(readability-function-size)
     // here with a Refetch mark after it for the threaded loop's straight
     // code (the switch always looks up).
 #if SNT_M0_THREADED
-    std::array<Decoded, 2> outside{Decoded{}, Decoded{Op::Refetch, 0, 0, 0, 0}};
+#define SNT_M0_LABEL(name) &&op_##name,
+    static const void *const handlers[] = {SNT_M0_OPERATIONS(SNT_M0_LABEL)};
+#undef SNT_M0_LABEL
+    if constexpr (kMode == Mode::Fast) {
+        if (fast_handlers_ != handlers) resolve_handlers(handlers);
+    }
 #endif
     auto locate = [&]() __attribute__((always_inline))
     {
@@ -184,8 +205,9 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         } else {
             now_ = now; // the fetch may fault
 #if SNT_M0_THREADED
-            outside[0] = decode[fetch_outside(pc)];
-            d = outside.data();
+            outside_[0] = decode[fetch_outside(pc)];
+            outside_[0].fast = handlers[static_cast<unsigned>(outside_[0].op)];
+            d = outside_.data();
 #else
             d = &decode[fetch_outside(pc)];
 #endif
@@ -198,7 +220,13 @@ void CortexM0::execute() // NOLINT(readability-function-size)
     // after an entry from elsewhere).
     auto fetch_next = [&](bool sequential) __attribute__((always_inline))
     {
-        if (now >= stop_at_) return false;
+        if (now >= stop_at_) {
+            // On the fast path, a batch that nothing stopped is followed by
+            // the next one here where run() would start it at once.
+            if (kMode != Mode::Fast || stopped_ || !next_batch(now)) return false;
+            now = now_;
+            sequential = false; // an exception may have been entered
+        }
         pc = r[15];
         if constexpr (kMode == Mode::Debug) {
             if (at_breakpoint(pc)) {
@@ -249,7 +277,10 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         cycles = 3;
         if (d->imm < -2) {
             now_ = now;
-            back_edge<kMode == Mode::Fast>(next, pc, now + cycles, d->c != 0);
+            if (back_edge<kMode == Mode::Fast>(next, pc, now + cycles, *d)) { // a delay loop ran out
+                next = pc + 2;
+                cycles = 1;
+            }
             now = now_;
         }
         return true;
@@ -270,11 +301,12 @@ void CortexM0::execute() // NOLINT(readability-function-size)
     };
 
 #if SNT_M0_THREADED
-#define SNT_M0_LABEL(name) &&op_##name,
-    static const void *const handlers[] = {SNT_M0_OPERATIONS(SNT_M0_LABEL)};
-#undef SNT_M0_LABEL
 #define SNT_M0_OP(name) op_##name:
-#define SNT_M0_DISPATCH goto *handlers[static_cast<unsigned>(d->op)]
+#define SNT_M0_DISPATCH                                                                                                \
+    do {                                                                                                               \
+        if constexpr (kMode == Mode::Fast) goto * d->fast;                                                             \
+        goto *handlers[static_cast<unsigned>(d->op)];                                                                  \
+    } while (0)
 #define SNT_M0_NEXT                                                                                                    \
     do {                                                                                                               \
         complete();                                                                                                    \
@@ -300,22 +332,37 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         SNT_M0_OP(MovsReg)
         r[d->a] = alu.nz(r[d->b]);
         SNT_M0_STEP;
+        // The shifts read their operands once, before the stores of the
+        // flags, which the compiler cannot tell apart from the entry's
+        // fields and the registers.
         SNT_M0_OP(LslImm)
-        c_ = (r[d->b] >> (32 - imm())) & 1;
-        r[d->a] = alu.nz(r[d->b] << imm());
-        SNT_M0_STEP;
+        {
+            const std::uint32_t x = r[d->b], amount = imm();
+            const unsigned to = d->a;
+            c_ = ((x >> (32 - amount)) & 1) != 0;
+            r[to] = alu.nz(x << amount);
+            SNT_M0_STEP;
+        }
         SNT_M0_OP(LsrImm)
-        c_ = (r[d->b] >> (imm() - 1)) & 1;
-        r[d->a] = alu.nz(r[d->b] >> imm());
-        SNT_M0_STEP;
+        {
+            const std::uint32_t x = r[d->b], amount = imm();
+            const unsigned to = d->a;
+            c_ = ((x >> (amount - 1)) & 1) != 0;
+            r[to] = alu.nz(x >> amount);
+            SNT_M0_STEP;
+        }
         SNT_M0_OP(LsrImm32)
         c_ = r[d->b] >> 31;
         r[d->a] = alu.nz(0);
         SNT_M0_STEP;
         SNT_M0_OP(AsrImm)
-        c_ = (r[d->b] >> (imm() - 1)) & 1;
-        r[d->a] = alu.nz(arithmetic_shift_right(r[d->b], imm()));
-        SNT_M0_STEP;
+        {
+            const std::uint32_t x = r[d->b], amount = imm();
+            const unsigned to = d->a;
+            c_ = ((x >> (amount - 1)) & 1) != 0;
+            r[to] = alu.nz(arithmetic_shift_right(x, amount));
+            SNT_M0_STEP;
+        }
         SNT_M0_OP(AsrImm32)
         c_ = r[d->b] >> 31;
         r[d->a] = alu.nz(arithmetic_shift_right(r[d->b], 31));
@@ -441,6 +488,14 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         r[d->a] = load<4, kMode>(((pc + 4) & ~3u) + imm(), now);
         cycles = 2;
         SNT_M0_STEP;
+        SNT_M0_OP(LdrFlash)
+        if constexpr (kMode == Mode::Fast) {
+            r[d->a] = read_le<4>(flash_.data() + imm()); // what load() does there
+        } else {
+            r[d->a] = load<4, kMode>(memory_.flash_base + imm(), now);
+        }
+        cycles = 2;
+        SNT_M0_STEP;
         SNT_M0_OP(StrReg)
         store<4, kMode>(r[d->b] + r[d->c], r[d->a], now);
         cycles = 2;
@@ -536,14 +591,25 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         r[d->a] = sign_extend(((r[d->b] & 0xFF) << 8) | ((r[d->b] >> 8) & 0xFF), 16);
         SNT_M0_STEP;
 
+        // The register lists: on the fast path, a block that lies word-aligned
+        // and whole in RAM goes at once (what its accesses one by one would
+        // do there: nothing but the words, and the last address loaded for
+        // loop detection); elsewhere word by word through load() and store().
         SNT_M0_OP(Push)
         {
             const unsigned count = d->b;
             const std::uint32_t base = r[13] - 4 * count;
-            std::uint32_t address = base;
-            for (std::uint32_t list = imm(); list; list &= list - 1) {
-                store<4, kMode>(address, r[__builtin_ctz(list)], now);
-                address += 4;
+            if (std::uint8_t *block = kMode == Mode::Fast ? words_in_ram(base, count) : nullptr) {
+                for (std::uint32_t list = imm(); list; list &= list - 1, block += 4) {
+                    write_le<4>(block, r[__builtin_ctz(list)]);
+                }
+                if (count != 0) spin_dirty_ = true; // as its stores would
+            } else {
+                std::uint32_t address = base;
+                for (std::uint32_t list = imm(); list; list &= list - 1) {
+                    store<4, kMode>(address, r[__builtin_ctz(list)], now);
+                    address += 4;
+                }
             }
             r[13] = base;
             cycles = 1 + count;
@@ -553,41 +619,71 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         {
             const unsigned count = d->b;
             std::uint32_t address = r[13];
-            for (std::uint32_t list = imm() & 0xFF; list; list &= list - 1) {
-                r[__builtin_ctz(list)] = load<4, kMode>(address, now);
-                address += 4;
+            std::uint32_t target = 0;
+            if (const std::uint8_t *block = kMode == Mode::Fast ? words_in_ram(address, count) : nullptr) {
+                for (std::uint32_t list = imm() & 0xFF; list; list &= list - 1, block += 4) {
+                    r[__builtin_ctz(list)] = read_le<4>(block);
+                }
+                if (imm() & 0x8000) target = read_le<4>(block);
+                if (count != 0) spin_load_ = address + 4 * (count - 1);
+                address += 4 * count;
+            } else {
+                for (std::uint32_t list = imm() & 0xFF; list; list &= list - 1) {
+                    r[__builtin_ctz(list)] = load<4, kMode>(address, now);
+                    address += 4;
+                }
+                if (imm() & 0x8000) {
+                    target = load<4, kMode>(address, now);
+                    address += 4;
+                }
             }
+            r[13] = address;
             if (imm() & 0x8000) {
-                const std::uint32_t target = load<4, kMode>(address, now);
-                r[13] = address + 4;
                 cycles = 3 + count; // 4 + the registers besides PC
                 return_to(target);
-            } else {
-                r[13] = address;
-                cycles = 1 + count;
+                SNT_M0_NEXT;
             }
-            SNT_M0_NEXT;
+            cycles = 1 + count;
+            SNT_M0_STEP;
         }
         SNT_M0_OP(Stm)
         {
             std::uint32_t address = r[d->a];
-            for (std::uint32_t list = imm(); list; list &= list - 1) {
-                store<4, kMode>(address, r[__builtin_ctz(list)], now);
-                address += 4;
+            const unsigned count = d->b;
+            if (std::uint8_t *block = kMode == Mode::Fast ? words_in_ram(address, count) : nullptr) {
+                for (std::uint32_t list = imm(); list; list &= list - 1, block += 4) {
+                    write_le<4>(block, r[__builtin_ctz(list)]);
+                }
+                if (count != 0) spin_dirty_ = true; // as its stores would
+                address += 4 * count;
+            } else {
+                for (std::uint32_t list = imm(); list; list &= list - 1) {
+                    store<4, kMode>(address, r[__builtin_ctz(list)], now);
+                    address += 4;
+                }
             }
             r[d->a] = address;
-            cycles = 1 + d->b;
+            cycles = 1 + count;
             SNT_M0_STEP;
         }
         SNT_M0_OP(Ldm)
         {
             std::uint32_t address = r[d->a];
-            for (std::uint32_t list = imm(); list; list &= list - 1) {
-                r[__builtin_ctz(list)] = load<4, kMode>(address, now);
-                address += 4;
+            const unsigned base = d->a, count = d->b;
+            if (const std::uint8_t *block = kMode == Mode::Fast ? words_in_ram(address, count) : nullptr) {
+                for (std::uint32_t list = imm(); list; list &= list - 1, block += 4) {
+                    r[__builtin_ctz(list)] = read_le<4>(block);
+                }
+                if (count != 0) spin_load_ = address + 4 * (count - 1);
+                address += 4 * count;
+            } else {
+                for (std::uint32_t list = imm(); list; list &= list - 1) {
+                    r[__builtin_ctz(list)] = load<4, kMode>(address, now);
+                    address += 4;
+                }
             }
-            if (!((imm() >> d->a) & 1)) r[d->a] = address;
-            cycles = 1 + d->b;
+            if (!((imm() >> base) & 1)) r[base] = address;
+            cycles = 1 + count;
             SNT_M0_STEP;
         }
 
@@ -839,6 +935,28 @@ void CortexM0::write_special_register(unsigned sysm, std::uint32_t value)
 }
 
 // -------------------------------------------------------------- running
+
+// What run() does between two batches when the first ended with nothing
+// stopping it (its limit reached, or pending exceptions to look at), done
+// from inside the interpreter's loop on the fast path: true when the next
+// batch may follow at once (its exception, if one was pending, entered),
+// false to leave execute(): the core stopped, or the Bus ends the run
+// (stopped with Limit, as run() would return).
+bool CortexM0::next_batch(Cycles now)
+{
+    now_ = now;
+    if (now_ >= limit_) {
+        const Cycles next = bus_.batch_over();
+        if (next <= now_) {
+            stop(Stop::Limit);
+            return false;
+        }
+        limit_ = next;
+    }
+    stop_at_ = limit_;
+    take_pending();
+    return !stopped_;
+}
 
 CortexM0::Stop CortexM0::run(Cycles limit)
 {

@@ -77,38 +77,85 @@ bool holds(unsigned condition, const Flags &f)
 
 void CortexM0::forget_delay_loops()
 {
-    std::fill(loop_cache_.begin(), loop_cache_.end(), kNotLookedAt);
     delay_loops_.clear();
-    for (Decoded &d : predecoded_) { // every backward conditional branch may close one again
-        if (d.op >= Op::Beq && d.op <= Op::Ble && d.imm < -2) d.c = 1;
+    for (std::uint32_t at = 0; at + 1 < predecoded_.size(); ++at) {
+        Decoded &d = predecoded_[at];
+        const bool conditional = d.op >= Op::Beq && d.op <= Op::Ble;
+        if ((!conditional && d.op != Op::B) || d.imm >= -2) continue;
+        d.a = d.b = d.c = 0;
+        if (closes_storing_loop(2 * at)) d.c |= kStoringLoop;
+        // A delay loop's branch: its index (b) and the cycles of a pass (a),
+        // which back_edge compares before it calls skip_passes.
+        DelayLoop loop;
+        if (conditional && delay_loops_.size() < kMaxDelayLoops && read_delay_loop(memory_.flash_base + 2 * at, loop) &&
+            loop.period <= 0xFF) {
+            d.c |= kMayBeDelayLoop;
+            d.a = static_cast<std::uint8_t>(loop.period);
+            d.b = static_cast<std::uint8_t>(delay_loops_.size());
+            delay_loops_.push_back(loop);
+        }
     }
 }
 
-bool CortexM0::skip_passes(std::uint32_t branch, Cycles &arrival)
+// Whether the backward branch at `branch_offset` in flash closes straight
+// code with a store in it: from its target, every instruction before it
+// goes on to the next (no branch, call, return, write of pc, 32-bit
+// instruction, sleep or breakpoint), and one of them stores to memory
+// (loop detection's mark of a write, whatever the address).
+bool CortexM0::closes_storing_loop(std::uint32_t branch_offset) const
 {
-    const DelayLoop *loop = delay_loop(branch);
-    if (loop == nullptr) {
-        predecoded_[(branch - memory_.flash_base) >> 1].c = 0; // not one: back_edge need not ask again
-        return false;
+    constexpr std::uint32_t kMaxStraight = 32; // halfwords looked at
+    const Decoded &branch = predecoded_[branch_offset / 2];
+    const std::uint32_t target = branch_offset + 4 + static_cast<std::uint32_t>(branch.imm);
+    if (target >= branch_offset || branch_offset - target > 2 * kMaxStraight) return false;
+    bool stores = false;
+    for (std::uint32_t at = target; at != branch_offset; at += 2) {
+        const Decoded &d = predecoded_[at / 2];
+        switch (d.op) {
+        case Op::StrReg:
+        case Op::StrhReg:
+        case Op::StrbReg:
+        case Op::StrImm:
+        case Op::StrbImm:
+        case Op::StrhImm:
+        case Op::StrSp:
+            stores = true;
+            break;
+        case Op::Push:
+        case Op::Stm:
+            stores = stores || d.b != 0;
+            break;
+        case Op::Pop:
+            if ((d.imm & 0x8000) != 0) return false;
+            break;
+        case Op::AddHighPc:
+        case Op::MovHighPc:
+        case Op::Bx:
+        case Op::Blx:
+        case Op::HighPcOperand:
+        case Op::Bkpt:
+        case Op::Wfe:
+        case Op::Wfi:
+        case Op::Svc:
+        case Op::B:
+        case Op::Wide:
+        case Op::Bl:
+        case Op::Undefined:
+        case Op::Refetch:
+            return false;
+        default:
+            if (d.op >= Op::Beq && d.op <= Op::Ble) return false;
+            break;
+        }
     }
-    if (arrival - spin_arrival_ != loop->period) return false;
-    const Cycles after = fast_forward(*loop, arrival);
-    if (after == arrival) return false;
-    arrival = after;
-    return true;
+    return stores;
 }
 
-const CortexM0::DelayLoop *CortexM0::classify_loop(std::uint32_t branch)
+bool CortexM0::skip_passes(unsigned index, Cycles &arrival)
 {
-    std::uint16_t &entry = loop_cache_[(branch - memory_.flash_base) >> 1];
-    DelayLoop loop;
-    if (!read_delay_loop(branch, loop) || delay_loops_.size() >= 0xFFFF - 2) {
-        entry = kNoDelayLoop;
-        return nullptr;
-    }
-    delay_loops_.push_back(loop);
-    entry = static_cast<std::uint16_t>(delay_loops_.size() + 1);
-    return &delay_loops_.back();
+    bool ran_out = false;
+    arrival = fast_forward(delay_loops_[index], arrival, ran_out);
+    return ran_out;
 }
 
 // The loop whose backward conditional branch is at `branch`, when its body
@@ -162,9 +209,10 @@ bool CortexM0::read_delay_loop(std::uint32_t branch, DelayLoop &loop) const
 // At the back edge of `loop` after one whole pass (arrival: the first cycle
 // of the next): lets as many further passes go at once as run whole before
 // the batch's end (so before the next event, the run's end, and with no
-// exception to be taken: the batch would have ended) and still take the
-// branch; the last pass, the one that falls through, is the interpreter's.
-// Returns the arrival after them.
+// exception to be taken: the batch would have ended). Where all the passes
+// left fit, the last one, whose branch falls through, goes too (`ran_out`):
+// now() is then that branch's first cycle, and the branch completes as not
+// taken. Returns the arrival after the passes that took the branch.
 //
 // Exactness: the passes let go are those the interpreter would run, one by
 // one, with the same registers, flags, cycles and instruction count; their
@@ -172,25 +220,34 @@ bool CortexM0::read_delay_loop(std::uint32_t branch, DelayLoop &loop) const
 // everything looked at after an access (the run's stop condition among it),
 // is asked first. Only on the fast path: a debugger's breakpoints and
 // watchpoints, a step and a trace see every instruction.
-CortexM0::Cycles CortexM0::fast_forward(const DelayLoop &loop, Cycles arrival)
+CortexM0::Cycles CortexM0::fast_forward(const DelayLoop &loop, Cycles arrival, bool &ran_out)
 {
+    ran_out = false;
     if (stop_at_ <= arrival) return arrival;
-    const Cycles fit = (stop_at_ - arrival) / loop.period;
+    const Cycles room = stop_at_ - arrival;
+    // The passes that fit before the batch's end, room / period: a division
+    // only where the passes asked for might not fit.
+    auto fit_of = [&](Cycles wanted) { return wanted * loop.period <= room ? wanted : room / loop.period; };
     std::uint32_t counter = r_[loop.counter];
-    Flags flags{n(), z(), c_, v_};
+    Flags flags{}; // the last pass's, once one goes
     Cycles passes = 0;
-    bool more = true; // whether a further pass may still take the branch
+    bool more = true;  // whether a further pass may still take the branch
+    bool last = false; // whether the passes include the one that falls through
     if (loop.condition == kNotEqual && loop.step == 1) {
         // The firmware's kind, counted down by one to the compared value
         // (0 without a CMP): the branch is taken until the counter gets
         // there, so all but the last of the passes left go.
         const std::uint32_t until = loop.compare ? loop.compare_with : 0;
         const Cycles left = counter - until == 0 ? Cycles{1} << 32 : counter - until;
-        passes = std::min(fit, left - 1);
+        passes = fit_of(left - 1);
         more = passes < left - 1; // the one after the counter's last falls through
+        // The last pass too, when it runs whole before the batch's end.
+        last = !more && left * loop.period <= room;
+        if (last) passes = left;
         counter -= static_cast<std::uint32_t>(passes);
         if (passes != 0) flags = loop.compare ? compare(counter, until) : compare(counter + 1, 1);
     }
+    const Cycles fit = more ? room / loop.period : passes;
     while (more && passes < fit) {
         const std::uint32_t next = counter - loop.step;
         const Flags f = loop.compare ? compare(next, loop.compare_with) : compare(counter, loop.step);
@@ -218,7 +275,8 @@ CortexM0::Cycles CortexM0::fast_forward(const DelayLoop &loop, Cycles arrival)
     now_ += passes * loop.period;
     instructions_ += passes * loop.length;
     fast_forwarded_passes_ += passes;
-    return arrival + passes * loop.period;
+    ran_out = last;
+    return arrival + (last ? passes - 1 : passes) * loop.period;
 }
 
 } // namespace sim

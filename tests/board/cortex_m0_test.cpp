@@ -167,6 +167,11 @@ TEST_F(CoreTest, LoopThatStoresIsNotSpinning)
     boot({op::ldr(1, 0, 0), op::str(1, 0, 4), op::cmp(1, 0), op::bcond(op::kEq, 6, 0)});
     core.set_reg(0, kRam);
     EXPECT_EQ(core.run(core.now() + 1000), Stop::Limit);
+
+    // Its store written over in flash: now it only polls.
+    core.poke(kCode + 2, op::kNop, 2);
+    EXPECT_EQ(core.run(core.now() + 1000), Stop::Spinning);
+    EXPECT_EQ(core.spin_period(), 7u); // ldr 2, nop 1, cmp 1, beq 3
 }
 
 TEST_F(CoreTest, LoopThatCountsIsNotSpinning)
