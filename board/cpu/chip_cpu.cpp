@@ -356,7 +356,8 @@ bool ChipCpu::stores_may_be_quiet() const
 
 bool ChipCpu::quiet_store(std::uint32_t address, std::uint32_t value, unsigned size)
 {
-    if (size != 4 || !stores_may_be_quiet() || !board_.cpu_write_quiet_output(address, value)) return false;
+    if (size != 4 || !stores_may_be_quiet()) return false;
+    if (!board_.cpu_write_quiet_output(address, value) && !hand_to_bus_port(address, value)) return false;
     // So are the next ones, until something else reaches the board: the
     // core makes them itself till then.
     grant_quiet_outputs();
@@ -370,15 +371,48 @@ void ChipCpu::name_quiet_outputs()
     std::array<CortexM0::QuietOutput, CortexM0::kQuietOutputs> outputs{};
     const std::uint32_t bases[] = {kGpioaBase, kGpiofBase};
     for (std::size_t port = 0; port < outputs.size(); ++port) {
-        outputs[port] = {bases[port] + Gpio::kOdr, bases[port] + Gpio::kBsrr, bases[port] + Gpio::kBrr, nullptr};
+        outputs[port] = {bases[port], bases[port] + Gpio::kOdr, bases[port] + Gpio::kBsrr, bases[port] + Gpio::kBrr};
     }
     core_.set_quiet_outputs(outputs);
+}
+
+namespace {
+
+// An output data store the core hands over: as the port's write does it.
+void store_to_bus_port(void *port, std::uint32_t offset, std::uint32_t value)
+{
+    static_cast<Gpio *>(port)->write_output_data(offset, value);
+}
+
+// A port's latch while nobody listens to it, else its stores handed over
+// while only bus devices listen to it; nothing granted otherwise.
+CortexM0::QuietGrant quiet_grant(Board &board, std::size_t port)
+{
+    if (std::uint32_t *latch = board.quiet_output_latch(port)) return {latch, nullptr, nullptr};
+    if (Gpio *gpio = board.bus_output_port(port)) return {nullptr, &store_to_bus_port, gpio};
+    return {};
+}
+
+} // namespace
+
+// A word store to the output data of GPIOF while only bus devices listen
+// to it: they go by the levels alone and keep no time, so it is as quiet
+// as a store to a port nobody listens to. Their answers (the synthesizer's
+// SDA) reach the firmware through its reads of the port, which are not.
+bool ChipCpu::hand_to_bus_port(std::uint32_t address, std::uint32_t value)
+{
+    const std::uint32_t offset = address - kGpiofBase;
+    if (offset >= block(BlockId::Gpiof).size || !Gpio::is_output_data(offset)) return false;
+    Gpio *gpio = board_.bus_output_port(1);
+    if (gpio == nullptr) return false;
+    gpio->write_output_data(offset, value);
+    return true;
 }
 
 void ChipCpu::grant_quiet_outputs()
 {
     static_assert(CortexM0::kQuietOutputs == 2, "GPIOA and GPIOF");
-    core_.set_quiet_latches(board_.quiet_output_latch(0), board_.quiet_output_latch(1));
+    core_.set_quiet_grants(quiet_grant(board_, 0), quiet_grant(board_, 1));
 }
 
 void ChipCpu::write(std::uint32_t address, std::uint32_t value, unsigned size)

@@ -107,6 +107,7 @@ private:
     void write(std::uint32_t address, std::uint32_t value, unsigned size) override;
     bool quiet_store(std::uint32_t address, std::uint32_t value, unsigned size);
     bool stores_may_be_quiet() const;
+    bool hand_to_bus_port(std::uint32_t address, std::uint32_t value);
     void name_quiet_outputs();
     void grant_quiet_outputs();
     bool may_fast_forward(const CortexM0::Bus::LoopSkip &loop) override;

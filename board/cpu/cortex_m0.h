@@ -236,23 +236,37 @@ public:
     // anything may have changed that: it grants them from inside its own
     // calls, and takes them back on entry to every call that may change
     // the board.
+    // A port whose pins drive only devices that keep no time (the
+    // synthesizer's bus) is granted a hand-over instead of its latch: the
+    // core gives each such store to `hand_over` at once, with the
+    // register's offset from `base`, again without the Bus's look at time
+    // and batch.
+    using HandOver = void (*)(void *port, std::uint32_t offset, std::uint32_t value);
     struct QuietOutput {
+        std::uint32_t base = 0;                                     // of the port's registers
         std::uint32_t write_at = 0, set_reset_at = 0, reset_at = 0; // the registers' addresses
         std::uint32_t *latch = nullptr;                             // nullptr: not granted
+        HandOver hand_over = nullptr;
+        void *port = nullptr; // hand_over's; nullptr: not granted
     };
     static constexpr unsigned kQuietOutputs = 2;
     void set_quiet_outputs(const std::array<QuietOutput, kQuietOutputs> &outputs)
     {
         quiet_ = outputs;
-        quiet_granted_ = outputs[0].latch != nullptr || outputs[1].latch != nullptr;
+        quiet_granted_ = granted(outputs[0]) || granted(outputs[1]);
     }
-    // The same registers again, granted with these latches (nullptr: that
-    // port's not granted).
-    void set_quiet_latches(std::uint32_t *first, std::uint32_t *second)
+    // The same registers again, each port granted its latch, or its stores
+    // handed over, or neither (all nullptr).
+    struct QuietGrant {
+        std::uint32_t *latch = nullptr;
+        HandOver hand_over = nullptr;
+        void *port = nullptr;
+    };
+    void set_quiet_grants(const QuietGrant &first, const QuietGrant &second)
     {
-        quiet_[0].latch = first;
-        quiet_[1].latch = second;
-        quiet_granted_ = first != nullptr || second != nullptr;
+        grant(quiet_[0], first);
+        grant(quiet_[1], second);
+        quiet_granted_ = granted(quiet_[0]) || granted(quiet_[1]);
     }
     void clear_quiet_outputs() { quiet_granted_ = false; }
 
@@ -472,10 +486,22 @@ private:
     Stop stop_reason_ = Stop::Limit;
     std::array<QuietOutput, kQuietOutputs> quiet_{};
     bool quiet_granted_ = false;
+    static bool granted(const QuietOutput &q) { return q.latch != nullptr || q.port != nullptr; }
+    static void grant(QuietOutput &q, const QuietGrant &g)
+    {
+        q.latch = g.latch;
+        q.hand_over = g.hand_over;
+        q.port = g.hand_over != nullptr ? g.port : nullptr;
+    }
     bool quiet_store(std::uint32_t address, std::uint32_t value)
     {
         for (QuietOutput &q : quiet_) {
-            if (q.latch == nullptr) continue;
+            if (q.latch == nullptr) {
+                if (q.port == nullptr || (address != q.set_reset_at && address != q.reset_at && address != q.write_at))
+                    continue;
+                q.hand_over(q.port, address - q.base, value);
+                return true;
+            }
             std::uint32_t &latch = *q.latch;
             if (address == q.set_reset_at) {
                 latch = ((latch & ~(value >> 16)) | value) & 0xFFFFu;

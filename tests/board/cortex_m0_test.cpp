@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "board/cpu/cortex_m0.h"
@@ -267,7 +268,7 @@ TEST_F(CoreTest, BatchAtItsLimitGoesOnToTheLimitTheBusGives)
 TEST_F(CoreTest, GrantedOutputLatchesTakeWordStoresWithoutTheBus)
 {
     std::uint32_t latch = 0x0003;
-    CortexM0::QuietOutput output{kPeripherals + 0x14, kPeripherals + 0x18, kPeripherals + 0x28, &latch};
+    CortexM0::QuietOutput output{kPeripherals, kPeripherals + 0x14, kPeripherals + 0x18, kPeripherals + 0x28, &latch};
     boot({op::str(1, 0, 0x18), op::str(2, 0, 0x28), op::strh(3, 0, 0x18), op::str(3, 0, 0x14), op::bkpt(1),
           op::str(1, 0, 0x18), op::bkpt(2)});
     core.set_bus_ends_batch(false);
@@ -292,6 +293,33 @@ TEST_F(CoreTest, GrantedOutputLatchesTakeWordStoresWithoutTheBus)
     EXPECT_EQ(latch, 0x0006u);
     ASSERT_EQ(bus.log.size(), 2u);
     EXPECT_EQ(bus.log[1].address, kPeripherals + 0x18);
+}
+
+// A port granted as handed over: its word stores reach the hand-over at
+// once and in order, with the register's offset, and neither the Bus nor
+// the batch's end; its other registers' stores go to the Bus.
+TEST_F(CoreTest, HandedOverPortTakesWordStoresWithoutTheBus)
+{
+    using Stores = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+    Stores stores;
+    const std::uint32_t base = kPeripherals + 0x400;
+    const CortexM0::QuietOutput port{base, base + 0x14, base + 0x18, base + 0x28};
+    boot({op::str(1, 0, 0x18), op::str(2, 0, 0x28), op::str(3, 0, 0x10), op::str(3, 0, 0x14), op::bkpt(1)});
+    core.set_bus_ends_batch(false);
+    core.set_quiet_outputs({CortexM0::QuietOutput{}, port});
+    const CortexM0::HandOver hand_over = [](void *log, std::uint32_t offset, std::uint32_t value) {
+        static_cast<Stores *>(log)->emplace_back(offset, value);
+    };
+    core.set_quiet_grants({}, {nullptr, hand_over, &stores});
+    core.set_reg(0, base);
+    core.set_reg(1, 0x00010004);
+    core.set_reg(2, 0x0002);
+    core.set_reg(3, 0x00012345);
+    EXPECT_EQ(core.run(core.now() + 100), Stop::Breakpoint);
+    EXPECT_EQ(stores, (Stores{{0x18, 0x00010004}, {0x28, 0x0002}, {0x14, 0x00012345}}));
+    ASSERT_EQ(bus.log.size(), 1u);
+    EXPECT_EQ(bus.log[0].address, base + 0x10);
+    EXPECT_EQ(core.now(), 8u);
 }
 
 TEST_F(CoreTest, FlashWritesGoToTheBusAndLeaveFlashAlone)
