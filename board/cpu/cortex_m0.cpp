@@ -50,6 +50,7 @@ void CortexM0::load(std::uint32_t address, const std::uint8_t *bytes, std::size_
     }
     forget_loop();
     forget_delay_loops();
+    find_known_routines();
 }
 
 void CortexM0::reset()
@@ -144,6 +145,7 @@ bool CortexM0::poke(std::uint32_t address, std::uint32_t value, unsigned size)
     const bool written = in(flash_, offset);
     if (written) predecode(offset, size);
     forget_delay_loops(); // the loops' marks, from the flash as it is now
+    find_known_routines();
     return written;
 }
 

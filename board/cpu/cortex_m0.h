@@ -281,6 +281,9 @@ public:
     // Passes of delay loops the fast path let go at once (counted in
     // instructions() as if run one by one).
     std::uint64_t fast_forwarded_passes() const { return fast_forwarded_passes_; }
+    // Calls of the firmware's single-precision helpers run in one step
+    // (counted in instructions() as if run one by one).
+    std::uint64_t known_routine_calls() const { return known_routine_calls_; }
     const HandlerStats &handler_stats(int exception) const { return handler_stats_.at(exception); }
 
     // ---- debugging: a debugger's breakpoints, watchpoints and single steps
@@ -388,6 +391,13 @@ private:
     inline __attribute__((always_inline)) Cycles fast_forward(const DelayLoop &loop, Cycles arrival, bool &ran_out);
     void forget_delay_loops();
     bool closes_storing_loop(std::uint32_t branch_offset) const;
+
+    // Known routines (cortex_m0_routines.cpp): the firmware's single-precision
+    // helpers, found in flash whenever it changes by their section's bytes;
+    // a BL that calls one carries its number in its decoded entry's c.
+    void find_known_routines();
+    // Off the interpreter's loop: the routine's cycles where it ran at once.
+    __attribute__((noinline)) Cycles run_known_routine(unsigned routine, Cycles arrival);
 
     // Exceptions.
     [[noreturn]] static void fault();
@@ -536,6 +546,9 @@ private:
 
     std::uint64_t instructions_ = 0;
     std::uint64_t fast_forwarded_passes_ = 0;
+    static constexpr std::uint32_t kNoRoutines = 0xFFFFFFFF;
+    std::uint32_t routines_at_ = kNoRoutines; // the helpers' section, as an offset in flash
+    std::uint64_t known_routine_calls_ = 0;
     Cycles idle_cycles_ = 0;
     std::array<HandlerStats, 48> handler_stats_{};
 

@@ -802,6 +802,15 @@ void CortexM0::execute() // NOLINT(readability-function-size)
         r[14] = (pc + 4) | 1;
         next = pc + 4 + imm();
         cycles = 4;
+        if constexpr (kMode == Mode::Fast) {
+            if (d->c != 0) { // a call of a known routine: at once where it may
+                const Cycles spent = run_known_routine(d->c, now + cycles);
+                if (spent != 0) {
+                    next = pc + 4;
+                    cycles += static_cast<unsigned>(spent);
+                }
+            }
+        }
         SNT_M0_NEXT;
         SNT_M0_OP(Refetch)
 #if SNT_M0_THREADED

@@ -453,6 +453,101 @@ TEST_F(SoftFloat, TenMillionPairsPerRoutine)
     }
 }
 
+// The helpers called as the firmware calls them, by a BL in flash, where
+// the core runs their fast paths at once: the same registers, flags, cycles
+// and instruction count as a traced core stepping through them, over every
+// operand source. Each routine must have run at once (the core knows the
+// image's helpers: after a change to soft_float.S, cortex_m0_routines.cpp
+// needs its paths and fingerprint brought up to date), and a changed byte
+// in them leaves every call to the interpreter.
+TEST_F(SoftFloat, KnownRoutinesRunAtOnceAsTheInterpreterRunsThem)
+{
+    constexpr std::uint32_t kCaller = 0x08003800; // flash the image leaves free
+    Chip traced(none_, none_);
+    traced.core().set_trace([](const CortexM0::TraceRecord &) {});
+    Chip *const chips[] = {&chip_, &traced};
+    std::mt19937_64 rng(0x5EED0002);
+    struct State {
+        std::array<std::uint32_t, 16> regs;
+        std::uint32_t xpsr;
+        Cycles cycles;
+        std::uint64_t instructions;
+        bool operator==(const State &o) const
+        {
+            return regs == o.regs && xpsr == o.xpsr && cycles == o.cycles && instructions == o.instructions;
+        }
+    };
+    auto call = [&](Chip &chip, std::uint32_t a, std::uint32_t b, std::uint64_t junk) {
+        CortexM0 &core = chip.core();
+        core.set_reg(0, a);
+        core.set_reg(1, b);
+        core.set_reg(2, std::uint32_t(junk));
+        core.set_reg(3, std::uint32_t(junk >> 32));
+        core.set_reg(12, std::uint32_t(junk >> 16));
+        core.set_reg(13, Chip::kStackTop);
+        core.set_reg(14, 0xFFFFFFFF);
+        core.set_reg(15, kCaller);
+        core.set_xpsr((std::uint32_t(junk) & 0xF0000000u) | 0x01000000u);
+        const Cycles start = core.now();
+        const std::uint64_t executed = core.instructions();
+        CortexM0::Stop stop;
+        do {
+            stop = core.run(start + 100000);
+        } while (stop == CortexM0::Stop::BusAccess);
+        EXPECT_EQ(stop, CortexM0::Stop::Breakpoint);
+        State state{{}, core.xpsr(), core.now() - start, core.instructions() - executed};
+        for (int n = 0; n < 16; ++n) state.regs[n] = core.reg(n);
+        return state;
+    };
+    auto check = [&](const std::string &name, std::uint32_t a, std::uint32_t b) {
+        const std::uint64_t junk = rng();
+        const State fast = call(chip_, a, b, junk), slow = call(traced, a, b, junk);
+        if (!(fast == slow)) {
+            ADD_FAILURE() << name << "(" << hex(a) << ", " << hex(b) << "): cycles " << fast.cycles << " against "
+                          << slow.cycles << ", r0 " << hex(fast.regs[0]) << " against " << hex(slow.regs[0])
+                          << ", xpsr " << hex(fast.xpsr) << " against " << hex(slow.xpsr);
+            return false;
+        }
+        return true;
+    };
+    const char *names[] = {"__aeabi_fmul", "__aeabi_fsub", "__aeabi_fadd", "platform_sample_minus"};
+    std::uint64_t seed = 0x5EED0003;
+    for (const char *name : names) {
+        const std::uint32_t target = chip_.image().require(name);
+        const std::uint32_t offset = target - (kCaller + 4);
+        const std::uint32_t s = offset >> 31, i1 = (offset >> 23) & 1, i2 = (offset >> 22) & 1;
+        for (Chip *chip : chips) { // bl target; bkpt
+            chip->core().poke(kCaller, 0xF000 | s << 10 | ((offset >> 12) & 0x3FF), 2);
+            chip->core().poke(kCaller + 2, 0xD000 | (~(i1 ^ s) & 1) << 13 | (~(i2 ^ s) & 1) << 11 | ((offset >> 1) & 0x7FF),
+                              2);
+            chip->core().poke(kCaller + 4, 0xBE00, 2);
+        }
+        const bool conversion = std::string(name) == "platform_sample_minus";
+        const std::uint64_t before = chip_.core().known_routine_calls();
+        long calls = 0, failures = 0;
+        PairSource source(seed++);
+        const auto classes = class_operands();
+        for (std::uint32_t a : classes) {
+            for (std::uint32_t b : classes) {
+                failures += !check(name, conversion ? a >> 19 : a, b);
+                ++calls;
+            }
+        }
+        for (int i = 0; i < 20000 && failures < 10; ++i, ++calls) {
+            auto [a, b] = source.next(name == std::string("__aeabi_fmul"));
+            if (conversion) a = i % 8 == 0 ? a : a & 0xFFF; // a sample, or anything
+            failures += !check(name, a, b);
+        }
+        EXPECT_GT(chip_.core().known_routine_calls() - before, std::uint64_t(calls / 4)) << name << " ran at once";
+    }
+    // One byte of the helpers changed: interpreted, and still alike.
+    const std::uint32_t table_end = (chip_.image().require("__aeabi_fmul") & ~1u) + 0x52F;
+    for (Chip *chip : chips) chip->core().poke(table_end, 0x02, 1);
+    const std::uint64_t before = chip_.core().known_routine_calls();
+    EXPECT_TRUE(check("changed", 100, 0x3F800000));
+    EXPECT_EQ(chip_.core().known_routine_calls(), before);
+}
+
 // ------------------------------------------------------- the ADC handler
 
 // The ADC's status and data registers as the handler reads them: every
