@@ -36,6 +36,12 @@ HostCpu::HostCpu(Board &board, const std::string &module_path)
 {
     parts_ = SNT_FW(*module_, host_attach)(this);
     quiet_ = parts_->quiet;
+    // What the quiet reads read: the ADC lives as long as the board.
+    Adc &adc = board.adc();
+    quiet_->adc_isr = adc.status_word();
+    quiet_->adc_dr = adc.data_word();
+    quiet_->data_read = &data_read;
+    quiet_->data_read_context = &adc;
 }
 
 HostCpu::~HostCpu()
@@ -97,6 +103,20 @@ inline __attribute__((always_inline)) bool HostCpu::maybe_pause()
 }
 
 // ------------------------------------------------------------- the core side
+
+// Called where a handler is entered (close_quiet explains the terms).
+inline __attribute__((always_inline)) void HostCpu::open_quiet_reads()
+{
+    snt_host::QuietStores &q = *quiet_;
+    q.now = sched_.now();
+    if (board_.readable_adc() == nullptr || board_.done_reads() != Board::DoneReads::BoardState ||
+        board_.nvic().ready() || board_.pause_requested() || !fiber_ || !fiber_->inside() ||
+        (done_ != nullptr && (*done_)())) {
+        return;
+    }
+    q.poll = &poll_state();
+    q.read_attention = std::min(sched_.next_due(), pause_at_);
+}
 
 int HostCpu::current_priority() const
 {
@@ -255,23 +275,6 @@ inline __attribute__((always_inline)) void HostCpu::open_quiet()
             q.attention[port] = attention;
         }
     }
-}
-
-void HostCpu::open_quiet_reads()
-{
-    snt_host::QuietStores &q = *quiet_;
-    q.now = sched_.now();
-    Adc *adc = board_.readable_adc();
-    if (adc == nullptr || board_.done_reads() != Board::DoneReads::BoardState || board_.nvic().ready() ||
-        board_.pause_requested() || !fiber_ || !fiber_->inside() || (done_ != nullptr && (*done_)())) {
-        return;
-    }
-    q.adc_isr = adc->status_word();
-    q.adc_dr = adc->data_word();
-    q.data_read = &data_read;
-    q.data_read_context = adc;
-    q.poll = &poll_state();
-    q.read_attention = std::min(sched_.next_due(), pause_at_);
 }
 
 std::uint32_t HostCpu::read(std::uint32_t address, unsigned size, const void *site)
