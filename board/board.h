@@ -108,9 +108,10 @@ public:
         // a store to the output data of a GPIO port that nobody but bus
         // devices listens to can change (a line sent, the firmware idle, the
         // flash programmed): not the time, the access count, the firmware's
-        // memory or the state of a bus device (Gpio::ListenerKind::BusDevice,
-        // the synthesizer). The host build then need not test it after such
-        // stores.
+        // memory, the state of a bus device (Gpio::ListenerKind::BusDevice,
+        // the synthesizer) or the ADC's end of conversion and interrupt line,
+        // which a read of its data clears. The host build then need not test
+        // it after such stores and reads of the ADC.
         BoardState,
     };
     // Runs the CPU until `done` holds or `max_cycles` of virtual time have
@@ -234,6 +235,9 @@ public:
         Gpio &gpio = *static_cast<Gpio *>(m.device);
         return clocked(m) && gpio.only_bus_devices_listen() ? &gpio : nullptr;
     }
+    // The ADC while its registers can be read (Adc::status_word, data_word):
+    // it is clocked. nullptr otherwise.
+    Adc *readable_adc() { return clocked(mappings_[static_cast<std::size_t>(BlockId::Adc)]) ? &adc_ : nullptr; }
     // A pause has been asked for and not yet taken.
     bool pause_requested() const { return pause_requested_; }
     // True once after request_pause(): the CPU then returns from run_until.

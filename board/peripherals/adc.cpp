@@ -141,8 +141,7 @@ std::uint32_t Adc::read(std::uint32_t offset, unsigned size)
     // The interrupt handler reads ISR, then DR, for every sample.
     if (offset == kIsr) return isr_;
     if (offset == kDr) {
-        isr_ &= ~kEoc; // reading the data clears end of conversion
-        update_irq();
+        data_read(); // reading the data clears end of conversion
         return dr_;
     }
     if (field(offset) == nullptr) return report_unimplemented(offset, size, 0, false);

@@ -73,6 +73,17 @@ public:
     bool peek(std::uint32_t offset, unsigned size, std::uint32_t &value) override;
 
     std::uint32_t reg(std::uint32_t offset) const;
+    // ISR and DR as they are kept, for a CPU that reads them without read()
+    // (the host build's quiet reads): reading ISR does nothing else, reading
+    // DR does data_read() besides.
+    const std::uint32_t *status_word() const { return &isr_; }
+    const std::uint32_t *data_word() const { return &dr_; }
+    // What a read of DR does to the ADC: end of conversion clears.
+    void data_read()
+    {
+        isr_ &= ~kEoc;
+        update_irq();
+    }
 
     // The input; without one every sample is 0. Not owned.
     void set_source(AnalogSource *source) { source_ = source; }

@@ -25,6 +25,10 @@ void store_to_port(void *port, std::uint32_t offset, std::uint32_t value)
     static_cast<Gpio *>(port)->write_output_data(offset, value);
 }
 
+// A quiet read of the ADC's data (snt_host::QuietStores::data_read): as
+// the Port's read does it.
+void data_read(void *adc) { static_cast<Adc *>(adc)->data_read(); }
+
 } // namespace
 
 HostCpu::HostCpu(Board &board, const std::string &module_path)
@@ -32,6 +36,12 @@ HostCpu::HostCpu(Board &board, const std::string &module_path)
 {
     parts_ = SNT_FW(*module_, host_attach)(this);
     quiet_ = parts_->quiet;
+    // What the quiet reads read: the ADC lives as long as the board.
+    Adc &adc = board.adc();
+    quiet_->adc_isr = adc.status_word();
+    quiet_->adc_dr = adc.data_word();
+    quiet_->data_read = &data_read;
+    quiet_->data_read_context = &adc;
 }
 
 HostCpu::~HostCpu()
@@ -94,6 +104,20 @@ inline __attribute__((always_inline)) bool HostCpu::maybe_pause()
 
 // ------------------------------------------------------------- the core side
 
+// Called where a handler is entered (close_quiet explains the terms).
+inline __attribute__((always_inline)) void HostCpu::open_quiet_reads()
+{
+    snt_host::QuietStores &q = *quiet_;
+    q.now = sched_.now();
+    if (board_.readable_adc() == nullptr || board_.done_reads() != Board::DoneReads::BoardState ||
+        board_.nvic().ready() || board_.pause_requested() || !fiber_ || !fiber_->inside() ||
+        (done_ != nullptr && (*done_)())) {
+        return;
+    }
+    q.poll = &poll_state();
+    q.read_attention = std::min(sched_.next_due(), pause_at_);
+}
+
 int HostCpu::current_priority() const
 {
     return depth_ == 0 ? kThreadPriority : board_.nvic().priority_of(active_[depth_ - 1]);
@@ -115,6 +139,7 @@ void HostCpu::take_interrupts()
         active_[depth_++] = exception;
         poll_state() = PollState{};
         const Cycles entered = sched_.now();
+        open_quiet_reads();
         handler();
         close_quiet(); // the handler's last access may have opened them
         --depth_;
@@ -189,10 +214,27 @@ void HostCpu::after_read(const void *site, std::uint32_t address, std::uint32_t 
 // pins are quiet too while only bus devices listen to them, which go by the
 // levels alone: the module hands each one to the port at once
 // (store_to_port), the board's time lagging behind as for the others.
+//
+// Quiet reads (of the ADC's ISR and DR) are opened, on the same terms,
+// where a handler is entered, for its reads of the sample; and since the
+// Port evaluates the run's `done` after each read, only while `done` is
+// false. A read of ISR changes nothing, and one of DR nothing `done` may
+// read (Board::DoneReads), so `done` stays false while they are open.
+// Their time and accesses are taken over as the stores' are; the module
+// keeps the record of the last read (poll_state()) itself, so that a
+// polling loop is told as on the Port.
 inline __attribute__((always_inline)) void HostCpu::close_quiet()
 {
     snt_host::QuietStores &q = *quiet_;
-    if ((q.attention[0] | q.attention[1]) == 0) return;
+    if ((q.attention[0] | q.attention[1] | q.read_attention) == 0) return;
+    if (q.read_attention != 0) {
+        q.read_attention = 0;
+        if (q.now != sched_.now()) { // reads were made; no event falls within them
+            q.accesses += (q.now - sched_.now()) / kAccessCycles;
+            sched_.advance_to(q.now);
+        }
+        return;
+    }
     q.attention[0] = q.attention[1] = 0;
     if (q.now != sched_.now()) {
         // Stores were made: the latches take what they stored, their time

@@ -59,11 +59,8 @@ public:
     void wait_hint(const volatile void *watched) override;
 
 private:
-    struct PollState {
-        const void *site = nullptr;
-        std::uint32_t address = 0, value = 0;
-        int repeats = 0;
-    };
+    // Shared with the module, which keeps it on its quiet reads.
+    using PollState = snt_host::PollRecord;
 
     // Deepest nesting of exceptions the core handles.
     static constexpr std::size_t kMaxNesting = 7;
@@ -72,6 +69,7 @@ private:
     void leave_wait();
     void close_quiet();
     void open_quiet();
+    void open_quiet_reads();
     void wait_for_change(const volatile std::uint32_t *word);
     void take_interrupts();
     int current_priority() const;

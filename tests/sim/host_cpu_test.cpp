@@ -64,6 +64,18 @@ void expect_same(FirmwareRun &a, FirmwareRun &b, const std::string &what)
     EXPECT_EQ(sa.revision(), sb.revision()) << what << ": register stores";
     EXPECT_EQ(sa.pll_resets(0), sb.pll_resets(0)) << what;
     EXPECT_EQ(sa.pll_resets(1), sb.pll_resets(1)) << what;
+    // The ADC, whose handler's reads are quiet while the stores may be.
+    const sim::Adc &aa = a.board.adc(), &ab = b.board.adc();
+    for (const std::uint32_t r : {sim::Adc::kIsr, sim::Adc::kDr, sim::Adc::kCr})
+        EXPECT_EQ(aa.reg(r), ab.reg(r)) << what << ", ADC register " << r;
+    EXPECT_EQ(aa.conversions(), ab.conversions()) << what;
+    EXPECT_EQ(aa.overruns(), ab.overruns()) << what;
+    EXPECT_EQ(a.board.nvic().irq_pending(sim::kAdcIrq), b.board.nvic().irq_pending(sim::kAdcIrq)) << what;
+    const sim::HandlerFigures ha = a.board.cpu().handler(sim::kIrqBase + sim::kAdcIrq),
+                              hb = b.board.cpu().handler(sim::kIrqBase + sim::kAdcIrq);
+    EXPECT_EQ(ha.count, hb.count) << what << ": ADC handler entries";
+    EXPECT_EQ(ha.cycles_total, hb.cycles_total) << what;
+    EXPECT_EQ(ha.cycles_max, hb.cycles_max) << what;
 }
 
 // Start-up and a few commands that drive the synthesizer's bus (and so the
@@ -110,6 +122,42 @@ TEST(QuietStores, ARunForStopsAtTheSameAccess)
             ASSERT_EQ(shut.board.now(), open.board.now()) << "step " << step << ", run " << i;
             ASSERT_EQ(shut.board.accesses(), open.board.accesses()) << "step " << step << ", run " << i;
         }
+    }
+}
+
+// The ADC handler's quiet reads of ISR and DR (snt_host::QuietStores::
+// read_attention) against the Port's: a sweep's samples as they come, with
+// a line arriving while they do (the receiver's interrupt pends during the
+// ADC's handlers), and with the run stopped every few cycles, so that
+// stops and events fall on and next to the handler's reads. The start-up's
+// wait for the ADC to be ready (a polling loop on ISR) runs in every case.
+TEST(QuietReads, SamplesAsOnThePort)
+{
+    struct Case {
+        const char *what;
+        Cycles step;      // 0: to the end at once
+        bool line_during; // a line sent while the sweep samples
+    };
+    for (const Case c : {Case{"plain", 0, false}, Case{"a line arriving", 0, true},
+                         Case{"stops every 3 cycles", 3, false}, Case{"stops every 37 cycles", 37, true}}) {
+        FirmwareRun open(DoneReads::BoardState), shut(DoneReads::Anything);
+        ASSERT_TRUE(open.started && shut.started) << c.what;
+        expect_same(shut, open, std::string("start-up, ") + c.what);
+        for (FirmwareRun *run : {&open, &shut}) {
+            sim::Board &board = run->board;
+            // A run to a time, its end tested as the run's other tests are.
+            const auto run_for = [&](Cycles cycles) {
+                const Cycles end = board.now() + cycles;
+                board.run_until([&] { return board.now() >= end; }, cycles, run->stop_reads);
+            };
+            run->send("r 10000 2\r");
+            const Cycles sampling = board.now() + ms(30);
+            while (board.now() < sampling) run_for(c.step != 0 ? c.step : sampling - board.now());
+            if (c.line_during) run->send("w\r");
+            ASSERT_TRUE(board.run_until([&] { return board.firmware_idle(); }, ms(500), run->stop_reads)) << c.what;
+        }
+        EXPECT_GT(shut.board.adc().conversions(), 500u) << c.what << ": the sweep sampled";
+        expect_same(shut, open, c.what);
     }
 }
 

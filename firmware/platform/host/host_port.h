@@ -52,6 +52,19 @@ constexpr uint64_t kAccessCycles = 2;
    without the Port's checks, and `odr` is not used. */
 constexpr bool kHandedPorts[2] = {false, true}; /* GPIOF: the synthesizer's bus */
 
+/* The board's record of the last read at one nesting depth, by which it
+   tells a polling loop: where the read was made, what it read, and how many
+   times in a row the same read has come back the same. */
+struct PollRecord {
+    const void *site;
+    uint32_t    address, value;
+    int         repeats;
+};
+
+/* The ADC's status (ISR) and data (DR) registers, read without calling the
+   Port: an interrupt handler's reads, one pair for each sample. */
+constexpr uint32_t kQuietAdcBase = 0x40012400u, kQuietAdcIsr = 0x00, kQuietAdcDr = 0x40;
+
 struct QuietStores {
     uint64_t now;      /* the board's time in core cycles */
     uint64_t accesses; /* register accesses the firmware has made, but for
@@ -68,6 +81,23 @@ struct QuietStores {
        value stored. */
     void (*hand_over[2])(void *context, uint32_t offset, uint32_t value);
     void *hand_over_context[2];
+
+    /* Quiet reads, of the ADC's ISR and DR only, while no event, interrupt,
+       pause or change of the run's end can fall within the access and the
+       ADC is clocked: such a read gives the register's value and, for DR,
+       clears its end of conversion (`data_read`), and moves `now` on as a
+       quiet store does. The board opens them when it enters an interrupt
+       handler (never together with the stores) and closes them as it
+       closes the stores. A read that repeats the record of the last read
+       (`poll`: same place, register and value) goes to the Port, which
+       counts the repeats of a polling loop; any other keeps that record as
+       the Port would. */
+    uint64_t        read_attention; /* a quiet read ends before this cycle; 0: closed */
+    const uint32_t *adc_isr;        /* the ADC's registers, as the board keeps them */
+    const uint32_t *adc_dr;
+    void (*data_read)(void *context); /* what reading DR does besides giving it */
+    void       *data_read_context;
+    PollRecord *poll; /* the record at the handler's depth */
 };
 
 /* Exceptions of the Cortex-M0 with its 32 interrupt lines: 16 + IRQ number. */

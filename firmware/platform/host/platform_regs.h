@@ -37,14 +37,19 @@ static_assert(sizeof(host_window) == 2 * host_window::kSize, "a window's size is
 /* The windows of this copy of the module. The first two are GPIOA's and
    GPIOF's, in the order of QuietStores::odr, fixed when the module is
    built: a store to one of their cells is then known to be one when the
-   firmware is compiled. */
+   firmware is compiled. The third, also fixed, is the ADC's, whose quiet
+   reads (QuietStores::read_attention) are then found with one compare. */
 constexpr unsigned kHostWindows     = 32;
 constexpr uint32_t kHostGpioBases[] = {0x48000000u, 0x48001400u};
+constexpr unsigned kHostAdcWindow   = 2;
 extern host_window host_windows[kHostWindows] __attribute__((visibility("hidden")));
 
 constexpr int host_fixed_window(uint32_t base)
 {
-    return base == kHostGpioBases[0] ? 0 : base == kHostGpioBases[1] ? 1 : -1;
+    return base == kHostGpioBases[0]      ? 0
+        : base == kHostGpioBases[1]       ? 1
+        : base == snt_host::kQuietAdcBase ? static_cast<int>(kHostAdcWindow)
+                                          : -1;
 }
 
 /* host_periph() of a block the code names by a constant, looked up once:
