@@ -54,7 +54,7 @@ struct Path {
     const std::uint8_t *table = nullptr; // the leading-zero table in flash
     struct LoopRecord {
         bool looped = false;
-        std::uint32_t target = 0;             // offset in the section
+        std::uint32_t target = 0;            // offset in the section
         std::array<std::uint32_t, 5> regs{}; // r0-r3, r12
         std::uint32_t flags = 0;
         CortexM0::Cycles arrival = 0; // from the routine's first cycle
@@ -146,41 +146,95 @@ struct Path {
     }
     SNT_M0_PATH std::uint32_t sub_flags(std::uint32_t x, std::uint32_t y) { return add_flags(x, ~y, true); }
     template <int d, int a, int b>
-    SNT_M0_PATH void adds() { tick(1), r<d>() = add_flags(r<a>(), r<b>(), false); }
+    SNT_M0_PATH void adds()
+    {
+        tick(1), r<d>() = add_flags(r<a>(), r<b>(), false);
+    }
     template <int d>
-    SNT_M0_PATH void adds_imm(std::uint32_t imm) { tick(1), r<d>() = add_flags(r<d>(), imm, false); }
+    SNT_M0_PATH void adds_imm(std::uint32_t imm)
+    {
+        tick(1), r<d>() = add_flags(r<d>(), imm, false);
+    }
     template <int d, int a>
-    SNT_M0_PATH void adds_imm3(std::uint32_t imm) { tick(1), r<d>() = add_flags(r<a>(), imm, false); }
+    SNT_M0_PATH void adds_imm3(std::uint32_t imm)
+    {
+        tick(1), r<d>() = add_flags(r<a>(), imm, false);
+    }
     template <int d, int m>
-    SNT_M0_PATH void adcs() { tick(1), r<d>() = add_flags(r<d>(), r<m>(), c); }
+    SNT_M0_PATH void adcs()
+    {
+        tick(1), r<d>() = add_flags(r<d>(), r<m>(), c);
+    }
     template <int d, int a, int b>
-    SNT_M0_PATH void subs() { tick(1), r<d>() = sub_flags(r<a>(), r<b>()); }
+    SNT_M0_PATH void subs()
+    {
+        tick(1), r<d>() = sub_flags(r<a>(), r<b>());
+    }
     template <int d>
-    SNT_M0_PATH void subs_imm(std::uint32_t imm) { tick(1), r<d>() = sub_flags(r<d>(), imm); }
+    SNT_M0_PATH void subs_imm(std::uint32_t imm)
+    {
+        tick(1), r<d>() = sub_flags(r<d>(), imm);
+    }
     template <int d, int a>
-    SNT_M0_PATH void subs_imm3(std::uint32_t imm) { tick(1), r<d>() = sub_flags(r<a>(), imm); }
+    SNT_M0_PATH void subs_imm3(std::uint32_t imm)
+    {
+        tick(1), r<d>() = sub_flags(r<a>(), imm);
+    }
     template <int d, int m>
-    SNT_M0_PATH void negs() { tick(1), r<d>() = sub_flags(0, r<m>()); }
+    SNT_M0_PATH void negs()
+    {
+        tick(1), r<d>() = sub_flags(0, r<m>());
+    }
     template <int a, int b>
-    SNT_M0_PATH void cmp() { tick(1), sub_flags(r<a>(), r<b>()); }
+    SNT_M0_PATH void cmp()
+    {
+        tick(1), sub_flags(r<a>(), r<b>());
+    }
     template <int a>
-    SNT_M0_PATH void cmp_imm(std::uint32_t imm) { tick(1), sub_flags(r<a>(), imm); }
+    SNT_M0_PATH void cmp_imm(std::uint32_t imm)
+    {
+        tick(1), sub_flags(r<a>(), imm);
+    }
     template <int d>
-    SNT_M0_PATH void movs(std::uint32_t imm) { tick(1), r<d>() = nz(imm); }
+    SNT_M0_PATH void movs(std::uint32_t imm)
+    {
+        tick(1), r<d>() = nz(imm);
+    }
     template <int d, int m>
-    SNT_M0_PATH void eors() { tick(1), r<d>() = nz(r<d>() ^ r<m>()); }
+    SNT_M0_PATH void eors()
+    {
+        tick(1), r<d>() = nz(r<d>() ^ r<m>());
+    }
     template <int d, int m>
-    SNT_M0_PATH void orrs() { tick(1), r<d>() = nz(r<d>() | r<m>()); }
+    SNT_M0_PATH void orrs()
+    {
+        tick(1), r<d>() = nz(r<d>() | r<m>());
+    }
     template <int d, int m>
-    SNT_M0_PATH void muls() { tick(1), r<d>() = nz(r<d>() * r<m>()); }
+    SNT_M0_PATH void muls()
+    {
+        tick(1), r<d>() = nz(r<d>() * r<m>());
+    }
     template <int d, int m>
-    SNT_M0_PATH void uxth() { tick(1), r<d>() = r<m>() & 0xFFFF; }
+    SNT_M0_PATH void uxth()
+    {
+        tick(1), r<d>() = r<m>() & 0xFFFF;
+    }
     template <int d, int m>
-    SNT_M0_PATH void mov() { tick(1), r<d>() = r<m>(); }       // high-register MOV: no flags
+    SNT_M0_PATH void mov()
+    {
+        tick(1), r<d>() = r<m>();
+    } // high-register MOV: no flags
     template <int d, int m>
-    SNT_M0_PATH void add_high() { tick(1), r<d>() += r<m>(); } // ADD without S: no flags
+    SNT_M0_PATH void add_high()
+    {
+        tick(1), r<d>() += r<m>();
+    } // ADD without S: no flags
     template <int d>
-    SNT_M0_PATH void adr_table(std::uint32_t base) { tick(1), r<d>() = base + kClz7; }
+    SNT_M0_PATH void adr_table(std::uint32_t base)
+    {
+        tick(1), r<d>() = base + kClz7;
+    }
     template <int d, int index>
     SNT_M0_PATH void ldrb_table() // LDRB Rd, [Rtable, Rindex]: the table's byte
     {

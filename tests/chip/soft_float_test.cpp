@@ -518,8 +518,8 @@ TEST_F(SoftFloat, KnownRoutinesRunAtOnceAsTheInterpreterRunsThem)
         const std::uint32_t s = offset >> 31, i1 = (offset >> 23) & 1, i2 = (offset >> 22) & 1;
         for (Chip *chip : chips) { // bl target; bkpt
             chip->core().poke(kCaller, 0xF000 | s << 10 | ((offset >> 12) & 0x3FF), 2);
-            chip->core().poke(kCaller + 2, 0xD000 | (~(i1 ^ s) & 1) << 13 | (~(i2 ^ s) & 1) << 11 | ((offset >> 1) & 0x7FF),
-                              2);
+            chip->core().poke(kCaller + 2,
+                              0xD000 | (~(i1 ^ s) & 1) << 13 | (~(i2 ^ s) & 1) << 11 | ((offset >> 1) & 0x7FF), 2);
             chip->core().poke(kCaller + 4, 0xBE00, 2);
         }
         const bool conversion = std::string(name) == "platform_sample_minus";
