@@ -500,6 +500,58 @@ SNT_M0_PATH bool cancel_lookup(Path &t, std::uint32_t base, std::uint32_t at, st
     return cancel_pack(t, k);
 }
 
+// The magnitudes add (same signs), d = ea - eb in r3.
+SNT_M0_PATH bool fadd_add(Path &t)
+{
+    t.eors<1, 0>();
+    t.cmp_imm<3>(8);
+    if (!t.branch(t.hi(), 0x2ec, 0x324)) {
+        t.movs<2>(1);
+        t.lsls<2, 2>(31);
+        t.lsls<1, 1>(8);
+        t.orrs<1, 2>();
+        t.lsrs_reg<1, 3>();
+        return add_u(t, 0x2fe);
+    }
+    t.cmp_imm<3>(25);
+    if (t.branch(t.hi(), 0x326, 0x322)) {
+        t.bx_lr(); // b too small to count
+        return true;
+    }
+    far_u(t);
+    return add_u(t, 0x346);
+}
+
+// The magnitudes subtract with d = 1: at most one bit of cancellation.
+SNT_M0_PATH bool fadd_cancel1(Path &t, std::uint32_t base)
+{
+    t.cmp_imm<2>(24);
+    if (t.branch(t.ls(), 0x356, 0x3be)) return false; // the result may be subnormal
+    t.eors<1, 0>();
+    t.lsls<3, 0>(1);
+    t.lsls<1, 1>(1);
+    t.lsrs<1, 1>(1);
+    t.subs<3, 3, 1>();
+    t.lsls<2, 2>(23);
+    t.subs<3, 3, 2>();
+    t.lsrs<2, 3>(24);
+    if (t.branch(!t.z, 0x368, 0x3ac)) {
+        t.lsrs<0, 0>(23);
+        t.lsls<0, 0>(23);
+        t.lsls<3, 3>(8);
+        t.lsrs<3, 3>(9);
+        if (t.branch(t.cs(), 0x3b4, 0x3ba)) {
+            t.adcs<0, 3>();
+            t.b(0x3bc, 0x31e);
+            return sum_tie(t);
+        }
+        t.adds<0, 0, 3>();
+        t.bx_lr();
+        return true;
+    }
+    return cancel_lookup(t, base, 0x36c, 2);
+}
+
 // Finite normal a and b (ea below 254, eb not 0) and a result that needs
 // no general path.
 SNT_M0_PATH bool fadd(Path &t, std::uint32_t base)
@@ -521,26 +573,7 @@ SNT_M0_PATH bool fadd(Path &t, std::uint32_t base)
     if (t.branch(t.cs(), 0x284, 0x1da)) return false; // a huge, infinite or NaN
     t.subs<3, 2, 3>();
     t.eors<1, 0>();
-    if (t.branch(!t.n, 0x28a, 0x2e8)) {
-        // the magnitudes add
-        t.eors<1, 0>();
-        t.cmp_imm<3>(8);
-        if (!t.branch(t.hi(), 0x2ec, 0x324)) {
-            t.movs<2>(1);
-            t.lsls<2, 2>(31);
-            t.lsls<1, 1>(8);
-            t.orrs<1, 2>();
-            t.lsrs_reg<1, 3>();
-            return add_u(t, 0x2fe);
-        }
-        t.cmp_imm<3>(25);
-        if (t.branch(t.hi(), 0x326, 0x322)) {
-            t.bx_lr(); // b too small to count
-            return true;
-        }
-        far_u(t);
-        return add_u(t, 0x346);
-    }
+    if (t.branch(!t.n, 0x28a, 0x2e8)) return fadd_add(t);
     t.cmp_imm<3>(8);
     if (t.branch(t.hi(), 0x28e, 0x230)) {
         t.cmp_imm<3>(25);
@@ -562,34 +595,7 @@ SNT_M0_PATH bool fadd(Path &t, std::uint32_t base)
         t.lsrs_reg<1, 3>();
         return sub_u(t, 0x208);
     }
-    if (t.branch(t.z, 0x294, 0x354)) {
-        // d = 1
-        t.cmp_imm<2>(24);
-        if (t.branch(t.ls(), 0x356, 0x3be)) return false; // the result may be subnormal
-        t.eors<1, 0>();
-        t.lsls<3, 0>(1);
-        t.lsls<1, 1>(1);
-        t.lsrs<1, 1>(1);
-        t.subs<3, 3, 1>();
-        t.lsls<2, 2>(23);
-        t.subs<3, 3, 2>();
-        t.lsrs<2, 3>(24);
-        if (t.branch(!t.z, 0x368, 0x3ac)) {
-            t.lsrs<0, 0>(23);
-            t.lsls<0, 0>(23);
-            t.lsls<3, 3>(8);
-            t.lsrs<3, 3>(9);
-            if (t.branch(t.cs(), 0x3b4, 0x3ba)) {
-                t.adcs<0, 3>();
-                t.b(0x3bc, 0x31e);
-                return sum_tie(t);
-            }
-            t.adds<0, 0, 3>();
-            t.bx_lr();
-            return true;
-        }
-        return cancel_lookup(t, base, 0x36c, 2);
-    }
+    if (t.branch(t.z, 0x294, 0x354)) return fadd_cancel1(t, base);
     // d = 0
     t.cmp_imm<2>(24);
     if (t.branch(t.ls(), 0x298, 0x2e6)) return false; // the result may be subnormal
