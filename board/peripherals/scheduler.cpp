@@ -37,19 +37,6 @@ Scheduler::EventId Scheduler::schedule_at(Cycles when, std::function<void()> act
     return add(when, nullptr, nullptr, slot);
 }
 
-Scheduler::EventId Scheduler::schedule_at(Cycles when, Callback callback, void *context)
-{
-    for (Entry &p : places_) {
-        if (p.id == kFree) {
-            const EventId id = next_id_++;
-            p = Entry{std::max(when, now_), id, callback, context, kNoSlot, true};
-            if (p.when < next_due_) next_due_ = p.when;
-            return id;
-        }
-    }
-    return add(when, callback, context, kNoSlot);
-}
-
 void Scheduler::cancel(EventId id)
 {
     // Few events are pending at a time: a look at each is quick. An event
@@ -78,7 +65,8 @@ void Scheduler::run_events_to(Cycles until)
     // any event is due.
     while (next_due_ <= until) {
         // A free place is due never, after every event.
-        Entry &place = places_[before(places_[1], places_[0]) ? 1 : 0];
+        const std::size_t first = before(places_[1], places_[0]) ? 1 : 0;
+        Entry &place = places_[first];
         if (queue_.empty() || before(place, queue_.back())) {
             if (place.id == kFree) break;
             const Callback callback = place.callback;
@@ -87,7 +75,9 @@ void Scheduler::run_events_to(Cycles until)
             now_ = std::max(now_, place.when);
             place.when = kNever;
             place.id = kFree;
-            queue_changed();
+            // queue_changed(), knowing that this place was the earliest.
+            const Cycles other = places_[first ^ 1].when;
+            next_due_ = queue_.empty() ? other : std::min(other, queue_.back().when);
             if (live) callback(context);
             continue;
         }

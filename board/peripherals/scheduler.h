@@ -37,7 +37,20 @@ public:
     // event every few hundred cycles (the timer's overflow, the ADC's
     // conversion).
     using Callback = void (*)(void *);
-    EventId schedule_at(Cycles when, Callback callback, void *context);
+    // Inline: those sources call it for every event they schedule.
+    EventId schedule_at(Cycles when, Callback callback, void *context)
+    {
+        Entry *const p = places_[0].id == kFree ? &places_[0] : places_[1].id == kFree ? &places_[1] : nullptr;
+        if (p == nullptr) return add(when, callback, context, kNoSlot);
+        const EventId id = next_id_++;
+        p->when = std::max(when, now_);
+        p->id = id;
+        p->callback = callback;
+        p->context = context;
+        p->live = true; // a place's slot is always kNoSlot
+        if (p->when < next_due_) next_due_ = p->when;
+        return id;
+    }
     // schedule_at() of `(object.*Method)()`.
     template <auto Method, typename T>
     EventId call_at(Cycles when, T &object)
