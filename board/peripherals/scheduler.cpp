@@ -67,7 +67,7 @@ void Scheduler::run_events_to(Cycles until)
         // A free place is due never, after every event.
         const std::size_t first = before(places_[1], places_[0]) ? 1 : 0;
         Entry &place = places_[first];
-        if (queue_.empty() || before(place, queue_.back())) {
+        if (place.when < queue_due_ || queue_.empty() || before(place, queue_.back())) {
             if (place.id == kFree) break;
             const Callback callback = place.callback;
             void *const context = place.context;
@@ -77,7 +77,7 @@ void Scheduler::run_events_to(Cycles until)
             place.id = kFree;
             // queue_changed(), knowing that this place was the earliest.
             const Cycles other = places_[first ^ 1].when;
-            next_due_ = queue_.empty() ? other : std::min(other, queue_.back().when);
+            next_due_ = std::min(other, queue_due_);
             if (live) callback(context);
             continue;
         }

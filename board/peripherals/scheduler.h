@@ -108,8 +108,8 @@ private:
     // Keeps next_due_ in step with the queue's back and the places.
     void queue_changed()
     {
-        const Cycles places = std::min(places_[0].when, places_[1].when);
-        next_due_ = queue_.empty() ? places : std::min(places, queue_.back().when);
+        queue_due_ = queue_.empty() ? kNever : queue_.back().when;
+        next_due_ = std::min({places_[0].when, places_[1].when, queue_due_});
     }
     // Whether `a` runs before `b`.
     static bool before(const Entry &a, const Entry &b) { return a.when < b.when || (a.when == b.when && a.id < b.id); }
@@ -131,6 +131,8 @@ private:
     // The time of the queue's back, kNever when it is empty: advance_to()
     // tests one word.
     Cycles next_due_ = kNever;
+    // The time of the queue's back, kNever when it is empty.
+    Cycles queue_due_ = kNever;
     std::vector<std::function<void()>> slots_;
     std::vector<std::uint32_t> free_slots_;
 };
