@@ -37,11 +37,10 @@ Scheduler::EventId Scheduler::schedule_at(Cycles when, std::function<void()> act
     return add(when, nullptr, nullptr, slot);
 }
 
-void Scheduler::cancel(EventId id)
+void Scheduler::cancel_event(EventId id)
 {
     // Few events are pending at a time: a look at each is quick. An event
     // that has already run, or was cancelled before, is not found.
-    if (id == 0) return;
     for (Entry &p : places_) {
         if (p.id == id) {
             p.live = false;

@@ -62,7 +62,11 @@ public:
     {
         return schedule_at(now_ + delay, std::move(action));
     }
-    void cancel(EventId id);
+    // Inline for id 0 (no event), which the timer cancels at every overflow.
+    void cancel(EventId id)
+    {
+        if (id != 0) cancel_event(id);
+    }
 
     bool has_events() const { return !queue_.empty() || places_[0].id != kFree || places_[1].id != kFree; }
     // Time of the earliest pending event; only meaningful when has_events().
@@ -105,6 +109,7 @@ private:
     EventId add(Cycles when, Callback callback, void *context, std::uint32_t slot);
     std::uint32_t take_slot();
     void run_events_to(Cycles until);
+    void cancel_event(EventId id);
     // Keeps next_due_ in step with the queue's back and the places.
     void queue_changed()
     {
