@@ -90,8 +90,6 @@ void Si5351Model::on_scl_fall(int bit)
     if (holding_ && hold_clocks_ > 0 && --hold_clocks_ == 0) release_sda();
 }
 
-void Si5351Model::on_scl_rise() {}
-
 void Si5351Model::on_byte(std::uint8_t value, bool)
 {
     const bool take = take_byte_;

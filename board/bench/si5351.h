@@ -137,7 +137,6 @@ private:
     void on_start() override;
     void on_stop() override;
     void on_byte(std::uint8_t value, bool acked) override;
-    void on_scl_rise() override;
     void on_scl_fall(int bit) override;
 
     void store(int n, std::uint8_t value);

@@ -99,6 +99,32 @@ Level Gpio::level(int pin) const
 // every listener has heard the change that caused it.
 void Gpio::notify_changes()
 {
+    if (only_callback_ == nullptr) return notify_pins();
+    notifying_ = true;
+    do {
+        again_ = false;
+        const std::uint32_t dirty = dirty_;
+        if ((dirty & (dirty - 1)) != 0) {
+            notifying_ = false;
+            return notify_pins(); // a pass over all of them, from here on
+        }
+        // No more than one pin to look at (a store that moves the bus's clock
+        // or data line) and one listener: a pass of notify_pins() with
+        // nothing to loop over.
+        dirty_ = 0;
+        const Levels now = levels();
+        const std::uint32_t moved = ((now.high ^ levels_.high) | (now.low ^ levels_.low)) & dirty;
+        if (moved == 0) continue;
+        levels_.high ^= (now.high ^ levels_.high) & moved;
+        levels_.low ^= (now.low ^ levels_.low) & moved;
+        const Level l = (now.high & moved) ? Level::High : (now.low & moved) ? Level::Low : Level::Floating;
+        if (only_pins_ & moved) only_callback_(only_context_, __builtin_ctz(moved), l);
+    } while (again_);
+    notifying_ = false;
+}
+
+void Gpio::notify_pins()
+{
     notifying_ = true;
     do {
         again_ = false;

@@ -157,6 +157,8 @@ private:
         notify_changes();
     }
     void notify_changes();
+    // The same for any number of pins and listeners.
+    void notify_pins();
 
     char letter_;
     std::uint32_t moder_reset_, pupdr_reset_;
@@ -191,10 +193,20 @@ private:
         }
         watched_ |= listener.pins;
         listeners_.push_back(std::move(listener));
+        const Listener &only = listeners_.front();
+        const bool one = listeners_.size() == 1 && only.callback != nullptr;
+        only_callback_ = one ? only.callback : nullptr;
+        only_context_ = one ? only.context : nullptr;
+        only_pins_ = one ? only.pins : 0;
     }
     std::vector<Listener> listeners_;
     std::uint32_t watched_ = 0; // the pins some listener watches
     std::size_t observers_ = 0; // listeners that are not bus devices
+    // The listener, when there is one and it is a plain function (nullptr
+    // otherwise): notify_changes() calls it without a look at the list.
+    ChangeCallback only_callback_ = nullptr;
+    void *only_context_ = nullptr;
+    std::uint32_t only_pins_ = 0;
     bool notifying_ = false, again_ = false;
 };
 

@@ -37,24 +37,10 @@ Scheduler::EventId Scheduler::schedule_at(Cycles when, std::function<void()> act
     return add(when, nullptr, nullptr, slot);
 }
 
-Scheduler::EventId Scheduler::schedule_at(Cycles when, Callback callback, void *context)
-{
-    for (Entry &p : places_) {
-        if (p.id == kFree) {
-            const EventId id = next_id_++;
-            p = Entry{std::max(when, now_), id, callback, context, kNoSlot, true};
-            if (p.when < next_due_) next_due_ = p.when;
-            return id;
-        }
-    }
-    return add(when, callback, context, kNoSlot);
-}
-
-void Scheduler::cancel(EventId id)
+void Scheduler::cancel_event(EventId id)
 {
     // Few events are pending at a time: a look at each is quick. An event
     // that has already run, or was cancelled before, is not found.
-    if (id == 0) return;
     for (Entry &p : places_) {
         if (p.id == id) {
             p.live = false;
@@ -78,8 +64,9 @@ void Scheduler::run_events_to(Cycles until)
     // any event is due.
     while (next_due_ <= until) {
         // A free place is due never, after every event.
-        Entry &place = places_[before(places_[1], places_[0]) ? 1 : 0];
-        if (queue_.empty() || before(place, queue_.back())) {
+        const std::size_t first = before(places_[1], places_[0]) ? 1 : 0;
+        Entry &place = places_[first];
+        if (place.when < queue_due_ || queue_.empty() || before(place, queue_.back())) {
             if (place.id == kFree) break;
             const Callback callback = place.callback;
             void *const context = place.context;
@@ -87,7 +74,9 @@ void Scheduler::run_events_to(Cycles until)
             now_ = std::max(now_, place.when);
             place.when = kNever;
             place.id = kFree;
-            queue_changed();
+            // queue_changed(), knowing that this place was the earliest.
+            const Cycles other = places_[first ^ 1].when;
+            next_due_ = std::min(other, queue_due_);
             if (live) callback(context);
             continue;
         }

@@ -37,7 +37,20 @@ public:
     // event every few hundred cycles (the timer's overflow, the ADC's
     // conversion).
     using Callback = void (*)(void *);
-    EventId schedule_at(Cycles when, Callback callback, void *context);
+    // Inline: those sources call it for every event they schedule.
+    EventId schedule_at(Cycles when, Callback callback, void *context)
+    {
+        Entry *const p = places_[0].id == kFree ? &places_[0] : places_[1].id == kFree ? &places_[1] : nullptr;
+        if (p == nullptr) return add(when, callback, context, kNoSlot);
+        const EventId id = next_id_++;
+        p->when = std::max(when, now_);
+        p->id = id;
+        p->callback = callback;
+        p->context = context;
+        p->live = true; // a place's slot is always kNoSlot
+        if (p->when < next_due_) next_due_ = p->when;
+        return id;
+    }
     // schedule_at() of `(object.*Method)()`.
     template <auto Method, typename T>
     EventId call_at(Cycles when, T &object)
@@ -49,7 +62,11 @@ public:
     {
         return schedule_at(now_ + delay, std::move(action));
     }
-    void cancel(EventId id);
+    // Inline for id 0 (no event), which the timer cancels at every overflow.
+    void cancel(EventId id)
+    {
+        if (id != 0) cancel_event(id);
+    }
 
     bool has_events() const { return !queue_.empty() || places_[0].id != kFree || places_[1].id != kFree; }
     // Time of the earliest pending event; only meaningful when has_events().
@@ -92,11 +109,12 @@ private:
     EventId add(Cycles when, Callback callback, void *context, std::uint32_t slot);
     std::uint32_t take_slot();
     void run_events_to(Cycles until);
+    void cancel_event(EventId id);
     // Keeps next_due_ in step with the queue's back and the places.
     void queue_changed()
     {
-        const Cycles places = std::min(places_[0].when, places_[1].when);
-        next_due_ = queue_.empty() ? places : std::min(places, queue_.back().when);
+        queue_due_ = queue_.empty() ? kNever : queue_.back().when;
+        next_due_ = std::min({places_[0].when, places_[1].when, queue_due_});
     }
     // Whether `a` runs before `b`.
     static bool before(const Entry &a, const Entry &b) { return a.when < b.when || (a.when == b.when && a.id < b.id); }
@@ -118,6 +136,8 @@ private:
     // The time of the queue's back, kNever when it is empty: advance_to()
     // tests one word.
     Cycles next_due_ = kNever;
+    // The time of the queue's back, kNever when it is empty.
+    Cycles queue_due_ = kNever;
     std::vector<std::function<void()>> slots_;
     std::vector<std::uint32_t> free_slots_;
 };

@@ -2,6 +2,7 @@
 // the board wires to a pin.
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -92,6 +93,49 @@ TEST(GpioModel, PlainFunctionListenersHearWhatOthersHear)
                 << "ODR " << odr << ", pin " << pin;
         }
     }
+}
+
+// A port with one plain-function listener tells it of a single pin's
+// change without its pass over all pins and listeners; what the listener
+// hears must not depend on that, with a device answering from inside its
+// callback and stores that move one pin, both, or none.
+TEST(GpioModel, OneListenerHearsWhatItHearsAmongOthers)
+{
+    struct Device {
+        Gpio *port;
+        std::vector<std::tuple<int, sim::Level, std::uint32_t>> heard;
+    };
+    const Gpio::ChangeCallback answer = [](void *context, int pin, sim::Level l) {
+        auto &d = *static_cast<Device *>(context);
+        d.heard.emplace_back(pin, l, d.port->low_pins());
+        // Holds pin 1 low while pin 0 is low, as a device acknowledging.
+        if (pin == 0) d.port->set_external(1, l == sim::Level::Low ? Gpio::External::DriveLow : Gpio::External::PullUp);
+    };
+    const std::pair<std::uint32_t, std::uint32_t> stores[] = {
+        {Gpio::kBrr, 0x1u},  {Gpio::kBsrr, 0x1u},       {Gpio::kBsrr, 0x1u}, {Gpio::kOdr, 0x0u},
+        {Gpio::kOdr, 0x6u},  {Gpio::kBsrr, 0x10001u},   {Gpio::kBrr, 0x7u},  {Gpio::kBsrr, 0x3u},
+        {Gpio::kBrr, 0x2u},  {Gpio::kBsrr, 0x20001u},   {Gpio::kOdr, 0x7u},
+    };
+    Device alone, among;
+    Gpio one('F', 0, 0), two('F', 0, 0);
+    for (auto [port, device] : {std::pair{&one, &alone}, std::pair{&two, &among}}) {
+        port->reset();
+        device->port = port;
+        port->set_external(0, Gpio::External::PullUp);
+        port->set_external(1, Gpio::External::PullUp);
+        port->write(Gpio::kOtyper, 0x3u, 4);
+        port->write(Gpio::kModer, 0x15u, 4); // pins 0 and 1 open drain, pin 2 push-pull
+        port->write(Gpio::kOdr, 0x7u, 4);
+        port->on_change(answer, device, 0x7u, Gpio::ListenerKind::BusDevice);
+    }
+    two.on_change([](void *, int, sim::Level) {}, nullptr, 0x4u, Gpio::ListenerKind::BusDevice);
+    for (const auto &[offset, value] : stores) {
+        one.write_output_data(offset, value);
+        two.write_output_data(offset, value);
+        ASSERT_EQ(alone.heard, among.heard) << "after " << offset << " <- " << value;
+        ASSERT_EQ(one.read(Gpio::kIdr, 4), two.read(Gpio::kIdr, 4));
+    }
+    EXPECT_GE(alone.heard.size(), 12u);
 }
 
 // A port is left to bus devices only while every listener it has is one:
