@@ -112,9 +112,9 @@ TEST(GpioModel, OneListenerHearsWhatItHearsAmongOthers)
         if (pin == 0) d.port->set_external(1, l == sim::Level::Low ? Gpio::External::DriveLow : Gpio::External::PullUp);
     };
     const std::pair<std::uint32_t, std::uint32_t> stores[] = {
-        {Gpio::kBrr, 0x1u},  {Gpio::kBsrr, 0x1u},       {Gpio::kBsrr, 0x1u}, {Gpio::kOdr, 0x0u},
-        {Gpio::kOdr, 0x6u},  {Gpio::kBsrr, 0x10001u},   {Gpio::kBrr, 0x7u},  {Gpio::kBsrr, 0x3u},
-        {Gpio::kBrr, 0x2u},  {Gpio::kBsrr, 0x20001u},   {Gpio::kOdr, 0x7u},
+        {Gpio::kBrr, 0x1u}, {Gpio::kBsrr, 0x1u},     {Gpio::kBsrr, 0x1u}, {Gpio::kOdr, 0x0u},
+        {Gpio::kOdr, 0x6u}, {Gpio::kBsrr, 0x10001u}, {Gpio::kBrr, 0x7u},  {Gpio::kBsrr, 0x3u},
+        {Gpio::kBrr, 0x2u}, {Gpio::kBsrr, 0x20001u}, {Gpio::kOdr, 0x7u},
     };
     Device alone, among;
     Gpio one('F', 0, 0), two('F', 0, 0);
