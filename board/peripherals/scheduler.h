@@ -40,7 +40,9 @@ public:
     // Inline: those sources call it for every event they schedule.
     EventId schedule_at(Cycles when, Callback callback, void *context)
     {
-        Entry *const p = places_[0].id == kFree ? &places_[0] : places_[1].id == kFree ? &places_[1] : nullptr;
+        Entry *const p = places_[0].id == kFree ? places_.data()
+            : places_[1].id == kFree            ? places_.data() + 1
+                                                : nullptr;
         if (p == nullptr) return add(when, callback, context, kNoSlot);
         const EventId id = next_id_++;
         p->when = std::max(when, now_);
