@@ -273,14 +273,20 @@ struct Path {
 
 // ---------------------------------------------------------------- fmul
 
-// Exactly half way, rounded up: to even.
-SNT_M0_PATH bool fmul_tie(Path &t)
+// Exactly half way, rounded up: to even, and return (the same three
+// instructions end fmul's, fadd's and fsub's ties).
+SNT_M0_PATH bool to_even(Path &t)
 {
-    t.adcs<0, 2>();
     t.lsrs<0, 0>(1);
     t.lsls<0, 0>(1);
     t.bx_lr();
     return true;
+}
+
+SNT_M0_PATH bool fmul_tie(Path &t)
+{
+    t.adcs<0, 2>();
+    return to_even(t);
 }
 
 // Exponents ea, eb in 1..254 with ea + eb - 127 in 1..253; anything else
@@ -392,13 +398,6 @@ SNT_M0_PATH void far_u(Path &t)
 }
 
 // Rounding the sum (add) or difference (subtract) of Ma and U (r1).
-SNT_M0_PATH bool sum_tie(Path &t)
-{
-    t.lsrs<0, 0>(1);
-    t.lsls<0, 0>(1);
-    t.bx_lr();
-    return true;
-}
 
 SNT_M0_PATH bool carry(Path &t)
 {
@@ -409,7 +408,7 @@ SNT_M0_PATH bool carry(Path &t)
     t.lsrs<3, 3>(9);
     t.adcs<0, 3>();
     t.cmp<1, 2>();
-    if (t.branch(t.z, 0x31a, 0x31e)) return sum_tie(t);
+    if (t.branch(t.z, 0x31a, 0x31e)) return to_even(t);
     t.bx_lr();
     return true;
 }
@@ -425,15 +424,7 @@ SNT_M0_PATH bool add_u(Path &t, std::uint32_t at)
     t.lsrs<1, 1>(8);
     t.adcs<0, 1>();
     t.cmp<3, 2>();
-    if (t.branch(t.z, at + 10, 0x31e)) return sum_tie(t);
-    t.bx_lr();
-    return true;
-}
-
-SNT_M0_PATH bool sub_tie(Path &t)
-{
-    t.lsrs<0, 0>(1);
-    t.lsls<0, 0>(1);
+    if (t.branch(t.z, at + 10, 0x31e)) return to_even(t);
     t.bx_lr();
     return true;
 }
@@ -447,7 +438,7 @@ SNT_M0_PATH bool borrow(Path &t)
     t.asrs<3, 3>(7);
     t.adcs<0, 3>();
     t.cmp<1, 2>();
-    if (t.branch(t.z, 0x226, 0x22a)) return sub_tie(t);
+    if (t.branch(t.z, 0x226, 0x22a)) return to_even(t);
     t.bx_lr();
     return true;
 }
@@ -464,7 +455,7 @@ SNT_M0_PATH bool sub_u(Path &t, std::uint32_t at)
     t.asrs<1, 1>(8);
     t.adcs<0, 1>();
     t.cmp<3, 2>();
-    if (t.branch(t.z, at + 12, 0x22a)) return sub_tie(t);
+    if (t.branch(t.z, at + 12, 0x22a)) return to_even(t);
     t.bx_lr();
     return true;
 }
@@ -543,7 +534,7 @@ SNT_M0_PATH bool fadd_cancel1(Path &t, std::uint32_t base)
         if (t.branch(t.cs(), 0x3b4, 0x3ba)) {
             t.adcs<0, 3>();
             t.b(0x3bc, 0x31e);
-            return sum_tie(t);
+            return to_even(t);
         }
         t.adds<0, 0, 3>();
         t.bx_lr();
